@@ -109,6 +109,7 @@ std::vector<PathLayer> BuildPaths(const std::vector<StyledEdge>& edges) {
             }
         }
         PathLayer out;
+        out.layer = layer;
         for (auto& [style, list] : fills) out.fills.push_back({style, LinkContours(list)});
         for (auto& [style, cmds] : strokes) out.strokes.push_back({style, std::move(cmds)});
         layers.push_back(std::move(out));

@@ -172,6 +172,7 @@ struct StyledPath {
 };
 
 struct PathLayer {
+    uint32_t layer = 0;               // the StyledEdge::layer it was built from
     std::vector<StyledPath> fills;    // one per fill style, closed contours
     std::vector<StyledPath> strokes;  // one per line style, in drawing order
 };

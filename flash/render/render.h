@@ -1,0 +1,53 @@
+// The renderer: draws a display list tree with cairo into a premultiplied
+// ARGB picture of any size. Shapes are turned into paths once per character
+// and reused every frame; bitmaps are decoded once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "flash/dictionary.h"
+#include "flash/display_list.h"
+#include "swf/swf.h"
+
+namespace qm::flash {
+
+enum class ScaleMode { ShowAll, NoBorder, ExactFit, NoScale };
+
+// Parses "ShowAll", "NoBorder", "ExactFit", "NoScale" (any case); ShowAll otherwise.
+ScaleMode ScaleModeFromText(const std::string& text);
+
+// Pixels in cairo's ARGB32 layout (premultiplied, native endian), which is
+// also QImage::Format_ARGB32_Premultiplied.
+struct RenderTarget {
+    uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int stride = 0;  // bytes per row
+};
+
+// Stage twips to target pixels for a stage shown in a picture of the given size.
+swf::Matrix StageTransform(const swf::Rect& stage, int width, int height, ScaleMode mode);
+
+class Renderer {
+public:
+    // The dictionary (and the movie it points into) must outlive the renderer.
+    Renderer(const Dictionary& dictionary, uint8_t movie_version);
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // Fills the target with the background, then draws the tree.
+    void Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
+                const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
+
+    // Drops cached paths and pictures (for example after a new movie).
+    void ClearCaches();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm::flash

@@ -1,0 +1,353 @@
+// The display-list walk: transforms, colour transforms, masks by clip depth,
+// blend modes; shapes, morphs, texts and nested timelines.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <unordered_map>
+
+#include "flash/render/drawable.h"
+#include "flash/render/render.h"
+#include "flash/render/text_draw.h"
+
+namespace qm::flash {
+
+using namespace render;
+
+ScaleMode ScaleModeFromText(const std::string& text) {
+    std::string t;
+    for (char c : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (t == "noborder") return ScaleMode::NoBorder;
+    if (t == "exactfit") return ScaleMode::ExactFit;
+    if (t == "noscale") return ScaleMode::NoScale;
+    return ScaleMode::ShowAll;
+}
+
+swf::Matrix StageTransform(const swf::Rect& stage, int width, int height, ScaleMode mode) {
+    double sw = std::max(1, stage.x_max - stage.x_min) / 20.0;
+    double sh = std::max(1, stage.y_max - stage.y_min) / 20.0;
+    double sx = width / sw, sy = height / sh;
+    switch (mode) {
+        case ScaleMode::ShowAll: sx = sy = std::min(sx, sy); break;
+        case ScaleMode::NoBorder: sx = sy = std::max(sx, sy); break;
+        case ScaleMode::ExactFit: break;
+        case ScaleMode::NoScale: sx = sy = 1; break;
+    }
+    // The stage is centred in the picture.
+    double ox = (width - sw * sx) / 2, oy = (height - sh * sy) / 2;
+    swf::Matrix m;
+    m.a = sx / 20;
+    m.d = sy / 20;
+    m.tx = ox - stage.x_min * m.a;
+    m.ty = oy - stage.y_min * m.d;
+    return m;
+}
+
+namespace {
+
+// A picture being drawn into: the target itself, or a layer for a mask's
+// content or a blended object.
+struct Canvas {
+    cairo_surface_t* surface = nullptr;
+    cairo_t* cr = nullptr;
+    bool owned = false;
+
+    static Canvas Over(cairo_surface_t* s) {
+        Canvas c;
+        c.surface = s;
+        c.cr = cairo_create(s);
+        cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_GOOD);
+        return c;
+    }
+    static Canvas New(int w, int h) {
+        Canvas c = Over(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+        c.owned = true;
+        return c;
+    }
+    Canvas() = default;
+    Canvas(Canvas&& o) noexcept { *this = std::move(o); }
+    Canvas& operator=(Canvas&& o) noexcept {
+        std::swap(surface, o.surface);
+        std::swap(cr, o.cr);
+        std::swap(owned, o.owned);
+        return *this;
+    }
+    ~Canvas() {
+        if (cr) cairo_destroy(cr);
+        if (owned && surface) cairo_surface_destroy(surface);
+    }
+};
+
+struct Pixel {
+    double r, g, b, a;  // straight, 0..1
+};
+
+// Composites `src` over `dst` with a separable blend function that cairo
+// does not offer: result = (1-as)*D + (1-ad)*S + as*ad*B(s, d).
+template <class Blend>
+void CompositeManually(cairo_surface_t* dst, cairo_surface_t* src, Blend blend) {
+    cairo_surface_flush(dst);
+    cairo_surface_flush(src);
+    int w = std::min(cairo_image_surface_get_width(dst), cairo_image_surface_get_width(src));
+    int h = std::min(cairo_image_surface_get_height(dst), cairo_image_surface_get_height(src));
+    uint8_t* dd = cairo_image_surface_get_data(dst);
+    uint8_t* sd = cairo_image_surface_get_data(src);
+    int ds = cairo_image_surface_get_stride(dst), ss = cairo_image_surface_get_stride(src);
+    for (int y = 0; y < h; ++y) {
+        auto* drow = reinterpret_cast<uint32_t*>(dd + static_cast<size_t>(y) * ds);
+        auto* srow = reinterpret_cast<const uint32_t*>(sd + static_cast<size_t>(y) * ss);
+        for (int x = 0; x < w; ++x) {
+            uint32_t s = srow[x];
+            uint32_t sa = s >> 24;
+            if (sa == 0) continue;
+            uint32_t d = drow[x];
+            double as = sa / 255.0, ad = (d >> 24) / 255.0;
+            auto chan = [](uint32_t p, int shift, double a) { return a > 0 ? ((p >> shift) & 255) / 255.0 / a : 0.0; };
+            double out[3];
+            for (int c = 0; c < 3; ++c) {
+                int shift = 16 - 8 * c;
+                double cs = chan(s, shift, as), cd = chan(d, shift, ad);
+                double premS = ((s >> shift) & 255) / 255.0, premD = ((d >> shift) & 255) / 255.0;
+                out[c] = (1 - as) * premD + (1 - ad) * premS + as * ad * std::clamp(blend(cs, cd), 0.0, 1.0);
+            }
+            double oa = as + ad - as * ad;
+            auto q = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+            uint32_t a8 = q(oa);
+            uint32_t r8 = std::min(q(out[0]), a8), g8 = std::min(q(out[1]), a8), b8 = std::min(q(out[2]), a8);
+            drow[x] = (a8 << 24) | (r8 << 16) | (g8 << 8) | b8;
+        }
+    }
+    cairo_surface_mark_dirty(dst);
+}
+
+void Composite(Canvas& dst, cairo_surface_t* src, swf::BlendMode mode) {
+    cairo_t* cr = dst.cr;
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_set_source_surface(cr, src, 0, 0);
+    cairo_operator_t op = CAIRO_OPERATOR_OVER;
+    switch (mode) {
+        case swf::BlendMode::Multiply: op = CAIRO_OPERATOR_MULTIPLY; break;
+        case swf::BlendMode::Screen: op = CAIRO_OPERATOR_SCREEN; break;
+        case swf::BlendMode::Lighten: op = CAIRO_OPERATOR_LIGHTEN; break;
+        case swf::BlendMode::Darken: op = CAIRO_OPERATOR_DARKEN; break;
+        case swf::BlendMode::Difference: op = CAIRO_OPERATOR_DIFFERENCE; break;
+        case swf::BlendMode::Add: op = CAIRO_OPERATOR_ADD; break;
+        case swf::BlendMode::Overlay: op = CAIRO_OPERATOR_OVERLAY; break;
+        case swf::BlendMode::HardLight: op = CAIRO_OPERATOR_HARD_LIGHT; break;
+        case swf::BlendMode::Alpha: op = CAIRO_OPERATOR_DEST_IN; break;
+        case swf::BlendMode::Erase: op = CAIRO_OPERATOR_DEST_OUT; break;
+        case swf::BlendMode::Subtract:
+            cairo_restore(cr);
+            CompositeManually(dst.surface, src, [](double s, double d) { return d - s; });
+            return;
+        case swf::BlendMode::Invert:
+            cairo_restore(cr);
+            CompositeManually(dst.surface, src, [](double, double d) { return 1 - d; });
+            return;
+        default: break;
+    }
+    cairo_set_operator(cr, op);
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
+}  // namespace
+
+struct Renderer::Impl {
+    const Dictionary& dictionary;
+    uint8_t version;
+    std::unordered_map<const void*, Drawable> shapes;
+    std::map<std::pair<const void*, uint16_t>, Drawable> morphs;
+    std::unordered_map<uint16_t, SurfacePtr> bitmaps;
+    int width = 0, height = 0;
+    DrawEnv env;
+    TextRenderer text;
+
+    Impl(const Dictionary& d, uint8_t v) : dictionary(d), version(v) {
+        env.movie_version = v;
+        env.bitmap = [this](uint16_t id) { return Bitmap(id); };
+        text.glyph = [this](const swf::Shape& g) -> const Drawable& { return Glyph(g); };
+    }
+
+    cairo_surface_t* Bitmap(uint16_t id) {
+        auto it = bitmaps.find(id);
+        if (it != bitmaps.end()) return it->second.get();
+        SurfacePtr surface;
+        const Character* ch = dictionary.Find(id);
+        if (const swf::Bitmap* bm = ch ? ch->As<swf::Bitmap>() : nullptr) {
+            BitmapDecodeResult r = DecodeSwfBitmap(*bm);
+            if (r.ok()) surface = MakeSurface(r.bitmap);
+        }
+        return bitmaps.emplace(id, std::move(surface)).first->second.get();
+    }
+
+    BitmapDecodeResult DecodeSwfBitmap(const swf::Bitmap& bm) {
+        switch (bm.kind) {
+            case swf::BitmapKind::Jpeg: return DecodeJpeg(bm.data, dictionary.JpegTables());
+            case swf::BitmapKind::Jpeg2: return DecodeEmbeddedImage(bm.data);
+            case swf::BitmapKind::Jpeg3:
+            case swf::BitmapKind::Jpeg4: {
+                BitmapDecodeResult r = DecodeEmbeddedImage(bm.data);
+                if (r.ok() && bm.image_format == swf::ImageFormat::Jpeg && !bm.alpha_data.empty())
+                    ApplyAlphaPlane(r.bitmap, bm.alpha_data);
+                return r;
+            }
+            case swf::BitmapKind::Lossless:
+            case swf::BitmapKind::Lossless2:
+                return DecodeLossless(static_cast<int>(bm.lossless_format), bm.width, bm.height,
+                                      std::max(0, bm.color_table_size - 1), bm.data,
+                                      bm.kind == swf::BitmapKind::Lossless2);
+        }
+        return {};
+    }
+
+    const Drawable& Glyph(const swf::Shape& g) {
+        auto it = shapes.find(&g);
+        if (it != shapes.end()) return it->second;
+        return shapes.emplace(&g, MakeGlyphDrawable(g)).first->second;
+    }
+
+    const Drawable& ShapeOf(const swf::Shape& s) {
+        auto it = shapes.find(&s);
+        if (it != shapes.end()) return it->second;
+        return shapes.emplace(&s, MakeDrawable(s)).first->second;
+    }
+
+    const Drawable& MorphOf(const swf::MorphShape& m, uint16_t ratio) {
+        auto key = std::make_pair(static_cast<const void*>(&m), ratio);
+        auto it = morphs.find(key);
+        if (it != morphs.end()) return it->second;
+        // Morph frames are seldom revisited; keep the cache bounded.
+        if (morphs.size() > 512) morphs.clear();
+        return morphs.emplace(key, MakeMorphDrawable(m, ratio)).first->second;
+    }
+
+    void DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx, bool maskMode);
+    void DrawObject(Canvas& canvas, const DisplayObject& obj, const Matrix& parent, const ColorTransform& parentCx,
+                    bool maskMode);
+    void DrawContent(Canvas& canvas, const DisplayObject& obj, const Matrix& m, const ColorTransform& cx,
+                     bool maskMode);
+};
+
+void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx,
+                              bool maskMode) {
+    struct ActiveMask {
+        int32_t clipDepth;
+        Canvas coverage;
+        Canvas content;
+    };
+    std::vector<ActiveMask> masks;
+    auto current = [&]() -> Canvas& { return masks.empty() ? canvas : masks.back().content; };
+    auto finish = [&]() {
+        ActiveMask mask = std::move(masks.back());
+        masks.pop_back();
+        Canvas& below = current();
+        cairo_save(below.cr);
+        cairo_identity_matrix(below.cr);
+        cairo_set_source_surface(below.cr, mask.content.surface, 0, 0);
+        cairo_mask_surface(below.cr, mask.coverage.surface, 0, 0);
+        cairo_restore(below.cr);
+    };
+    for (const auto& [depth, object] : list) {
+        if (!object) continue;
+        while (!masks.empty() && depth > masks.back().clipDepth) finish();
+        if (object->clip_depth > 0) {
+            ActiveMask mask{object->clip_depth, Canvas::New(width, height), Canvas::New(width, height)};
+            DrawObject(mask.coverage, *object, m, cx, true);
+            masks.push_back(std::move(mask));
+            continue;
+        }
+        if (!object->visible) continue;
+        DrawObject(current(), *object, m, cx, maskMode);
+    }
+    while (!masks.empty()) finish();
+}
+
+void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const Matrix& parent,
+                                const ColorTransform& parentCx, bool maskMode) {
+    if (!obj.character) return;
+    Matrix m = parent * ToMatrix(obj.matrix);
+    ColorTransform cx = maskMode ? parentCx : parentCx * ToColorTransform(obj.color_transform);
+    swf::BlendMode blend = obj.blend_mode;
+    if (maskMode || blend == swf::BlendMode::Normal) {
+        DrawContent(canvas, obj, m, cx, maskMode);
+        return;
+    }
+    // Layer, and every mode that needs the object's own picture first.
+    Canvas layer = Canvas::New(width, height);
+    DrawContent(layer, obj, m, cx, false);
+    Composite(canvas, layer.surface, blend);
+}
+
+void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const Matrix& m,
+                                 const ColorTransform& cx, bool maskMode) {
+    const Character& ch = *obj.character;
+    DrawEnv e = env;
+    e.mask_mode = maskMode;
+    if (auto* shape = ch.As<swf::Shape>()) {
+        DrawDrawable(canvas.cr, ShapeOf(*shape), m, cx, e);
+    } else if (auto* morph = ch.As<swf::MorphShape>()) {
+        DrawDrawable(canvas.cr, MorphOf(*morph, obj.ratio), m, cx, e);
+    } else if (auto* text = ch.As<swf::Text>()) {
+        this->text.DrawStatic(canvas.cr, *text, dictionary, m, cx, e);
+    } else if (auto* edit = ch.As<swf::EditText>()) {
+        this->text.DrawEdit(canvas.cr, *edit, obj.text, dictionary, m, cx, e);
+    } else if (auto* bitmap = ch.As<swf::Bitmap>()) {
+        cairo_surface_t* s = Bitmap(bitmap->id);
+        if (s && Invertible(m)) {
+            swf::FillStyle fill;
+            fill.type = swf::FillType::ClippedBitmap;
+            fill.bitmap_id = bitmap->id;
+            fill.matrix.a = fill.matrix.d = 20;
+            cairo_matrix_t cm = m.toCairo();
+            cairo_set_matrix(canvas.cr, &cm);
+            if (SetFillSource(canvas.cr, fill, cx, e)) {
+                cairo_rectangle(canvas.cr, 0, 0, cairo_image_surface_get_width(s) * 20.0,
+                                cairo_image_surface_get_height(s) * 20.0);
+                cairo_fill(canvas.cr);
+            }
+            cairo_identity_matrix(canvas.cr);
+        }
+    } else if (!obj.children.empty()) {
+        DrawList(canvas, obj.children, m, cx, maskMode);
+    }
+}
+
+Renderer::Renderer(const Dictionary& dictionary, uint8_t movie_version)
+    : impl_(std::make_unique<Impl>(dictionary, movie_version)) {}
+
+Renderer::~Renderer() = default;
+
+void Renderer::ClearCaches() {
+    impl_->shapes.clear();
+    impl_->morphs.clear();
+    impl_->bitmaps.clear();
+}
+
+void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
+                      const RenderTarget& target, ScaleMode mode) {
+    if (!target.pixels || target.width <= 0 || target.height <= 0) return;
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(target.pixels, CAIRO_FORMAT_ARGB32, target.width,
+                                                                   target.height, target.stride);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return;
+    }
+    impl_->width = target.width;
+    impl_->height = target.height;
+    Matrix toDevice = ToMatrix(StageTransform(stage, target.width, target.height, mode));
+    impl_->env.stage_scale = std::fabs(toDevice.a);
+    {
+        Canvas canvas = Canvas::Over(surface);
+        cairo_set_operator(canvas.cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_rgba(canvas.cr, background.r / 255.0, background.g / 255.0, background.b / 255.0,
+                              background.a / 255.0);
+        cairo_paint(canvas.cr);
+        cairo_set_operator(canvas.cr, CAIRO_OPERATOR_OVER);
+        impl_->DrawList(canvas, root, toDevice, ColorTransform{}, false);
+    }
+    cairo_surface_flush(surface);
+    cairo_surface_destroy(surface);
+}
+
+}  // namespace qm::flash
