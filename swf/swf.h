@@ -901,6 +901,10 @@ ParseResult ParseMovie(std::span<const uint8_t> file);
 TagBody ParseTagBody(uint16_t code, std::span<const uint8_t> body, uint8_t version,
                      ParseError* error = nullptr);
 
+// Text of a movie's string bytes as UTF-8: movies before version 6 store
+// Windows-1252, later ones UTF-8 (kept as stored).
+std::string TextToUtf8(std::span<const uint8_t> raw, uint8_t version);
+
 // One decoded action record. Payload bytes are a view into the list given
 // to DecodeAction.
 struct ActionRecord {

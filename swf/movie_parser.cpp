@@ -1,0 +1,165 @@
+#include <lzma.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "swf/parsers.h"
+
+namespace qm::swf {
+
+namespace {
+
+// No movie is larger than this once decompressed; a header that claims more
+// is not believed, and the buffer only ever grows as data actually arrives.
+constexpr size_t kMaxMovieBytes = size_t(1) << 30;
+constexpr size_t kChunk = size_t(1) << 16;
+
+struct Inflated {
+    Bytes data;
+    std::optional<std::string> error;  // the stream was damaged after `data`
+};
+
+Inflated InflateZlib(std::span<const uint8_t> in, size_t limit) {
+    Inflated out;
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        out.error = "the decompressor could not be started";
+        return out;
+    }
+    z.next_in = const_cast<Bytef*>(in.data());
+    z.avail_in = static_cast<uInt>(std::min<size_t>(in.size(), UINT32_MAX));
+    int rc = Z_OK;
+    while (out.data.size() < limit) {
+        size_t old = out.data.size();
+        size_t grow = std::min(limit - old, std::max(kChunk, old));
+        out.data.resize(old + grow);
+        z.next_out = out.data.data() + old;
+        z.avail_out = static_cast<uInt>(grow);
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.data.resize(old + grow - z.avail_out);
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK) {
+            if (rc == Z_BUF_ERROR && z.avail_in == 0) {
+                out.error = "the compressed movie is cut short";
+            } else {
+                out.error = "the compressed movie is damaged";
+            }
+            break;
+        }
+    }
+    inflateEnd(&z);
+    return out;
+}
+
+// The movie's LZMA layout: UI32 compressed length, 5 property bytes, raw
+// data. It becomes a classic .lzma stream by giving the decoder the
+// properties followed by the uncompressed size.
+Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
+    Inflated out;
+    if (in.size() < 9) {
+        out.error = "the compressed movie is cut short";
+        return out;
+    }
+    Bytes stream(13 + in.size() - 9);
+    std::memcpy(stream.data(), in.data() + 4, 5);
+    for (int i = 0; i < 8; ++i) stream[5 + i] = static_cast<uint8_t>(uint64_t(limit) >> (8 * i));
+    std::memcpy(stream.data() + 13, in.data() + 9, in.size() - 9);
+    lzma_stream z = LZMA_STREAM_INIT;
+    if (lzma_alone_decoder(&z, UINT64_MAX) != LZMA_OK) {
+        out.error = "the decompressor could not be started";
+        return out;
+    }
+    z.next_in = stream.data();
+    z.avail_in = stream.size();
+    while (out.data.size() < limit) {
+        size_t old = out.data.size();
+        size_t grow = std::min(limit - old, std::max(kChunk, old));
+        out.data.resize(old + grow);
+        z.next_out = out.data.data() + old;
+        z.avail_out = grow;
+        lzma_ret rc = lzma_code(&z, LZMA_FINISH);
+        out.data.resize(old + grow - z.avail_out);
+        if (rc == LZMA_STREAM_END) break;
+        if (rc != LZMA_OK) {
+            out.error = rc == LZMA_BUF_ERROR ? "the compressed movie is cut short" : "the compressed movie is damaged";
+            break;
+        }
+    }
+    lzma_end(&z);
+    return out;
+}
+
+}  // namespace
+
+ParseResult ParseMovie(std::span<const uint8_t> file) {
+    ParseResult result;
+    if (file.size() < 8) {
+        result.error = ParseError{"the file is too short to be a movie", 0};
+        return result;
+    }
+    Header header;
+    if (file[1] != 'W' || file[2] != 'S' || (file[0] != 'F' && file[0] != 'C' && file[0] != 'Z')) {
+        result.error = ParseError{"the file is not a Flash movie", 0};
+        return result;
+    }
+    header.compression = file[0] == 'F' ? Compression::None : file[0] == 'C' ? Compression::Zlib : Compression::Lzma;
+    header.version = file[3];
+    header.file_length = static_cast<uint32_t>(file[4]) | (static_cast<uint32_t>(file[5]) << 8) |
+                         (static_cast<uint32_t>(file[6]) << 16) | (static_cast<uint32_t>(file[7]) << 24);
+
+    // The body: everything after the first 8 bytes, decompressed.
+    Bytes inflated;
+    std::span<const uint8_t> body;
+    std::optional<std::string> inflate_error;
+    if (header.compression == Compression::None) {
+        body = file.subspan(8);
+    } else {
+        if (header.file_length <= 8) {
+            result.error = ParseError{"the compressed movie declares no content", 4};
+            return result;
+        }
+        size_t limit = std::min<size_t>(header.file_length - 8, kMaxMovieBytes);
+        Inflated out = header.compression == Compression::Zlib ? InflateZlib(file.subspan(8), limit)
+                                                                : InflateLzma(file.subspan(8), limit);
+        inflated = std::move(out.data);
+        inflate_error = out.error;
+        body = inflated;
+    }
+
+    // Frame size, rate and count.
+    size_t tags_start = 0;
+    try {
+        Reader r(body, 8, header.version);
+        header.frame_size = r.ReadRect();
+        header.frame_rate = r.U16();
+        header.frame_count = r.U16();
+        tags_start = r.pos();
+    } catch (const ReadError&) {
+        result.error = ParseError{inflate_error ? *inflate_error : "the movie header is incomplete", 8 + body.size()};
+        return result;
+    }
+
+    ParsedMovie movie;
+    movie.header = header;
+    detail::ReadTagStream(body.subspan(tags_start), 8 + tags_start, header.version, 0, movie.tags, movie.warnings,
+                          movie.truncated);
+    if (inflate_error) {
+        bool ended = !movie.tags.empty() && movie.tags.back().code == 0;
+        if (!ended && !movie.truncated) movie.truncated = ParseError{*inflate_error, 8 + body.size()};
+        else if (!ended && movie.truncated) movie.truncated->message = *inflate_error;
+    }
+    result.movie = std::move(movie);
+    return result;
+}
+
+bool ParsedMovie::IsActionScript3() const {
+    if (header.version < 9) return false;
+    for (const Tag& t : tags) {
+        if (auto* a = std::get_if<FileAttributes>(&t.body)) return a->ActionScript3();
+        if (std::holds_alternative<ShowFrame>(t.body)) break;
+    }
+    return false;
+}
+
+}  // namespace qm::swf
