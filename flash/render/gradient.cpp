@@ -55,8 +55,12 @@ PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& c
     for (size_t i = 1; i < stops.size(); ++i) stops[i].ratio = std::max(stops[i].ratio, stops[i - 1].ratio);
     for (auto& s : stops) s.color = cx.apply(s.color);
 
+    // The pattern works in units of half the gradient square: pixman keeps
+    // pattern coordinates in 16.16 fixed point, which the square's own 32768
+    // units would overflow.
+    Matrix unitToShape = spec.matrix * Matrix{16384, 0, 0, 16384, 0, 0};
     Matrix inverse;
-    if (!spec.matrix.invert(inverse)) {
+    if (!unitToShape.invert(inverse)) {
         // A gradient squeezed to nothing shows its outermost colour.
         const Rgba& c = stops.back().color;
         return PatternPtr(cairo_pattern_create_rgba(c.r / 255.0, c.g / 255.0, c.b / 255.0, c.a / 255.0));
@@ -64,14 +68,14 @@ PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& c
     PatternPtr pattern;
     switch (spec.kind) {
         case GradientKind::Linear:
-            pattern.reset(cairo_pattern_create_linear(-16384, 0, 16384, 0));
+            pattern.reset(cairo_pattern_create_linear(-1, 0, 1, 0));
             break;
         case GradientKind::Radial:
-            pattern.reset(cairo_pattern_create_radial(0, 0, 0, 0, 0, 16384));
+            pattern.reset(cairo_pattern_create_radial(0, 0, 0, 0, 0, 1));
             break;
         case GradientKind::Focal: {
             double f = std::clamp(spec.focalPoint, -0.98, 0.98);
-            pattern.reset(cairo_pattern_create_radial(f * 16384, 0, 0, 0, 0, 16384));
+            pattern.reset(cairo_pattern_create_radial(f, 0, 0, 0, 0, 1));
             break;
         }
     }
