@@ -1,0 +1,330 @@
+// The renderer on movies made by the project's movie writer: pixels at known
+// points for fills, strokes, masks, colour transforms, morphs, text and stage scaling.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "flash/render/render.h"
+#include "swf/swf.h"
+#include "testing/swfwriter/swfwriter.h"
+
+namespace qm::flash {
+namespace {
+
+namespace w = qm::swfwriter;
+
+// A parsed movie with its first frame placed, without the timeline engine:
+// enough for the renderer, which only walks what it is given.
+struct Scene {
+    swf::ParsedMovie movie;
+    Dictionary dictionary;
+    DisplayList root;
+    swf::Rgba background{255, 255, 255, 255};
+
+    void PlaceAll(DisplayList& list, const std::vector<swf::Tag>& tags) {
+        for (const swf::Tag& tag : tags) {
+            if (std::holds_alternative<swf::ShowFrame>(tag.body)) return;
+            dictionary.Add(tag.body);
+            if (auto* bg = std::get_if<swf::SetBackgroundColor>(&tag.body)) background = bg->color;
+            auto* place = std::get_if<swf::PlaceObject>(&tag.body);
+            if (!place || !place->character_id) continue;
+            auto obj = std::make_unique<DisplayObject>();
+            obj->depth = place->depth;
+            obj->character = dictionary.Find(*place->character_id);
+            if (!obj->character) continue;
+            if (place->matrix) obj->matrix = *place->matrix;
+            if (place->color_transform) obj->color_transform = *place->color_transform;
+            if (place->ratio) obj->ratio = *place->ratio;
+            if (place->clip_depth) obj->clip_depth = *place->clip_depth;
+            if (place->blend_mode) obj->blend_mode = *place->blend_mode;
+            if (auto* sprite = obj->character->As<swf::Sprite>()) PlaceAll(obj->children, sprite->tags);
+            list.Put(std::move(obj));
+        }
+    }
+};
+
+std::unique_ptr<Scene> Load(const w::Movie& m) {
+    auto scene = std::make_unique<Scene>();
+    static std::vector<std::vector<uint8_t>> keep;  // the parsed movie may point into its file
+    keep.push_back(m.bytes());
+    swf::ParseResult r = swf::ParseMovie(keep.back());
+    EXPECT_TRUE(r.movie.has_value());
+    if (!r.movie) return scene;
+    scene->movie = std::move(*r.movie);
+    scene->PlaceAll(scene->root, scene->movie.tags);
+    return scene;
+}
+
+struct Picture {
+    int width, height;
+    std::vector<uint32_t> pixels;
+    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Picture Render(const Scene& s, int width, int height, ScaleMode mode = ScaleMode::ShowAll) {
+    Picture p{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height)};
+    Renderer renderer(s.dictionary, s.movie.header.version);
+    RenderTarget t{reinterpret_cast<uint8_t*>(p.pixels.data()), width, height, width * 4};
+    renderer.Render(s.root, s.movie.header.frame_size, s.background, t, mode);
+    return p;
+}
+
+int R(uint32_t p) { return (p >> 16) & 255; }
+int G(uint32_t p) { return (p >> 8) & 255; }
+int B(uint32_t p) { return p & 255; }
+
+w::Movie Stage(int width, int height, uint8_t version = 10) {
+    w::Movie m({.version = version, .frame = w::Rect::pixels(width, height)});
+    m.setBackgroundColor({255, 255, 255});
+    return m;
+}
+
+uint16_t Box(w::Movie& m, const w::FillStyle& fill, int x, int y, int wpx, int hpx, int shapeVersion = 3) {
+    w::Shape s;
+    s.fill0(s.addFill(fill)).rect(x * 20, y * 20, wpx * 20, hpx * 20);
+    return m.defineShape(s, shapeVersion);
+}
+
+TEST(RenderMovie, FillKindsAtKnownPoints) {
+    w::Movie m = Stage(80, 20);
+    uint16_t solid = Box(m, w::FillStyle::solid({200, 0, 0}), 0, 0, 20, 20);
+    uint16_t linear = Box(m, w::FillStyle::linear(w::Matrix::gradientBox(400, 0, 400, 400),
+                                                  {{0, {0, 0, 255}}, {255, {0, 255, 0}}}),
+                          20, 0, 20, 20);
+    uint16_t radial = Box(m, w::FillStyle::radial(w::Matrix::gradientBox(800, 0, 400, 400),
+                                                  {{0, {255, 255, 0}}, {255, {0, 0, 0}}}),
+                          40, 0, 20, 20);
+    // A 2x2 checker bitmap drawn 5 pixels per bitmap pixel, tiled.
+    std::vector<w::Color> px = {{255, 0, 0}, {0, 0, 255}, {0, 0, 255}, {255, 0, 0}};
+    uint16_t bmp = m.defineBitmapRGBA(2, 2, px);
+    uint16_t tiled = Box(m, w::FillStyle::bitmap(bmp, w::Matrix::scale(100, 100, 1200, 0), true, false), 60, 0, 20, 20);
+    int depth = 1;
+    for (uint16_t id : {solid, linear, radial, tiled}) m.place({.depth = uint16_t(depth++), .character = id});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 80, 20);
+
+    EXPECT_EQ(p.at(10, 10), 0xFFC80000u);
+    EXPECT_GT(B(p.at(21, 10)), 220);  // linear: blue on the left, green on the right
+    EXPECT_GT(G(p.at(38, 10)), 220);
+    EXPECT_NEAR(G(p.at(30, 10)), 128, 12);
+    EXPECT_GT(R(p.at(50, 10)), 225);  // radial: bright centre, dark rim
+    EXPECT_LT(R(p.at(41, 1)), 40);
+    EXPECT_EQ(p.at(62, 2), 0xFFFF0000u);  // bitmap pixel (0,0)
+    EXPECT_EQ(p.at(67, 2), 0xFF0000FFu);  // bitmap pixel (1,0)
+    EXPECT_EQ(p.at(72, 2), 0xFFFF0000u);  // tiled again
+}
+
+TEST(RenderMovie, ClippedBitmapRepeatsItsEdges) {
+    w::Movie m = Stage(40, 20);
+    std::vector<w::Color> px = {{255, 0, 0}, {0, 0, 255}};
+    uint16_t bmp = m.defineBitmapRGBA(2, 1, px);
+    uint16_t clipped = Box(m, w::FillStyle::bitmap(bmp, w::Matrix::scale(100, 100), false, false), 0, 0, 40, 20);
+    m.place({.depth = 1, .character = clipped});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 40, 20);
+    EXPECT_EQ(p.at(2, 2), 0xFFFF0000u);
+    EXPECT_EQ(p.at(35, 15), 0xFF0000FFu);  // beyond the picture: its last column
+}
+
+TEST(RenderMovie, StrokesKeepWidthAndHairlinesShow) {
+    w::Movie m = Stage(40, 40);
+    w::Shape s;
+    w::LineStyle thick;
+    thick.width = 80;  // 4 px
+    thick.color = {0, 0, 255};
+    s.line(s.addLine(thick)).rect(200, 200, 400, 400);  // 10..30 px
+    w::LineStyle hair;
+    hair.width = 0;
+    hair.color = {0, 0, 0};
+    s.line(s.addLine(hair)).moveTo(0, 700).lineTo(800, 700);
+    m.place({.depth = 1, .character = m.defineShape(s)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 40, 40);
+    EXPECT_EQ(p.at(20, 9), 0xFF0000FFu);    // on the top edge, 2 px either side
+    EXPECT_EQ(p.at(20, 11), 0xFF0000FFu);
+    EXPECT_EQ(p.at(20, 13), 0xFFFFFFFFu);   // inside, unfilled
+    EXPECT_EQ(p.at(20, 20), 0xFFFFFFFFu);
+    EXPECT_LT(R(p.at(5, 34)) + R(p.at(5, 35)), 300);  // the hairline darkens its row
+}
+
+TEST(RenderMovie, MasksClipTheirDepthRangeAndNest) {
+    w::Movie m = Stage(40, 40);
+    uint16_t left = Box(m, w::FillStyle::solid({0, 0, 0}), 0, 0, 20, 40);
+    uint16_t top = Box(m, w::FillStyle::solid({0, 0, 0}), 0, 0, 40, 20);
+    uint16_t red = Box(m, w::FillStyle::solid({255, 0, 0}), 0, 0, 40, 40);
+    uint16_t blue = Box(m, w::FillStyle::solid({0, 0, 255}), 0, 30, 40, 10);
+    m.place({.depth = 1, .character = left, .clipDepth = 4});  // masks 2..4
+    m.place({.depth = 2, .character = top, .clipDepth = 3});   // masks 3 within the left mask
+    m.place({.depth = 3, .character = red});
+    m.place({.depth = 5, .character = blue});                  // above every mask
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 40, 40);
+    EXPECT_EQ(p.at(10, 10), 0xFFFF0000u);  // inside both masks
+    EXPECT_EQ(p.at(30, 10), 0xFFFFFFFFu);  // outside the left mask
+    EXPECT_EQ(p.at(10, 25), 0xFFFFFFFFu);  // outside the top mask
+    EXPECT_EQ(p.at(35, 35), 0xFF0000FFu);  // not masked at all
+}
+
+TEST(RenderMovie, ColourTransformsMultiplyAddAndNest) {
+    w::Movie m = Stage(20, 20);
+    uint16_t box = Box(m, w::FillStyle::solid({200, 100, 0}), 0, 0, 20, 20);
+    w::Sprite clip = m.sprite();
+    clip.place({.depth = 1, .character = box, .cxform = w::CXForm{.redMult = 128, .blueAdd = 50}});
+    clip.showFrame();
+    uint16_t clipId = m.defineSprite(clip);
+    m.place({.depth = 1, .character = clipId, .cxform = w::CXForm{.greenMult = 0, .alphaMult = 128}});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 20, 20);
+    // (100, 0, 50) at half opacity over white.
+    EXPECT_NEAR(R(p.at(10, 10)), 177, 2);
+    EXPECT_NEAR(G(p.at(10, 10)), 127, 2);
+    EXPECT_NEAR(B(p.at(10, 10)), 152, 2);
+}
+
+TEST(RenderMovie, MorphAtRatio) {
+    w::Movie m = Stage(60, 20);
+    w::MorphShape morph;
+    morph.fills.push_back(w::MorphFillStyle::solid({255, 0, 0}, {0, 0, 255}));
+    morph.start.fill0(1).rect(0, 0, 200, 400);      // 0..10 px
+    morph.end.rect(1000, 0, 200, 400);              // 50..60 px
+    uint16_t id = m.defineMorphShape(morph);
+    m.place({.depth = 1, .character = id, .ratio = 32768});
+    m.showFrame();
+    auto scene = Load(m);
+    struct Case {
+        uint16_t ratio;
+        int x;
+        uint32_t colour;
+    } cases[] = {{0, 5, 0xFFFF0000u}, {65535, 55, 0xFF0000FFu}};
+    for (const auto& c : cases) {
+        scene->root.At(1)->ratio = c.ratio;
+        Picture p = Render(*scene, 60, 20);
+        EXPECT_EQ(p.at(c.x, 10), c.colour) << c.ratio;
+    }
+    scene->root.At(1)->ratio = 32768;
+    Picture mid = Render(*scene, 60, 20);
+    EXPECT_EQ(mid.at(5, 10), 0xFFFFFFFFu);
+    EXPECT_NEAR(R(mid.at(30, 10)), 128, 2);
+    EXPECT_NEAR(B(mid.at(30, 10)), 128, 2);
+}
+
+w::Font SquareFont() {
+    w::Font f;
+    f.name = "Squares";
+    w::Glyph g;
+    g.code = 'A';
+    g.outline.moveTo(0, -1024).lineTo(512, -1024).lineTo(512, 0).lineTo(0, 0).lineTo(0, -1024);
+    g.advance = 1024;
+    f.glyphs.push_back(g);
+    f.ascent = 1024;
+    f.descent = 0;
+    return f;
+}
+
+TEST(RenderMovie, StaticTextAndTextFieldsWithEmbeddedGlyphs) {
+    w::Movie m = Stage(100, 60);
+    w::Font font = SquareFont();
+    uint16_t fontId = m.defineFont2(font);
+    w::Text text;
+    text.bounds = {0, 2000, 0, 400};
+    // Two glyphs 20 px high: squares 10 px wide every 20 px, baseline at y = 20 px.
+    text.records.push_back(w::layoutText(font, fontId, "AA", 400, {0, 128, 0}, 0, 400));
+    uint16_t textId = m.defineText(text);
+    m.place({.depth = 1, .character = textId});
+    w::EditText field;
+    field.bounds = {0, 2000, 600, 1200};
+    field.text = "A<font color=\"#0000FF\">A</font>";
+    field.html = true;
+    field.useOutlines = true;
+    field.font = fontId;
+    field.height = 400;
+    field.color = {255, 0, 0};
+    m.place({.depth = 2, .character = m.defineEditText(field)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 100, 60);
+    EXPECT_EQ(p.at(5, 10), 0xFF008000u);
+    EXPECT_EQ(p.at(15, 10), 0xFFFFFFFFu);  // past the first square's width
+    EXPECT_EQ(p.at(25, 10), 0xFF008000u);
+    // Field: a 2 px gutter, then glyphs 20 px tall from the field's top + gutter.
+    EXPECT_EQ(p.at(2 + 5, 30 + 2 + 10), 0xFFFF0000u);
+    EXPECT_EQ(p.at(2 + 25, 30 + 2 + 10), 0xFF0000FFu);
+}
+
+TEST(RenderMovie, ScaleModesPlaceTheStage) {
+    w::Movie m = Stage(20, 10);
+    m.setBackgroundColor({0, 0, 0});
+    m.place({.depth = 1, .character = Box(m, w::FillStyle::solid({255, 0, 0}), 0, 0, 20, 10)});
+    m.showFrame();
+    auto scene = Load(m);
+    struct Case {
+        ScaleMode mode;
+        int x, y;
+        uint32_t colour;
+    } cases[] = {
+        {ScaleMode::ShowAll, 20, 5, 0xFF000000u},   // letterbox band above the stage
+        {ScaleMode::ShowAll, 20, 20, 0xFFFF0000u},
+        {ScaleMode::ExactFit, 20, 2, 0xFFFF0000u},  // stretched to fill
+        {ScaleMode::NoBorder, 1, 1, 0xFFFF0000u},   // cropped to fill
+        {ScaleMode::NoScale, 4, 20, 0xFF000000u},   // 1:1 in the middle
+        {ScaleMode::NoScale, 12, 18, 0xFFFF0000u},
+    };
+    for (const auto& c : cases) {
+        Picture p = Render(*scene, 40, 40, c.mode);
+        EXPECT_EQ(p.at(c.x, c.y), c.colour) << int(c.mode) << " " << c.x << "," << c.y;
+    }
+}
+
+TEST(RenderMovie, BlendModesCombineWithWhatIsBelow) {
+    w::Movie m = Stage(20, 20);
+    uint16_t below = Box(m, w::FillStyle::solid({200, 100, 50}), 0, 0, 20, 20);
+    uint16_t above = Box(m, w::FillStyle::solid({128, 255, 100}), 0, 0, 20, 20);
+    m.place({.depth = 1, .character = below});
+    m.place({.depth = 2, .character = above, .blendMode = 3});
+    m.showFrame();
+    auto scene = Load(m);
+    struct Case {
+        swf::BlendMode mode;
+        int r, g, b;
+    } cases[] = {
+        {swf::BlendMode::Multiply, 100, 100, 20},
+        {swf::BlendMode::Add, 255, 255, 150},
+        {swf::BlendMode::Subtract, 72, 0, 0},
+        {swf::BlendMode::Difference, 72, 155, 50},
+        {swf::BlendMode::Invert, 55, 155, 205},
+        {swf::BlendMode::Normal, 128, 255, 100},
+    };
+    for (const auto& c : cases) {
+        scene->root.At(2)->blend_mode = c.mode;
+        Picture p = Render(*scene, 20, 20);
+        uint32_t px = p.at(10, 10);
+        EXPECT_NEAR(R(px), c.r, 2) << int(c.mode);
+        EXPECT_NEAR(G(px), c.g, 2) << int(c.mode);
+        EXPECT_NEAR(B(px), c.b, 2) << int(c.mode);
+    }
+}
+
+TEST(RenderMovie, BrokenReferencesDrawNothingAndDoNotCrash) {
+    w::Movie m = Stage(20, 20);
+    // A bitmap fill naming no bitmap, a gradient without stops, a squashed matrix.
+    uint16_t a = Box(m, w::FillStyle::bitmap(999, w::Matrix::scale(20, 20)), 0, 0, 20, 20);
+    uint16_t b = Box(m, w::FillStyle::linear(w::Matrix::gradientBox(0, 0, 400, 400), {}), 0, 0, 20, 20);
+    uint16_t c = Box(m, w::FillStyle::solid({255, 0, 0}), 0, 0, 20, 20);
+    m.place({.depth = 1, .character = a});
+    m.place({.depth = 2, .character = b});
+    m.place({.depth = 3, .character = c, .matrix = w::Matrix::scale(0, 0)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 20, 20);
+    EXPECT_EQ(p.at(10, 10), 0xFFFFFFFFu);
+}
+
+}  // namespace
+}  // namespace qm::flash
