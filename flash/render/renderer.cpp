@@ -55,7 +55,7 @@ struct Canvas {
         Canvas c;
         c.surface = s;
         c.cr = cairo_create(s);
-        cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_GOOD);
+        cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_DEFAULT);
         return c;
     }
     static Canvas New(int w, int h) {
