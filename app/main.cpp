@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "app/app.h"
+
+int main(int argc, char** argv) { return qm::app::RunQuellmark(argc, argv); }
