@@ -29,6 +29,8 @@ public:
 
     Map::const_iterator begin() const { return objects_.begin(); }
     Map::const_iterator end() const { return objects_.end(); }
+    Map::const_reverse_iterator rbegin() const { return objects_.rbegin(); }
+    Map::const_reverse_iterator rend() const { return objects_.rend(); }
     bool empty() const { return objects_.empty(); }
     size_t size() const { return objects_.size(); }
 
@@ -46,12 +48,14 @@ private:
 
 enum class ButtonVisualState : uint8_t { Up, Over, Down };
 
-// Playback state of a sprite instance's own timeline.
+struct TimelineDef;
+
+// Playback state of a timeline: a sprite instance's or the main movie's.
 struct SpriteState {
-    const swf::Sprite* sprite = nullptr;
+    const TimelineDef* timeline = nullptr;
     uint16_t current_frame = 0;  // zero-based; the frame shown
     bool playing = true;
-    bool frame_scripts_pending = false;
+    bool entered = false;  // the first frame has been shown
 };
 
 // Tracking state of a button instance.
@@ -88,9 +92,12 @@ struct DisplayObject {
     std::unique_ptr<SpriteState> sprite;  // sprites only
     std::unique_ptr<ButtonState> button;  // buttons only
 
+    DisplayObject* parent = nullptr;  // null for the main movie
+
     // Frame (zero-based) of the parent timeline on which this instance was
     // placed; a backwards goto keeps instances placed by the same tag.
     uint16_t placed_frame = 0;
+    bool placed_by_script = false;  // the timeline never removes it
     // Set by scripts that move the object themselves; the timeline then
     // leaves its matrix and colour alone.
     bool script_moved = false;

@@ -142,8 +142,16 @@ ParseResult ParseMovie(std::span<const uint8_t> file) {
 
     ParsedMovie movie;
     movie.header = header;
-    detail::ReadTagStream(body.subspan(tags_start), 8 + tags_start, header.version, 0, movie.tags, movie.warnings,
-                          movie.truncated);
+    // The stored length ends the movie, as in the reference player: bytes
+    // after it are not part of the movie, even when they look like tags.
+    size_t tags_end = body.size();
+    if (header.compression == Compression::None && header.file_length < 8 + body.size()) {
+        tags_end = std::max<size_t>(header.file_length, 8 + tags_start) - 8;
+        movie.warnings.push_back(ParseError{"the file goes on after the movie's stored length; the rest is ignored",
+                                            std::max<uint64_t>(header.file_length, 8 + tags_start)});
+    }
+    detail::ReadTagStream(body.subspan(tags_start, tags_end - tags_start), 8 + tags_start, header.version, 0,
+                          movie.tags, movie.warnings, movie.truncated);
     if (inflate_error) {
         bool ended = !movie.tags.empty() && movie.tags.back().code == 0;
         if (!ended && !movie.truncated) movie.truncated = ParseError{*inflate_error, 8 + body.size()};

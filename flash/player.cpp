@@ -1,0 +1,126 @@
+#include <fstream>
+#include <iterator>
+
+#include "flash/player_impl.h"
+
+namespace qm::flash {
+
+namespace {
+
+// A file larger than this is not read; no movie comes near it.
+constexpr std::streamoff kMaxFileBytes = std::streamoff(1) << 30;
+
+void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
+                    std::unordered_map<const swf::Sprite*, TimelineDef>& sprites) {
+    for (const swf::Tag& tag : tags) {
+        dictionary.Add(tag.body);
+        if (auto* sprite = std::get_if<swf::Sprite>(&tag.body)) {
+            sprites.try_emplace(sprite, TimelineDef::Build(sprite->tags, sprite->frame_count));
+        }
+    }
+}
+
+}  // namespace
+
+void Player::Impl::Init() {
+    AddDefinitions(movie.tags, dictionary, sprite_timelines);
+    root_timeline = TimelineDef::Build(movie.tags, movie.header.frame_count);
+    root = std::make_unique<DisplayObject>();
+    root->instance_id = next_instance_id++;
+    root->name = "_level0";
+    root->sprite = std::make_unique<SpriteState>();
+    root->sprite->timeline = &root_timeline;
+    clips[root->instance_id] = root.get();
+    clip_order.push_back(root->instance_id);
+    script_host = MakeTimelineScriptHost();
+    if (movie.IsActionScript3()) scripts_enabled = false;
+}
+
+Player::Player(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Player::~Player() = default;
+
+LoadResult Player::LoadBytes(std::vector<uint8_t> bytes) {
+    LoadResult result;
+    swf::ParseResult parsed = swf::ParseMovie(bytes);
+    if (!parsed.movie) {
+        result.error = parsed.error ? parsed.error->message : "the movie could not be read";
+        return result;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->movie = std::move(*parsed.movie);
+    impl->Init();
+    result.player.reset(new Player(std::move(impl)));
+    return result;
+}
+
+LoadResult Player::LoadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {nullptr, "cannot open " + path};
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    if (size < 0) return {nullptr, "cannot read " + path};
+    if (size > kMaxFileBytes) return {nullptr, "the movie is too large: " + path};
+    in.seekg(0);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return {nullptr, "cannot read " + path};
+    return LoadBytes(std::move(bytes));
+}
+
+const swf::Header& Player::Header() const { return impl_->movie.header; }
+bool Player::IsActionScript3() const { return impl_->movie.IsActionScript3(); }
+
+std::vector<swf::ParseError> Player::ReadProblems() const {
+    std::vector<swf::ParseError> problems = impl_->movie.warnings;
+    if (impl_->movie.truncated) problems.push_back(*impl_->movie.truncated);
+    return problems;
+}
+
+void Player::Advance() { impl_->Tick(); }
+
+void Player::Play() { impl_->root->sprite->playing = true; }
+void Player::Stop() { impl_->root->sprite->playing = false; }
+bool Player::IsPlaying() const { return impl_->root->sprite->playing; }
+
+void Player::GotoFrame(uint32_t frame) {
+    impl_->Goto(*impl_->root, frame);
+    impl_->RunScripts();
+}
+
+uint32_t Player::CurrentFrame() const { return impl_->root->sprite->current_frame; }
+uint32_t Player::TotalFrames() const { return impl_->root_timeline.FrameCount(); }
+void Player::SetLoop(bool loop) { impl_->loop = loop; }
+bool Player::Loop() const { return impl_->loop; }
+
+swf::Rgba Player::BackgroundColor() const { return impl_->background; }
+const DisplayList& Player::Stage() const { return impl_->root->children; }
+const Dictionary& Player::Characters() const { return impl_->dictionary; }
+
+void Player::MouseMove(double x, double y) {
+    impl_->mouse_x = x * 20;
+    impl_->mouse_y = y * 20;
+    impl_->UpdateMouse(false);
+}
+
+void Player::MouseDown(double x, double y) {
+    impl_->mouse_x = x * 20;
+    impl_->mouse_y = y * 20;
+    impl_->mouse_down = true;
+    impl_->UpdateMouse(true);
+}
+
+void Player::MouseUp(double x, double y) {
+    impl_->mouse_x = x * 20;
+    impl_->mouse_y = y * 20;
+    impl_->mouse_down = false;
+    impl_->UpdateMouse(false);
+}
+
+void Player::SetTraceSink(TraceSink* sink) { impl_->trace_sink = sink; }
+
+void Player::SetScriptHost(std::unique_ptr<ScriptHost> host) {
+    impl_->script_host = host ? std::move(host) : MakeTimelineScriptHost();
+}
+
+void Player::SetLogSink(std::function<void(std::string_view)> sink) { impl_->log_sink = std::move(sink); }
+
+}  // namespace qm::flash

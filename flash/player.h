@@ -1,0 +1,127 @@
+// The player engine's public interface: load a movie, advance it one frame
+// per call, control its main timeline, feed it the mouse, and walk what is on
+// the stage. Scripts reach the player through ScriptEnvironment and are run
+// by a ScriptHost, so the interpreter can be replaced without touching the
+// timelines.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "flash/dictionary.h"
+#include "flash/display_list.h"
+#include "swf/swf.h"
+
+namespace qm::flash {
+
+// Receives every trace() line, without line end.
+class TraceSink {
+public:
+    virtual ~TraceSink() = default;
+    virtual void Trace(std::string_view line) = 0;
+};
+
+// What a script may ask of the player. A clip is a sprite instance or the
+// main movie (Root()).
+class ScriptEnvironment {
+public:
+    virtual ~ScriptEnvironment() = default;
+    virtual uint8_t MovieVersion() const = 0;
+    virtual DisplayObject& Root() = 0;
+    // A slash path ("/a/b", "../b", "b") or, from version 5, a dot path
+    // ("_root.a", "_parent.b"), relative to `from`; null when nothing answers.
+    virtual DisplayObject* ResolveTarget(DisplayObject& from, std::string_view path) = 0;
+    virtual void Play(DisplayObject& clip) = 0;
+    virtual void Stop(DisplayObject& clip) = 0;
+    // Zero-based frame; beyond the last frame means the last frame.
+    virtual void GotoFrame(DisplayObject& clip, uint32_t frame, bool play) = 0;
+    // False (and no effect) when the clip has no such label.
+    virtual bool GotoLabel(DisplayObject& clip, std::string_view label, bool play) = 0;
+    virtual void NextFrame(DisplayObject& clip) = 0;
+    virtual void PrevFrame(DisplayObject& clip) = 0;
+    virtual void Trace(std::string_view text) = 0;
+    // Loading URLs and movies is not done by this player; the request is logged.
+    virtual void GetUrl(std::string_view url, std::string_view target) = 0;
+    virtual void Log(std::string_view line) = 0;
+};
+
+enum class ScriptKind { Frame, Init, Button, ClipEvent };
+
+// Runs action lists. The player calls it in the order of the frame
+// processing model: init actions, then frame actions, parents before the
+// clips they create, newest clips first on later frames.
+class ScriptHost {
+public:
+    virtual ~ScriptHost() = default;
+    virtual void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions,
+                     ScriptKind kind) = 0;
+};
+
+// The built-in runner for timeline movies: frame navigation, trace of
+// constants, get URL (ignored). Stops a list at the first action it does not
+// know.
+std::unique_ptr<ScriptHost> MakeTimelineScriptHost();
+
+class Player;
+
+struct LoadResult {
+    std::unique_ptr<Player> player;  // null on failure
+    std::string error;               // why, in the system's words
+};
+
+class Player {
+public:
+    static LoadResult LoadFile(const std::string& path);
+    static LoadResult LoadBytes(std::vector<uint8_t> bytes);
+
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    const swf::Header& Header() const;
+    uint8_t Version() const { return Header().version; }
+    bool IsActionScript3() const;
+    // Problems met while reading the movie (damaged tags, a cut file).
+    std::vector<swf::ParseError> ReadProblems() const;
+
+    // Shows the next frame: the first call shows frame 0. Runs the scripts
+    // of the frame before it returns.
+    void Advance();
+
+    // The main timeline, as the host control offers it.
+    void Play();
+    void Stop();
+    bool IsPlaying() const;
+    void GotoFrame(uint32_t frame);  // zero-based; keeps playing or stopped
+    uint32_t CurrentFrame() const;   // zero-based
+    uint32_t TotalFrames() const;    // frames the movie holds
+    void SetLoop(bool loop);         // false: stop on the last frame
+    bool Loop() const;
+
+    swf::Rgba BackgroundColor() const;
+    const swf::Rect& StageRect() const { return Header().frame_size; }
+    const DisplayList& Stage() const;  // what the main timeline shows
+    const Dictionary& Characters() const;
+
+    // Mouse input in stage pixels; drives buttons.
+    void MouseMove(double x, double y);
+    void MouseDown(double x, double y);
+    void MouseUp(double x, double y);
+
+    void SetTraceSink(TraceSink* sink);  // not owned; null: traces are dropped
+    void SetScriptHost(std::unique_ptr<ScriptHost> host);
+    // Receives the player's own log lines (skipped scripts, ignored URLs).
+    void SetLogSink(std::function<void(std::string_view)> sink);
+
+private:
+    struct Impl;
+    explicit Player(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm::flash

@@ -1,0 +1,94 @@
+// The player's inner state, shared by its source files (loading, timelines,
+// buttons and script scheduling). Not part of the folder's interface.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "flash/player.h"
+#include "flash/timeline_def.h"
+
+namespace qm::flash {
+
+struct Player::Impl : ScriptEnvironment {
+    swf::ParsedMovie movie;
+    Dictionary dictionary;
+    TimelineDef root_timeline;
+    std::unordered_map<const swf::Sprite*, TimelineDef> sprite_timelines;
+    std::unique_ptr<DisplayObject> root;
+
+    uint64_t next_instance_id = 1;
+    // Timelines by instance id; the order of creation decides who advances
+    // first (the newest), so it is kept as a list beside the map.
+    std::unordered_map<uint64_t, DisplayObject*> clips;
+    std::vector<uint64_t> clip_order;
+    std::unordered_map<uint64_t, DisplayObject*> buttons;
+
+    struct PendingScript {
+        uint64_t clip_id = 0;
+        std::span<const uint8_t> actions;
+        ScriptKind kind = ScriptKind::Frame;
+    };
+    std::deque<PendingScript> scripts;
+    std::set<const swf::DoInitAction*> init_actions_done;
+    bool scripts_enabled = true;
+
+    bool loop = true;
+    swf::Rgba background{255, 255, 255, 255};
+    TraceSink* trace_sink = nullptr;
+    std::unique_ptr<ScriptHost> script_host;
+    std::function<void(std::string_view)> log_sink;
+
+    // Mouse and buttons.
+    double mouse_x = 0, mouse_y = 0;  // twips
+    bool mouse_down = false;
+    uint64_t hover_button = 0;
+    uint64_t pressed_button = 0;
+
+    // --- loading (player.cpp)
+    void Init();
+
+    // --- timelines (timeline.cpp)
+    std::unique_ptr<DisplayObject> CreateObject(const Character& character, DisplayObject& parent, int32_t depth);
+    void Attach(DisplayObject& parent, std::unique_ptr<DisplayObject> object);
+    void RemoveChild(DisplayObject& parent, int32_t depth);
+    void Forget(DisplayObject& object);
+    void EnterFirstFrame(DisplayObject& clip);
+    void ApplyFrame(DisplayObject& clip, uint16_t frame);
+    void ApplyPlace(DisplayObject& clip, const swf::PlaceObject& place, uint16_t frame);
+    void Rebuild(DisplayObject& clip, uint16_t frame);
+    void Goto(DisplayObject& clip, uint32_t frame);
+    void AdvanceClip(DisplayObject& clip);
+    void Tick();
+    void QueueFrameScripts(DisplayObject& clip, uint16_t frame);
+    void QueueClipEvent(DisplayObject& object, uint32_t event);
+    void RunScripts();
+    DisplayObject* FindClip(uint64_t id) const;
+
+    // --- buttons (buttons.cpp)
+    void BuildButtonChildren(DisplayObject& button);
+    void SetButtonState(DisplayObject& button, ButtonVisualState state);
+    void ButtonEvent(DisplayObject& button, uint16_t condition);
+    DisplayObject* FindButtonInstance(uint64_t id) const;
+    void UpdateMouse(bool press);
+
+    // --- ScriptEnvironment (script_environment.cpp)
+    uint8_t MovieVersion() const override { return movie.header.version; }
+    DisplayObject& Root() override { return *root; }
+    DisplayObject* ResolveTarget(DisplayObject& from, std::string_view path) override;
+    void Play(DisplayObject& clip) override;
+    void Stop(DisplayObject& clip) override;
+    void GotoFrame(DisplayObject& clip, uint32_t frame, bool play) override;
+    bool GotoLabel(DisplayObject& clip, std::string_view label, bool play) override;
+    void NextFrame(DisplayObject& clip) override;
+    void PrevFrame(DisplayObject& clip) override;
+    void Trace(std::string_view text) override;
+    void GetUrl(std::string_view url, std::string_view target) override;
+    void Log(std::string_view line) override;
+};
+
+}  // namespace qm::flash

@@ -1,0 +1,114 @@
+// What scripts may ask of the player: finding clips by path and moving their
+// timelines.
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "flash/player_impl.h"
+
+namespace qm::flash {
+
+namespace {
+
+bool NamesMatch(std::string_view a, std::string_view b, bool case_sensitive) {
+    if (case_sensitive) return a == b;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+DisplayObject* Player::Impl::ResolveTarget(DisplayObject& from, std::string_view path) {
+    const bool case_sensitive = movie.header.version >= 7;
+    DisplayObject* at = &from;
+    if (path.empty()) return at;
+    if (path.front() == '/') {
+        at = root.get();
+        path.remove_prefix(1);
+    }
+    // Slash and dot separated parts alike.
+    while (!path.empty() && at) {
+        std::string_view part;
+        if (path.starts_with("..")) {
+            part = path.substr(0, 2);
+            path.remove_prefix(2);
+        } else {
+            size_t cut = path.find_first_of("/.");
+            part = path.substr(0, cut);
+            path = cut == std::string_view::npos ? std::string_view() : path.substr(cut);
+        }
+        if (!path.empty() && (path.front() == '/' || path.front() == '.')) path.remove_prefix(1);
+        if (part.empty()) continue;
+        if (part == "..") {
+            at = at->parent;
+        } else if (NamesMatch(part, "_parent", case_sensitive)) {
+            at = at->parent;
+        } else if (NamesMatch(part, "_root", case_sensitive)) {
+            at = root.get();
+        } else if (NamesMatch(part, "this", case_sensitive)) {
+            // stays
+        } else if (part.size() > 6 && NamesMatch(part.substr(0, 6), "_level", case_sensitive)) {
+            int level = -1;
+            std::from_chars(part.data() + 6, part.data() + part.size(), level);
+            at = level == 0 ? root.get() : nullptr;
+        } else {
+            DisplayObject* found = nullptr;
+            for (const auto& [depth, child] : at->children) {
+                if (!child->name.empty() && NamesMatch(child->name, part, case_sensitive)) {
+                    found = child.get();
+                    break;
+                }
+            }
+            at = found;
+        }
+    }
+    return at;
+}
+
+void Player::Impl::Play(DisplayObject& clip) {
+    if (clip.sprite) clip.sprite->playing = true;
+}
+
+void Player::Impl::Stop(DisplayObject& clip) {
+    if (clip.sprite) clip.sprite->playing = false;
+}
+
+void Player::Impl::GotoFrame(DisplayObject& clip, uint32_t frame, bool play) {
+    if (!clip.sprite) return;
+    Goto(clip, frame);
+    clip.sprite->playing = play;
+}
+
+bool Player::Impl::GotoLabel(DisplayObject& clip, std::string_view label, bool play) {
+    if (!clip.sprite || !clip.sprite->timeline) return false;
+    int frame = clip.sprite->timeline->FrameOfLabel(label);
+    if (frame < 0) return false;
+    GotoFrame(clip, static_cast<uint32_t>(frame), play);
+    return true;
+}
+
+void Player::Impl::NextFrame(DisplayObject& clip) {
+    if (!clip.sprite) return;
+    GotoFrame(clip, clip.sprite->current_frame + 1u, false);
+}
+
+void Player::Impl::PrevFrame(DisplayObject& clip) {
+    if (!clip.sprite) return;
+    uint32_t current = clip.sprite->current_frame;
+    GotoFrame(clip, current > 0 ? current - 1 : 0, false);
+}
+
+void Player::Impl::Trace(std::string_view text) {
+    if (trace_sink) trace_sink->Trace(text);
+}
+
+void Player::Impl::GetUrl(std::string_view url, std::string_view target) {
+    Log("get URL ignored: \"" + std::string(url) + "\" for \"" + std::string(target) + "\"");
+}
+
+void Player::Impl::Log(std::string_view line) {
+    if (log_sink) log_sink(line);
+}
+
+}  // namespace qm::flash

@@ -1,0 +1,40 @@
+// A timeline's tags grouped by frame: the main movie's and each sprite's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "swf/swf.h"
+
+namespace qm::flash {
+
+struct FrameDef {
+    std::vector<const swf::Tag*> control_tags;  // display list, sound, background, in file order
+    std::vector<const swf::ActionBytes*> actions;
+    std::vector<const swf::DoInitAction*> init_actions;
+};
+
+struct TimelineDef {
+    std::vector<FrameDef> frames;  // frames ended by a ShowFrame; at least one
+    uint16_t declared_frames = 0;  // as the header or sprite tag says
+    struct Label {
+        std::string name;
+        uint16_t frame = 0;
+    };
+    std::vector<Label> labels;
+    std::vector<Label> scenes;  // first frame of each scene
+
+    uint16_t FrameCount() const { return static_cast<uint16_t>(frames.size()); }
+    // A timeline whose header promises more frames than it holds waits at
+    // its last frame instead of looping, as the reference player does for
+    // frames that never arrive.
+    bool Complete() const { return frames.size() >= declared_frames; }
+    // Zero-based frame of a label (compared without regard to case), or -1.
+    int FrameOfLabel(std::string_view name) const;
+
+    static TimelineDef Build(const std::vector<swf::Tag>& tags, uint16_t declared_frames);
+};
+
+}  // namespace qm::flash
