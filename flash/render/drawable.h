@@ -36,6 +36,7 @@ struct DrawEnv {
     uint8_t movie_version = 10;
     double stage_scale = 1;  // twips to pixels of the stage itself
     bool mask_mode = false;  // coverage only: every fill opaque
+    bool smoothing = true;   // bitmap smoothing allowed at all
     // Bitmap character by id; null when missing.
     std::function<cairo_surface_t*(uint16_t)> bitmap;
 };

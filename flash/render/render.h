@@ -15,6 +15,12 @@ namespace qm::flash {
 
 enum class ScaleMode { ShowAll, NoBorder, ExactFit, NoScale };
 
+// Low: no anti-aliasing and no bitmap smoothing; the others anti-alias.
+enum class Quality { Low, Medium, High, Best };
+
+// Parses "low", "medium", "high", "best" (any case); High otherwise.
+Quality QualityFromText(const std::string& text);
+
 // Parses "ShowAll", "NoBorder", "ExactFit", "NoScale" (any case); ShowAll otherwise.
 ScaleMode ScaleModeFromText(const std::string& text);
 
@@ -41,6 +47,8 @@ public:
     // Fills the target with the background, then draws the tree.
     void Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
                 const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
+
+    void SetQuality(Quality quality);
 
     // Drops cached paths and pictures (for example after a new movie).
     void ClearCaches();

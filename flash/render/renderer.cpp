@@ -22,6 +22,15 @@ ScaleMode ScaleModeFromText(const std::string& text) {
     return ScaleMode::ShowAll;
 }
 
+Quality QualityFromText(const std::string& text) {
+    std::string t;
+    for (char c : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (t == "low") return Quality::Low;
+    if (t == "medium") return Quality::Medium;
+    if (t == "best") return Quality::Best;
+    return Quality::High;
+}
+
 swf::Matrix StageTransform(const swf::Rect& stage, int width, int height, ScaleMode mode) {
     double sw = std::max(1, stage.x_max - stage.x_min) / 20.0;
     double sh = std::max(1, stage.y_max - stage.y_min) / 20.0;
@@ -51,15 +60,15 @@ struct Canvas {
     cairo_t* cr = nullptr;
     bool owned = false;
 
-    static Canvas Over(cairo_surface_t* s) {
+    static Canvas Over(cairo_surface_t* s, cairo_antialias_t aa) {
         Canvas c;
         c.surface = s;
         c.cr = cairo_create(s);
-        cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_DEFAULT);
+        cairo_set_antialias(c.cr, aa);
         return c;
     }
-    static Canvas New(int w, int h) {
-        Canvas c = Over(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+    static Canvas New(int w, int h, cairo_antialias_t aa) {
+        Canvas c = Over(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h), aa);
         c.owned = true;
         return c;
     }
@@ -119,6 +128,34 @@ void CompositeManually(cairo_surface_t* dst, cairo_surface_t* src, Blend blend) 
     cairo_surface_mark_dirty(dst);
 }
 
+void SubtractPremultiplied(cairo_surface_t* dst, cairo_surface_t* src) {
+    cairo_surface_flush(dst);
+    cairo_surface_flush(src);
+    int w = std::min(cairo_image_surface_get_width(dst), cairo_image_surface_get_width(src));
+    int h = std::min(cairo_image_surface_get_height(dst), cairo_image_surface_get_height(src));
+    uint8_t* dd = cairo_image_surface_get_data(dst);
+    uint8_t* sd = cairo_image_surface_get_data(src);
+    int ds = cairo_image_surface_get_stride(dst), ss = cairo_image_surface_get_stride(src);
+    for (int y = 0; y < h; ++y) {
+        auto* drow = reinterpret_cast<uint32_t*>(dd + static_cast<size_t>(y) * ds);
+        auto* srow = reinterpret_cast<const uint32_t*>(sd + static_cast<size_t>(y) * ss);
+        for (int x = 0; x < w; ++x) {
+            uint32_t s = srow[x];
+            uint32_t sa = s >> 24;
+            if (sa == 0) continue;
+            uint32_t d = drow[x];
+            uint32_t da = d >> 24;
+            uint32_t a = sa + da - (sa * da + 127) / 255;
+            auto chan = [&](int shift) {
+                int v = int((d >> shift) & 255) - int((s >> shift) & 255);
+                return static_cast<uint32_t>(std::clamp(v, 0, int(a)));
+            };
+            drow[x] = (a << 24) | (chan(16) << 16) | (chan(8) << 8) | chan(0);
+        }
+    }
+    cairo_surface_mark_dirty(dst);
+}
+
 void Composite(Canvas& dst, cairo_surface_t* src, swf::BlendMode mode) {
     cairo_t* cr = dst.cr;
     cairo_save(cr);
@@ -137,8 +174,9 @@ void Composite(Canvas& dst, cairo_surface_t* src, swf::BlendMode mode) {
         case swf::BlendMode::Alpha: op = CAIRO_OPERATOR_DEST_IN; break;
         case swf::BlendMode::Erase: op = CAIRO_OPERATOR_DEST_OUT; break;
         case swf::BlendMode::Subtract:
+            // The mirror of add: premultiplied source taken from the destination.
             cairo_restore(cr);
-            CompositeManually(dst.surface, src, [](double s, double d) { return d - s; });
+            SubtractPremultiplied(dst.surface, src);
             return;
         case swf::BlendMode::Invert:
             cairo_restore(cr);
@@ -160,6 +198,8 @@ struct Renderer::Impl {
     std::map<std::pair<const void*, uint16_t>, Drawable> morphs;
     std::unordered_map<uint16_t, SurfacePtr> bitmaps;
     int width = 0, height = 0;
+    cairo_antialias_t antialias = CAIRO_ANTIALIAS_DEFAULT;
+    int layerDepth = 0;  // blended groups being drawn into
     DrawEnv env;
     TextRenderer text;
 
@@ -222,6 +262,24 @@ struct Renderer::Impl {
         return morphs.emplace(key, MakeMorphDrawable(m, ratio)).first->second;
     }
 
+    struct Box {
+        double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+        bool empty() const { return x0 > x1 || y0 > y1; }
+        void add(double x, double y) {
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+        }
+        void add(const swf::Rect& r, const Matrix& m) {
+            for (double x : {double(r.x_min), double(r.x_max)})
+                for (double y : {double(r.y_min), double(r.y_max)})
+                    add(m.a * x + m.c * y + m.tx, m.b * x + m.d * y + m.ty);
+        }
+    };
+    // Bounds of an object's content through `m`.
+    void AddBounds(Box& box, const DisplayObject& obj, const Matrix& m);
+
     void DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx, bool maskMode);
     void DrawObject(Canvas& canvas, const DisplayObject& obj, const Matrix& parent, const ColorTransform& parentCx,
                     bool maskMode);
@@ -252,7 +310,7 @@ void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Mat
         if (!object) continue;
         while (!masks.empty() && depth > masks.back().clipDepth) finish();
         if (object->clip_depth > 0) {
-            ActiveMask mask{object->clip_depth, Canvas::New(width, height), Canvas::New(width, height)};
+            ActiveMask mask{object->clip_depth, Canvas::New(width, height, antialias), Canvas::New(width, height, antialias)};
             DrawObject(mask.coverage, *object, m, cx, true);
             masks.push_back(std::move(mask));
             continue;
@@ -263,19 +321,59 @@ void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Mat
     while (!masks.empty()) finish();
 }
 
+void Renderer::Impl::AddBounds(Box& box, const DisplayObject& obj, const Matrix& m) {
+    const Character* ch = obj.character;
+    if (!ch) return;
+    if (auto* shape = ch->As<swf::Shape>()) {
+        box.add(shape->bounds, m);
+    } else if (auto* morph = ch->As<swf::MorphShape>()) {
+        box.add(morph->start_bounds, m);
+        box.add(morph->end_bounds, m);
+    } else if (auto* text = ch->As<swf::Text>()) {
+        box.add(text->bounds, m);
+    } else if (auto* edit = ch->As<swf::EditText>()) {
+        box.add(edit->bounds, m);
+    } else if (auto* bitmap = ch->As<swf::Bitmap>()) {
+        if (cairo_surface_t* s = Bitmap(bitmap->id))
+            box.add(swf::Rect{0, cairo_image_surface_get_width(s) * 20, 0, cairo_image_surface_get_height(s) * 20}, m);
+    } else {
+        for (const auto& [depth, child] : obj.children)
+            if (child) AddBounds(box, *child, m * ToMatrix(child->matrix));
+    }
+}
+
 void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const Matrix& parent,
                                 const ColorTransform& parentCx, bool maskMode) {
     if (!obj.character) return;
     Matrix m = parent * ToMatrix(obj.matrix);
     ColorTransform cx = maskMode ? parentCx : parentCx * ToColorTransform(obj.color_transform);
+    if (obj.opaque_background && !maskMode) {
+        // Drawn behind the object over its whole box, in whole pixels like
+        // the cached picture it stands for.
+        Box box;
+        AddBounds(box, obj, m);
+        if (!box.empty()) {
+            Rgba c = cx.apply(ToRgba(*obj.opaque_background));
+            c.a = 255;
+            cairo_set_source_rgb(canvas.cr, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+            double x0 = std::floor(box.x0), y0 = std::floor(box.y0);
+            cairo_rectangle(canvas.cr, x0, y0, std::ceil(box.x1) - x0, std::ceil(box.y1) - y0);
+            cairo_fill(canvas.cr);
+        }
+    }
     swf::BlendMode blend = obj.blend_mode;
     if (maskMode || blend == swf::BlendMode::Normal) {
         DrawContent(canvas, obj, m, cx, maskMode);
         return;
     }
+    // Alpha and erase act on the layer of a parent; without one there is
+    // nothing for them to act on and the object shows nothing.
+    if ((blend == swf::BlendMode::Alpha || blend == swf::BlendMode::Erase) && layerDepth == 0) return;
     // Layer, and every mode that needs the object's own picture first.
-    Canvas layer = Canvas::New(width, height);
+    Canvas layer = Canvas::New(width, height, antialias);
+    ++layerDepth;
     DrawContent(layer, obj, m, cx, false);
+    --layerDepth;
     Composite(canvas, layer.surface, blend);
 }
 
@@ -318,6 +416,11 @@ Renderer::Renderer(const Dictionary& dictionary, uint8_t movie_version)
 
 Renderer::~Renderer() = default;
 
+void Renderer::SetQuality(Quality quality) {
+    impl_->antialias = quality == Quality::Low ? CAIRO_ANTIALIAS_NONE : CAIRO_ANTIALIAS_DEFAULT;
+    impl_->env.smoothing = quality != Quality::Low;
+}
+
 void Renderer::ClearCaches() {
     impl_->shapes.clear();
     impl_->morphs.clear();
@@ -338,7 +441,7 @@ void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba
     Matrix toDevice = ToMatrix(StageTransform(stage, target.width, target.height, mode));
     impl_->env.stage_scale = std::fabs(toDevice.a);
     {
-        Canvas canvas = Canvas::Over(surface);
+        Canvas canvas = Canvas::Over(surface, impl_->antialias);
         cairo_set_operator(canvas.cr, CAIRO_OPERATOR_SOURCE);
         cairo_set_source_rgba(canvas.cr, background.r / 255.0, background.g / 255.0, background.b / 255.0,
                               background.a / 255.0);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 namespace qm::flash::render {
 
@@ -115,19 +116,28 @@ std::string Attribute(const std::string& tag, const std::string& name) {
     return {};
 }
 
-const swf::Font* FontByName(const Dictionary* dict, const std::string& name) {
+// The embedded font of that name whose style matches best: bold and italic
+// faces of one family are separate fonts.
+const swf::Font* FontByName(const Dictionary* dict, const std::string& name, bool bold, bool italic) {
     if (!dict || name.empty()) return nullptr;
-    // Fonts are few; a scan of the likely ids keeps the dictionary's interface small.
-    for (uint32_t id = 1; id < 65536 && id < 4096; ++id) {
+    const swf::Font* best = nullptr;
+    int bestScore = -1;
+    // Fonts are few; a scan of the ids keeps the dictionary's interface small.
+    for (uint32_t id = 1; id < 65536; ++id) {
         const Character* ch = dict->Find(static_cast<uint16_t>(id));
         if (!ch) continue;
-        if (auto* f = ch->As<swf::Font>()) {
-            std::string n = f->name;
-            if (n.empty() && ch->font_info) n = ch->font_info->name;
-            if (n == name && !f->glyphs.empty()) return f;
+        auto* f = ch->As<swf::Font>();
+        if (!f || f->glyphs.empty()) continue;
+        std::string n = f->name;
+        if (n.empty() && ch->font_info) n = ch->font_info->name;
+        if (n != name) continue;
+        int score = (f->bold == bold) + (f->italic == italic);
+        if (score > bestScore) {
+            best = f;
+            bestScore = score;
         }
     }
-    return nullptr;
+    return best;
 }
 
 }  // namespace
@@ -136,6 +146,7 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
                                       const Dictionary* fonts) {
     std::vector<Paragraph> out;
     std::vector<TextFormat> stack{base};
+    std::map<std::string, const swf::Font*> fontCache;
     auto newParagraph = [&](ParagraphAlign a) {
         out.emplace_back();
         out.back().align = a;
@@ -186,12 +197,13 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
                     TextFormat f = stack.back();
                     if (name == "b") f.bold = true;
                     if (name == "i") f.italic = true;
+                    bool restyled = name == "b" || name == "i";
                     if (name == "u") f.underline = true;
                     if (name == "font") {
                         std::string face = Attribute(tag, "face");
                         if (!face.empty()) {
                             f.face = face;
-                            if (base.font) f.font = FontByName(fonts, face);
+                            restyled = true;
                         }
                         std::string size = Attribute(tag, "size");
                         if (!size.empty()) {
@@ -205,6 +217,13 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
                             unsigned long v = std::strtoul(color.c_str() + 1, nullptr, 16);
                             f.color = {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), f.color.a};
                         }
+                    }
+                    if (restyled && base.font) {
+                        auto key = std::string(f.bold ? "b" : "-") + (f.italic ? "i" : "-") + f.face;
+                        auto it = fontCache.find(key);
+                        if (it == fontCache.end())
+                            it = fontCache.emplace(key, FontByName(fonts, f.face, f.bold, f.italic)).first;
+                        f.font = it->second;
                     }
                     stack.push_back(f);
                 }
@@ -366,14 +385,29 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
     if (!Invertible(m)) return;
     const swf::Rect& b = field.bounds;
     if (field.border) {
-        cairo_matrix_t cm = m.toCairo();
-        cairo_set_matrix(cr, &cm);
-        cairo_rectangle(cr, b.x_min, b.y_min, b.x_max - b.x_min, b.y_max - b.y_min);
-        cairo_identity_matrix(cr);
-        SetColor(cr, {255, 255, 255, 255}, cx, env);
-        cairo_fill_preserve(cr);
+        if (m.b == 0 && m.c == 0) {
+            // Unturned fields get a crisp box on whole pixels: one-pixel
+            // lines on the box's outermost rows and columns.
+            double xa = m.a * b.x_min + m.tx, xb = m.a * b.x_max + m.tx;
+            double ya = m.d * b.y_min + m.ty, yb = m.d * b.y_max + m.ty;
+            double x0 = std::floor(std::min(xa, xb)), x1 = std::floor(std::max(xa, xb));
+            double y0 = std::floor(std::min(ya, yb)), y1 = std::floor(std::max(ya, yb));
+            // The far edge's own pixel belongs to the box as well.
+            cairo_rectangle(cr, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+            SetColor(cr, {255, 255, 255, 255}, cx, env);
+            cairo_fill(cr);
+            cairo_rectangle(cr, x0 + 0.5, y0 + 0.5, x1 - x0, y1 - y0);
+        } else {
+            cairo_matrix_t cm = m.toCairo();
+            cairo_set_matrix(cr, &cm);
+            cairo_rectangle(cr, b.x_min, b.y_min, b.x_max - b.x_min, b.y_max - b.y_min);
+            cairo_identity_matrix(cr);
+            SetColor(cr, {255, 255, 255, 255}, cx, env);
+            cairo_fill_preserve(cr);
+        }
         SetColor(cr, {0, 0, 0, 255}, cx, env);
         cairo_set_line_width(cr, 1);
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
         cairo_stroke(cr);
     }
     TextFormat base;
@@ -382,9 +416,14 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         const swf::Font* f = ch ? ch->As<swf::Font>() : nullptr;
         if (f) {
             base.face = f->name;
-            base.bold = f->bold;
-            base.italic = f->italic;
-            if (field.use_outlines && !f->glyphs.empty()) base.font = f;
+            // HTML states its own styles: its text starts plain.
+            base.bold = !field.html && f->bold;
+            base.italic = !field.html && f->italic;
+            if (field.use_outlines && !f->glyphs.empty()) {
+                base.font = f;
+                if (field.html && (f->bold || f->italic))
+                    if (auto* plain = FontByName(&dict, f->name, false, false)) base.font = plain;
+            }
         }
     }
     if (field.font_height) base.size = *field.font_height;
