@@ -10,7 +10,9 @@ namespace {
 QStringList ReadLines(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
-    QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    QString text = QString::fromUtf8(f.readAll());
+    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);  // byte order mark of some editors
+    QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     for (QString& l : lines)
         if (l.endsWith(QLatin1Char('\r'))) l.chop(1);

@@ -29,7 +29,7 @@ TEST(IniFile, FreshFileListsKeysInWriteOrderAndReplacesInPlace) {
 TEST(IniFile, ReadsHandEditedFiles) {
     QTemporaryDir dir;
     const QString path = dir.filePath("b.ini");
-    WriteAll(path, "; note\r\n[ Output ]\r\n  Path =  /a b/  \r\nQuoted=\"x y\"\r\n;Num=5\r\n"
+    WriteAll(path, "\xEF\xBB\xBF; note\r\n[ Output ]\r\n  Path =  /a b/  \r\nQuoted=\"x y\"\r\n;Num=5\r\n"
                    "Num=0x1F\r\nBad=12abc\r\nOn=7\r\nEmpty=\r\n");
     const IniFile ini(path);
     EXPECT_EQ(ini.ReadString("Output", "Path"), "/a b/");
@@ -40,6 +40,9 @@ TEST(IniFile, ReadsHandEditedFiles) {
     EXPECT_TRUE(ini.ReadBool("Output", "On", false));
     EXPECT_FALSE(ini.ReadBool("Output", "Bad", false));
     EXPECT_TRUE(ini.ReadBool("Output", "Bad", true));
+    ini.WriteString("OUTPUT", "Num", "2");  // edits in place, no second section
+    EXPECT_EQ(ReadAll(path).count("Output"), 1);
+    EXPECT_EQ(ini.ReadInteger("Output", "Num", -1), 2);
 }
 
 TEST(IniFile, LineBreaksInValuesCannotAddKeys) {
