@@ -117,6 +117,7 @@ QString ScreenSizeText(int width, int height) {
 }
 
 void WriteSystemReport(const QString& screenSize) {
+    if (!AppLog) return;
     const QString os = GetOSName();
     const QString memory = GetMemorySize();
     const QString language = GetSystemLanguage();
