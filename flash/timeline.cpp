@@ -200,7 +200,14 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
                 bool new_character = p->character_id && dictionary.Find(*p->character_id) &&
                                      (it == wanted.end() || it->second.place.character_id != p->character_id);
                 if (!p->is_move || it == wanted.end()) {
-                    if (p->character_id && dictionary.Find(*p->character_id)) wanted[p->depth] = {f, *p};
+                    if (p->character_id && dictionary.Find(*p->character_id)) {
+                        // A fresh placement: what it leaves out is the default.
+                        Wanted w{f, *p};
+                        if (!w.place.matrix) w.place.matrix = swf::Matrix{};
+                        if (!w.place.color_transform) w.place.color_transform = swf::ColorTransform{};
+                        if (!w.place.ratio) w.place.ratio = 0;
+                        wanted[p->depth] = std::move(w);
+                    }
                 } else if (new_character) {
                     Wanted w{f, it->second.place};
                     w.place.clip_actions.reset();

@@ -1,0 +1,202 @@
+// Frame scripts: when they run, in which order, and the timeline actions of
+// the built-in runner in their version 3, 4 and 5 forms.
+#include "tests/flash/player_test_support.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+
+namespace {
+
+std::vector<std::string> TracesOf(const w::Movie& movie, int frames) {
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    for (int i = 0; i < frames; ++i) player->Advance();
+    return traces.lines;
+}
+
+}  // namespace
+
+// A parent's scripts run before those of the clips it creates; on later
+// frames the newest clips run first.
+TEST(PlayerScripts, FrameScriptOrder) {
+    w::Movie movie({.version = 8});
+    auto child = [&](const std::string& name) {
+        w::Sprite s = movie.sprite();
+        s.doAction(w::Actions().push({name + " 1"}).trace());
+        s.showFrame();
+        s.doAction(w::Actions().push({name + " 2"}).trace().stop());
+        s.showFrame();
+        return movie.defineSprite(s);
+    };
+    uint16_t a = child("a"), b = child("b");
+    movie.doAction(w::Actions().push({"init"}).trace());
+    movie.doInitAction(a, w::Actions().push({"init action"}).trace());
+    movie.place({.depth = 3, .character = a});
+    movie.place({.depth = 1, .character = b});
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"root 2"}).trace().stop());
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie, 3), (std::vector<std::string>{"init action", "init", "a 1", "b 1", "b 2", "a 2", "root 2"}));
+}
+
+TEST(PlayerScripts, NavigationActions) {
+    const struct {
+        const char* name;
+        w::Actions actions;
+        uint32_t frame;
+        bool playing;
+    } cases[] = {
+        {"goto frame", w::Actions().gotoFrame(2), 2, false},
+        {"goto and play", w::Actions().gotoFrame(3).play(), 3, true},
+        {"goto label", w::Actions().gotoLabel("END"), 4, false},
+        {"unknown label", w::Actions().gotoLabel("nowhere"), 0, true},
+        {"next frame", w::Actions().nextFrame(), 1, false},
+        {"goto frame 2, number", w::Actions().push({3.0}).gotoFrame2(false), 2, false},
+        {"goto frame 2, string number", w::Actions().push({"4"}).gotoFrame2(true), 3, true},
+        {"goto frame 2, label", w::Actions().push({"end"}).gotoFrame2(false), 4, false},
+        {"goto frame 2, scene bias", w::Actions().push({1}).gotoFrame2(false, 2), 2, false},
+        {"goto frame 2, path", w::Actions().push({"/:end"}).gotoFrame2(false), 4, false},
+        {"stop", w::Actions().stop(), 0, false},
+        {"url ignored", w::Actions().getUrl("http://example.com/", "_blank").stop(), 0, false},
+    };
+    for (const auto& c : cases) {
+        w::Movie movie({.version = 6});
+        movie.doAction(c.actions);
+        movie.showFrame();
+        for (int i = 0; i < 3; ++i) movie.showFrame();
+        movie.frameLabel("end");
+        movie.showFrame();
+        auto player = Load(movie);
+        player->Advance();
+        EXPECT_EQ(player->CurrentFrame(), c.frame) << c.name;
+        EXPECT_EQ(player->IsPlaying(), c.playing) << c.name;
+    }
+}
+
+// Going back to a frame runs that frame's script again; previousFrame stops.
+TEST(PlayerScripts, ScriptsOfTheTargetFrameRun) {
+    w::Movie movie({.version = 6});
+    movie.doAction(w::Actions().push({"zero"}).trace());
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"one"}).trace());
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"two"}).trace().prevFrame());
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie, 5), (std::vector<std::string>{"zero", "one", "two", "one"}));
+}
+
+TEST(PlayerScripts, TargetsReachNamedClips) {
+    w::Movie movie({.version = 6});
+    w::Sprite inner = movie.sprite();
+    inner.showFrame();
+    inner.doAction(w::Actions().push({"inner 2"}).trace());
+    inner.showFrame();
+    inner.showFrame();
+    uint16_t inner_id = movie.defineSprite(inner);
+    w::Sprite outer = movie.sprite();
+    outer.place({.depth = 1, .character = inner_id, .name = "inner"});
+    outer.showFrame();
+    uint16_t outer_id = movie.defineSprite(outer);
+    movie.place({.depth = 1, .character = outer_id, .name = "outer"});
+    movie.doAction(w::Actions()
+                       .setTarget("/outer/inner").stop().setTarget("")
+                       .push({"outer/inner"}).setTarget2().gotoFrame(1).setTarget("")
+                       .push({"_root.outer.inner"}).setTarget2().play().setTarget("")
+                       .setTarget("outer/../outer/inner/").push({"traced in target"}).trace().setTarget("")
+                       .stop());
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->Advance();
+    const DisplayObject* inner_clip = player->Stage().At(1)->children.At(1);
+    ASSERT_TRUE(inner_clip);
+    EXPECT_EQ(inner_clip->sprite->current_frame, 1);
+    EXPECT_TRUE(inner_clip->sprite->playing);
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"traced in target", "inner 2"}));
+}
+
+TEST(PlayerScripts, TraceWritesConstantsAsTheVersionDoes) {
+    w::Movie movie({.version = 7});
+    movie.doAction(w::Actions()
+                       .constantPool({"pooled"})
+                       .push({w::Constant{0}, 1.5, 42, true, w::Null{}, w::Undefined{}, w::Float{0.25f}})
+                       .trace().trace().trace().trace().trace().trace().trace()
+                       .push({1e21}).trace()
+                       .push({"a"}).storeRegister(1).pop().push({w::Register{1}}).trace());
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie, 1), (std::vector<std::string>{"0.25", "undefined", "null", "true", "42", "1.5", "pooled",
+                                                       "1e+21", "a"}));
+}
+
+// Branches and a loop that never ends: the list is cut, the movie goes on.
+TEST(PlayerScripts, RunawayScriptsAreStopped) {
+    w::Movie movie({.version = 6});
+    movie.doAction(w::Actions().push({true}).if_("skip").push({"not shown"}).trace().label("skip").push({"shown"}).trace());
+    movie.showFrame();
+    movie.doAction(w::Actions().label("top").jump("top"));
+    movie.showFrame();
+    movie.doAction(w::Actions().gotoFrame(3));
+    movie.showFrame();
+    movie.doAction(w::Actions().gotoFrame(2));  // frames 2 and 3 send each other back and forth
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    std::vector<std::string> log;
+    player->SetTraceSink(&traces);
+    player->SetLogSink([&](std::string_view line) { log.emplace_back(line); });
+    for (int i = 0; i < 3; ++i) player->Advance();
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"shown"}));
+    EXPECT_GE(log.size(), 2u);
+}
+
+TEST(PlayerScripts, ActionScript3MovieSkipsScriptsButPlays) {
+    w::Movie movie({.version = 9});
+    movie.fileAttributes(0x08);
+    uint16_t square = DefineSquare(movie, 100, {0, 0, 0});
+    movie.doAction(w::Actions().push({"never"}).trace().stop());
+    movie.place({.depth = 1, .character = square});
+    movie.showFrame();
+    movie.showFrame();
+    auto player = Load(movie);
+    EXPECT_TRUE(player->IsActionScript3());
+    Traces traces;
+    std::vector<std::string> log;
+    player->SetTraceSink(&traces);
+    player->SetLogSink([&](std::string_view line) { log.emplace_back(line); });
+    player->Advance();
+    player->Advance();
+    EXPECT_TRUE(traces.lines.empty());
+    EXPECT_EQ(player->CurrentFrame(), 1u);
+    EXPECT_EQ(player->Stage().size(), 1u);
+    EXPECT_EQ(log.size(), 1u);
+}
+
+// The interpreter seam: a host of one's own receives every list with its clip.
+TEST(PlayerScripts, ScriptHostReceivesListsInOrder) {
+    struct Recorder : ScriptHost {
+        std::vector<std::pair<std::string, ScriptKind>>* seen;
+        void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions, ScriptKind kind) override {
+            seen->emplace_back(&clip == &env.Root() ? "root" : clip.name, kind);
+        }
+    };
+    std::vector<std::pair<std::string, ScriptKind>> seen;
+    w::Movie movie({.version = 8});
+    w::Sprite s = movie.sprite();
+    s.doAction(w::Actions().stop());
+    s.showFrame();
+    uint16_t clip = movie.defineSprite(s);
+    w::Place p{.depth = 1, .character = clip, .name = "c"};
+    p.clipActions.push_back({.events = w::kClipLoad, .actions = w::Actions().stop()});
+    movie.place(p);
+    movie.doAction(w::Actions().stop());
+    movie.showFrame();
+    auto player = Load(movie);
+    auto host = std::make_unique<Recorder>();
+    host->seen = &seen;
+    player->SetScriptHost(std::move(host));
+    player->Advance();
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, ScriptKind>>{
+                        {"root", ScriptKind::Frame}, {"c", ScriptKind::Frame}, {"c", ScriptKind::ClipEvent}}));
+}

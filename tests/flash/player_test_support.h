@@ -1,0 +1,40 @@
+// Loading written movies into the player and looking at what it shows.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "flash/player.h"
+#include "testing/swfwriter/swfwriter.h"
+
+namespace qm::flash::testing {
+
+namespace w = qm::swfwriter;
+
+struct Traces : TraceSink {
+    std::vector<std::string> lines;
+    void Trace(std::string_view line) override { lines.emplace_back(line); }
+};
+
+inline std::unique_ptr<Player> Load(const w::Movie& movie) {
+    LoadResult r = Player::LoadBytes(movie.bytes());
+    EXPECT_TRUE(r.player) << r.error;
+    return std::move(r.player);
+}
+
+// The character id shown at a depth of a list, 0 when the depth is empty.
+inline uint16_t CharacterAt(const DisplayList& list, int depth) {
+    const DisplayObject* o = list.At(depth);
+    return o && o->character ? o->character->id : 0;
+}
+
+// A filled square, `size` twips wide, in a colour.
+inline uint16_t DefineSquare(w::Movie& movie, int size, w::Color color) {
+    w::Shape s;
+    s.fill0(s.addFill(w::FillStyle::solid(color))).rect(0, 0, size, size);
+    return movie.defineShape(s);
+}
+
+}  // namespace qm::flash::testing
