@@ -343,7 +343,8 @@ double Advance(cairo_t* cr, const TextFormat& f, char32_t c) {
     if (f.font) {
         int i = GlyphIndex(*f.font, c);
         if (i >= 0 && f.font->layout && static_cast<size_t>(i) < f.font->layout->advances.size())
-            return f.font->layout->advances[i] * f.size / f.font->EmSize();
+            // Stored signed, but the reference player reads advances as unsigned.
+            return static_cast<uint16_t>(f.font->layout->advances[i]) * f.size / f.font->EmSize();
         return i >= 0 ? f.size * 0.5 : 0;
     }
     cairo_save(cr);

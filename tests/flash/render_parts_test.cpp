@@ -122,6 +122,29 @@ TEST(RenderGradients, RampInterpolatesInTheChosenSpace) {
     EXPECT_EQ(pad[255], (Rgba{40, 50, 60, 255}));
 }
 
+TEST(RenderGradients, SharedRatiosKeepTheColoursOfThePairs) {
+    const Rgba a{255, 0, 0, 255}, b{0, 255, 0, 255}, c{0, 0, 255, 255}, d{9, 9, 9, 255};
+    std::vector<GradientStop> stops = {{0, a}, {0, b}, {255, c}, {255, d}};
+    auto ramp = BuildGradientRamp(stops, Interpolation::Rgb);
+    EXPECT_EQ(ramp[0], b);
+    EXPECT_EQ(ramp[255], c);
+    // The same through cairo, including beyond the end where a repeated end
+    // stop used to leave the pad area unpainted.
+    GradientSpec spec;
+    spec.stops = stops;
+    spec.matrix = {10.0 / 32768, 0, 0, 1, 5, 0};
+    Canvas canvas(40, 1);
+    cairo_set_source(canvas.cr, MakeGradientPattern(spec, {}).get());
+    cairo_paint(canvas.cr);
+    EXPECT_EQ(canvas.at(30, 0), 0xFF0000FFu);
+    // Inner repeated ratios make a hard step: below it the earlier colour,
+    // from it on the later one.
+    std::vector<GradientStop> inner = {{0, a}, {100, a}, {100, c}, {255, c}};
+    auto step = BuildGradientRamp(inner, Interpolation::Rgb);
+    EXPECT_EQ(step[99], a);
+    EXPECT_EQ(step[100], c);
+}
+
 TEST(RenderGradients, SpreadModesBeyondTheGradientSquare) {
     // The gradient square is squeezed onto x = 0..10 (scale 10/32768); the
     // canvas is 40 wide, so x = 15 lies half a square beyond the end.
