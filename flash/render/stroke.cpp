@@ -11,9 +11,10 @@ double StrokeWidthPixels(const StrokeStyle& style, const Matrix& toDevice, doubl
     if (style.noHScale && style.noVScale) {
         scale = stageScale;
     } else if (style.noHScale) {
-        scale = std::min(toDevice.scaleY(), stageScale);
+        // Only the vertical scaling counts.
+        scale = toDevice.scaleY();
     } else if (style.noVScale) {
-        scale = std::min(toDevice.scaleX(), stageScale);
+        scale = toDevice.scaleX();
     } else {
         scale = std::sqrt(std::fabs(toDevice.a * toDevice.d - toDevice.b * toDevice.c));
     }

@@ -346,6 +346,13 @@ TEST(RenderStrokes, WidthFollowsScaleWithAOnePixelFloor) {
     EXPECT_DOUBLE_EQ(StrokeWidthPixels(s, doubled, 0.05), 4.0);
     s.noHScale = s.noVScale = true;
     EXPECT_DOUBLE_EQ(StrokeWidthPixels(s, doubled, 0.05), 2.0);
+    // One direction kept: only the other direction's scaling counts.
+    Matrix wide{0.2, 0, 0, 0.05, 0, 0};
+    s.noVScale = false;
+    EXPECT_DOUBLE_EQ(StrokeWidthPixels(s, wide, 0.05), 2.0);
+    s.noHScale = false;
+    s.noVScale = true;
+    EXPECT_DOUBLE_EQ(StrokeWidthPixels(s, wide, 0.05), 8.0);
     s = {};
     s.width = 0;  // hairline
     EXPECT_DOUBLE_EQ(StrokeWidthPixels(s, pixels, 0.05), 1.0);
