@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "flash/render/drawable.h"
+#include "flash/render/filters.h"
 #include "flash/render/render.h"
 #include "flash/render/text_draw.h"
 
@@ -362,7 +363,8 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
         }
     }
     swf::BlendMode blend = obj.blend_mode;
-    if (maskMode || blend == swf::BlendMode::Normal) {
+    bool filtered = !obj.filters.empty() && !maskMode;
+    if (maskMode || (blend == swf::BlendMode::Normal && !filtered)) {
         DrawContent(canvas, obj, m, cx, maskMode);
         return;
     }
@@ -374,6 +376,7 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
     ++layerDepth;
     DrawContent(layer, obj, m, cx, false);
     --layerDepth;
+    if (filtered) ApplyFilters(layer.surface, obj.filters, env.stage_scale * 20);
     Composite(canvas, layer.surface, blend);
 }
 

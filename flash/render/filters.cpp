@@ -1,0 +1,318 @@
+// Bitmap filters on an object's own picture: blur, drop shadow, glow, bevel,
+// colour matrix and convolution. The picture is premultiplied ARGB; sizes
+// and distances are in stage pixels and follow the stage's scaling.
+#include "flash/render/filters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace qm::flash::render {
+
+namespace {
+
+struct Plane {
+    int w = 0, h = 0;
+    std::vector<float> v;
+    Plane(int w_, int h_) : w(w_), h(h_), v(static_cast<size_t>(w_) * h_, 0.f) {}
+    float& at(int x, int y) { return v[static_cast<size_t>(y) * w + x]; }
+    float get(int x, int y) const {
+        if (x < 0 || y < 0 || x >= w || y >= h) return 0.f;
+        return v[static_cast<size_t>(y) * w + x];
+    }
+};
+
+// One box pass along rows (horizontal) or columns, window 2r+1, edges
+// treated as transparent.
+void BoxPass(Plane& p, int r, bool horizontal) {
+    if (r <= 0) return;
+    int len = horizontal ? p.w : p.h, lines = horizontal ? p.h : p.w;
+    std::vector<float> line(static_cast<size_t>(len)), out(static_cast<size_t>(len));
+    float norm = 1.f / (2 * r + 1);
+    for (int l = 0; l < lines; ++l) {
+        for (int i = 0; i < len; ++i) line[i] = horizontal ? p.at(i, l) : p.at(l, i);
+        float sum = 0;
+        for (int i = -r; i <= r; ++i)
+            if (i >= 0 && i < len) sum += line[i];
+        for (int i = 0; i < len; ++i) {
+            out[i] = sum * norm;
+            int add = i + r + 1, sub = i - r;
+            if (add < len) sum += line[add];
+            if (sub >= 0) sum -= line[sub];
+        }
+        for (int i = 0; i < len; ++i) (horizontal ? p.at(i, l) : p.at(l, i)) = out[i];
+    }
+}
+
+int Radius(double blur) {
+    // The box behaves as an odd number of pixels wide.
+    int width = static_cast<int>(std::lround(std::max(0.0, blur)));
+    return width <= 1 ? 0 : width / 2;
+}
+
+void Blur(Plane& p, double bx, double by, int passes) {
+    int rx = Radius(bx), ry = Radius(by);
+    for (int i = 0; i < std::max(1, passes); ++i) {
+        BoxPass(p, rx, true);
+        BoxPass(p, ry, false);
+    }
+}
+
+struct Pixels {
+    cairo_surface_t* s;
+    int w, h, stride;
+    uint8_t* data;
+    explicit Pixels(cairo_surface_t* surface) : s(surface) {
+        cairo_surface_flush(s);
+        w = cairo_image_surface_get_width(s);
+        h = cairo_image_surface_get_height(s);
+        stride = cairo_image_surface_get_stride(s);
+        data = cairo_image_surface_get_data(s);
+    }
+    ~Pixels() { cairo_surface_mark_dirty(s); }
+    uint32_t& at(int x, int y) { return reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride)[x]; }
+};
+
+Plane AlphaOf(Pixels& px) {
+    Plane a(px.w, px.h);
+    for (int y = 0; y < px.h; ++y)
+        for (int x = 0; x < px.w; ++x) a.at(x, y) = float(px.at(x, y) >> 24);
+    return a;
+}
+
+uint32_t Pack(float a, float r, float g, float b) {
+    auto q = [](float v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+    uint32_t A = q(a);
+    return (A << 24) | (std::min(q(r), A) << 16) | (std::min(q(g), A) << 8) | std::min(q(b), A);
+}
+
+struct Rgbaf {
+    float r, g, b, a;
+};
+
+// Paints `shadow` (coverage 0..1 per pixel, colour `c`) with the object as
+// the filters combine them.
+void CombineShadow(Pixels& px, const Plane& coverage, const Plane* second, Rgbaf c, Rgbaf c2, bool inner,
+                   bool knockout, bool hideObject, bool onTop) {
+    for (int y = 0; y < px.h; ++y) {
+        for (int x = 0; x < px.w; ++x) {
+            uint32_t p = px.at(x, y);
+            float sa = (p >> 24) / 255.f;
+            float sr = (p >> 16) & 255, sg = (p >> 8) & 255, sb = p & 255, sA = float(p >> 24);
+            float k = coverage.v[static_cast<size_t>(y) * px.w + x];
+            // The effect's premultiplied colour.
+            float ea = c.a * k;
+            float er = c.r * ea, eg = c.g * ea, eb = c.b * ea;
+            if (second) {
+                float k2 = second->v[static_cast<size_t>(y) * px.w + x];
+                float a2 = c2.a * k2;
+                er = er * (1 - a2) + c2.r * a2;
+                eg = eg * (1 - a2) + c2.g * a2;
+                eb = eb * (1 - a2) + c2.b * a2;
+                ea = ea + a2 - ea * a2;
+            }
+            er *= 255;
+            eg *= 255;
+            eb *= 255;
+            ea *= 255;
+            float oa, orr, og, ob;
+            if (inner) {
+                // Inside the object only.
+                float m = sa;
+                er *= m, eg *= m, eb *= m, ea *= m;
+                if (knockout || hideObject) {
+                    oa = ea, orr = er, og = eg, ob = eb;
+                } else {
+                    float f = 1 - ea / 255.f;  // effect atop the object
+                    orr = er + sr * f, og = eg + sg * f, ob = eb + sb * f, oa = sA;
+                }
+            } else {
+                if (knockout) {
+                    float m = 1 - sa;
+                    oa = ea * m, orr = er * m, og = eg * m, ob = eb * m;
+                } else if (hideObject) {
+                    oa = ea, orr = er, og = eg, ob = eb;
+                } else if (onTop) {
+                    float f = 1 - ea / 255.f;
+                    orr = er + sr * f, og = eg + sg * f, ob = eb + sb * f, oa = ea + sA * f;
+                } else {
+                    float f = 1 - sa;  // object over the effect
+                    orr = sr + er * f, og = sg + eg * f, ob = sb + eb * f, oa = sA + ea * f;
+                }
+            }
+            px.at(x, y) = Pack(oa, orr, og, ob);
+        }
+    }
+}
+
+Plane Shifted(const Plane& p, double dx, double dy) {
+    Plane out(p.w, p.h);
+    int ix = static_cast<int>(std::floor(dx)), iy = static_cast<int>(std::floor(dy));
+    float fx = float(dx - ix), fy = float(dy - iy);
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x) {
+            int sx = x - ix, sy = y - iy;
+            // Bilinear for fractional offsets.
+            float v = p.get(sx, sy) * (1 - fx) * (1 - fy) + p.get(sx - 1, sy) * fx * (1 - fy) +
+                      p.get(sx, sy - 1) * (1 - fx) * fy + p.get(sx - 1, sy - 1) * fx * fy;
+            out.at(x, y) = v;
+        }
+    return out;
+}
+
+Rgbaf Color(const swf::Rgba& c) { return {c.r / 255.f, c.g / 255.f, c.b / 255.f, c.a / 255.f}; }
+
+void Shadow(Pixels& px, swf::Rgba color, double bx, double by, double angle, double distance, double strength,
+            bool inner, bool knockout, bool composite, int passes, double scale) {
+    Plane a = AlphaOf(px);
+    if (inner)
+        for (auto& v : a.v) v = 255.f - v;
+    Blur(a, bx * scale, by * scale, passes);
+    Plane s = distance != 0 ? Shifted(a, std::cos(angle) * distance * scale, std::sin(angle) * distance * scale) : a;
+    for (auto& v : s.v) v = std::clamp(v * float(strength) / 255.f, 0.f, 1.f);
+    CombineShadow(px, s, nullptr, Color(color), {}, inner, knockout, !composite, false);
+}
+
+void Bevel(Pixels& px, const swf::BevelFilter& f, double scale) {
+    Plane a = AlphaOf(px);
+    Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
+    double dx = std::cos(f.angle) * f.distance * scale, dy = std::sin(f.angle) * f.distance * scale;
+    Plane toward = Shifted(a, dx, dy), away = Shifted(a, -dx, -dy);
+    Plane light(px.w, px.h), dark(px.w, px.h);
+    for (size_t i = 0; i < a.v.size(); ++i) {
+        // The edge facing away from the offset catches the light.
+        float d = (away.v[i] - toward.v[i]) * float(f.strength) / 255.f;
+        light.v[i] = std::clamp(d, 0.f, 1.f);
+        dark.v[i] = std::clamp(-d, 0.f, 1.f);
+    }
+    bool inner = f.inner;
+    CombineShadow(px, dark, &light, Color(f.shadow_color), Color(f.highlight_color), inner, f.knockout,
+                  !f.composite_source, f.on_top);
+}
+
+void ColorMatrix(Pixels& px, const std::array<float, 20>& m) {
+    for (int y = 0; y < px.h; ++y)
+        for (int x = 0; x < px.w; ++x) {
+            uint32_t p = px.at(x, y);
+            float a = float(p >> 24);
+            float r = 0, g = 0, b = 0;
+            if (a > 0) {
+                r = ((p >> 16) & 255) * 255.f / a;
+                g = ((p >> 8) & 255) * 255.f / a;
+                b = (p & 255) * 255.f / a;
+            }
+            float o[4];
+            for (int row = 0; row < 4; ++row)
+                o[row] = std::clamp(m[row * 5] * r + m[row * 5 + 1] * g + m[row * 5 + 2] * b + m[row * 5 + 3] * a +
+                                        m[row * 5 + 4],
+                                    0.f, 255.f);
+            float k = o[3] / 255.f;
+            px.at(x, y) = Pack(o[3], o[0] * k, o[1] * k, o[2] * k);
+        }
+}
+
+void Convolve(Pixels& px, const swf::ConvolutionFilter& f) {
+    int mx = f.matrix_x, my = f.matrix_y;
+    if (mx == 0 || my == 0 || f.matrix.size() < static_cast<size_t>(mx) * my) return;
+    float divisor = f.divisor == 0 ? 1.f : f.divisor;
+    std::vector<uint32_t> src(static_cast<size_t>(px.w) * px.h);
+    for (int y = 0; y < px.h; ++y)
+        for (int x = 0; x < px.w; ++x) src[static_cast<size_t>(y) * px.w + x] = px.at(x, y);
+    auto straight = [](uint32_t p, int c) -> float {
+        float a = float(p >> 24);
+        if (c == 3) return a;
+        return a > 0 ? ((p >> (16 - 8 * c)) & 255) * 255.f / a : 0.f;
+    };
+    uint32_t fallback = (uint32_t(f.default_color.a) << 24) | (uint32_t(f.default_color.r) << 16) |
+                        (uint32_t(f.default_color.g) << 8) | f.default_color.b;
+    for (int y = 0; y < px.h; ++y)
+        for (int x = 0; x < px.w; ++x) {
+            float sum[4] = {0, 0, 0, 0};
+            for (int j = 0; j < my; ++j)
+                for (int i = 0; i < mx; ++i) {
+                    int sx = x + i - mx / 2, sy = y + j - my / 2;
+                    uint32_t p;
+                    if (sx < 0 || sy < 0 || sx >= px.w || sy >= px.h) {
+                        if (f.clamp)
+                            p = src[static_cast<size_t>(std::clamp(sy, 0, px.h - 1)) * px.w + std::clamp(sx, 0, px.w - 1)];
+                        else
+                            p = fallback;
+                    } else {
+                        p = src[static_cast<size_t>(sy) * px.w + sx];
+                    }
+                    float k = f.matrix[static_cast<size_t>(j) * mx + i];
+                    for (int c = 0; c < 4; ++c) sum[c] += straight(p, c) * k;
+                }
+            float o[4];
+            for (int c = 0; c < 4; ++c) o[c] = std::clamp(sum[c] / divisor + f.bias, 0.f, 255.f);
+            if (f.preserve_alpha) o[3] = float(src[static_cast<size_t>(y) * px.w + x] >> 24);
+            float k = o[3] / 255.f;
+            px.at(x, y) = Pack(o[3], o[0] * k, o[1] * k, o[2] * k);
+        }
+}
+
+}  // namespace
+
+void ApplyFilters(cairo_surface_t* picture, const std::vector<swf::Filter>& filters, double scale) {
+    for (const swf::Filter& filter : filters) {
+        Pixels px(picture);
+        if (px.w <= 0 || px.h <= 0) return;
+        if (auto* f = std::get_if<swf::BlurFilter>(&filter)) {
+            for (int c = 0; c < 4; ++c) {
+                Plane p(px.w, px.h);
+                int shift = 24 - 8 * c;
+                for (int y = 0; y < px.h; ++y)
+                    for (int x = 0; x < px.w; ++x) p.at(x, y) = float((px.at(x, y) >> shift) & 255);
+                Blur(p, f->blur_x * scale, f->blur_y * scale, f->passes);
+                for (int y = 0; y < px.h; ++y)
+                    for (int x = 0; x < px.w; ++x) {
+                        uint32_t v = static_cast<uint32_t>(std::clamp(std::lround(p.at(x, y)), 0L, 255L));
+                        uint32_t& d = px.at(x, y);
+                        d = (d & ~(255u << shift)) | (v << shift);
+                    }
+            }
+            // Keep colour within alpha after rounding.
+            for (int y = 0; y < px.h; ++y)
+                for (int x = 0; x < px.w; ++x) {
+                    uint32_t p = px.at(x, y);
+                    px.at(x, y) = Pack(float(p >> 24), float((p >> 16) & 255), float((p >> 8) & 255), float(p & 255));
+                }
+        } else if (auto* f = std::get_if<swf::DropShadowFilter>(&filter)) {
+            Shadow(px, f->color, f->blur_x, f->blur_y, f->angle, f->distance, f->strength, f->inner, f->knockout,
+                   f->composite_source, f->passes, scale);
+        } else if (auto* f = std::get_if<swf::GlowFilter>(&filter)) {
+            Shadow(px, f->color, f->blur_x, f->blur_y, 0, 0, f->strength, f->inner, f->knockout, f->composite_source,
+                   f->passes, scale);
+        } else if (auto* f = std::get_if<swf::BevelFilter>(&filter)) {
+            Bevel(px, *f, scale);
+        } else if (auto* f = std::get_if<swf::ColorMatrixFilter>(&filter)) {
+            ColorMatrix(px, f->matrix);
+        } else if (auto* f = std::get_if<swf::ConvolutionFilter>(&filter)) {
+            Convolve(px, *f);
+        } else if (auto* f = std::get_if<swf::GradientFilter>(&filter)) {
+            // Drawn as a glow or bevel in the gradient's outermost colour.
+            swf::Rgba c = f->gradient.empty() ? swf::Rgba{0, 0, 0, 0} : f->gradient.back().color;
+            if (f->bevel) {
+                swf::BevelFilter b;
+                b.highlight_color = f->gradient.empty() ? c : f->gradient.front().color;
+                b.shadow_color = c;
+                b.blur_x = f->blur_x;
+                b.blur_y = f->blur_y;
+                b.angle = f->angle;
+                b.distance = f->distance;
+                b.strength = f->strength;
+                b.inner = f->inner;
+                b.knockout = f->knockout;
+                b.composite_source = f->composite_source;
+                b.on_top = f->on_top;
+                b.passes = f->passes;
+                Bevel(px, b, scale);
+            } else {
+                Shadow(px, c, f->blur_x, f->blur_y, f->angle, f->distance, f->strength, f->inner, f->knockout,
+                       f->composite_source, f->passes, scale);
+            }
+        }
+    }
+}
+
+}  // namespace qm::flash::render
