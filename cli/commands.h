@@ -12,5 +12,6 @@ using Args = std::vector<std::string>;
 int RunInfo(const Args& args);
 int RunTrace(const Args& args);
 int RunRender(const Args& args);
+int RunFormats(const Args& args);
 
 }  // namespace qm::cli

@@ -17,6 +17,7 @@ const Command kCommands[] = {
     {"trace", qm::cli::RunTrace, "trace MOVIE --frames N         run N frames, print trace() lines"},
     {"render", qm::cli::RunRender,
      "render MOVIE --frames N --out OUT.png [--width W --height H]"},
+    {"formats", qm::cli::RunFormats, "formats [--json]               the format catalogue"},
 };
 
 void PrintUsage(std::FILE* to) {
