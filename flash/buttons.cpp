@@ -177,7 +177,7 @@ void Player::Impl::BuildButtonChildren(DisplayObject& button) {
         const swf::ButtonRecord& record = def.records[i];
         if (!InState(record, button.button->visual)) continue;
         const Character* c = dictionary.Find(record.character_id);
-        if (!c) continue;
+        if (!c || !MayCreateUnder(button)) continue;
         auto child = CreateObject(*c, button, record.depth);
         child->matrix = record.matrix;
         child->color_transform = record.color_transform;

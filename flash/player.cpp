@@ -25,6 +25,7 @@ void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
 void Player::Impl::Init() {
     AddDefinitions(movie.tags, dictionary, sprite_timelines);
     root_timeline = TimelineDef::Build(movie.tags, movie.header.frame_count);
+    root_timeline.waits_for_declared_frames = true;
     root = std::make_unique<DisplayObject>();
     root->instance_id = next_instance_id++;
     root->name = "_level0";

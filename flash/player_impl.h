@@ -28,12 +28,26 @@ struct Player::Impl : ScriptEnvironment {
     std::vector<uint64_t> clip_order;
     std::unordered_map<uint64_t, DisplayObject*> buttons;
 
+    // A movie whose clips contain themselves would never stop creating them.
+    static constexpr int kMaxNesting = 64;
+    static constexpr size_t kMaxObjects = 200000;
+    size_t live_objects = 0;
+    bool instance_limit_logged = false;
+    bool MayCreateUnder(const DisplayObject& parent);
+
     struct PendingScript {
         uint64_t clip_id = 0;
         std::span<const uint8_t> actions;
         ScriptKind kind = ScriptKind::Frame;
+        DisplayObject* removed_clip = nullptr;  // unload handlers of removed clips
     };
+    // Frame scripts, load and enterFrame handlers, in the order they run.
     std::deque<PendingScript> scripts;
+    // Handlers that run before anything queued: unload (as clips go), then
+    // initialize, then construct (as clips are created).
+    std::vector<PendingScript> unload_scripts, initialize_scripts, construct_scripts;
+    // Removed objects live on until no script can hold them any more.
+    std::vector<std::unique_ptr<DisplayObject>> removed_objects;
     std::set<const swf::DoInitAction*> init_actions_done;
     bool scripts_enabled = true;
 
@@ -67,6 +81,7 @@ struct Player::Impl : ScriptEnvironment {
     void QueueFrameScripts(DisplayObject& clip, uint16_t frame);
     void QueueClipEvent(DisplayObject& object, uint32_t event);
     void RunScripts();
+    bool TakeNextScript(PendingScript& next);
     DisplayObject* FindClip(uint64_t id) const;
 
     // --- buttons (buttons.cpp)

@@ -100,7 +100,11 @@ void Player::Impl::PrevFrame(DisplayObject& clip) {
 }
 
 void Player::Impl::Trace(std::string_view text) {
-    if (trace_sink) trace_sink->Trace(text);
+    if (!trace_sink) return;
+    // The reference player's trace log ends a line at every carriage return.
+    std::string line(text);
+    std::replace(line.begin(), line.end(), '\r', '\n');
+    trace_sink->Trace(line);
 }
 
 void Player::Impl::GetUrl(std::string_view url, std::string_view target) {

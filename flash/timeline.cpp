@@ -57,8 +57,22 @@ DisplayObject* Player::Impl::FindClip(uint64_t id) const {
     return it == clips.end() ? nullptr : it->second;
 }
 
+bool Player::Impl::MayCreateUnder(const DisplayObject& parent) {
+    int nesting = 0;
+    for (const DisplayObject* p = &parent; p; p = p->parent) ++nesting;
+    if (nesting > kMaxNesting || live_objects >= kMaxObjects) {
+        if (!instance_limit_logged) {
+            Log("the movie nests or multiplies its clips beyond what is played; further clips are not created");
+            instance_limit_logged = true;
+        }
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<DisplayObject> Player::Impl::CreateObject(const Character& character, DisplayObject& parent,
                                                           int32_t depth) {
+    ++live_objects;
     auto o = std::make_unique<DisplayObject>();
     o->instance_id = next_instance_id++;
     o->character = &character;
@@ -84,17 +98,21 @@ void Player::Impl::Attach(DisplayObject& parent, std::unique_ptr<DisplayObject> 
     if (o.sprite && o.sprite->timeline) {
         clips[o.instance_id] = &o;
         clip_order.push_back(o.instance_id);
+        QueueClipEvent(o, swf::kClipEventInitialize);
+        QueueClipEvent(o, swf::kClipEventConstruct);
+        QueueClipEvent(o, swf::kClipEventLoad);
         EnterFirstFrame(o);
     }
     if (o.button) {
         buttons[o.instance_id] = &o;
         BuildButtonChildren(o);
     }
-    QueueClipEvent(o, swf::kClipEventLoad);
 }
 
 void Player::Impl::Forget(DisplayObject& object) {
     for (auto& [depth, child] : object.children.objects()) Forget(*child);
+    --live_objects;
+    QueueClipEvent(object, swf::kClipEventUnload);
     clips.erase(object.instance_id);
     buttons.erase(object.instance_id);
     if (hover_button == object.instance_id) hover_button = 0;
@@ -103,7 +121,9 @@ void Player::Impl::Forget(DisplayObject& object) {
 
 void Player::Impl::RemoveChild(DisplayObject& parent, int32_t depth) {
     std::unique_ptr<DisplayObject> old = parent.children.Take(depth);
-    if (old) Forget(*old);
+    if (!old) return;
+    Forget(*old);
+    removed_objects.push_back(std::move(old));
 }
 
 void Player::Impl::QueueFrameScripts(DisplayObject& clip, uint16_t frame) {
@@ -122,7 +142,17 @@ void Player::Impl::QueueFrameScripts(DisplayObject& clip, uint16_t frame) {
 void Player::Impl::QueueClipEvent(DisplayObject& object, uint32_t event) {
     if (!scripts_enabled || !object.clip_actions || !object.sprite) return;
     for (const auto& record : object.clip_actions->records) {
-        if (record.events & event) scripts.push_back({object.instance_id, record.actions, ScriptKind::ClipEvent});
+        if (!(record.events & event)) continue;
+        PendingScript script{object.instance_id, record.actions, ScriptKind::ClipEvent};
+        switch (event) {
+        case swf::kClipEventUnload:
+            script.removed_clip = &object;
+            unload_scripts.push_back(script);
+            break;
+        case swf::kClipEventInitialize: initialize_scripts.push_back(script); break;
+        case swf::kClipEventConstruct: construct_scripts.push_back(script); break;
+        default: scripts.push_back(script); break;
+        }
     }
 }
 
@@ -154,6 +184,7 @@ void Player::Impl::ApplyPlace(DisplayObject& clip, const swf::PlaceObject& p, ui
     DisplayObject* existing = clip.children.At(p.depth);
     const Character* character = p.character_id ? dictionary.Find(*p.character_id) : nullptr;
     auto place_new = [&](const DisplayObject* inherit) {
+        if (!MayCreateUnder(clip)) return;
         auto o = CreateObject(*character, clip, p.depth);
         o->placed_frame = frame;
         if (inherit) {
@@ -169,6 +200,12 @@ void Player::Impl::ApplyPlace(DisplayObject& clip, const swf::PlaceObject& p, ui
         Attach(clip, std::move(o));
     };
     if (!p.is_move) {
+        // The reference player refuses to place over an occupied depth and
+        // says so in its trace output.
+        if (existing) {
+            Trace("Warning: Failed to place object at depth " + std::to_string(p.depth) + ".");
+            return;
+        }
         if (character) place_new(nullptr);
         return;
     }
@@ -199,7 +236,9 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
                 auto it = wanted.find(p->depth);
                 bool new_character = p->character_id && dictionary.Find(*p->character_id) &&
                                      (it == wanted.end() || it->second.place.character_id != p->character_id);
-                if (!p->is_move || it == wanted.end()) {
+                if (!p->is_move && it != wanted.end()) {
+                    // Refused over an occupied depth, as when played forwards.
+                } else if (!p->is_move || it == wanted.end()) {
                     if (p->character_id && dictionary.Find(*p->character_id)) {
                         // A fresh placement: what it leaves out is the default.
                         Wanted w{f, *p};
@@ -239,6 +278,7 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
     for (auto& [depth, w] : wanted) {
         if (clip.children.At(depth)) continue;  // a script's object keeps its depth
         const Character* character = dictionary.Find(*w.place.character_id);
+        if (!MayCreateUnder(clip)) break;
         auto o = CreateObject(*character, clip, depth);
         o->placed_frame = w.placed_frame;
         SetAttributes(*o, w.place);
@@ -258,10 +298,15 @@ void Player::Impl::Goto(DisplayObject& clip, uint32_t frame) {
     }
     const uint16_t current = s.current_frame;
     if (target == current) return;
-    QueueFrameScripts(clip, target);
     if (target > current) {
-        for (uint32_t f = current + 1u; f <= target; ++f) ApplyFrame(clip, static_cast<uint16_t>(f));
+        // Clips created by the frames passed over come before the target
+        // frame's scripts; those of the target frame after them.
+        for (uint32_t f = current + 1u; f <= target; ++f) {
+            if (f == target) QueueFrameScripts(clip, target);
+            ApplyFrame(clip, static_cast<uint16_t>(f));
+        }
     } else {
+        QueueFrameScripts(clip, target);
         Rebuild(clip, target);
     }
     s.current_frame = target;
@@ -277,8 +322,7 @@ void Player::Impl::AdvanceClip(DisplayObject& clip) {
     const TimelineDef& def = *s.timeline;
     uint32_t next = s.current_frame + 1u;
     if (next >= def.frames.size()) {
-        // Frames the header promised but the file lacks never arrive: wait.
-        if (!def.Complete()) return;
+        if (!def.Loops()) return;
         // A single frame is never entered again.
         if (def.frames.size() == 1) return;
         if (&clip == root.get() && !loop) {
@@ -300,32 +344,55 @@ void Player::Impl::Tick() {
         RunScripts();
         return;
     }
-    // Newest timelines first; those created during this tick wait for the next.
+    // Newest timelines first; those created during this tick wait for the
+    // next. The enterFrame handlers of the clips still there run before the
+    // frame scripts.
     std::vector<uint64_t> order = clip_order;
+    std::deque<PendingScript> frame_scripts;
+    frame_scripts.swap(scripts);
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        DisplayObject* clip = FindClip(*it);
-        if (!clip) continue;
-        QueueClipEvent(*clip, swf::kClipEventEnterFrame);
-        AdvanceClip(*clip);
+        if (DisplayObject* clip = FindClip(*it)) AdvanceClip(*clip);
     }
+    std::swap(frame_scripts, scripts);
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        if (DisplayObject* clip = FindClip(*it)) QueueClipEvent(*clip, swf::kClipEventEnterFrame);
+    }
+    for (PendingScript& s : frame_scripts) scripts.push_back(s);
     RunScripts();
     std::erase_if(clip_order, [this](uint64_t id) { return !clips.count(id); });
 }
 
+bool Player::Impl::TakeNextScript(PendingScript& next) {
+    for (auto* urgent : {&unload_scripts, &initialize_scripts, &construct_scripts}) {
+        if (!urgent->empty()) {
+            next = urgent->front();
+            urgent->erase(urgent->begin());
+            return true;
+        }
+    }
+    if (scripts.empty()) return false;
+    next = scripts.front();
+    scripts.pop_front();
+    return true;
+}
+
 void Player::Impl::RunScripts() {
     size_t run = 0;
-    while (!scripts.empty()) {
-        PendingScript next = scripts.front();
-        scripts.pop_front();
-        DisplayObject* clip = FindClip(next.clip_id);
+    PendingScript next;
+    while (TakeNextScript(next)) {
+        DisplayObject* clip = next.removed_clip ? next.removed_clip : FindClip(next.clip_id);
         if (!clip) continue;  // removed before its turn
         if (++run > kMaxScriptsPerTick) {
             Log("scripts keep going to other frames; the rest of this frame's scripts are skipped");
             scripts.clear();
+            unload_scripts.clear();
+            initialize_scripts.clear();
+            construct_scripts.clear();
             break;
         }
         script_host->Run(*this, *clip, next.actions, next.kind);
     }
+    removed_objects.clear();
 }
 
 }  // namespace qm::flash

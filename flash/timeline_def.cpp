@@ -33,21 +33,30 @@ TimelineDef TimelineDef::Build(const std::vector<swf::Tag>& tags, uint16_t decla
     TimelineDef def;
     def.declared_frames = declared_frames;
     FrameDef current;
+    bool trailing = false;  // tags that do something since the last ShowFrame
+    bool ended = false;
     for (const swf::Tag& tag : tags) {
         const auto& body = tag.body;
         if (std::holds_alternative<swf::ShowFrame>(body)) {
             def.frames.push_back(std::move(current));
             current = FrameDef{};
+            trailing = false;
             continue;
         }
-        if (std::holds_alternative<swf::End>(body)) break;
+        if (std::holds_alternative<swf::End>(body)) {
+            ended = true;
+            break;
+        }
         uint16_t frame = static_cast<uint16_t>(std::min<size_t>(def.frames.size(), UINT16_MAX));
         if (IsControlTag(body)) {
             current.control_tags.push_back(&tag);
+            trailing = true;
         } else if (auto* a = std::get_if<swf::DoAction>(&body)) {
             current.actions.push_back(&a->actions);
+            trailing = true;
         } else if (auto* ia = std::get_if<swf::DoInitAction>(&body)) {
             current.init_actions.push_back(ia);
+            trailing = true;
         } else if (auto* l = std::get_if<swf::FrameLabel>(&body)) {
             def.labels.push_back({l->name, frame});
         } else if (auto* s = std::get_if<swf::SceneAndFrameLabelData>(&body)) {
@@ -61,11 +70,9 @@ TimelineDef TimelineDef::Build(const std::vector<swf::Tag>& tags, uint16_t decla
             }
         }
     }
-    // Tags after the last ShowFrame are never shown, except in a timeline
-    // with no ShowFrame at all, which shows what it has.
-    if (def.frames.empty()) {
-        def.frames.push_back(std::move(current));
-    }
+    // Tags after the last ShowFrame still make a frame, the last one.
+    if (trailing || def.frames.empty()) def.frames.push_back(std::move(current));
+    def.closed = ended && !trailing;
     if (def.frames.size() > UINT16_MAX) def.frames.resize(UINT16_MAX);
     return def;
 }

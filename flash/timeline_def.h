@@ -26,11 +26,16 @@ struct TimelineDef {
     std::vector<Label> labels;
     std::vector<Label> scenes;  // first frame of each scene
 
+    // The tag list ended with End right after a ShowFrame. Otherwise (a cut
+    // file, or tags after the last ShowFrame, which form one more frame) the
+    // reference player plays to the last frame and stays there.
+    bool closed = false;
+    // The main movie's header counts its frames; while it promises more
+    // than the file holds, the last frame waits for frames that never come.
+    bool waits_for_declared_frames = false;
+
     uint16_t FrameCount() const { return static_cast<uint16_t>(frames.size()); }
-    // A timeline whose header promises more frames than it holds waits at
-    // its last frame instead of looping, as the reference player does for
-    // frames that never arrive.
-    bool Complete() const { return frames.size() >= declared_frames; }
+    bool Loops() const { return closed && !(waits_for_declared_frames && frames.size() < declared_frames); }
     // Zero-based frame of a label (compared without regard to case), or -1.
     int FrameOfLabel(std::string_view name) const;
 

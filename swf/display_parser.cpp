@@ -133,8 +133,8 @@ ClipActions ReadClipActions(Reader& r) {
     r.U16();  // reserved
     ca.all_events = ReadEventFlags(r);
     for (;;) {
-        // Some writers end the list with the tag instead of a zero flag.
-        if (r.AtEnd()) break;
+        // Some writers end the list with the tag, or cut its zero flag short.
+        if (r.remaining() < (r.version() <= 5 ? 2u : 4u)) break;
         uint32_t events = ReadEventFlags(r);
         if (events == 0) break;
         ClipActionRecord rec;

@@ -198,5 +198,42 @@ TEST(PlayerScripts, ScriptHostReceivesListsInOrder) {
     player->SetScriptHost(std::move(host));
     player->Advance();
     EXPECT_EQ(seen, (std::vector<std::pair<std::string, ScriptKind>>{
-                        {"root", ScriptKind::Frame}, {"c", ScriptKind::Frame}, {"c", ScriptKind::ClipEvent}}));
+                        {"root", ScriptKind::Frame}, {"c", ScriptKind::ClipEvent}, {"c", ScriptKind::Frame}}));
+}
+
+// Clip handlers in the reference player's order: initialize and construct as
+// clips are created, load before a clip's first frame script, enterFrame
+// from the next frame on, unload as the clip goes.
+TEST(PlayerScripts, ClipEventOrder) {
+    w::Movie movie({.version = 7});
+    auto handlers = [](const std::string& who) {
+        std::vector<w::ClipAction> list;
+        for (auto [event, name] : {std::pair{w::kClipInitialize, "initialize"}, {w::kClipConstruct, "construct"},
+                                   {w::kClipLoad, "load"}, {w::kClipEnterFrame, "enterFrame"}, {w::kClipUnload, "unload"}}) {
+            list.push_back({.events = event, .actions = w::Actions().push({who + " " + name}).trace()});
+        }
+        return list;
+    };
+    w::Sprite child = movie.sprite();
+    child.doAction(w::Actions().push({"child frame"}).trace());
+    child.showFrame();
+    uint16_t child_id = movie.defineSprite(child);
+    w::Sprite clip = movie.sprite();
+    clip.doAction(w::Actions().push({"clip frame"}).trace());
+    clip.place({.depth = 1, .character = child_id, .clipActions = handlers("child")});
+    clip.showFrame();
+    uint16_t clip_id = movie.defineSprite(clip);
+    movie.doAction(w::Actions().push({"root 1"}).trace());
+    movie.place({.depth = 1, .character = clip_id, .clipActions = handlers("clip")});
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"root 2"}).trace());
+    movie.showFrame();
+    movie.removeObject2(1);
+    movie.doAction(w::Actions().push({"root 3"}).trace().stop());
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie, 3),
+              (std::vector<std::string>{"clip initialize", "child initialize", "clip construct", "child construct",
+                                        "root 1", "clip load", "clip frame", "child load", "child frame",
+                                        "child enterFrame", "clip enterFrame", "root 2",
+                                        "child unload", "clip unload", "root 3"}));
 }
