@@ -60,6 +60,10 @@ public:
     virtual ~ScriptHost() = default;
     virtual void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions,
                      ScriptKind kind) = 0;
+    // Every list queued for now has run (the end of a frame, or of the
+    // scripts a button or goto set off). Values the lists left on the
+    // shared stack are dropped here.
+    virtual void EndOfScripts() {}
 };
 
 // The built-in runner for timeline movies: frame navigation, trace of

@@ -72,13 +72,14 @@ struct Player::Impl : ScriptEnvironment {
     void RemoveChild(DisplayObject& parent, int32_t depth);
     void Forget(DisplayObject& object);
     void EnterFirstFrame(DisplayObject& clip);
-    void ApplyFrame(DisplayObject& clip, uint16_t frame);
+    void ApplyFrame(DisplayObject& clip, uint16_t frame, bool with_scripts);
     void ApplyPlace(DisplayObject& clip, const swf::PlaceObject& place, uint16_t frame);
     void Rebuild(DisplayObject& clip, uint16_t frame);
     void Goto(DisplayObject& clip, uint32_t frame);
     void AdvanceClip(DisplayObject& clip);
     void Tick();
     void QueueFrameScripts(DisplayObject& clip, uint16_t frame);
+    void QueueInitScripts(DisplayObject& clip, uint16_t frame);
     void QueueClipEvent(DisplayObject& object, uint32_t event);
     void RunScripts();
     bool TakeNextScript(PendingScript& next);

@@ -21,6 +21,8 @@ bool NamesMatch(std::string_view a, std::string_view b, bool case_sensitive) {
 
 DisplayObject* Player::Impl::ResolveTarget(DisplayObject& from, std::string_view path) {
     const bool case_sensitive = movie.header.version >= 7;
+    // A clip that has been removed reaches nothing any more, not even _root.
+    if (&from != root.get() && !clips.count(from.instance_id) && !buttons.count(from.instance_id)) return nullptr;
     DisplayObject* at = &from;
     if (path.empty()) return at;
     if (path.front() == '/') {

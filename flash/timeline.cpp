@@ -126,16 +126,22 @@ void Player::Impl::RemoveChild(DisplayObject& parent, int32_t depth) {
     removed_objects.push_back(std::move(old));
 }
 
-void Player::Impl::QueueFrameScripts(DisplayObject& clip, uint16_t frame) {
+void Player::Impl::QueueInitScripts(DisplayObject& clip, uint16_t frame) {
     if (!scripts_enabled) return;
-    const FrameDef& f = clip.sprite->timeline->frames[frame];
-    for (const swf::DoInitAction* init : f.init_actions) {
+    for (const swf::DoInitAction* init : clip.sprite->timeline->frames[frame].init_actions) {
         if (init_actions_done.insert(init).second) {
             scripts.push_back({clip.instance_id, init->actions, ScriptKind::Init});
         }
     }
-    for (const swf::ActionBytes* actions : f.actions) {
-        scripts.push_back({clip.instance_id, *actions, ScriptKind::Frame});
+}
+
+void Player::Impl::QueueFrameScripts(DisplayObject& clip, uint16_t frame) {
+    QueueInitScripts(clip, frame);
+    if (!scripts_enabled) return;
+    for (const swf::Tag* tag : clip.sprite->timeline->frames[frame].tags) {
+        if (auto* a = std::get_if<swf::DoAction>(&tag->body)) {
+            scripts.push_back({clip.instance_id, a->actions, ScriptKind::Frame});
+        }
     }
 }
 
@@ -156,20 +162,22 @@ void Player::Impl::QueueClipEvent(DisplayObject& object, uint32_t event) {
     }
 }
 
-// A timeline's frame scripts are queued before the objects of the frame are
-// placed, so a parent's scripts run before those of the clips it creates.
 void Player::Impl::EnterFirstFrame(DisplayObject& clip) {
     SpriteState& s = *clip.sprite;
     s.entered = true;
     s.current_frame = 0;
-    QueueFrameScripts(clip, 0);
-    ApplyFrame(clip, 0);
+    QueueInitScripts(clip, 0);
+    ApplyFrame(clip, 0, true);
 }
 
-void Player::Impl::ApplyFrame(DisplayObject& clip, uint16_t frame) {
+// Frame scripts are queued as their tags come, so a clip placed after a
+// script has its own scripts run after it, one placed before, before it.
+void Player::Impl::ApplyFrame(DisplayObject& clip, uint16_t frame, bool with_scripts) {
     const FrameDef& f = clip.sprite->timeline->frames[frame];
-    for (const swf::Tag* tag : f.control_tags) {
-        if (auto* place = std::get_if<swf::PlaceObject>(&tag->body)) {
+    for (const swf::Tag* tag : f.tags) {
+        if (auto* action = std::get_if<swf::DoAction>(&tag->body)) {
+            if (with_scripts && scripts_enabled) scripts.push_back({clip.instance_id, action->actions, ScriptKind::Frame});
+        } else if (auto* place = std::get_if<swf::PlaceObject>(&tag->body)) {
             ApplyPlace(clip, *place, frame);
         } else if (auto* remove = std::get_if<swf::RemoveObject>(&tag->body)) {
             DisplayObject* o = clip.children.At(remove->depth);
@@ -231,7 +239,7 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
     std::map<int32_t, Wanted> wanted;
     const TimelineDef& def = *clip.sprite->timeline;
     for (uint16_t f = 0; f <= frame; ++f) {
-        for (const swf::Tag* tag : def.frames[f].control_tags) {
+        for (const swf::Tag* tag : def.frames[f].tags) {
             if (auto* p = std::get_if<swf::PlaceObject>(&tag->body)) {
                 auto it = wanted.find(p->depth);
                 bool new_character = p->character_id && dictionary.Find(*p->character_id) &&
@@ -299,11 +307,11 @@ void Player::Impl::Goto(DisplayObject& clip, uint32_t frame) {
     const uint16_t current = s.current_frame;
     if (target == current) return;
     if (target > current) {
-        // Clips created by the frames passed over come before the target
-        // frame's scripts; those of the target frame after them.
+        // Only the target frame's scripts run; clips created by the frames
+        // passed over run theirs.
         for (uint32_t f = current + 1u; f <= target; ++f) {
-            if (f == target) QueueFrameScripts(clip, target);
-            ApplyFrame(clip, static_cast<uint16_t>(f));
+            if (f == target) QueueInitScripts(clip, target);
+            ApplyFrame(clip, static_cast<uint16_t>(f), f == target);
         }
     } else {
         QueueFrameScripts(clip, target);
@@ -392,6 +400,7 @@ void Player::Impl::RunScripts() {
         }
         script_host->Run(*this, *clip, next.actions, next.kind);
     }
+    script_host->EndOfScripts();
     removed_objects.clear();
 }
 

@@ -48,11 +48,8 @@ TimelineDef TimelineDef::Build(const std::vector<swf::Tag>& tags, uint16_t decla
             break;
         }
         uint16_t frame = static_cast<uint16_t>(std::min<size_t>(def.frames.size(), UINT16_MAX));
-        if (IsControlTag(body)) {
-            current.control_tags.push_back(&tag);
-            trailing = true;
-        } else if (auto* a = std::get_if<swf::DoAction>(&body)) {
-            current.actions.push_back(&a->actions);
+        if (IsControlTag(body) || std::holds_alternative<swf::DoAction>(body)) {
+            current.tags.push_back(&tag);
             trailing = true;
         } else if (auto* ia = std::get_if<swf::DoInitAction>(&body)) {
             current.init_actions.push_back(ia);

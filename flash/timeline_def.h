@@ -11,8 +11,10 @@
 namespace qm::flash {
 
 struct FrameDef {
-    std::vector<const swf::Tag*> control_tags;  // display list, sound, background, in file order
-    std::vector<const swf::ActionBytes*> actions;
+    // Display list, sound and background tags and frame scripts, in file
+    // order: a script queued before a placement runs before the scripts of
+    // the clip it places.
+    std::vector<const swf::Tag*> tags;
     std::vector<const swf::DoInitAction*> init_actions;
 };
 

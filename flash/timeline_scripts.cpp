@@ -92,7 +92,7 @@ public:
     void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions, ScriptKind) override {
         const uint8_t version = env.MovieVersion();
         DisplayObject* target = &clip;
-        std::vector<Value> stack;
+        std::vector<Value>& stack = stack_;
         std::vector<std::string> pool;
         Value registers[4];
         auto pop = [&]() -> Value {
@@ -320,7 +320,11 @@ public:
         }
     }
 
+    void EndOfScripts() override { stack_.clear(); }
+
 private:
+    // One stack for all the lists of a frame: what one leaves, the next finds.
+    std::vector<Value> stack_;
     std::set<uint8_t> reported_;
 };
 

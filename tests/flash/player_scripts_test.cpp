@@ -17,8 +17,8 @@ std::vector<std::string> TracesOf(const w::Movie& movie, int frames) {
 
 }  // namespace
 
-// A parent's scripts run before those of the clips it creates; on later
-// frames the newest clips run first.
+// Scripts run in the order of their tags, a placed clip's own scripts where
+// its placement is; on later frames the newest clips run first.
 TEST(PlayerScripts, FrameScriptOrder) {
     w::Movie movie({.version = 8});
     auto child = [&](const std::string& name) {
@@ -34,10 +34,12 @@ TEST(PlayerScripts, FrameScriptOrder) {
     movie.doInitAction(a, w::Actions().push({"init action"}).trace());
     movie.place({.depth = 3, .character = a});
     movie.place({.depth = 1, .character = b});
+    movie.doAction(w::Actions().push({"after places"}).trace());
     movie.showFrame();
     movie.doAction(w::Actions().push({"root 2"}).trace().stop());
     movie.showFrame();
-    EXPECT_EQ(TracesOf(movie, 3), (std::vector<std::string>{"init action", "init", "a 1", "b 1", "b 2", "a 2", "root 2"}));
+    EXPECT_EQ(TracesOf(movie, 3), (std::vector<std::string>{"init action", "init", "a 1", "b 1", "after places", "b 2",
+                                                           "a 2", "root 2"}));
 }
 
 TEST(PlayerScripts, NavigationActions) {
@@ -198,7 +200,7 @@ TEST(PlayerScripts, ScriptHostReceivesListsInOrder) {
     player->SetScriptHost(std::move(host));
     player->Advance();
     EXPECT_EQ(seen, (std::vector<std::pair<std::string, ScriptKind>>{
-                        {"root", ScriptKind::Frame}, {"c", ScriptKind::ClipEvent}, {"c", ScriptKind::Frame}}));
+                        {"c", ScriptKind::ClipEvent}, {"c", ScriptKind::Frame}, {"root", ScriptKind::Frame}}));
 }
 
 // Clip handlers in the reference player's order: initialize and construct as
