@@ -39,6 +39,7 @@ struct Scene {
             if (place->ratio) obj->ratio = *place->ratio;
             if (place->clip_depth) obj->clip_depth = *place->clip_depth;
             if (place->blend_mode) obj->blend_mode = *place->blend_mode;
+            if (place->filters) obj->filters = *place->filters;
             if (auto* sprite = obj->character->As<swf::Sprite>()) PlaceAll(obj->children, sprite->tags);
             list.Put(std::move(obj));
         }
@@ -309,6 +310,28 @@ TEST(RenderMovie, BlendModesCombineWithWhatIsBelow) {
         EXPECT_NEAR(G(px), c.g, 2) << int(c.mode);
         EXPECT_NEAR(B(px), c.b, 2) << int(c.mode);
     }
+}
+
+TEST(RenderMovie, FiltersWorkOnTheObjectsOwnPicture) {
+    w::Movie m = Stage(60, 30);
+    uint16_t box = Box(m, w::FillStyle::solid({255, 0, 0}), 0, 0, 10, 10);
+    // A hard black shadow 10 px to the right, and a blurred copy of the box.
+    m.place({.depth = 1, .character = box, .matrix = w::Matrix::translate(100, 200),
+             .filters = {w::Filter::dropShadow({0, 0, 0, 255}, 0, 0, 0, 10)}});
+    m.place({.depth = 2, .character = box, .matrix = w::Matrix::translate(800, 200),
+             .filters = {w::Filter::blur(8, 8)}});
+    m.showFrame();
+    auto scene = Load(m);
+    // The stage is shown twice its size: filter sizes follow the stage's scale.
+    Picture p = Render(*scene, 120, 60);
+    EXPECT_EQ(p.at(20, 30), 0xFFFF0000u);  // the box itself
+    EXPECT_EQ(p.at(36, 30), 0xFF000000u);  // its shadow, 20 px on at this scale (30..50)
+    EXPECT_EQ(p.at(52, 30), 0xFFFFFFFFu);
+    // Blurred: the centre keeps some red, the edge area outside becomes pink.
+    EXPECT_EQ(G(p.at(90, 30)), B(p.at(90, 30)));
+    EXPECT_LT(G(p.at(90, 30)), 200);
+    EXPECT_GT(G(p.at(79, 30)), 60);
+    EXPECT_LT(G(p.at(79, 30)), 250);
 }
 
 TEST(RenderMovie, BrokenReferencesDrawNothingAndDoNotCrash) {
