@@ -48,7 +48,14 @@ void Dictionary::Add(const swf::TagBody& body) {
         if (!jpeg_tables_) jpeg_tables_ = &tables->data;
     } else if (auto* exports = std::get_if<swf::ExportAssets>(&body)) {
         for (const auto& a : exports->assets) exports_[a.name] = a.character_id;
+    } else if (auto* frame = std::get_if<swf::VideoFrame>(&body)) {
+        video_frames_[frame->stream_id].try_emplace(frame->frame_num, frame);
     }
+}
+
+const std::map<uint16_t, const swf::VideoFrame*>* Dictionary::VideoFrames(uint16_t stream_id) const {
+    auto it = video_frames_.find(stream_id);
+    return it == video_frames_.end() ? nullptr : &it->second;
 }
 
 const Character* Dictionary::Find(uint16_t id) const {

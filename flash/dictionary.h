@@ -38,7 +38,7 @@ public:
     // Registers a definition tag's body if it defines a character; the first
     // definition of an id wins, as in the reference player. Tags that modify
     // an earlier definition (font info, button colour transform...) attach
-    // themselves to it. Other tags are ignored.
+    // themselves to it, video frames to their stream. Other tags are ignored.
     void Add(const swf::TagBody& body);
 
     const Character* Find(uint16_t id) const;
@@ -50,12 +50,17 @@ public:
     // Export name -> character id (later names win).
     const std::map<std::string, uint16_t>& Exports() const { return exports_; }
 
+    // The frames of an embedded video stream by frame number (the first
+    // VideoFrame tag of a number wins); null when the stream has none.
+    const std::map<uint16_t, const swf::VideoFrame*>* VideoFrames(uint16_t stream_id) const;
+
 private:
     Character* FindMutable(uint16_t id);
 
     std::unordered_map<uint16_t, Character> characters_;  // node-based: stable addresses
     const swf::Bytes* jpeg_tables_ = nullptr;
     std::map<std::string, uint16_t> exports_;
+    std::unordered_map<uint16_t, std::map<uint16_t, const swf::VideoFrame*>> video_frames_;
 };
 
 }  // namespace qm::flash

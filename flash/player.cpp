@@ -16,6 +16,10 @@ void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
         dictionary.Add(tag.body);
         if (auto* sprite = std::get_if<swf::Sprite>(&tag.body)) {
             sprites.try_emplace(sprite, TimelineDef::Build(sprite->tags, sprite->frame_count));
+            // Sprites define nothing, but their video frames feed streams.
+            for (const swf::Tag& inner : sprite->tags) {
+                if (std::holds_alternative<swf::VideoFrame>(inner.body)) dictionary.Add(inner.body);
+            }
         }
     }
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libcairo2-dev libjpeg-dev zlib1g-dev libfontconfig-dev libfreetype-dev libsdl2-dev
+  libcairo2-dev libjpeg-dev zlib1g-dev liblzma-dev libfontconfig-dev libfreetype-dev libsdl2-dev
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libswscale-dev
   libswresample-dev libavdevice-dev
   googletest libgtest-dev libgmock-dev
