@@ -84,6 +84,7 @@ struct Player::Impl : ScriptEnvironment {
     void RunScripts();
     bool TakeNextScript(PendingScript& next);
     DisplayObject* FindClip(uint64_t id) const;
+    bool IsLive(const DisplayObject& object) const;
 
     // --- buttons (buttons.cpp)
     void BuildButtonChildren(DisplayObject& button);

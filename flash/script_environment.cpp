@@ -22,7 +22,7 @@ bool NamesMatch(std::string_view a, std::string_view b, bool case_sensitive) {
 DisplayObject* Player::Impl::ResolveTarget(DisplayObject& from, std::string_view path) {
     const bool case_sensitive = movie.header.version >= 7;
     // A clip that has been removed reaches nothing any more, not even _root.
-    if (&from != root.get() && !clips.count(from.instance_id) && !buttons.count(from.instance_id)) return nullptr;
+    if (!IsLive(from)) return nullptr;
     DisplayObject* at = &from;
     if (path.empty()) return at;
     if (path.front() == '/') {
@@ -76,14 +76,20 @@ void Player::Impl::Stop(DisplayObject& clip) {
     if (clip.sprite) clip.sprite->playing = false;
 }
 
+bool Player::Impl::IsLive(const DisplayObject& object) const {
+    return &object == root.get() || clips.count(object.instance_id) || buttons.count(object.instance_id);
+}
+
 void Player::Impl::GotoFrame(DisplayObject& clip, uint32_t frame, bool play) {
-    if (!clip.sprite) return;
+    // A removed clip's timeline no longer moves: it would place objects
+    // nothing shows and nothing frees.
+    if (!clip.sprite || !IsLive(clip)) return;
     Goto(clip, frame);
     clip.sprite->playing = play;
 }
 
 bool Player::Impl::GotoLabel(DisplayObject& clip, std::string_view label, bool play) {
-    if (!clip.sprite || !clip.sprite->timeline) return false;
+    if (!clip.sprite || !clip.sprite->timeline || !IsLive(clip)) return false;
     int frame = clip.sprite->timeline->FrameOfLabel(label);
     if (frame < 0) return false;
     GotoFrame(clip, static_cast<uint32_t>(frame), play);

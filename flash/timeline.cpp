@@ -238,7 +238,7 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
     };
     std::map<int32_t, Wanted> wanted;
     const TimelineDef& def = *clip.sprite->timeline;
-    for (uint16_t f = 0; f <= frame; ++f) {
+    for (uint32_t f = 0; f <= frame; ++f) {
         for (const swf::Tag* tag : def.frames[f].tags) {
             if (auto* p = std::get_if<swf::PlaceObject>(&tag->body)) {
                 auto it = wanted.find(p->depth);
@@ -249,14 +249,14 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
                 } else if (!p->is_move || it == wanted.end()) {
                     if (p->character_id && dictionary.Find(*p->character_id)) {
                         // A fresh placement: what it leaves out is the default.
-                        Wanted w{f, *p};
+                        Wanted w{static_cast<uint16_t>(f), *p};
                         if (!w.place.matrix) w.place.matrix = swf::Matrix{};
                         if (!w.place.color_transform) w.place.color_transform = swf::ColorTransform{};
                         if (!w.place.ratio) w.place.ratio = 0;
                         wanted[p->depth] = std::move(w);
                     }
                 } else if (new_character) {
-                    Wanted w{f, it->second.place};
+                    Wanted w{static_cast<uint16_t>(f), it->second.place};
                     w.place.clip_actions.reset();
                     Merge(w.place, *p);
                     w.place.clip_actions = p->clip_actions;

@@ -18,8 +18,10 @@ namespace qm::flash {
 
 namespace {
 
-// Actions one list may run before it is taken for a runaway loop.
+// Actions one list, and all the lists of one frame, may run before they are
+// taken for a runaway loop.
 constexpr size_t kMaxActionsPerList = 1000000;
+constexpr size_t kMaxActionsPerFrame = 5000000;
 
 struct Undefined {};
 struct Null {};
@@ -114,8 +116,9 @@ public:
         size_t executed = 0;
         size_t skip = 0;  // actions WaitForFrame skips
         while (auto record = swf::DecodeAction(actions, pos)) {
-            if (++executed > kMaxActionsPerList) {
-                env.Log("a script ran too long and was stopped");
+            if (++executed > kMaxActionsPerList || ++frame_actions_ > kMaxActionsPerFrame) {
+                if (!stopped_logged_) env.Log("a script ran too long and was stopped");
+                stopped_logged_ = true;
                 return;
             }
             pos += record->size;
@@ -320,11 +323,17 @@ public:
         }
     }
 
-    void EndOfScripts() override { stack_.clear(); }
+    void EndOfScripts() override {
+        stack_.clear();
+        frame_actions_ = 0;
+        stopped_logged_ = false;
+    }
 
 private:
     // One stack for all the lists of a frame: what one leaves, the next finds.
     std::vector<Value> stack_;
+    size_t frame_actions_ = 0;
+    bool stopped_logged_ = false;
     std::set<uint8_t> reported_;
 };
 
