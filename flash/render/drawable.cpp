@@ -303,11 +303,21 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
     for (const DrawableLayer& layer : drawable.layers) {
         for (const StyledPath& fill : layer.paths.fills) {
             if (fill.style == 0 || fill.style > layer.fills.size()) continue;
+            const swf::FillStyle& style = layer.fills[fill.style - 1];
             cairo_set_matrix(cr, &device);
-            if (!SetFillSource(cr, layer.fills[fill.style - 1], cx, env)) continue;
+            // A fading bitmap needs no recoloured copy: paint it through the path with alpha.
+            bool fade = style.IsBitmap() && !env.mask_mode && !cx.isIdentity() && cx.onlyAlphaMultiply();
+            if (!SetFillSource(cr, style, fade ? ColorTransform{} : cx, env)) continue;
             cairo_new_path(cr);
             AppendPath(cr, fill.commands);
-            cairo_fill(cr);
+            if (fade) {
+                cairo_save(cr);
+                cairo_clip(cr);
+                cairo_paint_with_alpha(cr, std::clamp(cx.ma, 0.0, 1.0));
+                cairo_restore(cr);
+            } else {
+                cairo_fill(cr);
+            }
         }
         for (const StyledPath& stroke : layer.paths.strokes) {
             if (stroke.style == 0 || stroke.style > layer.lines.size()) continue;

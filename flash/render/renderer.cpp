@@ -68,8 +68,18 @@ struct Canvas {
         cairo_set_antialias(c.cr, aa);
         return c;
     }
-    static Canvas New(int w, int h, cairo_antialias_t aa) {
-        Canvas c = Over(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h), aa);
+    // A layer with the same size and placement as `other`.
+    static Canvas Like(const Canvas& other, cairo_antialias_t aa) {
+        double dx = 0, dy = 0;
+        cairo_surface_get_device_offset(other.surface, &dx, &dy);
+        return NewRegion(int(-dx), int(-dy), cairo_image_surface_get_width(other.surface),
+                         cairo_image_surface_get_height(other.surface), aa);
+    }
+    // A layer covering only part of the target, drawn in target coordinates.
+    static Canvas NewRegion(int x, int y, int w, int h, cairo_antialias_t aa) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, w), std::max(1, h));
+        cairo_surface_set_device_offset(s, -x, -y);
+        Canvas c = Over(s, aa);
         c.owned = true;
         return c;
     }
@@ -311,7 +321,18 @@ void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Mat
         if (!object) continue;
         while (!masks.empty() && depth > masks.back().clipDepth) finish();
         if (object->clip_depth > 0) {
-            ActiveMask mask{object->clip_depth, Canvas::New(width, height, antialias), Canvas::New(width, height, antialias)};
+            // Nothing outside the mask's own box can show: the layers cover only that.
+            Box box;
+            AddBounds(box, *object, m * ToMatrix(object->matrix));
+            int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+            if (!box.empty()) {
+                x0 = std::clamp(int(std::floor(box.x0)) - 2, 0, width);
+                y0 = std::clamp(int(std::floor(box.y0)) - 2, 0, height);
+                x1 = std::clamp(int(std::ceil(box.x1)) + 2, 0, width);
+                y1 = std::clamp(int(std::ceil(box.y1)) + 2, 0, height);
+            }
+            ActiveMask mask{object->clip_depth, Canvas::NewRegion(x0, y0, x1 - x0, y1 - y0, antialias),
+                            Canvas::NewRegion(x0, y0, x1 - x0, y1 - y0, antialias)};
             DrawObject(mask.coverage, *object, m, cx, true);
             masks.push_back(std::move(mask));
             continue;
@@ -372,7 +393,7 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
     // nothing for them to act on and the object shows nothing.
     if ((blend == swf::BlendMode::Alpha || blend == swf::BlendMode::Erase) && layerDepth == 0) return;
     // Layer, and every mode that needs the object's own picture first.
-    Canvas layer = Canvas::New(width, height, antialias);
+    Canvas layer = Canvas::Like(canvas, antialias);
     ++layerDepth;
     DrawContent(layer, obj, m, cx, false);
     --layerDepth;

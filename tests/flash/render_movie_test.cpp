@@ -129,6 +129,19 @@ TEST(RenderMovie, ClippedBitmapRepeatsItsEdges) {
     Picture p = Render(*scene, 40, 20);
     EXPECT_EQ(p.at(2, 2), 0xFFFF0000u);
     EXPECT_EQ(p.at(35, 15), 0xFF0000FFu);  // beyond the picture: its last column
+    // Faded to half and tinted: both reach the bitmap's pixels.
+    struct Case {
+        w::CXForm cx;
+        uint32_t expect;
+    } cases[] = {{w::CXForm{.alphaMult = 128}, 0xFFFF7F7Fu}, {w::CXForm{.redMult = 0, .greenAdd = 255}, 0xFF00FF00u}};
+    for (const auto& c : cases) {
+        scene->root.At(1)->color_transform = {};
+        auto& cx = scene->root.At(1)->color_transform;
+        cx.a_mult = c.cx.alphaMult;
+        cx.r_mult = c.cx.redMult;
+        cx.g_add = c.cx.greenAdd;
+        EXPECT_EQ(Render(*scene, 40, 20).at(2, 2), c.expect);
+    }
 }
 
 TEST(RenderMovie, StrokesKeepWidthAndHairlinesShow) {
@@ -162,11 +175,16 @@ TEST(RenderMovie, MasksClipTheirDepthRangeAndNest) {
     m.place({.depth = 1, .character = left, .clipDepth = 4});  // masks 2..4
     m.place({.depth = 2, .character = top, .clipDepth = 3});   // masks 3 within the left mask
     m.place({.depth = 3, .character = red});
+    // Blended inside the masks: its layer must line up with theirs.
+    uint16_t green = Box(m, w::FillStyle::solid({0, 255, 0}), 0, 0, 30, 6);
+    m.place({.depth = 4, .character = green, .blendMode = 3});
     m.place({.depth = 5, .character = blue});                  // above every mask
     m.showFrame();
     auto scene = Load(m);
     Picture p = Render(*scene, 40, 40);
     EXPECT_EQ(p.at(10, 10), 0xFFFF0000u);  // inside both masks
+    EXPECT_EQ(p.at(10, 3), 0xFF000000u);   // green multiplied onto red
+    EXPECT_EQ(p.at(25, 3), 0xFFFFFFFFu);   // masked away
     EXPECT_EQ(p.at(30, 10), 0xFFFFFFFFu);  // outside the left mask
     EXPECT_EQ(p.at(10, 25), 0xFFFFFFFFu);  // outside the top mask
     EXPECT_EQ(p.at(35, 35), 0xFF0000FFu);  // not masked at all
