@@ -143,19 +143,20 @@ void Deliver(TFFLogger& logger, void* sender, std::uint32_t tid, TLogLevel level
 }
 
 TFFLogger::TFFLogger() {
+  std::unique_ptr<TFFLogger> replaced;  // freed after the lock is released: its destructor locks too
   std::lock_guard<std::mutex> guard(RefLock);
   if (CurrentLogger && !CurrentLogger->FInternal)
     throw std::logic_error("Allow creating only one instance of TFFLogger.");
+  if (CurrentLogger) {
+    CurrentLogger = nullptr;
+    replaced = std::move(InternalLogger);
+  }
   Attach();
 }
 
 TFFLogger::TFFLogger(TInternalTag) : FInternal(true) {}
 
 void TFFLogger::Attach() {
-  if (CurrentLogger && CurrentLogger->FInternal) {
-    CurrentLogger = nullptr;
-    InternalLogger.reset();
-  }
   FLogLevel = FFToLogLevel(FFThreshold.load());
   CurrentLogger = this;
 }

@@ -456,7 +456,12 @@ int PresetFile(TOptionParser& parser, const std::string&, const std::string& arg
 int VideoHook(TOptionParser& parser, const std::string&, const std::string& arg) {
   TTaskOptions& options = parser.Options();
   if (!options.VideoHooks) options.VideoHooks = std::make_unique<TVideoHookChain>();
-  options.VideoHooks->Add(arg);
+  try {
+    options.VideoHooks->Add(arg);
+  } catch (const FFmpegException& e) {
+    parser.RecordError(e.what());
+    throw;
+  }
   return 0;
 }
 
