@@ -285,7 +285,7 @@ bool SetFillSource(cairo_t* cr, const swf::FillStyle& fill, const ColorTransform
         cairo_pattern_set_extend(p.get(), fill.BitmapRepeats() ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
         // Before version 8 content, bitmap fills are never smoothed.
         bool smooth = env.smoothing && fill.BitmapSmoothed() && env.movie_version >= 8;
-        cairo_pattern_set_filter(p.get(), smooth ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
+        cairo_pattern_set_filter(p.get(), smooth ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_NEAREST);
         cairo_set_source(cr, p.get());
         return true;
     }
