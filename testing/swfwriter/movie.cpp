@@ -246,7 +246,7 @@ void Timeline::place(const Place& p) {
     if (p.ratio) w.u16(*p.ratio);
     if (p.name) w.str(*p.name);
     if (p.clipDepth) w.u16(*p.clipDepth);
-    if (!p.clipActions.empty()) writeClipActions(w, p.clipActions, version_);
+    if (!p.clipActions.empty()) writeClipActions(w, p.clipActions, version());
     detail::appendTag(tags_, 26, w.data());
 }
 
@@ -271,7 +271,7 @@ void Timeline::place3(const Place& p) {
     if (p.bitmapCache) w.u8(*p.bitmapCache);
     if (p.visible) w.u8(*p.visible ? 1 : 0);
     if (p.background) w.rgba(*p.background);
-    if (!p.clipActions.empty()) writeClipActions(w, p.clipActions, version_);
+    if (!p.clipActions.empty()) writeClipActions(w, p.clipActions, version());
     detail::appendTag(tags_, 70, w.data());
 }
 

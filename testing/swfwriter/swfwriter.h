@@ -569,6 +569,7 @@ struct SoundInfo {
 class Timeline {
 public:
     explicit Timeline(uint8_t version) : version_(version) {}
+    virtual ~Timeline() = default;
 
     void place(const Place& p);   // PlaceObject2, or PlaceObject3 when it needs one
     void place3(const Place& p);  // always PlaceObject3
@@ -588,13 +589,16 @@ public:
                          std::optional<int16_t> latencySeek = std::nullopt, bool head1 = false);
     void soundStreamBlock(const Bytes& data);
 
+    void end() { rawTag(0, {}); }  // only for an End where none would be written
+
     // Escapes for forging: any tag, and any bytes at all.
     void rawTag(uint16_t code, const Bytes& body, bool longForm = false);
     void rawBytes(const Bytes& bytes);
 
     int showFrameCount() const { return frames_; }
     const Bytes& tagBytes() const { return tags_; }
-    uint8_t version() const { return version_; }
+    // Decides the width of clip event flags (2 bytes up to version 5).
+    virtual uint8_t version() const { return version_; }
 
 protected:
     uint8_t version_;
@@ -625,6 +629,7 @@ public:
     Header header;
 
     Sprite sprite() const { return Sprite(header.version); }
+    uint8_t version() const override { return header.version; }
     // The id the next define* call gives out (they count up from 1).
     void setNextId(uint16_t id) { nextId_ = id; }
 

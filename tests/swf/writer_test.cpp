@@ -110,3 +110,16 @@ TEST(ActionAssembler, FunctionBodiesFollowTheirRecord) {
     b.defineFunction2("", 3, 0x0001, {{1, "x"}}, Actions().push({Register{1}}).return_());
     EXPECT_EQ(b.bytes(), hex("8E 0B 00 00 01 00 03 01 00 01 78 00 06 00  96 02 00 04 01 3E"));
 }
+
+TEST(MovieWriter, ClipEventFlagsFollowTheMovieVersion) {
+    auto placeTag = [](uint8_t version) {
+        Movie m({.version = 5, .appendEnd = false});
+        m.header.version = version;
+        m.place({.depth = 1, .character = 1, .clipActions = {{kClipLoad, 0, Actions().stop()}}});
+        const Bytes b = m.bytes();
+        return Bytes(b.begin() + 21, b.end());
+    };
+    EXPECT_EQ(placeTag(5), hex("93 06 82 01 00 01 00  00 00 01 00  01 00 02 00 00 00 07 00  00 00"));
+    EXPECT_EQ(placeTag(6), hex("99 06 82 01 00 01 00  00 00 01 00 00 00  01 00 00 00 02 00 00 00 07 00"
+                               "00 00 00 00"));
+}
