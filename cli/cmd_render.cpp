@@ -19,7 +19,7 @@ namespace qm::cli {
 
 namespace {
 
-constexpr int kMaxSide = 16384;
+constexpr int kMaxSide = 8192;
 
 bool ParseNumber(const std::string& text, long min, long max, long& out) {
     if (text.empty()) return false;

@@ -211,6 +211,8 @@ struct Renderer::Impl {
     int width = 0, height = 0;
     cairo_antialias_t antialias = CAIRO_ANTIALIAS_DEFAULT;
     int layerDepth = 0;  // blended groups being drawn into
+    static constexpr int kMaxNesting = 64;
+    int nesting = 0;     // clips inside clips being drawn
     DrawEnv env;
     TextRenderer text;
 
@@ -430,8 +432,11 @@ void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const
             }
             cairo_identity_matrix(canvas.cr);
         }
-    } else if (!obj.children.empty()) {
+    } else if (!obj.children.empty() && nesting < kMaxNesting) {
+        // A runaway tree (a clip inside itself, again and again) stops here.
+        ++nesting;
         DrawList(canvas, obj.children, m, cx, maskMode);
+        --nesting;
     }
 }
 

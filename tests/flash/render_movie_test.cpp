@@ -367,5 +367,39 @@ TEST(RenderMovie, BrokenReferencesDrawNothingAndDoNotCrash) {
     EXPECT_EQ(p.at(10, 10), 0xFFFFFFFFu);
 }
 
+TEST(RenderMovie, DeepTreesStopInsteadOfExhaustingTheStack) {
+    w::Movie m = Stage(20, 20);
+    uint16_t box = Box(m, w::FillStyle::solid({0, 0, 255}), 0, 0, 20, 20);
+    w::Sprite clip = m.sprite();
+    clip.showFrame();
+    uint16_t clipId = m.defineSprite(clip);
+    m.showFrame();
+    auto scene = Load(m);
+    // A clip holding a clip holding a clip... as scripts can build.
+    DisplayList* level = &scene->root;
+    for (int i = 0; i < 100000; ++i) {
+        auto obj = std::make_unique<DisplayObject>();
+        obj->depth = 1;
+        obj->character = scene->dictionary.Find(clipId);
+        auto shape = std::make_unique<DisplayObject>();
+        shape->depth = 2;
+        shape->character = scene->dictionary.Find(box);
+        DisplayObject* raw = obj.get();
+        raw->children.Put(std::move(shape));
+        level->Put(std::move(obj));
+        level = &raw->children;
+    }
+    Picture p = Render(*scene, 20, 20);
+    EXPECT_EQ(p.at(10, 10), 0xFF0000FFu);
+    // Tear the chain down from the bottom: its destructors recurse too.
+    std::vector<std::unique_ptr<DisplayObject>> owned;
+    level = &scene->root;
+    while (DisplayObject* top = level->At(1)) {
+        owned.push_back(level->Take(1));
+        level = &owned.back()->children;
+    }
+    while (!owned.empty()) owned.pop_back();
+}
+
 }  // namespace
 }  // namespace qm::flash
