@@ -165,6 +165,142 @@ BitmapDecodeResult DecodePng(std::span<const uint8_t> data) {
     return result;
 }
 
+// GIF (first image only, as movies embed still pictures): LZW-coded palette
+// indices; the transparent index of a graphic control block gives alpha 0.
+BitmapDecodeResult DecodeGif(std::span<const uint8_t> d) {
+    BitmapDecodeResult result;
+    auto fail = [&](const char* why) {
+        result = {};
+        result.error = why;
+        return result;
+    };
+    if (d.size() < 13) return fail("GIF data is truncated");
+    int sw = d[6] | (d[7] << 8), sh = d[8] | (d[9] << 8);
+    if (!SizeAcceptable(sw, sh)) return fail("GIF picture size is invalid");
+    size_t pos = 13;
+    std::vector<uint32_t> globalTable;
+    auto readTable = [&](int packed, std::vector<uint32_t>& table) -> bool {
+        size_t n = size_t(1) << ((packed & 7) + 1);
+        if (d.size() - pos < 3 * n) return false;
+        table.resize(n);
+        for (size_t i = 0; i < n; ++i, pos += 3) table[i] = Pack(255, d[pos], d[pos + 1], d[pos + 2]);
+        return true;
+    };
+    if ((d[10] & 0x80) && !readTable(d[10], globalTable)) return fail("GIF data is truncated");
+    int transparent = -1;
+    auto skipSubBlocks = [&]() {
+        while (pos < d.size() && d[pos] != 0) pos += size_t(d[pos]) + 1;
+        ++pos;
+    };
+    while (pos < d.size()) {
+        uint8_t block = d[pos++];
+        if (block == 0x3B) break;
+        if (block == 0x21) {
+            if (pos >= d.size()) break;
+            uint8_t label = d[pos++];
+            if (label == 0xF9 && pos + 5 <= d.size() && d[pos] >= 4) {
+                if (d[pos + 1] & 1) transparent = d[pos + 4];
+            }
+            skipSubBlocks();
+            continue;
+        }
+        if (block != 0x2C) return fail("GIF data is damaged");
+        if (d.size() - pos < 10) return fail("GIF data is truncated");
+        int ix = d[pos] | (d[pos + 1] << 8), iy = d[pos + 2] | (d[pos + 3] << 8);
+        int iw = d[pos + 4] | (d[pos + 5] << 8), ih = d[pos + 6] | (d[pos + 7] << 8);
+        int packed = d[pos + 8];
+        pos += 9;
+        std::vector<uint32_t> localTable;
+        if ((packed & 0x80) && !readTable(packed, localTable)) return fail("GIF data is truncated");
+        const std::vector<uint32_t>& table = localTable.empty() ? globalTable : localTable;
+        if (pos >= d.size()) return fail("GIF data is truncated");
+        int minCode = d[pos++];
+        if (minCode < 2 || minCode > 11) return fail("GIF data is damaged");
+        // Gather the coded bytes from their sub-blocks.
+        std::vector<uint8_t> coded;
+        while (pos < d.size() && d[pos] != 0) {
+            size_t n = d[pos++];
+            n = std::min(n, d.size() - pos);
+            coded.insert(coded.end(), d.begin() + pos, d.begin() + pos + n);
+            pos += n;
+        }
+        std::vector<uint8_t> indices;
+        size_t want = size_t(std::max(0, iw)) * std::max(0, ih);
+        indices.reserve(want);
+        std::vector<uint16_t> prefix(4096);
+        std::vector<uint8_t> suffix(4096), stack;
+        int clear = 1 << minCode, eoi = clear + 1, next = eoi + 1, codeSize = minCode + 1, prev = -1;
+        uint8_t first = 0;
+        size_t bit = 0;
+        for (int i = 0; i < clear; ++i) suffix[i] = uint8_t(i);
+        while (indices.size() < want && bit + codeSize <= coded.size() * 8) {
+            int code = 0;
+            for (int b = 0; b < codeSize; ++b, ++bit) code |= ((coded[bit >> 3] >> (bit & 7)) & 1) << b;
+            if (code == clear) {
+                codeSize = minCode + 1;
+                next = eoi + 1;
+                prev = -1;
+                continue;
+            }
+            if (code == eoi) break;
+            int c = code;
+            stack.clear();
+            if (prev < 0) {
+                if (code >= clear) break;
+                indices.push_back(uint8_t(code));
+                first = uint8_t(code);
+                prev = code;
+                continue;
+            }
+            if (code > next || (code == next && next >= 4096)) break;
+            if (code == next) {
+                stack.push_back(first);
+                c = prev;
+            }
+            while (c >= clear) {
+                stack.push_back(suffix[c]);
+                c = prefix[c];
+            }
+            stack.push_back(uint8_t(c));
+            first = uint8_t(c);
+            for (auto it = stack.rbegin(); it != stack.rend(); ++it) indices.push_back(*it);
+            if (next < 4096) {
+                prefix[next] = uint16_t(prev);
+                suffix[next] = first;
+                ++next;
+                if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
+            }
+            prev = code;
+        }
+        indices.resize(want, 0);
+        DecodedBitmap& bm = result.bitmap;
+        bm.width = sw;
+        bm.height = sh;
+        bm.pixels.assign(size_t(sw) * sh, 0);
+        // Interlaced pictures store rows in four passes.
+        std::vector<int> rows;
+        if (packed & 0x40) {
+            for (int start : {0, 4, 2, 1})
+                for (int r = start; r < ih; r += (start == 0 ? 8 : start == 4 ? 8 : start == 2 ? 4 : 2)) rows.push_back(r);
+        } else {
+            for (int r = 0; r < ih; ++r) rows.push_back(r);
+        }
+        for (int k = 0; k < ih; ++k) {
+            int y = iy + rows[k];
+            if (y < 0 || y >= sh) continue;
+            for (int x = 0; x < iw; ++x) {
+                int px = ix + x;
+                if (px < 0 || px >= sw) continue;
+                uint8_t index = indices[size_t(k) * iw + x];
+                if (index == transparent || index >= table.size()) continue;
+                bm.pixels[size_t(y) * sw + px] = table[index];
+            }
+        }
+        return result;
+    }
+    return fail("GIF data holds no picture");
+}
+
 uint16_t ReadU16(std::span<const uint8_t> b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
 uint32_t ReadU32(std::span<const uint8_t> b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
@@ -208,11 +344,7 @@ BitmapDecodeResult DecodeEmbeddedImage(std::span<const uint8_t> data, std::span<
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     static const uint8_t kGif[6] = {'G', 'I', 'F', '8', '9', 'a'};
     if (data.size() >= 8 && std::memcmp(data.data(), kPng, 8) == 0) return DecodePng(data);
-    if (data.size() >= 6 && std::memcmp(data.data(), kGif, 6) == 0) {
-        BitmapDecodeResult r;
-        r.error = "GIF pictures are not supported";
-        return r;
-    }
+    if (data.size() >= 6 && std::memcmp(data.data(), kGif, 6) == 0) return DecodeGif(data);
     return DecodeJpeg(data, tables);
 }
 

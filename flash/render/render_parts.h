@@ -64,7 +64,7 @@ inline constexpr int64_t kMaxBitmapPixels = 16777215;
 // A JPEG stream as stored in a movie: tables may come separately, and the
 // erroneous EOI+SOI pairs older encoders wrote are removed before decoding.
 BitmapDecodeResult DecodeJpeg(std::span<const uint8_t> data, std::span<const uint8_t> tables = {});
-// JPEG, PNG or GIF by signature; GIF is not decoded.
+// JPEG, PNG or GIF (its first picture) by signature.
 BitmapDecodeResult DecodeEmbeddedImage(std::span<const uint8_t> data, std::span<const uint8_t> tables = {});
 // zlib alpha plane of a JPEG with alpha, applied to an opaque picture.
 bool ApplyAlphaPlane(DecodedBitmap& bitmap, std::span<const uint8_t> zlibAlpha);
