@@ -1,5 +1,6 @@
 // Buttons: their visible state from the mouse the host passes in, the
 // transitions between states and the actions bound to them.
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -204,6 +205,23 @@ void Player::Impl::ButtonEvent(DisplayObject& button, uint16_t condition) {
     for (const auto& action : button.button->button->actions) {
         if ((action.conditions & condition) && action.key_code == 0) {
             scripts.push_back({context->instance_id, action.actions, ScriptKind::Button});
+        }
+    }
+}
+
+// Key handlers of buttons fire wherever the pointer is, for every button
+// on the stage.
+void Player::Impl::ButtonKeyPress(uint8_t key) {
+    if (!scripts_enabled || key == 0) return;
+    std::vector<DisplayObject*> all;
+    for (const auto& [id, button] : buttons) all.push_back(button);
+    std::sort(all.begin(), all.end(), [](auto* a, auto* b) { return a->instance_id < b->instance_id; });
+    for (DisplayObject* button : all) {
+        DisplayObject* context = button->parent;
+        while (context && !context->sprite) context = context->parent;
+        if (!context) continue;
+        for (const auto& action : button->button->button->actions) {
+            if (action.key_code == key) scripts.push_back({context->instance_id, action.actions, ScriptKind::Button});
         }
     }
 }

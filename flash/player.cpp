@@ -103,6 +103,7 @@ const Dictionary& Player::Characters() const { return impl_->dictionary; }
 void Player::MouseMove(double x, double y) {
     impl_->mouse_x = x * 20;
     impl_->mouse_y = y * 20;
+    impl_->ClipEventOnAll(swf::kClipEventMouseMove);
     impl_->UpdateMouse(false);
 }
 
@@ -110,6 +111,7 @@ void Player::MouseDown(double x, double y) {
     impl_->mouse_x = x * 20;
     impl_->mouse_y = y * 20;
     impl_->mouse_down = true;
+    impl_->ClipEventOnAll(swf::kClipEventMouseDown);
     impl_->UpdateMouse(true);
 }
 
@@ -117,7 +119,21 @@ void Player::MouseUp(double x, double y) {
     impl_->mouse_x = x * 20;
     impl_->mouse_y = y * 20;
     impl_->mouse_down = false;
+    impl_->ClipEventOnAll(swf::kClipEventMouseUp);
     impl_->UpdateMouse(false);
+}
+
+void Player::KeyDown(uint8_t key) {
+    impl_->ClipEventOnAll(swf::kClipEventKeyDown);
+    impl_->ClipEventOnAll(swf::kClipEventKeyPress, key);
+    impl_->ButtonKeyPress(key);
+    impl_->RunScripts();
+}
+
+void Player::KeyUp(uint8_t key) {
+    (void)key;
+    impl_->ClipEventOnAll(swf::kClipEventKeyUp);
+    impl_->RunScripts();
 }
 
 void Player::SetTraceSink(TraceSink* sink) { impl_->trace_sink = sink; }

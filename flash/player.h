@@ -112,10 +112,14 @@ public:
     const DisplayList& Stage() const;  // what the main timeline shows
     const Dictionary& Characters() const;
 
-    // Mouse input in stage pixels; drives buttons.
+    // Mouse input in stage pixels; drives buttons and clip mouse handlers.
     void MouseMove(double x, double y);
     void MouseDown(double x, double y);
     void MouseUp(double x, double y);
+    // Keys by the movie format's key codes (1-19 for special keys, 32-126
+    // for characters): button key handlers and clip key handlers.
+    void KeyDown(uint8_t key);
+    void KeyUp(uint8_t key);
 
     void SetTraceSink(TraceSink* sink);  // not owned; null: traces are dropped
     void SetScriptHost(std::unique_ptr<ScriptHost> host);

@@ -80,7 +80,9 @@ struct Player::Impl : ScriptEnvironment {
     void Tick();
     void QueueFrameScripts(DisplayObject& clip, uint16_t frame);
     void QueueInitScripts(DisplayObject& clip, uint16_t frame);
-    void QueueClipEvent(DisplayObject& object, uint32_t event);
+    void QueueClipEvent(DisplayObject& object, uint32_t event, uint8_t key = 0);
+    // The event on every clip that has a handler for it, newest first.
+    void ClipEventOnAll(uint32_t event, uint8_t key = 0);
     void RunScripts();
     bool TakeNextScript(PendingScript& next);
     DisplayObject* FindClip(uint64_t id) const;
@@ -92,6 +94,7 @@ struct Player::Impl : ScriptEnvironment {
     void ButtonEvent(DisplayObject& button, uint16_t condition);
     DisplayObject* FindButtonInstance(uint64_t id) const;
     void UpdateMouse(bool press);
+    void ButtonKeyPress(uint8_t key);
 
     // --- ScriptEnvironment (script_environment.cpp)
     uint8_t MovieVersion() const override { return movie.header.version; }

@@ -145,10 +145,18 @@ void Player::Impl::QueueFrameScripts(DisplayObject& clip, uint16_t frame) {
     }
 }
 
-void Player::Impl::QueueClipEvent(DisplayObject& object, uint32_t event) {
+void Player::Impl::ClipEventOnAll(uint32_t event, uint8_t key) {
+    std::vector<uint64_t> order = clip_order;
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        if (DisplayObject* clip = FindClip(*it)) QueueClipEvent(*clip, event, key);
+    }
+}
+
+void Player::Impl::QueueClipEvent(DisplayObject& object, uint32_t event, uint8_t key) {
     if (!scripts_enabled || !object.clip_actions || !object.sprite) return;
     for (const auto& record : object.clip_actions->records) {
         if (!(record.events & event)) continue;
+        if (event == swf::kClipEventKeyPress && record.key_code != key) continue;
         PendingScript script{object.instance_id, record.actions, ScriptKind::ClipEvent};
         switch (event) {
         case swf::kClipEventUnload:

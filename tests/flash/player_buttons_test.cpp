@@ -122,3 +122,32 @@ TEST(PlayerButtons, SimpleButtonRunsItsActionsOnRelease) {
     player->MouseUp(90, 50);
     EXPECT_EQ(traces.lines, (std::vector<std::string>{"clicked"}));
 }
+
+// Keys reach button key handlers wherever the pointer is, and clip handlers
+// for any key, a given key, and the mouse.
+TEST(PlayerButtons, KeysAndMouseReachKeyAndClipHandlers) {
+    w::Movie movie({.version = 6});
+    uint16_t square = DefineSquare(movie, 100, {0, 0, 0});
+    uint16_t button = movie.defineButton2({{.character = square, .depth = 1}},
+                                          {{.conditions = w::keyPress(13), .actions = w::Actions().push({"enter"}).trace()},
+                                           {.conditions = w::keyPress('a'), .actions = w::Actions().push({"a"}).trace()}});
+    movie.place({.depth = 1, .character = button});
+    w::Sprite s = movie.sprite();
+    s.showFrame();
+    uint16_t clip = movie.defineSprite(s);
+    w::Place p{.depth = 2, .character = clip};
+    p.clipActions.push_back({.events = w::kClipKeyDown, .actions = w::Actions().push({"key down"}).trace()});
+    p.clipActions.push_back({.events = w::kClipKeyPress, .keyCode = 'a', .actions = w::Actions().push({"clip a"}).trace()});
+    p.clipActions.push_back({.events = w::kClipMouseDown, .actions = w::Actions().push({"mouse down"}).trace()});
+    movie.place(p);
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->Advance();
+    player->KeyDown(13);
+    player->KeyDown('a');
+    player->KeyUp('a');
+    player->MouseDown(300, 300);
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"key down", "enter", "key down", "clip a", "a", "mouse down"}));
+}
