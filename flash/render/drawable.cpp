@@ -276,8 +276,13 @@ bool SetFillSource(cairo_t* cr, const swf::FillStyle& fill, const ColorTransform
         if (!surface || !ToMatrix(fill.matrix).invert(inverse)) return false;
         SurfacePtr transformed;
         if (!cx.isIdentity()) {
-            transformed = TransformedSurface(surface, cx);
-            surface = transformed.get();
+            if (env.tinted_bitmap) {
+                surface = env.tinted_bitmap(fill.bitmap_id, cx);
+            } else {
+                transformed = TransformedSurface(surface, cx);
+                surface = transformed.get();
+            }
+            if (!surface) return false;
         }
         PatternPtr p(cairo_pattern_create_for_surface(surface));
         cairo_matrix_t m = inverse.toCairo();

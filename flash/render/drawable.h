@@ -39,6 +39,9 @@ struct DrawEnv {
     bool smoothing = true;   // bitmap smoothing allowed at all
     // Bitmap character by id; null when missing.
     std::function<cairo_surface_t*(uint16_t)> bitmap;
+    // The bitmap recoloured by a colour transform, kept while it is reused;
+    // null to recolour a fresh copy at every use.
+    std::function<cairo_surface_t*(uint16_t, const ColorTransform&)> tinted_bitmap;
 };
 
 // Draws every layer: fills, then strokes, bottom layer first. `toDevice`

@@ -1,6 +1,7 @@
 // The display-list walk: transforms, colour transforms, masks by clip depth,
 // blend modes; shapes, morphs, texts and nested timelines.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <unordered_map>
@@ -219,6 +220,7 @@ struct Renderer::Impl {
     Impl(const Dictionary& d, uint8_t v) : dictionary(d), version(v) {
         env.movie_version = v;
         env.bitmap = [this](uint16_t id) { return Bitmap(id); };
+        env.tinted_bitmap = [this](uint16_t id, const ColorTransform& cx) { return Tinted(id, cx); };
         text.glyph = [this](const swf::Shape& g) -> const Drawable& { return Glyph(g); };
     }
 
@@ -232,6 +234,19 @@ struct Renderer::Impl {
             if (r.ok()) surface = MakeSurface(r.bitmap);
         }
         return bitmaps.emplace(id, std::move(surface)).first->second.get();
+    }
+
+    // Recoloured bitmaps: a tint or fade held over several frames costs one copy.
+    std::map<std::pair<uint16_t, std::array<double, 8>>, SurfacePtr> tinted;
+
+    cairo_surface_t* Tinted(uint16_t id, const ColorTransform& cx) {
+        cairo_surface_t* source = Bitmap(id);
+        if (!source) return nullptr;
+        auto key = std::make_pair(id, std::array<double, 8>{cx.mr, cx.mg, cx.mb, cx.ma, cx.ar, cx.ag, cx.ab, cx.aa});
+        auto it = tinted.find(key);
+        if (it != tinted.end()) return it->second.get();
+        if (tinted.size() >= 32) tinted.clear();
+        return tinted.emplace(key, TransformedSurface(source, cx)).first->second.get();
     }
 
     BitmapDecodeResult DecodeSwfBitmap(const swf::Bitmap& bm) {
@@ -454,6 +469,7 @@ void Renderer::ClearCaches() {
     impl_->shapes.clear();
     impl_->morphs.clear();
     impl_->bitmaps.clear();
+    impl_->tinted.clear();
 }
 
 void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
