@@ -673,5 +673,8 @@ private:
 Bytes zlibCompress(const Bytes& data);
 // 16-bit little-endian mono PCM of a sine tone.
 Bytes sinePCM16(double frequency, double seconds, int sampleRate, double amplitude = 0.5);
+// The movie format's ADPCM (2..5 bits per code): the code size, then packets of an initial
+// sample and index followed by 4095 codes per channel. Stereo samples are interleaved L, R.
+Bytes encodeADPCM(const std::vector<int16_t>& samples, int bitsPerCode = 4, bool stereo = false);
 
 }  // namespace qm::swfwriter

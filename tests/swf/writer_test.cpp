@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "testing/swfwriter/swfwriter.h"
 
 using namespace qm::swfwriter;
@@ -122,4 +125,50 @@ TEST(MovieWriter, ClipEventFlagsFollowTheMovieVersion) {
     EXPECT_EQ(placeTag(5), hex("93 06 82 01 00 01 00  00 00 01 00  01 00 02 00 00 00 07 00  00 00"));
     EXPECT_EQ(placeTag(6), hex("99 06 82 01 00 01 00  00 00 01 00 00 00  01 00 00 00 02 00 00 00 07 00"
                                "00 00 00 00"));
+}
+
+// Decodes as the format describes, to see the encoder's codes land near the signal.
+TEST(AdpcmEncoder, CodesFollowTheSignalInEveryCodeSize) {
+    static const int steps[89] = {
+        7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41, 45, 50, 55, 60, 66,
+        73, 80, 88, 97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253, 279, 307, 337, 371, 408, 449,
+        494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552, 1707, 1878, 2066, 2272,
+        2499, 2749, 3024, 3327, 3660, 4026, 4428, 4871, 5358, 5894, 6484, 7132, 7845, 8630, 9493,
+        10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    static const std::vector<int> indexTables[] = {
+        {-1, 2}, {-1, -1, 2, 4}, {-1, -1, -1, -1, 2, 4, 6, 8},
+        {-1, -1, -1, -1, -1, -1, -1, -1, 1, 2, 4, 6, 8, 10, 13, 16}};
+    std::vector<int16_t> signal(5000);
+    for (size_t i = 0; i < signal.size(); ++i)
+        signal[i] = int16_t(12000 * std::sin(double(i) * 0.05) + 3000 * std::sin(double(i) * 0.31));
+
+    for (int bits = 2; bits <= 5; ++bits) {
+        const Bytes data = encodeADPCM(signal, bits);
+        size_t pos = 0;
+        auto read = [&](int n) {
+            uint32_t v = 0;
+            for (int i = 0; i < n; ++i, ++pos) v = (v << 1) | ((data[pos / 8] >> (7 - pos % 8)) & 1);
+            return v;
+        };
+        ASSERT_EQ(read(2), uint32_t(bits - 2));
+        int sample = 0, index = 0;
+        double worst = 0;
+        for (size_t i = 0; i < signal.size(); ++i) {
+            if (i % 4096 == 0) {
+                sample = int16_t(read(16));
+                index = int(read(6));
+            } else {
+                const uint32_t code = read(bits), sign = 1u << (bits - 1), mag = code & (sign - 1);
+                const int step = steps[index];
+                int diff = step >> (bits - 1);
+                for (int k = bits - 2; k >= 0; --k)
+                    if (mag & (1u << k)) diff += step >> (bits - 2 - k);
+                sample = std::clamp(code & sign ? sample - diff : sample + diff, -32768, 32767);
+                index = std::clamp(index + indexTables[bits - 2][mag], 0, 88);
+            }
+            if (i > 50) worst = std::max(worst, std::abs(double(sample - signal[i])));
+        }
+        EXPECT_EQ((pos + 7) / 8, data.size()) << bits;
+        EXPECT_LT(worst, bits == 2 ? 6000 : 2500) << bits << "-bit codes";
+    }
 }
