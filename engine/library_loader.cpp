@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -79,6 +80,14 @@ TFFLoader& FFLoader() {
   return loader;
 }
 
+std::string ProgramLibraryFolder() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "LibAV";
+  std::string program(path, size_t(n));
+  return program.substr(0, program.rfind('/') + 1) + "LibAV";
+}
+
 void TFFLoader::SetLibraryPath(const std::string& folder) { FLibraryPath = folder; }
 
 std::string TFFLoader::LibBaseName(int index) {
@@ -112,7 +121,10 @@ bool TFFLoader::LoadOne(int index) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
     const bool fromFolder = !folder.empty() && IsRegularFile(folder + file);
     ::dlerror();
-    void* handle = ::dlopen(fromFolder ? (folder + file).c_str() : file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Unloading releases the library but leaves its code mapped: FFmpeg's dependencies keep
+    // threads and static state that must not vanish under them.
+    void* handle =
+        ::dlopen(fromFolder ? (folder + file).c_str() : file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
       FLastError = FormatText("Load library %s error: %s", (folder + file).c_str(), DlError().c_str());
       return false;
@@ -127,6 +139,8 @@ bool TFFLoader::LoadOne(int index) {
       UnloadOne(index);
       return false;
     }
+    // This FFmpeg generation registers its own components and locks its codecs itself; what is
+    // left to start is the network layer, the devices and our log callback.
     switch (index) {
       case libAVFormat:
         FF.avformat_network_init();

@@ -70,4 +70,7 @@ class TFFLoader {
 // The process-wide loader.
 TFFLoader& FFLoader();
 
+// The "LibAV" folder beside the running program, where copies of FFmpeg may be shipped.
+std::string ProgramLibraryFolder();
+
 }  // namespace qm::engine

@@ -213,3 +213,16 @@ class TVideoHookChain {
 std::vector<std::string> SplitHookArgument(const std::string& argument);
 
 }  // namespace qm::engine
+
+struct AVCodec;
+
+namespace qm::engine {
+
+// The codec options of the catch-all that apply to one stream's codec: names given with a stream
+// specifier count only for matching streams and lose the specifier; a name unknown to the codec
+// but known without its leading type letter ("vstrict", "aq") counts for streams of that type.
+// Throws FFmpegException for an invalid specifier.
+TOptionDictionary CodecOptionsForStream(const TOptionDictionary& codecOptions, const TStreamList& streams,
+                                        int index, const AVCodec* codec, bool encoder);
+
+}  // namespace qm::engine

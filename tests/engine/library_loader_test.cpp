@@ -20,6 +20,9 @@ TEST(LibraryLoader, FileNamesFollowTheHeaderVersions) {
   EXPECT_EQ(TFFLoader::LibFileName(libAVUtil), "libavutil.so.57");
   EXPECT_EQ(TFFLoader::LibFileName(libAVFilter), "libavfilter.so.8");
   EXPECT_EQ(TFFLoader::LibFileName(libSWResample), "libswresample.so.4");
+  const std::string folder = ProgramLibraryFolder();
+  EXPECT_EQ(std::filesystem::path(folder).filename(), "LibAV");
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder).parent_path() / "test_engine")) << folder;
 }
 
 TEST(LibraryLoader, WrongLibraryInFolderFailsAndLeavesNothingLoaded) {

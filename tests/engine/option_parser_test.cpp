@@ -382,3 +382,33 @@ TEST(ErrorText, GivesFFmpegAndSystemTexts) {
 
 }  // namespace
 }  // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+TEST(CodecOptions, ApplyToTheStreamsTheyName) {
+  testing::LoadSystemLibraries();
+  TTaskOptions options;
+  TOptionParser parser(options);
+  parser.ParseOptions("-b 1957k -b:a 128k -vstrict unofficial -strict experimental -vprofile baseline "
+                      "-preset ultrafast -threads 0");
+  const TStreamList streams = {{0, 'v', {}, 25, 0}, {1, 'a', {}, 0, 2}};
+  const AVCodec* x264 = FF.avcodec_find_encoder_by_name("libx264");
+  const AVCodec* mp2 = FF.avcodec_find_encoder_by_name("mp2");
+  ASSERT_TRUE(x264 && mp2);
+
+  const TOptionDictionary video = CodecOptionsForStream(options.CodecOptions, streams, 0, x264, true);
+  EXPECT_EQ(*video.Get("b"), "1957k");
+  EXPECT_EQ(*video.Get("strict"), "experimental");  // the later, untyped value replaces vstrict's
+  EXPECT_EQ(*video.Get("profile"), "baseline");
+  EXPECT_EQ(*video.Get("preset"), "ultrafast");
+  EXPECT_EQ(*video.Get("threads"), "0");
+
+  const TOptionDictionary audio = CodecOptionsForStream(options.CodecOptions, streams, 1, mp2, true);
+  EXPECT_EQ(*audio.Get("b"), "128k");
+  EXPECT_EQ(audio.Get("profile"), nullptr);
+  EXPECT_EQ(audio.Get("preset"), nullptr);  // libx264's own option means nothing to mp2
+}
+
+}  // namespace
+}  // namespace qm::engine
