@@ -105,16 +105,26 @@ static bool ListContains(const DisplayList& list, const Dictionary& dictionary, 
     return false;
 }
 
-static bool CharacterContains(const Character& c, const Dictionary& dictionary, double lx, double ly) {
+// A sprite used as a hit area counts with what its first frame places.
+static bool CharacterContains(const Character& c, const Dictionary& dictionary, double lx, double ly, int nesting = 0) {
     if (auto* shape = c.As<swf::Shape>()) {
         return InRect(shape->bounds, lx, ly) && ShapeContains(shape->records, lx, ly, false);
     }
     if (auto* morph = c.As<swf::MorphShape>()) return InRect(morph->start_bounds, lx, ly);
     if (auto* text = c.As<swf::Text>()) return InRect(text->bounds, lx, ly);
     if (auto* edit = c.As<swf::EditText>()) return InRect(edit->bounds, lx, ly);
-    if (auto* bitmap = c.As<swf::Bitmap>()) {
-        (void)bitmap;
-        return false;
+    if (auto* sprite = c.As<swf::Sprite>(); sprite && nesting < 8) {
+        for (const swf::Tag& tag : sprite->tags) {
+            if (std::holds_alternative<swf::ShowFrame>(tag.body)) break;
+            auto* p = std::get_if<swf::PlaceObject>(&tag.body);
+            if (!p || !p->character_id || p->is_move || (p->clip_depth && *p->clip_depth)) continue;
+            const Character* inner = dictionary.Find(*p->character_id);
+            double ix, iy;
+            if (inner && InvertPoint(p->matrix.value_or(swf::Matrix{}), lx, ly, ix, iy) &&
+                CharacterContains(*inner, dictionary, ix, iy, nesting + 1)) {
+                return true;
+            }
+        }
     }
     return false;
 }

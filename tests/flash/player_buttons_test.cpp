@@ -104,7 +104,12 @@ TEST(PlayerButtons, PushAndMenuButtonsTrackDifferently) {
 TEST(PlayerButtons, SimpleButtonRunsItsActionsOnRelease) {
     w::Movie movie({.version = 4});
     uint16_t square = DefineSquare(movie, 1000, {255, 0, 0});
-    uint16_t button = movie.defineButton({{.character = square, .depth = 1}}, w::Actions().push({"clicked"}).trace());
+    // The button's one record (all states, hit area too) is a clip holding the square.
+    w::Sprite face = movie.sprite();
+    face.place({.depth = 1, .character = square});
+    face.showFrame();
+    uint16_t face_id = movie.defineSprite(face);
+    uint16_t button = movie.defineButton({{.character = face_id, .depth = 1}}, w::Actions().push({"clicked"}).trace());
     w::Sprite holder = movie.sprite();
     holder.place({.depth = 1, .character = button, .matrix = w::Matrix::translate(1000, 0)});
     holder.showFrame();
