@@ -150,6 +150,7 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
     auto newParagraph = [&](ParagraphAlign a) {
         out.emplace_back();
         out.back().align = a;
+        out.back().block = stack.back().block;
     };
     auto append = [&](char32_t c) {
         if (out.empty()) newParagraph(align);
@@ -199,6 +200,19 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
                     if (name == "i") f.italic = true;
                     bool restyled = name == "b" || name == "i";
                     if (name == "u") f.underline = true;
+                    if (name == "textformat") {
+                        // Given in pixels, as the text field's own format is.
+                        auto px = [&](const char* attr, double& field) {
+                            std::string v = Attribute(tag, attr);
+                            if (!v.empty()) field = std::atof(v.c_str()) * 20;
+                        };
+                        px("leftmargin", f.block.leftMargin);
+                        px("rightmargin", f.block.rightMargin);
+                        px("indent", f.block.indent);
+                        px("blockindent", f.block.blockIndent);
+                        px("leading", f.block.leading);
+                        if (!out.empty() && out.back().runs.empty()) out.back().block = f.block;
+                    }
                     if (name == "font") {
                         std::string face = Attribute(tag, "face");
                         if (!face.empty()) {
@@ -339,6 +353,26 @@ RunMetrics Metrics(cairo_t* cr, const TextFormat& f) {
     return r;
 }
 
+std::string Utf8(char32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += char(c);
+    } else if (c < 0x800) {
+        s += char(0xC0 | (c >> 6));
+        s += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += char(0xE0 | (c >> 12));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    } else {
+        s += char(0xF0 | (c >> 18));
+        s += char(0x80 | ((c >> 12) & 0x3F));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
 double Advance(cairo_t* cr, const TextFormat& f, char32_t c) {
     if (f.font) {
         int i = GlyphIndex(*f.font, c);
@@ -352,15 +386,8 @@ double Advance(cairo_t* cr, const TextFormat& f, char32_t c) {
     cairo_select_font_face(cr, DeviceFamily(f.face).c_str(), f.italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
                            f.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, f.size);
-    char buf[8] = {};
-    char32_t cc = c;
-    int n = 0;
-    if (cc < 0x80) buf[n++] = char(cc);
-    else if (cc < 0x800) { buf[n++] = char(0xC0 | (cc >> 6)); buf[n++] = char(0x80 | (cc & 0x3F)); }
-    else if (cc < 0x10000) { buf[n++] = char(0xE0 | (cc >> 12)); buf[n++] = char(0x80 | ((cc >> 6) & 0x3F)); buf[n++] = char(0x80 | (cc & 0x3F)); }
-    else { buf[n++] = char(0xF0 | (cc >> 18)); buf[n++] = char(0x80 | ((cc >> 12) & 0x3F)); buf[n++] = char(0x80 | ((cc >> 6) & 0x3F)); buf[n++] = char(0x80 | (cc & 0x3F)); }
     cairo_text_extents_t e;
-    cairo_text_extents(cr, buf, &e);
+    cairo_text_extents(cr, Utf8(c).c_str(), &e);
     cairo_restore(cr);
     return e.x_advance;
 }
@@ -377,7 +404,13 @@ struct Line {
     double width = 0;
     double ascent = 0, descent = 0, leading = 0;
     ParagraphAlign align = ParagraphAlign::Left;
+    double left = 0;          // margins, block indent and bullet room
+    double boxWidth = 0;      // room for the text
+    double extraLeading = 0;  // the paragraph's own
+    bool bullet = false;      // draws the paragraph's bullet
 };
+
+
 
 }  // namespace
 
@@ -445,12 +478,18 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         for (auto& p : paragraphs)
             for (auto& r : p.runs) std::fill(r.text.begin(), r.text.end(), U'*');
 
-    double boxWidth = (b.x_max - b.x_min) - 2 * kGutter - leftMargin - rightMargin;
     std::vector<Line> lines;
     for (const Paragraph& p : paragraphs) {
         Line line;
         line.align = p.align;
-        double x = indent;
+        // Bulleted paragraphs make room for the bullet.
+        double bulletRoom = p.bullet ? (p.runs.empty() ? base.size : p.runs.front().format.size) * 1.5 : 0;
+        line.left = leftMargin + p.block.leftMargin + p.block.blockIndent + bulletRoom;
+        line.boxWidth = (b.x_max - b.x_min) - 2 * kGutter - line.left - rightMargin - p.block.rightMargin;
+        line.extraLeading = p.block.leading;
+        line.bullet = p.bullet;
+        double x = indent + p.block.indent;
+        double boxWidth = line.boxWidth;
         size_t lastBreak = 0;  // index in line.glyphs after the last space
         bool any = false;
         auto metricsOf = [&](Line& l, const TextFormat& f) {
@@ -467,6 +506,9 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
                 if (field.word_wrap && x + adv > boxWidth && !line.glyphs.empty() && c != U' ') {
                     Line next;
                     next.align = p.align;
+                    next.left = line.left;
+                    next.boxWidth = line.boxWidth;
+                    next.extraLeading = line.extraLeading;
                     next.ascent = line.ascent;
                     next.descent = line.descent;
                     next.leading = line.leading;
@@ -505,13 +547,32 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         double width = 0;
         for (auto& g : line.glyphs)
             if (g.c != U' ') width = std::max(width, g.x + g.advance);
-        double x0 = b.x_min + kGutter + leftMargin;
-        if (line.align == ParagraphAlign::Right) x0 += boxWidth - width;
-        else if (line.align == ParagraphAlign::Center) x0 += (boxWidth - width) / 2;
+        double x0 = b.x_min + kGutter + line.left;
+        if (line.align == ParagraphAlign::Right) x0 += line.boxWidth - width;
+        else if (line.align == ParagraphAlign::Center) x0 += (line.boxWidth - width) / 2;
         double baseline = y + line.ascent;
+        if (line.bullet && !line.glyphs.empty()) {
+            const TextFormat& f = *line.glyphs.front().format;
+            SetColor(cr, f.color, cx, env);
+            cairo_matrix_t cm = m.toCairo();
+            cairo_set_matrix(cr, &cm);
+            cairo_new_path(cr);
+            cairo_arc(cr, x0 - f.size * 0.9, baseline - f.size * 0.3, f.size * 0.12, 0, 2 * M_PI);
+            cairo_identity_matrix(cr);
+            cairo_fill(cr);
+        }
         for (const Placed& g : line.glyphs) {
-            if (g.c == U' ') continue;
             const TextFormat& f = *g.format;
+            if (f.underline) {
+                SetColor(cr, f.color, cx, env);
+                cairo_matrix_t cm = m.toCairo();
+                cairo_set_matrix(cr, &cm);
+                double thickness = std::max(20.0, f.size / 16);
+                cairo_rectangle(cr, x0 + g.x, baseline + thickness, g.advance, thickness);
+                cairo_identity_matrix(cr);
+                cairo_fill(cr);
+            }
+            if (g.c == U' ') continue;
             SetColor(cr, f.color, cx, env);
             if (f.font) {
                 int i = GlyphIndex(*f.font, g.c);
@@ -525,19 +586,12 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
                                        f.italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
                                        f.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
                 cairo_set_font_size(cr, f.size);
-                std::u32string one(1, g.c);
-                std::string utf8;
-                for (char32_t cc : one) {
-                    if (cc < 0x80) utf8 += char(cc);
-                    else if (cc < 0x800) { utf8 += char(0xC0 | (cc >> 6)); utf8 += char(0x80 | (cc & 0x3F)); }
-                    else if (cc < 0x10000) { utf8 += char(0xE0 | (cc >> 12)); utf8 += char(0x80 | ((cc >> 6) & 0x3F)); utf8 += char(0x80 | (cc & 0x3F)); }
-                }
                 cairo_move_to(cr, x0 + g.x, baseline);
-                cairo_show_text(cr, utf8.c_str());
+                cairo_show_text(cr, Utf8(g.c).c_str());
                 cairo_identity_matrix(cr);
             }
         }
-        y += line.ascent + line.descent + line.leading + leading;
+        y += line.ascent + line.descent + line.leading + leading + line.extraLeading;
     }
     cairo_restore(cr);
     cairo_new_path(cr);

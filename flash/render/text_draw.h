@@ -11,12 +11,18 @@
 
 namespace qm::flash::render {
 
+// Paragraph spacing, in twips.
+struct BlockFormat {
+    double leftMargin = 0, rightMargin = 0, indent = 0, blockIndent = 0, leading = 0;
+};
+
 struct TextFormat {
     const swf::Font* font = nullptr;  // embedded glyphs, when used
     std::string face;                  // device font name otherwise
     double size = 240;                 // twips
     Rgba color{0, 0, 0, 255};
     bool bold = false, italic = false, underline = false;
+    BlockFormat block;  // taken by the paragraphs that start under it
 };
 
 struct TextRun {
@@ -30,6 +36,7 @@ struct Paragraph {
     std::vector<TextRun> runs;
     ParagraphAlign align = ParagraphAlign::Left;
     bool bullet = false;
+    BlockFormat block;
 };
 
 // The HTML subset of text fields: p, br, font, b, i, u, li, textformat, and

@@ -277,6 +277,38 @@ TEST(RenderMovie, StaticTextAndTextFieldsWithEmbeddedGlyphs) {
     EXPECT_EQ(p.at(2 + 25, 30 + 2 + 10), 0xFF0000FFu);
 }
 
+TEST(RenderMovie, HtmlFieldsHonourMarginsUnderlinesAndBullets) {
+    w::Movie m = Stage(100, 90);
+    w::Font font = SquareFont();
+    uint16_t fontId = m.defineFont2(font);
+    w::EditText field;
+    field.bounds = {0, 2000, 0, 1800};
+    field.text = "<textformat leftmargin=\"10\">A</textformat><p><u>A</u></p><li>A</li>";
+    field.html = true;
+    field.useOutlines = true;
+    field.font = fontId;
+    field.height = 400;
+    field.color = {0, 0, 0};
+    m.place({.depth = 1, .character = m.defineEditText(field)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 100, 90);
+    // Line 1: 10 px margin after the 2 px gutter; glyphs are 10x20 px.
+    EXPECT_EQ(p.at(6, 12), 0xFFFFFFFFu);
+    EXPECT_EQ(p.at(16, 12), 0xFF000000u);
+    // Line 2 (y 22..42): no margin, underlined just below the baseline.
+    EXPECT_EQ(p.at(6, 32), 0xFF000000u);
+    EXPECT_LT(R(p.at(6, 43)), 128);
+    EXPECT_LT(R(p.at(16, 43)), 128);  // under the space the advance leaves too
+    EXPECT_EQ(p.at(6, 47), 0xFFFFFFFFu);
+    // Line 3 (y 42..62): moved right to make room for a bullet left of it.
+    EXPECT_EQ(p.at(6, 52), 0xFFFFFFFFu);
+    int bulletInk = 0;
+    for (int y = 42; y < 62; ++y)
+        for (int x = 2; x < 32; ++x) bulletInk += R(p.at(x, y)) < 128;
+    EXPECT_GT(bulletInk, 0);
+}
+
 TEST(RenderMovie, ScaleModesPlaceTheStage) {
     w::Movie m = Stage(20, 10);
     m.setBackgroundColor({0, 0, 0});
