@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <type_traits>
@@ -251,8 +252,11 @@ int TOptionParser::ParsePresets(const char* text) {
 }
 
 int TOptionParser::ParsePresetFile(const std::string& fileName) {
-  std::ifstream file(fileName, std::ios::binary);
-  if (!file) {
+  // Only a regular file: a device or a pipe named here could be read forever.
+  std::error_code ec;
+  std::ifstream file;
+  if (std::filesystem::is_regular_file(fileName, ec)) file.open(fileName, std::ios::binary);
+  if (!file.is_open()) {
     RecordError(FormatText("Preset file \"%s\" not found", fileName.c_str()));
     return -EINVAL;
   }

@@ -305,6 +305,28 @@ TEST_F(OptionParsing, PresetFilesNameThemselvesInErrors) {
                 "/none\" for option \"apre\"");
 }
 
+TEST_F(OptionParsing, HostileTextsFailCleanly) {
+  OpenInputs();
+  const char* const texts[] = {
+      "\"", "-", "--", "-:", "-c:", "-\"\" x", "-map", "-map -", "-map 0:", "-map ,", "-map 99999999999",
+      "-map_channel -1:9", "-map_channel 0.1.-1", "-streamid 99999:1", "-streamid 1:-1", "-TimeStart 1e300",
+      "-timestamp 99999-01-01", "-fpre /dev/zero", "-vhook \"\"", "-vhook /nonexistent.so", "-target",
+      "-aspect 4:0", "-aspect -1", "-qscale:q 1", "-vsync 1.5", "-pass 9", "-max_alloc -5", "-nono",
+      "-frames:v 99999999999999999999", "-r:v:1:2:3 5",
+  };
+  for (const char* text : texts) {
+    TTaskOptions options;
+    options.Inputs = Options.Inputs;
+    TOptionParser parser(options);
+    try {
+      parser.ParseOptions(text);
+    } catch (const FFmpegException&) {
+    }
+  }
+  const std::string many = "-an " + std::string(100000, 'x');
+  EXPECT_THROW(Parser.ParseOptions(many.c_str()), FFmpegException);
+}
+
 TEST_F(OptionParsing, WithoutRaiseModeStrayWordsAreSkipped) {
   TTaskOptions options;
   TOptionParser lenient(options, false);
