@@ -190,20 +190,30 @@ TFFLogger& DefaultLogger() {
   return *CurrentLogger;
 }
 
+namespace {
+
+// The logger that takes a message of this level, or nullptr; read under the reference lock so a
+// logger going away on another thread is never touched.
+TFFLogger* Taker(TLogLevel level) {
+  DefaultLogger();
+  std::lock_guard<std::mutex> guard(RefLock);
+  return CurrentLogger && CurrentLogger->HasOnLog() && level <= CurrentLogger->LogLevel() ? CurrentLogger : nullptr;
+}
+
+}  // namespace
+
 void Log(void* sender, TLogLevel level, const std::string& msg) {
-  TFFLogger& logger = DefaultLogger();
-  if (!logger.HasOnLog() || level > logger.LogLevel()) return;
-  Deliver(logger, sender, CurrentThreadId(), level, msg);
+  if (TFFLogger* logger = Taker(level)) Deliver(*logger, sender, CurrentThreadId(), level, msg);
 }
 
 void LogFmt(void* sender, TLogLevel level, const char* fmt, ...) {
-  TFFLogger& logger = DefaultLogger();
-  if (!logger.HasOnLog() || level > logger.LogLevel()) return;
+  TFFLogger* logger = Taker(level);
+  if (!logger) return;
   va_list args;
   va_start(args, fmt);
   std::string text = VFormat(fmt, args);
   va_end(args);
-  Deliver(logger, sender, CurrentThreadId(), level, text);
+  Deliver(*logger, sender, CurrentThreadId(), level, text);
 }
 
 void LogCallback(void* avcl, int level, const char* fmt, va_list args) {
