@@ -210,8 +210,10 @@ TEST(GetSWFInfo, APipeNamedLikeAMovieIsRefusedWithoutWaiting) {
 }
 
 TEST(GetSWFInfo, UnopenableFileRaises) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     TempDir dir;
+    EXPECT_THROW(TSWFStreamReader((dir.path() / "gone.swf").string()), ESWFReadError);
+
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
     const std::string locked = dir.write("locked.swf", movieBytes({}));
     fs::permissions(locked, fs::perms::none);
     EXPECT_THROW(info(locked), ESWFReadError);
