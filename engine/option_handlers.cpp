@@ -53,10 +53,10 @@ bool ParseAspectValue(const std::string& arg, double& value) {
   return value > 0;
 }
 
-// The first stream of streams matching spec, or -1.
-int FirstMatch(const TStreamList& streams, const std::string& spec) {
+// The first stream of streams matching specifier, or -1.
+int FirstMatch(const TStreamList& streams, const std::string& specifier) {
   for (int i = 0; i < int(streams.size()); ++i)
-    if (CheckStreamSpecifier(streams, i, spec) > 0) return i;
+    if (CheckStreamSpecifier(streams, i, specifier) > 0) return i;
   return -1;
 }
 
@@ -143,20 +143,20 @@ int Map(TOptionParser& parser, const std::string&, const std::string& arg) {
   int file;
   if (!TextToInt(map.substr(0, colon), file) || file < 0 || file >= int(options.Inputs.size()))
     Raise(parser, FormatText("Invalid input file index: %d.", std::atoi(map.c_str())));
-  const std::string spec = colon == std::string::npos ? std::string() : map.substr(colon + 1);
+  const std::string specifier = colon == std::string::npos ? std::string() : map.substr(colon + 1);
   const TStreamList& streams = options.Inputs[size_t(file)];
 
   bool matched = false;
   if (negative) {
     // Cancels what earlier maps of this output took from the same streams.
     for (TStreamMap& m : options.Group.StreamMaps)
-      if (m.FileIndex == file && CheckStreamSpecifier(streams, m.StreamIndex, spec) > 0) {
+      if (m.FileIndex == file && CheckStreamSpecifier(streams, m.StreamIndex, specifier) > 0) {
         m.Disabled = true;
         matched = true;
       }
   } else {
     for (int i = 0; i < int(streams.size()); ++i) {
-      if (CheckStreamSpecifier(streams, i, spec) <= 0) continue;
+      if (CheckStreamSpecifier(streams, i, specifier) <= 0) continue;
       TStreamMap m;
       m.FileIndex = file;
       m.StreamIndex = i;
@@ -369,12 +369,12 @@ int VSync(TOptionParser& parser, const std::string& opt, const std::string& arg)
 }
 
 int QScale(TOptionParser& parser, const std::string& opt, const std::string& arg) {
-  const std::string spec = SpecifierOf(opt);
-  if (spec.empty()) {
+  const std::string specifier = SpecifierOf(opt);
+  if (specifier.empty()) {
     Log(parser.Sender(), llWarning, "Please use -q:a or -q:v, -qscale is ambiguous");
     return Parse(parser, "q:v", arg);
   }
-  return Parse(parser, "q:" + spec, arg);
+  return Parse(parser, "q:" + specifier, arg);
 }
 
 int Attach(TOptionParser& parser, const std::string&, const std::string& arg) {

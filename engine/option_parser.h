@@ -31,7 +31,7 @@ enum : std::uint32_t {
   OPT_DATA = 0x1000,
   OPT_FUNC2 = 0x2000,
   OPT_OFFSET = 0x4000,
-  OPT_SPEC = 0x8000,
+  OPT_PER_STREAM = 0x8000,
   OPT_TIME = 0x10000,
   OPT_DOUBLE = 0x20000,
 };

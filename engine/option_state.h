@@ -35,7 +35,7 @@ using TStreamList = std::vector<TStreamDescriptor>;
 
 // 1 when the specifier matches stream index of streams, 0 when not. An unknown specifier logs
 // "Invalid stream specifier" and throws FFmpegException with the check_stream_specifier text.
-int CheckStreamSpecifier(const TStreamList& streams, int index, const std::string& spec);
+int CheckStreamSpecifier(const TStreamList& streams, int index, const std::string& specifier);
 
 template <class T>
 const T* FindForStream(const TPerStream<T>& values, const TStreamList& streams, int index) {
@@ -101,7 +101,7 @@ struct TFileOptionGroup {
   TPerStream<int> TopFieldFirst;             // top
   TPerStream<float> RematrixVolume;          // rmvol
   TPerStream<std::string> Metadata;          // metadata "key=value"; specifier g, s[:n], c:n, p:n
-  TPerStream<std::string> MetadataMaps;      // map_metadata "file[:spec]"
+  TPerStream<std::string> MetadataMaps;      // map_metadata "file[:stream_specifier]"
   TPerStream<std::string> DumpAttachment;    // dump_attachment
   int ChaptersInputFile = INT_MAX;           // map_chapters
   int64_t StartTime = INT64_MIN;             // ss, microseconds; INT64_MIN: not given

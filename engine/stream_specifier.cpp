@@ -20,32 +20,32 @@ bool ReadIndex(const char*& s, int& value) {
   return true;
 }
 
-[[noreturn]] void InvalidSpecifier(const std::string& spec) {
-  LogFmt(nullptr, llError, "Invalid stream specifier: \"%s\"", spec.c_str());
+[[noreturn]] void InvalidSpecifier(const std::string& specifier) {
+  LogFmt(nullptr, llError, "Invalid stream specifier: \"%s\"", specifier.c_str());
   RaiseFFmpeg(ErrorText("check_stream_specifier", -EINVAL));
 }
 
 }  // namespace
 
-int CheckStreamSpecifier(const TStreamList& streams, int index, const std::string& spec) {
+int CheckStreamSpecifier(const TStreamList& streams, int index, const std::string& specifier) {
   if (index < 0 || index >= int(streams.size())) return 0;
   const TStreamDescriptor& stream = streams[size_t(index)];
-  const char* s = spec.c_str();
+  const char* s = specifier.c_str();
   if (!*s) return 1;
   int n;
   if (*s >= '0' && *s <= '9') {
-    if (!ReadIndex(s, n) || *s) InvalidSpecifier(spec);
+    if (!ReadIndex(s, n) || *s) InvalidSpecifier(specifier);
     return stream.Index == n ? 1 : 0;
   }
   if (std::strchr("vasdt", *s) && (s[1] == 0 || s[1] == ':')) {
     const char type = *s++;
     if (stream.Type != type) {
-      if (*s && (!(++s, ReadIndex(s, n)) || *s)) InvalidSpecifier(spec);
+      if (*s && (!(++s, ReadIndex(s, n)) || *s)) InvalidSpecifier(specifier);
       return 0;
     }
     if (!*s) return 1;
     ++s;
-    if (!ReadIndex(s, n) || *s) InvalidSpecifier(spec);
+    if (!ReadIndex(s, n) || *s) InvalidSpecifier(specifier);
     int position = 0;
     for (int i = 0; i < index; ++i)
       if (streams[size_t(i)].Type == type) ++position;
@@ -54,18 +54,18 @@ int CheckStreamSpecifier(const TStreamList& streams, int index, const std::strin
   if (s[0] == 'p' && s[1] == ':') {
     s += 2;
     int programId;
-    if (!ReadIndex(s, programId)) InvalidSpecifier(spec);
+    if (!ReadIndex(s, programId)) InvalidSpecifier(specifier);
     int position = -1;
     if (*s) {
-      if (*s != ':') InvalidSpecifier(spec);
+      if (*s != ':') InvalidSpecifier(specifier);
       ++s;
-      if (!ReadIndex(s, position) || *s) InvalidSpecifier(spec);
+      if (!ReadIndex(s, position) || *s) InvalidSpecifier(specifier);
     }
     for (const auto& [id, at] : stream.Programs)
       if (id == programId && (position < 0 || at == position)) return 1;
     return 0;
   }
-  InvalidSpecifier(spec);
+  InvalidSpecifier(specifier);
 }
 
 }  // namespace qm::engine

@@ -57,10 +57,10 @@ TEST(OptionTable, HoldsEveryNameInOrderWithConsistentDestinations) {
           if constexpr (std::is_same_v<M, TOptionHandler>) {
             SUCCEED();
           } else {
-            const bool perStream = (f & OPT_SPEC) != 0;
+            const bool perStream = (f & OPT_PER_STREAM) != 0;
             const bool group = std::is_member_object_pointer_v<M> &&
                                std::is_invocable_v<M, TFileOptionGroup&>;
-            EXPECT_EQ(group, (f & (OPT_OFFSET | OPT_SPEC)) != 0) << def.Name;
+            EXPECT_EQ(group, (f & (OPT_OFFSET | OPT_PER_STREAM)) != 0) << def.Name;
             EXPECT_EQ((f & OPT_HAS_ARG) != 0, (f & OPT_BOOL) == 0) << def.Name;
             (void)perStream;
           }
