@@ -210,6 +210,11 @@ void PrepareFileOption(TFileOption& fileOption);
 QString VideoEncoderName(const QString& displayName);
 QString AudioEncoderName(const QString& displayName);
 
+// The start-up order: built-in formats (those the loaded engine cannot make hidden), the user's
+// formats, the current profile from "FormatDefault.ini" and its format, then the groups. Load
+// the engine first.
+void LoadFormatCatalogue();
+
 // Appends the profile's argument pieces (codecs, rates, bit rates) to `options`.
 void AppendProfileArguments(const TFileOption& fileOption, QString& options);
 // The automatic video bit rate in kbit/s for a WxH resolution at `frameRate` frames/s.

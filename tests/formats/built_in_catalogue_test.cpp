@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 
 #include "argument_runner.h"
@@ -94,6 +95,57 @@ TEST_F(BuiltInCatalogueTest, EntriesHangTogether) {
         }
     }
     EXPECT_TRUE(psp);
+}
+
+TEST_F(BuiltInCatalogueTest, StartUpPicksTheStoredProfileAndItsFormat) {
+    SetEncoderProbe([](const QString& name) { return name != "libopencore_amrnb"; });
+    LoadFormatCatalogue();  // nothing stored yet
+    EXPECT_EQ(CurrentFormat.ID, DefaultFormatID);
+    EXPECT_EQ(CurrentOptions.FormatID, DefaultFormatID);
+    EXPECT_EQ(CurrentOptions.VideoCodec, "h.264");
+    EXPECT_FALSE(FormatGroups.isEmpty());
+    TFormatInfo amr;
+    ASSERT_TRUE(FindFormat(2009, amr));
+    EXPECT_TRUE(amr.Skip);
+
+    TFormatInfo mine = SampleAudioFormat(4001);
+    mine.Name = "Mine";
+    ASSERT_TRUE(AppendFormatToFile(mine, UserFormatFileName()));
+    TVCOutPutOptions stored;
+    stored.FormatID = 4001;
+    stored.AudioCodec = "flac";
+    SaveDefaultOptions(stored);
+    LoadFormatCatalogue();
+    EXPECT_EQ(CurrentFormat.Name, "Mine");
+    EXPECT_EQ(CurrentOptions.AudioCodec, "flac");
+    EXPECT_EQ(UserFormats.size(), 1);
+}
+
+TEST_F(BuiltInCatalogueTest, CommandLineListing) {
+    QProcess p;
+    p.start(QStringLiteral(QM_CLI_PATH), {"formats", "--json"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    EXPECT_EQ(root["groups"].toArray().size(), FormatGroups.size());
+    QHash<int, QJsonObject> byId;
+    for (const QJsonValue& v : root["formats"].toArray()) byId.insert(v["id"].toInt(), v.toObject());
+    ASSERT_TRUE(byId.contains(DefaultFormatID));
+    EXPECT_EQ(byId[DefaultFormatID]["extension"], ".mp4");
+    EXPECT_EQ(byId[DefaultFormatID]["videoCodec"], "h.264");
+    EXPECT_EQ(byId[DefaultFormatID]["available"], true);
+    EXPECT_GE(byId.size(), BuiltInFormats.size());
+
+    p.start(QStringLiteral(QM_CLI_PATH), {"formats"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0);
+    const QString text = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(text.contains("Audio Only")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression("1004 +MP4 +\\.mp4 +video h\\.264")));
+
+    p.start(QStringLiteral(QM_CLI_PATH), {"formats", "--bogus"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 2);
 }
 
 // What ffprobe calls the containers and codecs the catalogue promises.
