@@ -115,6 +115,18 @@ TEST_F(Logger, LevelsFilterBothPaths) {
   EXPECT_EQ(FF.av_log_get_level(), AV_LOG_ERROR);
 }
 
+TEST_F(Logger, LevelSetBeforeLoadingReachesFFmpegWhenAvutilIsBound) {
+  FFLoader().UnloadLibs(AllLibraries);
+  {
+    TLogRecorder rec(llError);
+    ASSERT_TRUE(FFLoader().LoadLibs(AllLibraries)) << FFLoader().LastError();
+    EXPECT_EQ(FF.av_log_get_level(), AV_LOG_ERROR);
+    FF.av_log(nullptr, AV_LOG_WARNING, "below the level\n");
+    FF.av_log(nullptr, AV_LOG_ERROR, "through the new callback\n");
+    EXPECT_EQ(rec.Texts(), std::vector<std::string>{"through the new callback"});
+  }
+}
+
 TEST_F(Logger, OnlyOneProgramLoggerAndItReplacesTheInternalOne) {
   TFFLogger& internal = DefaultLogger();
   EXPECT_TRUE(internal.IsInternal());
