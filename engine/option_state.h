@@ -215,8 +215,12 @@ std::vector<std::string> SplitHookArgument(const std::string& argument);
 }  // namespace qm::engine
 
 struct AVCodec;
+struct AVFormatContext;
 
 namespace qm::engine {
+
+// The streams of an opened file as stream specifiers see them.
+TStreamList DescribeStreams(const AVFormatContext* context);
 
 // The codec options of the catch-all that apply to one stream's codec: names given with a stream
 // specifier count only for matching streams and lose the specifier; a name unknown to the codec

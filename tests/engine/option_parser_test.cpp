@@ -434,3 +434,36 @@ TEST(CodecOptions, ApplyToTheStreamsTheyName) {
 
 }  // namespace
 }  // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+TEST(DescribeStreams, GivesTypesRatesChannelsAndPrograms) {
+  testing::LoadSystemLibraries();
+  AVFormatContext* ctx = FF.avformat_alloc_context();
+  ASSERT_NE(ctx, nullptr);
+  AVStream* video = FF.avformat_new_stream(ctx, nullptr);
+  video->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+  video->avg_frame_rate = AVRational{30000, 1001};
+  AVStream* audio = FF.avformat_new_stream(ctx, nullptr);
+  audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+  FF.av_channel_layout_default(&audio->codecpar->ch_layout, 6);
+  AVProgram* program = FF.av_new_program(ctx, 9);
+  ASSERT_NE(program, nullptr);
+  program->stream_index = static_cast<unsigned*>(FF.av_malloc(sizeof(unsigned)));
+  program->stream_index[0] = 1;
+  program->nb_stream_indexes = 1;
+
+  const TStreamList streams = DescribeStreams(ctx);
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0].Type, 'v');
+  EXPECT_NEAR(streams[0].FrameRate, 29.97, 0.001);
+  EXPECT_EQ(streams[1].Type, 'a');
+  EXPECT_EQ(streams[1].Channels, 6);
+  EXPECT_EQ(CheckStreamSpecifier(streams, 1, "p:9:0"), 1);
+  EXPECT_EQ(CheckStreamSpecifier(streams, 0, "p:9"), 0);
+  FF.avformat_free_context(ctx);
+}
+
+}  // namespace
+}  // namespace qm::engine
