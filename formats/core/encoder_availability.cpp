@@ -75,6 +75,11 @@ QStringList MissingEncoders(const TFormatInfo& format) {
 }
 
 void HideUnavailableFormats(TFormatList& list) {
+    // Without an engine nothing can be made at all; the picker still shows what exists.
+    if (!probeSlot() && !engine::FFLoader().LibsLoaded(engine::LibraryBit(engine::libAVCodec) | engine::LibraryBit(engine::libAVUtil))) {
+        LogFormatsError(QStringLiteral("The engine is not loaded: the formats' encoders cannot be checked"));
+        return;
+    }
     for (TFormatInfo& f : list) {
         if (f.Skip) continue;
         const QStringList missing = MissingEncoders(f);

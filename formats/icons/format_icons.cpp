@@ -1,7 +1,8 @@
 // Draws the format and group pictures of the catalogue at build time:
 //   format_icons FORMAT.DAT GROUP.DAT OUTPUT_FOLDER
 // Every format picture is a 64x64 tile in its group's colour with the group's emblem and a short
-// caption; every group picture is a 20x20 tile with the emblem alone. Reading the catalogue
+// caption; every group picture is a 20x20 tile with the emblem alone. The picker's item
+// backgrounds and group arrow are drawn here too. Reading the catalogue
 // itself keeps the pictures and the entries in step: a new entry gets its picture by itself.
 #include <QDir>
 #include <QDomDocument>
@@ -14,6 +15,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 
 #include <cstdio>
 
@@ -229,6 +231,31 @@ QImage groupPicture(const GroupStyle& style) {
     return image;
 }
 
+// The picker's grid backgrounds (hovered and selected item) and the arrow of the selected group.
+QImage itemBackground(const QColor& fill, const QColor& edge) {
+    QImage image(80, 80, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(edge, 1));
+    p.setBrush(fill);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 79, 79), 6, 6);
+    p.end();
+    return image;
+}
+
+QImage expandArrow() {
+    QImage image(8, 12, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(26, 64, 100));
+    p.drawPolygon(QPolygonF{QPointF(1, 1), QPointF(7, 6), QPointF(1, 11)});
+    p.end();
+    return image;
+}
+
 bool readDocument(const QString& path, QDomDocument& doc) {
     QFile file(path);
     QString message;
@@ -263,6 +290,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "format_icons: cannot create %s\n", qPrintable(out));
         return 1;
     }
+    if (!itemBackground(QColor(232, 242, 252), QColor(180, 208, 236)).save(out + "/Move.bmp", "BMP") ||
+        !itemBackground(QColor(204, 228, 252), QColor(120, 170, 220)).save(out + "/Select.bmp", "BMP") ||
+        !save(expandArrow(), out + "/Expand.png"))
+        return 1;
     for (QDomElement e = groups.documentElement().firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
         const QString ico = e.attribute(QStringLiteral("ICO"));
         if (!ico.isEmpty() && !save(groupPicture(styleOfGroup(e.attribute(QStringLiteral("order")).toInt())), out + "/" + ico + ".png"))

@@ -44,6 +44,8 @@ TEST_F(BuiltInCatalogueTest, EntriesHangTogether) {
     EXPECT_GE(CountGroups(0), 3);
     EXPECT_GE(CountGroups(1), 3);
     for (const TGroupFormat& g : FormatGroups) EXPECT_FALSE(g.IconImage.isNull()) << g.Name.toStdString();
+    for (const char* skin : {"Move.bmp", "Select.bmp", "Expand.png"})
+        EXPECT_FALSE(QImage(ProgramDir() + "skin/Format/" + skin).isNull()) << skin;
 
     TFormatInfo def;
     ASSERT_TRUE(FindFormat(DefaultFormatID, def));
@@ -123,6 +125,16 @@ TEST_F(BuiltInCatalogueTest, StartUpPicksTheStoredProfileAndItsFormat) {
 
 TEST_F(BuiltInCatalogueTest, CommandLineListing) {
     QProcess p;
+    // A home of its own, so the user's own formats of this machine stay out of it.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", dir_.path());
+    env.remove("XDG_DOCUMENTS_DIR");
+    env.remove("XDG_CONFIG_HOME");
+    p.setProcessEnvironment(env);
+    TFormatInfo mine = SampleAudioFormat(4001);
+    mine.Name = "Mine";
+    QDir().mkpath(dir_.path() + "/Documents/Brelvik/Quellmark Converter");
+    ASSERT_TRUE(AppendFormatToFile(mine, dir_.path() + "/Documents/Brelvik/Quellmark Converter/UserFormat.dat"));
     p.start(QStringLiteral(QM_CLI_PATH), {"formats", "--json"});
     ASSERT_TRUE(p.waitForFinished(60000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
@@ -134,13 +146,15 @@ TEST_F(BuiltInCatalogueTest, CommandLineListing) {
     EXPECT_EQ(byId[DefaultFormatID]["extension"], ".mp4");
     EXPECT_EQ(byId[DefaultFormatID]["videoCodec"], "h.264");
     EXPECT_EQ(byId[DefaultFormatID]["available"], true);
-    EXPECT_GE(byId.size(), BuiltInFormats.size());
+    EXPECT_EQ(byId.size(), BuiltInFormats.size() + 1);
+    EXPECT_EQ(byId[4001]["name"], "Mine");
 
     p.start(QStringLiteral(QM_CLI_PATH), {"formats"});
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0);
     const QString text = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_TRUE(text.contains("Audio Only")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QRegularExpression("4001 +Mine +\\.mp3")));
     EXPECT_TRUE(text.contains(QRegularExpression("1004 +MP4 +\\.mp4 +video h\\.264")));
 
     p.start(QStringLiteral(QM_CLI_PATH), {"formats", "--bogus"});
