@@ -123,9 +123,11 @@ const swf::Font* FontByName(const Dictionary* dict, const std::string& name, boo
     const swf::Font* best = nullptr;
     int bestScore = -1;
     // Fonts are few; a scan of the ids keeps the dictionary's interface small.
-    for (uint32_t id = 1; id < 65536; ++id) {
+    size_t seen = 0;
+    for (uint32_t id = 0; id < 65536 && seen < dict->size(); ++id) {
         const Character* ch = dict->Find(static_cast<uint16_t>(id));
         if (!ch) continue;
+        ++seen;
         auto* f = ch->As<swf::Font>();
         if (!f || f->glyphs.empty()) continue;
         std::string n = f->name;
