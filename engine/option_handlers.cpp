@@ -407,6 +407,16 @@ int Pass(TOptionParser& parser, const std::string& opt, const std::string& arg) 
   return 0;
 }
 
+// The quantizer of the source frames is what the encoder would reuse, and decoders of this FFmpeg
+// generation no longer report it.
+int SameQuantUnavailable(TOptionParser& parser, const std::string& opt, const std::string&) {
+  parser.RecordError(FormatText(
+      "Option \"%s\" cannot work with this FFmpeg: decoders no longer report the quantizer of their frames, "
+      "use -q:v instead",
+      opt.c_str()));
+  return -EINVAL;
+}
+
 int VStats(TOptionParser& parser, const std::string&, const std::string&) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};

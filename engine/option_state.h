@@ -155,7 +155,6 @@ struct TTaskOptions {
   int FrameBitsPerRawSample = 0;        // bits_per_raw_sample
   bool Intra = false;                   // intra
   int VideoDiscard = 0;                 // vdt
-  bool SameQuant = false;               // sameq, same_quant
   int DoPass = 0;                       // pass
   std::string PassLogFileName;          // passlogfile; empty: "ffencoder2pass"
   bool DoDeinterlace = false;           // deinterlace

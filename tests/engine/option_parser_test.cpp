@@ -159,6 +159,8 @@ TEST_F(OptionParsing, ErrorsCarryTheirTexts) {
       {"-target pal-tv", "Unknown target: pal-tv\nFailed to set value \"pal-tv\" for option \"target\""},
       {"-streamid 3", "Invalid value \"3\" for option \"streamid\", required syntax is \"index:value\""},
       {"-TimeStart abc", "Failed to set value \"abc\" for option \"TimeStart\""},
+      {"-sameq", "Option \"sameq\" cannot work with this FFmpeg: decoders no longer report the quantizer of their "
+                 "frames, use -q:v instead\nFailed to set value \"\" for option \"sameq\""},
   };
   for (const auto& [text, error] : cases) EXPECT_EQ(Error(text), error) << text;
 }
