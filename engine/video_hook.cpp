@@ -46,9 +46,6 @@ std::vector<std::string> SplitHookArgument(const std::string& argument) {
   return words;
 }
 
-TTaskOptions::TTaskOptions() = default;
-TTaskOptions::~TTaskOptions() = default;
-
 TVideoHookChain::~TVideoHookChain() {
   for (THook& hook : FHooks)
     if (hook.Release) hook.Release(hook.Context);

@@ -102,6 +102,7 @@ TEST_F(OptionParsing, EmptyAndNullTextsParseToNothing) {
   EXPECT_EQ(Parser.ParsePresets("  "), 0);
   EXPECT_TRUE(Options.Group.CodecNames.empty());
   EXPECT_TRUE(Options.CodecOptions.Entries.empty());
+  EXPECT_EQ(*Options.ScalerOptions.Get("sws_flags"), "bicubic");
 }
 
 TEST_F(OptionParsing, QuotedFilterArrivesWhole) {
