@@ -240,7 +240,7 @@ TEST_F(BuiltInCatalogueTest, EveryDefaultProfileMakesTheFileItPromises) {
         ASSERT_TRUE(OptionsFromFormat(CurrentOptions, f.ID));
         TFileOption job;
         job.SWFInfo.FrameRate = "12";
-        job.Options.SourceSize = "400x300";
+        job.Options.SourceSize = "550x400";  // the stage size most movies have
         PrepareFileOption(job);
         const TVCOutPutOptions& o = job.Options;
 
