@@ -252,20 +252,20 @@ bool SetFillSource(cairo_t* cr, const swf::FillStyle& fill, const ColorTransform
         return true;
     }
     if (fill.IsGradient()) {
-        GradientSpec spec;
-        spec.kind = fill.type == swf::FillType::LinearGradient   ? GradientKind::Linear
+        GradientFill gradient;
+        gradient.kind = fill.type == swf::FillType::LinearGradient   ? GradientKind::Linear
                     : fill.type == swf::FillType::RadialGradient ? GradientKind::Radial
                                                                  : GradientKind::Focal;
-        spec.spread = fill.gradient.spread == swf::SpreadMode::Reflect  ? SpreadMode::Reflect
+        gradient.spread = fill.gradient.spread == swf::SpreadMode::Reflect  ? SpreadMode::Reflect
                       : fill.gradient.spread == swf::SpreadMode::Repeat ? SpreadMode::Repeat
                                                                         : SpreadMode::Pad;
-        spec.interpolation = fill.gradient.interpolation == swf::InterpolationMode::LinearRgb
+        gradient.interpolation = fill.gradient.interpolation == swf::InterpolationMode::LinearRgb
                                  ? Interpolation::LinearRgb
                                  : Interpolation::Rgb;
-        for (const auto& r : fill.gradient.records) spec.stops.push_back({r.ratio, ToRgba(r.color)});
-        spec.focalPoint = fill.gradient.focal_point;
-        spec.matrix = ToMatrix(fill.matrix);
-        PatternPtr p = MakeGradientPattern(spec, cx);
+        for (const auto& r : fill.gradient.records) gradient.stops.push_back({r.ratio, ToRgba(r.color)});
+        gradient.focalPoint = fill.gradient.focal_point;
+        gradient.matrix = ToMatrix(fill.matrix);
+        PatternPtr p = MakeGradientPattern(gradient, cx);
         if (!p) return false;
         cairo_set_source(cr, p.get());
         return true;

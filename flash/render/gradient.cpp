@@ -90,16 +90,16 @@ std::vector<Stop> CairoStops(const std::vector<GradientStop>& stops) {
 
 }  // namespace
 
-PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& cx) {
-    if (spec.stops.empty()) return nullptr;
+PatternPtr MakeGradientPattern(const GradientFill& gradient, const ColorTransform& cx) {
+    if (gradient.stops.empty()) return nullptr;
     // Ratios must rise; writers of broken files do not always keep them in order.
-    std::vector<GradientStop> stops = spec.stops;
+    std::vector<GradientStop> stops = gradient.stops;
     for (size_t i = 1; i < stops.size(); ++i) stops[i].ratio = std::max(stops[i].ratio, stops[i - 1].ratio);
     for (auto& s : stops) s.color = cx.apply(s.color);
     // The pattern works in units of half the gradient square: pixman keeps
     // pattern coordinates in 16.16 fixed point, which the square's own 32768
     // units would overflow.
-    Matrix unitToShape = spec.matrix * Matrix{16384, 0, 0, 16384, 0, 0};
+    Matrix unitToShape = gradient.matrix * Matrix{16384, 0, 0, 16384, 0, 0};
     Matrix inverse;
     if (!unitToShape.invert(inverse)) {
         // A gradient squeezed to nothing shows its outermost colour.
@@ -107,7 +107,7 @@ PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& c
         return PatternPtr(cairo_pattern_create_rgba(c.r / 255.0, c.g / 255.0, c.b / 255.0, c.a / 255.0));
     }
     PatternPtr pattern;
-    switch (spec.kind) {
+    switch (gradient.kind) {
         case GradientKind::Linear:
             pattern.reset(cairo_pattern_create_linear(-1, 0, 1, 0));
             break;
@@ -115,7 +115,7 @@ PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& c
             pattern.reset(cairo_pattern_create_radial(0, 0, 0, 0, 0, 1));
             break;
         case GradientKind::Focal: {
-            double f = std::clamp(spec.focalPoint, -0.98, 0.98);
+            double f = std::clamp(gradient.focalPoint, -0.98, 0.98);
             pattern.reset(cairo_pattern_create_radial(f, 0, 0, 0, 0, 1));
             break;
         }
@@ -123,7 +123,7 @@ PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& c
     auto add = [&](double offset, Rgba c) {
         cairo_pattern_add_color_stop_rgba(pattern.get(), offset, c.r / 255.0, c.g / 255.0, c.b / 255.0, c.a / 255.0);
     };
-    if (spec.interpolation == Interpolation::LinearRgb && stops.size() > 1) {
+    if (gradient.interpolation == Interpolation::LinearRgb && stops.size() > 1) {
         // Cairo blends in sRGB: stops in between carry the curve of
         // linear-light blending.
         std::vector<Stop> cs = CairoStops(stops);
@@ -143,7 +143,7 @@ PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& c
     } else {
         for (const auto& s : CairoStops(stops)) add(s.offset, s.color);
     }
-    switch (spec.spread) {
+    switch (gradient.spread) {
         case SpreadMode::Pad: cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD); break;
         case SpreadMode::Reflect: cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_REFLECT); break;
         case SpreadMode::Repeat: cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_REPEAT); break;

@@ -105,7 +105,7 @@ struct GradientStop {
     Rgba color;
 };
 
-struct GradientSpec {
+struct GradientFill {
     GradientKind kind = GradientKind::Linear;
     SpreadMode spread = SpreadMode::Pad;
     Interpolation interpolation = Interpolation::Rgb;
@@ -118,7 +118,7 @@ struct GradientSpec {
 std::array<Rgba, 256> BuildGradientRamp(const std::vector<GradientStop>& stops,
                                         Interpolation interpolation);
 // A pattern in shape space; null when the gradient has no stops.
-PatternPtr MakeGradientPattern(const GradientSpec& spec, const ColorTransform& cx);
+PatternPtr MakeGradientPattern(const GradientFill& gradient, const ColorTransform& cx);
 
 // ---- strokes ----
 

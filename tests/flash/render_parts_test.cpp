@@ -130,11 +130,11 @@ TEST(RenderGradients, SharedRatiosKeepTheColoursOfThePairs) {
     EXPECT_EQ(ramp[255], c);
     // The same through cairo, including beyond the end where a repeated end
     // stop used to leave the pad area unpainted.
-    GradientSpec spec;
-    spec.stops = stops;
-    spec.matrix = {10.0 / 32768, 0, 0, 1, 5, 0};
+    GradientFill gradient;
+    gradient.stops = stops;
+    gradient.matrix = {10.0 / 32768, 0, 0, 1, 5, 0};
     Canvas canvas(40, 1);
-    cairo_set_source(canvas.cr, MakeGradientPattern(spec, {}).get());
+    cairo_set_source(canvas.cr, MakeGradientPattern(gradient, {}).get());
     cairo_paint(canvas.cr);
     EXPECT_EQ(canvas.at(30, 0), 0xFF0000FFu);
     // Inner repeated ratios make a hard step: below it the earlier colour,
@@ -153,11 +153,11 @@ TEST(RenderGradients, SpreadModesBeyondTheGradientSquare) {
         int expectRedAt15;
     } cases[] = {{SpreadMode::Pad, 255}, {SpreadMode::Reflect, 128}, {SpreadMode::Repeat, 128}};
     for (const auto& tc : cases) {
-        GradientSpec spec;
-        spec.spread = tc.spread;
-        spec.stops = {{0, {0, 0, 0, 255}}, {255, {255, 0, 0, 255}}};
-        spec.matrix = {10.0 / 32768, 0, 0, 1, 5, 0};
-        PatternPtr p = MakeGradientPattern(spec, {});
+        GradientFill gradient;
+        gradient.spread = tc.spread;
+        gradient.stops = {{0, {0, 0, 0, 255}}, {255, {255, 0, 0, 255}}};
+        gradient.matrix = {10.0 / 32768, 0, 0, 1, 5, 0};
+        PatternPtr p = MakeGradientPattern(gradient, {});
         ASSERT_TRUE(p);
         Canvas c(40, 1);
         cairo_set_source(c.cr, p.get());
@@ -168,14 +168,14 @@ TEST(RenderGradients, SpreadModesBeyondTheGradientSquare) {
 }
 
 TEST(RenderGradients, FocalPointShiftsTheCentreAndTransformApplies) {
-    GradientSpec spec;
-    spec.kind = GradientKind::Focal;
-    spec.focalPoint = 0.75;
-    spec.stops = {{0, {255, 255, 255, 255}}, {255, {0, 0, 0, 255}}};
-    spec.matrix = {100.0 / 32768, 0, 0, 100.0 / 32768, 50, 50};  // radius 50 around (50, 50)
+    GradientFill gradient;
+    gradient.kind = GradientKind::Focal;
+    gradient.focalPoint = 0.75;
+    gradient.stops = {{0, {255, 255, 255, 255}}, {255, {0, 0, 0, 255}}};
+    gradient.matrix = {100.0 / 32768, 0, 0, 100.0 / 32768, 50, 50};  // radius 50 around (50, 50)
     ColorTransform halfRed;
     halfRed.mr = 0.5;
-    PatternPtr p = MakeGradientPattern(spec, halfRed);
+    PatternPtr p = MakeGradientPattern(gradient, halfRed);
     Canvas c(100, 100);
     cairo_set_source(c.cr, p.get());
     cairo_paint(c.cr);
@@ -184,8 +184,8 @@ TEST(RenderGradients, FocalPointShiftsTheCentreAndTransformApplies) {
     EXPECT_LT(Green(c.at(20, 50)), 120);
     EXPECT_NEAR(Red(c.at(86, 50)), Green(c.at(86, 50)) / 2, 3);
     // No stops: nothing to paint.
-    spec.stops.clear();
-    EXPECT_FALSE(MakeGradientPattern(spec, {}));
+    gradient.stops.clear();
+    EXPECT_FALSE(MakeGradientPattern(gradient, {}));
 }
 
 // ---- bitmaps ----
