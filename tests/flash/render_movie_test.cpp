@@ -426,7 +426,7 @@ TEST(RenderMovie, DeepTreesStopInsteadOfExhaustingTheStack) {
     // Tear the chain down from the bottom: its destructors recurse too.
     std::vector<std::unique_ptr<DisplayObject>> owned;
     level = &scene->root;
-    while (DisplayObject* top = level->At(1)) {
+    while (level->At(1)) {
         owned.push_back(level->Take(1));
         level = &owned.back()->children;
     }

@@ -29,7 +29,6 @@ struct Canvas {
 
 int Red(uint32_t p) { return (p >> 16) & 255; }
 int Green(uint32_t p) { return (p >> 8) & 255; }
-int Blue(uint32_t p) { return p & 255; }
 int Alpha(uint32_t p) { return p >> 24; }
 
 StyledEdge Line(double x0, double y0, double x1, double y1, uint32_t f0, uint32_t f1, uint32_t line = 0) {
