@@ -76,6 +76,18 @@ std::string ContextPrefix(void* avcl) {
 
 using TLines = std::vector<std::pair<std::string, int>>;
 
+// Forgets a thread's unfinished line when the thread ends, so a later thread that gets the same
+// id never continues it.
+struct TLineOwner {
+  std::uint32_t Tid = 0;
+  ~TLineOwner() {
+    if (!Tid) return;
+    std::lock_guard<std::mutex> guard(LineLock);
+    UnfinishedLines.erase(Tid);
+  }
+};
+thread_local TLineOwner LineOwner;
+
 // Joins the chunk into the thread's line and collects the lines it completes. Runs under the
 // line lock; delivery happens after the lock is released, so a worker waiting for the main
 // thread never blocks the main thread's own FFmpeg calls.
@@ -101,6 +113,7 @@ void BuildLines(std::uint32_t tid, int level, std::string chunk, TLines& out) {
     it->second = std::move(line);
   } else {
     UnfinishedLines.emplace(tid, std::move(line));
+    LineOwner.Tid = tid;
   }
 }
 
