@@ -60,7 +60,9 @@ TEST(ParserDamage, CutMovieKeepsTheFramesBeforeTheCut) {
         ParseResult r = ParseMovie(part);
         ASSERT_TRUE(r.movie) << cut;
         for (const Tag& t : r.movie->tags) EXPECT_LT(t.offset, cut) << cut;
-        if (r.movie->truncated) EXPECT_GE(r.movie->truncated->offset, header) << cut;
+        if (r.movie->truncated) {
+            EXPECT_GE(r.movie->truncated->offset, header) << cut;
+        }
     }
     Bytes cut_in_second_label(full.begin(), full.begin() + full.size() - 6);
     ParseResult r = ParseMovie(cut_in_second_label);
