@@ -49,6 +49,7 @@ std::unique_ptr<Scene> Load(const w::Movie& m) {
         if (p->color_transform) obj->color_transform = *p->color_transform;
         if (p->ratio) obj->ratio = *p->ratio;
         if (p->clip_depth) obj->clip_depth = *p->clip_depth;
+        if (p->filters) obj->filters = *p->filters;
         s->root.Put(std::move(obj));
     }
     return s;
@@ -162,6 +163,23 @@ std::unique_ptr<Scene> Masked() {
     return Load(m);
 }
 
+// Characters with drop shadows and glows, as titles and buttons carry them.
+std::unique_ptr<Scene> Filtered() {
+    std::mt19937 rng(7);
+    w::Movie m = Stage();
+    std::vector<uint16_t> ids;
+    for (int i = 0; i < 10; ++i) ids.push_back(m.defineShape(Blob(rng, w::FillStyle::solid(RandomColor(rng)), true)));
+    std::uniform_int_distribution<int> x(0, 11000), y(0, 8000), pick(0, int(ids.size()) - 1);
+    for (int i = 0; i < 20; ++i) {
+        w::Filter f = i % 2 ? w::Filter::dropShadow({0, 0, 0, 160}, 6, 6, 0.78, 5, 1, false, false, 2)
+                            : w::Filter::glow({255, 255, 0, 255}, 8, 8, 1.5, false, false, 2);
+        m.place({.depth = uint16_t(i + 1), .character = ids[pick(rng)], .matrix = w::Matrix::scale(0.6, 0.6, x(rng), y(rng)),
+                 .filters = {f}});
+    }
+    m.showFrame();
+    return Load(m);
+}
+
 std::unique_ptr<Scene> Gradients() {
     std::mt19937 rng(2);
     w::Movie m = Stage();
@@ -266,6 +284,7 @@ int main(int argc, char** argv) {
     Measure("typical", Typical(), frames);
     Measure("cartoon", Cartoon(), frames);
     Measure("masked", Masked(), frames);
+    Measure("filtered", Filtered(), frames);
     Measure("gradients", Gradients(), frames);
     Measure("bitmaps", Bitmaps(), frames);
     Measure("text", Texts(), frames);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace qm::flash::render {
@@ -252,6 +254,29 @@ void Convolve(Pixels& px, const swf::ConvolutionFilter& f) {
 }
 
 }  // namespace
+
+double FilterMargin(const std::vector<swf::Filter>& filters, double scale) {
+    double margin = 0;
+    for (const swf::Filter& filter : filters) {
+        std::visit(
+            [&](const auto& f) {
+                using F = std::decay_t<decltype(f)>;
+                if constexpr (std::is_same_v<F, swf::ConvolutionFilter>) {
+                    margin += std::max(f.matrix_x, f.matrix_y);
+                } else if constexpr (std::is_same_v<F, swf::ColorMatrixFilter>) {
+                } else {
+                    double blur = std::max(f.blur_x, f.blur_y) * scale;
+                    double reach = (Radius(blur) + 1) * std::max<int>(1, f.passes);
+                    double distance = 0;
+                    if constexpr (!std::is_same_v<F, swf::BlurFilter> && !std::is_same_v<F, swf::GlowFilter>)
+                        distance = std::fabs(f.distance) * scale;
+                    margin += reach + distance;
+                }
+            },
+            filter);
+    }
+    return std::min(margin, 4096.0);
+}
 
 void ApplyFilters(cairo_surface_t* picture, const std::vector<swf::Filter>& filters, double scale) {
     for (const swf::Filter& filter : filters) {

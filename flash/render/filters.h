@@ -13,4 +13,7 @@ namespace qm::flash::render {
 // `scale` turns the filters' stage pixels into the surface's pixels.
 void ApplyFilters(cairo_surface_t* picture, const std::vector<swf::Filter>& filters, double scale);
 
+// How far, in the surface's pixels, the filters can spread a picture.
+double FilterMargin(const std::vector<swf::Filter>& filters, double scale);
+
 }  // namespace qm::flash::render

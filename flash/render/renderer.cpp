@@ -69,13 +69,6 @@ struct Canvas {
         cairo_set_antialias(c.cr, aa);
         return c;
     }
-    // A layer with the same size and placement as `other`.
-    static Canvas Like(const Canvas& other, cairo_antialias_t aa) {
-        double dx = 0, dy = 0;
-        cairo_surface_get_device_offset(other.surface, &dx, &dy);
-        return NewRegion(int(-dx), int(-dy), cairo_image_surface_get_width(other.surface),
-                         cairo_image_surface_get_height(other.surface), aa);
-    }
     // A layer covering only part of the target, drawn in target coordinates.
     static Canvas NewRegion(int x, int y, int w, int h, cairo_antialias_t aa) {
         cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, w), std::max(1, h));
@@ -104,19 +97,39 @@ struct Pixel {
 
 // Composites `src` over `dst` with a separable blend function that cairo
 // does not offer: result = (1-as)*D + (1-ad)*S + as*ad*B(s, d).
+// Where two layers overlap, in the pixels of each: layers sit in target
+// coordinates through their device offsets.
+struct Overlap {
+    int dx = 0, dy = 0, sx = 0, sy = 0, w = 0, h = 0;
+};
+
+Overlap OverlapOf(cairo_surface_t* dst, cairo_surface_t* src) {
+    double dox = 0, doy = 0, sox = 0, soy = 0;
+    cairo_surface_get_device_offset(dst, &dox, &doy);
+    cairo_surface_get_device_offset(src, &sox, &soy);
+    // Target position of each surface's first pixel.
+    int dX = int(-dox), dY = int(-doy), sX = int(-sox), sY = int(-soy);
+    int x0 = std::max(dX, sX), y0 = std::max(dY, sY);
+    int x1 = std::min(dX + cairo_image_surface_get_width(dst), sX + cairo_image_surface_get_width(src));
+    int y1 = std::min(dY + cairo_image_surface_get_height(dst), sY + cairo_image_surface_get_height(src));
+    Overlap o;
+    if (x1 <= x0 || y1 <= y0) return o;
+    o = {x0 - dX, y0 - dY, x0 - sX, y0 - sY, x1 - x0, y1 - y0};
+    return o;
+}
+
 template <class Blend>
 void CompositeManually(cairo_surface_t* dst, cairo_surface_t* src, Blend blend) {
     cairo_surface_flush(dst);
     cairo_surface_flush(src);
-    int w = std::min(cairo_image_surface_get_width(dst), cairo_image_surface_get_width(src));
-    int h = std::min(cairo_image_surface_get_height(dst), cairo_image_surface_get_height(src));
+    Overlap o = OverlapOf(dst, src);
     uint8_t* dd = cairo_image_surface_get_data(dst);
     uint8_t* sd = cairo_image_surface_get_data(src);
     int ds = cairo_image_surface_get_stride(dst), ss = cairo_image_surface_get_stride(src);
-    for (int y = 0; y < h; ++y) {
-        auto* drow = reinterpret_cast<uint32_t*>(dd + static_cast<size_t>(y) * ds);
-        auto* srow = reinterpret_cast<const uint32_t*>(sd + static_cast<size_t>(y) * ss);
-        for (int x = 0; x < w; ++x) {
+    for (int y = 0; y < o.h; ++y) {
+        auto* drow = reinterpret_cast<uint32_t*>(dd + static_cast<size_t>(y + o.dy) * ds) + o.dx;
+        auto* srow = reinterpret_cast<const uint32_t*>(sd + static_cast<size_t>(y + o.sy) * ss) + o.sx;
+        for (int x = 0; x < o.w; ++x) {
             uint32_t s = srow[x];
             uint32_t sa = s >> 24;
             if (sa == 0) continue;
@@ -143,15 +156,14 @@ void CompositeManually(cairo_surface_t* dst, cairo_surface_t* src, Blend blend) 
 void SubtractPremultiplied(cairo_surface_t* dst, cairo_surface_t* src) {
     cairo_surface_flush(dst);
     cairo_surface_flush(src);
-    int w = std::min(cairo_image_surface_get_width(dst), cairo_image_surface_get_width(src));
-    int h = std::min(cairo_image_surface_get_height(dst), cairo_image_surface_get_height(src));
+    Overlap o = OverlapOf(dst, src);
     uint8_t* dd = cairo_image_surface_get_data(dst);
     uint8_t* sd = cairo_image_surface_get_data(src);
     int ds = cairo_image_surface_get_stride(dst), ss = cairo_image_surface_get_stride(src);
-    for (int y = 0; y < h; ++y) {
-        auto* drow = reinterpret_cast<uint32_t*>(dd + static_cast<size_t>(y) * ds);
-        auto* srow = reinterpret_cast<const uint32_t*>(sd + static_cast<size_t>(y) * ss);
-        for (int x = 0; x < w; ++x) {
+    for (int y = 0; y < o.h; ++y) {
+        auto* drow = reinterpret_cast<uint32_t*>(dd + static_cast<size_t>(y + o.dy) * ds) + o.dx;
+        auto* srow = reinterpret_cast<const uint32_t*>(sd + static_cast<size_t>(y + o.sy) * ss) + o.sx;
+        for (int x = 0; x < o.w; ++x) {
             uint32_t s = srow[x];
             uint32_t sa = s >> 24;
             if (sa == 0) continue;
@@ -409,12 +421,29 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
     // Alpha and erase act on the layer of a parent; without one there is
     // nothing for them to act on and the object shows nothing.
     if ((blend == swf::BlendMode::Alpha || blend == swf::BlendMode::Erase) && layerDepth == 0) return;
-    // Layer, and every mode that needs the object's own picture first.
-    Canvas layer = Canvas::Like(canvas, antialias);
+    // Layer, and every mode that needs the object's own picture first. The
+    // layer covers the object's box (grown by what its filters spread) where
+    // it meets the canvas.
+    double filterScale = env.stage_scale * 20;
+    double margin = filtered ? FilterMargin(obj.filters, filterScale) : 0;
+    Box box;
+    AddBounds(box, obj, m);
+    if (box.empty()) return;
+    double ox = 0, oy = 0;
+    cairo_surface_get_device_offset(canvas.surface, &ox, &oy);
+    double cx0 = -ox - margin, cy0 = -oy - margin;
+    double cx1 = cx0 + cairo_image_surface_get_width(canvas.surface) + 2 * margin;
+    double cy1 = cy0 + cairo_image_surface_get_height(canvas.surface) + 2 * margin;
+    int x0 = int(std::floor(std::clamp(box.x0 - margin - 2, cx0, cx1)));
+    int y0 = int(std::floor(std::clamp(box.y0 - margin - 2, cy0, cy1)));
+    int x1 = int(std::ceil(std::clamp(box.x1 + margin + 2, cx0, cx1)));
+    int y1 = int(std::ceil(std::clamp(box.y1 + margin + 2, cy0, cy1)));
+    if (x1 <= x0 || y1 <= y0) return;
+    Canvas layer = Canvas::NewRegion(x0, y0, x1 - x0, y1 - y0, antialias);
     ++layerDepth;
     DrawContent(layer, obj, m, cx, false);
     --layerDepth;
-    if (filtered) ApplyFilters(layer.surface, obj.filters, env.stage_scale * 20);
+    if (filtered) ApplyFilters(layer.surface, obj.filters, filterScale);
     Composite(canvas, layer.surface, blend);
 }
 
