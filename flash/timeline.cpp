@@ -375,7 +375,6 @@ void Player::Impl::Tick() {
     }
     for (PendingScript& s : frame_scripts) scripts.push_back(s);
     RunScripts();
-    std::erase_if(clip_order, [this](uint64_t id) { return !clips.count(id); });
 }
 
 bool Player::Impl::TakeNextScript(PendingScript& next) {
@@ -410,6 +409,7 @@ void Player::Impl::RunScripts() {
     }
     script_host->EndOfScripts();
     removed_objects.clear();
+    std::erase_if(clip_order, [this](uint64_t id) { return !clips.count(id); });
 }
 
 }  // namespace qm::flash
