@@ -410,6 +410,7 @@ struct Line {
     double boxWidth = 0;      // room for the text
     double extraLeading = 0;  // the paragraph's own
     bool bullet = false;      // draws the paragraph's bullet
+    bool wrapped = false;     // ended by wrapping, not by the paragraph's end
 };
 
 
@@ -520,6 +521,7 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
                     double shift = next.glyphs.empty() ? 0 : next.glyphs.front().x;
                     for (auto& g : next.glyphs) g.x -= shift;
                     x = next.glyphs.empty() ? 0 : next.glyphs.back().x + next.glyphs.back().advance;
+                    line.wrapped = true;
                     lines.push_back(std::move(line));
                     line = std::move(next);
                     lastBreak = 0;
@@ -553,6 +555,20 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         if (line.align == ParagraphAlign::Right) x0 += line.boxWidth - width;
         else if (line.align == ParagraphAlign::Center) x0 += (line.boxWidth - width) / 2;
         double baseline = y + line.ascent;
+        if (line.align == ParagraphAlign::Justify && line.wrapped) {
+            // Wrapped lines of justified paragraphs share the spare room among their spaces.
+            size_t last = line.glyphs.size();
+            while (last > 0 && line.glyphs[last - 1].c == U' ') --last;
+            int spaces = 0;
+            for (size_t i = 0; i < last; ++i) spaces += line.glyphs[i].c == U' ';
+            if (spaces > 0 && line.boxWidth > width) {
+                double extra = (line.boxWidth - width) / spaces, shift = 0;
+                for (size_t i = 0; i < last; ++i) {
+                    line.glyphs[i].x += shift;
+                    if (line.glyphs[i].c == U' ') shift += extra;
+                }
+            }
+        }
         if (line.bullet && !line.glyphs.empty()) {
             const TextFormat& f = *line.glyphs.front().format;
             SetColor(cr, f.color, cx, env);

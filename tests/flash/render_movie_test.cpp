@@ -309,6 +309,39 @@ TEST(RenderMovie, HtmlFieldsHonourMarginsUnderlinesAndBullets) {
     EXPECT_GT(bulletInk, 0);
 }
 
+TEST(RenderMovie, WrappedFieldsBreakAtSpacesAndJustify) {
+    w::Movie m = Stage(100, 60);
+    w::Font font = SquareFont();
+    w::Glyph space;
+    space.code = ' ';
+    space.advance = 1024;
+    font.glyphs.insert(font.glyphs.begin(), space);  // codes ascend: ' ' before 'A'
+    uint16_t fontId = m.defineFont2(font);
+    w::EditText field;
+    // 74 px wide: 70 px of room inside the gutters; glyphs advance 20 px.
+    field.bounds = {0, 1480, 0, 1200};
+    field.text = "A A AA";
+    field.wordWrap = field.multiline = true;
+    field.useOutlines = true;
+    field.font = fontId;
+    field.height = 400;
+    field.color = {0, 0, 0};
+    field.layout = w::EditText::Layout{.align = 3};
+    m.place({.depth = 1, .character = m.defineEditText(field)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 100, 60);
+    // "A A " then "AA": the wrapped line spreads its inner space by the
+    // 10 px left over, so its second A moves from 42..52 to 52..62.
+    EXPECT_EQ(p.at(6, 12), 0xFF000000u);
+    EXPECT_EQ(p.at(46, 12), 0xFFFFFFFFu);
+    EXPECT_EQ(p.at(56, 12), 0xFF000000u);
+    // The paragraph's last line stays as it is.
+    EXPECT_EQ(p.at(6, 32), 0xFF000000u);
+    EXPECT_EQ(p.at(26, 32), 0xFF000000u);
+    EXPECT_EQ(p.at(36, 32), 0xFFFFFFFFu);
+}
+
 TEST(RenderMovie, ScaleModesPlaceTheStage) {
     w::Movie m = Stage(20, 10);
     m.setBackgroundColor({0, 0, 0});
