@@ -44,6 +44,13 @@ public:
     virtual bool GotoLabel(DisplayObject& clip, std::string_view label, bool play) = 0;
     virtual void NextFrame(DisplayObject& clip) = 0;
     virtual void PrevFrame(DisplayObject& clip) = 0;
+    // Clips made and removed by scripts (attachMovie, duplicateMovieClip,
+    // removeMovieClip): the timeline leaves them alone. CreateClip replaces
+    // what is at the depth and gives null when the character is unknown.
+    virtual const Dictionary& Characters() const = 0;
+    virtual DisplayObject* CreateClip(DisplayObject& parent, uint16_t character_id, int32_t depth,
+                                      std::string_view name) = 0;
+    virtual void RemoveClip(DisplayObject& object) = 0;
     virtual void Trace(std::string_view text) = 0;
     // Loading URLs and movies is not done by this player; the request is logged.
     virtual void GetUrl(std::string_view url, std::string_view target) = 0;

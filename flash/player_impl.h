@@ -106,6 +106,10 @@ struct Player::Impl : ScriptEnvironment {
     bool GotoLabel(DisplayObject& clip, std::string_view label, bool play) override;
     void NextFrame(DisplayObject& clip) override;
     void PrevFrame(DisplayObject& clip) override;
+    const Dictionary& Characters() const override { return dictionary; }
+    DisplayObject* CreateClip(DisplayObject& parent, uint16_t character_id, int32_t depth,
+                              std::string_view name) override;
+    void RemoveClip(DisplayObject& object) override;
     void Trace(std::string_view text) override;
     void GetUrl(std::string_view url, std::string_view target) override;
     void Log(std::string_view line) override;

@@ -107,6 +107,24 @@ void Player::Impl::PrevFrame(DisplayObject& clip) {
     GotoFrame(clip, current > 0 ? current - 1 : 0, false);
 }
 
+DisplayObject* Player::Impl::CreateClip(DisplayObject& parent, uint16_t character_id, int32_t depth,
+                                       std::string_view name) {
+    const Character* character = dictionary.Find(character_id);
+    if (!character || !IsLive(parent) || !MayCreateUnder(parent)) return nullptr;
+    auto o = CreateObject(*character, parent, depth);
+    o->name = std::string(name);
+    o->placed_by_script = true;
+    DisplayObject* created = o.get();
+    Attach(parent, std::move(o));
+    return created;
+}
+
+void Player::Impl::RemoveClip(DisplayObject& object) {
+    if (object.parent && IsLive(object) && object.parent->children.At(object.depth) == &object) {
+        RemoveChild(*object.parent, object.depth);
+    }
+}
+
 void Player::Impl::Trace(std::string_view text) {
     if (!trace_sink) return;
     // The reference player's trace log ends a line at every carriage return.

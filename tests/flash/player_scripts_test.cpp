@@ -239,3 +239,50 @@ TEST(PlayerScripts, ClipEventOrder) {
                                         "child enterFrame", "clip enterFrame", "root 2",
                                         "child unload", "clip unload", "root 3"}));
 }
+
+// Clips a script creates stay through the timeline's own changes, until a
+// script removes them.
+TEST(PlayerScripts, ScriptCreatedClipsOutliveTimelineRebuilds) {
+    struct Creator : ScriptHost {
+        uint16_t clip_id = 0;
+        DisplayObject* made = nullptr;
+        bool unknown_refused = false;
+        void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t>, ScriptKind) override {
+            if (made || &clip != &env.Root()) return;
+            made = env.CreateClip(clip, clip_id, 50, "made");
+            unknown_refused = env.CreateClip(clip, 999, 51, "none") == nullptr;
+        }
+    };
+    w::Movie movie({.version = 8});
+    w::Sprite s = movie.sprite();
+    s.showFrame();
+    uint16_t clip = movie.defineSprite(s);
+    movie.doAction(w::Actions().stop());
+    movie.showFrame();
+    movie.place({.depth = 1, .character = clip});
+    movie.showFrame();
+    auto player = Load(movie);
+    auto host = std::make_unique<Creator>();
+    Creator* creator = host.get();
+    creator->clip_id = clip;
+    player->SetScriptHost(std::move(host));
+    player->Advance();
+    ASSERT_TRUE(creator->made);
+    EXPECT_TRUE(creator->unknown_refused);
+    EXPECT_EQ(player->Stage().At(50), creator->made);
+    EXPECT_EQ(player->Stage().At(50)->name, "made");
+
+    player->GotoFrame(1);
+    player->GotoFrame(0);
+    EXPECT_EQ(player->Stage().At(50), creator->made);
+    EXPECT_EQ(player->Stage().size(), 1u);
+    struct Remover : ScriptHost {
+        void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t>, ScriptKind) override {
+            if (DisplayObject* m = env.ResolveTarget(env.Root(), "made")) env.RemoveClip(*m);
+        }
+    };
+    player->SetScriptHost(std::make_unique<Remover>());
+    player->GotoFrame(1);
+    player->GotoFrame(0);  // its script removes the clip
+    EXPECT_EQ(player->Stage().At(50), nullptr);
+}
