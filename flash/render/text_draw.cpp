@@ -433,7 +433,18 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
             cairo_rectangle(cr, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
             SetColor(cr, {255, 255, 255, 255}, cx, env);
             cairo_fill(cr);
-            cairo_rectangle(cr, x0 + 0.5, y0 + 0.5, x1 - x0, y1 - y0);
+            // Four separate one-pixel lines from pixel centre to pixel centre;
+            // the far corner is only partly covered by their butt ends.
+            double l = x0 + 0.5, t = y0 + 0.5, r = x1 + 0.5, btm = y1 + 0.5;
+            const double sides[4][4] = {{l, t, r, t}, {r, t, r, btm}, {r, btm, l, btm}, {l, btm, l, t}};
+            for (const auto& side : sides) {
+                cairo_move_to(cr, side[0], side[1]);
+                cairo_line_to(cr, side[2], side[3]);
+            }
+            SetColor(cr, {0, 0, 0, 255}, cx, env);
+            cairo_set_line_width(cr, 1);
+            cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+            cairo_stroke(cr);
         } else {
             cairo_matrix_t cm = m.toCairo();
             cairo_set_matrix(cr, &cm);
@@ -441,11 +452,11 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
             cairo_identity_matrix(cr);
             SetColor(cr, {255, 255, 255, 255}, cx, env);
             cairo_fill_preserve(cr);
+            SetColor(cr, {0, 0, 0, 255}, cx, env);
+            cairo_set_line_width(cr, 1);
+            cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+            cairo_stroke(cr);
         }
-        SetColor(cr, {0, 0, 0, 255}, cx, env);
-        cairo_set_line_width(cr, 1);
-        cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
-        cairo_stroke(cr);
     }
     TextFormat base;
     if (field.font_id) {
