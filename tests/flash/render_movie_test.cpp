@@ -342,6 +342,24 @@ TEST(RenderMovie, WrappedFieldsBreakAtSpacesAndJustify) {
     EXPECT_EQ(p.at(36, 32), 0xFFFFFFFFu);
 }
 
+TEST(RenderMovie, BorderedFieldsGetABoxOnWholePixels) {
+    w::Movie m = Stage(40, 40);
+    m.setBackgroundColor({0, 0, 255});
+    w::EditText field;
+    field.bounds = {0, 400, 0, 300};  // 20 x 15 px
+    field.border = true;
+    m.place({.depth = 1, .character = m.defineEditText(field), .matrix = w::Matrix::translate(100, 100)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 40, 40);
+    EXPECT_EQ(p.at(5, 10), 0xFF000000u);   // left side
+    EXPECT_EQ(p.at(15, 5), 0xFF000000u);   // top side
+    EXPECT_EQ(p.at(25, 10), 0xFF000000u);  // right side
+    EXPECT_EQ(p.at(15, 20), 0xFF000000u);  // bottom side
+    EXPECT_EQ(p.at(15, 12), 0xFFFFFFFFu);  // white inside
+    EXPECT_EQ(p.at(27, 12), 0xFF0000FFu);  // stage outside
+}
+
 TEST(RenderMovie, ScaleModesPlaceTheStage) {
     w::Movie m = Stage(20, 10);
     m.setBackgroundColor({0, 0, 0});
