@@ -178,6 +178,22 @@ public:
                 if (!loaded && p.size() >= 3) skip = p[2];
                 break;
             }
+            case 0x8D: {
+                // The stack form: a frame number (from 1) or label, maybe after a path.
+                Value frame = pop();
+                DisplayObject* t = target;
+                bool loaded = false;
+                if (auto* str = std::get_if<std::string>(&frame); str && !IsNumeric(*str)) {
+                    std::string text = *str;
+                    t = split_target(text);
+                    loaded = t && t->sprite && t->sprite->timeline && t->sprite->timeline->FrameOfLabel(text) >= 0;
+                } else {
+                    double n = ToNumber(frame, version);
+                    loaded = t && t->sprite && t->sprite->timeline && n >= 1 && n <= t->sprite->timeline->frames.size();
+                }
+                if (!loaded && !p.empty()) skip = p[0];
+                break;
+            }
             case 0x8B: {
                 size_t at = 0;
                 std::string path = payload_string(at);

@@ -61,6 +61,10 @@ TEST(PlayerScripts, NavigationActions) {
         {"goto frame 2, path", w::Actions().push({"/:end"}).gotoFrame2(false), 4, false},
         {"stop", w::Actions().stop(), 0, false},
         {"url ignored", w::Actions().getUrl("http://example.com/", "_blank").stop(), 0, false},
+        {"wait for a frame there is", w::Actions().waitForFrame(2, 1).stop(), 0, false},
+        {"wait for a frame never loaded", w::Actions().waitForFrame(10, 1).stop(), 0, true},
+        {"wait for frame 2, never loaded", w::Actions().push({99}).waitForFrame2(1).stop(), 0, true},
+        {"wait for frame 2, a label there is", w::Actions().push({"end"}).waitForFrame2(1).stop(), 0, false},
     };
     for (const auto& c : cases) {
         w::Movie movie({.version = 6});
