@@ -203,7 +203,8 @@ public:
             case 0x8C: {
                 size_t at = 0;
                 std::string label = payload_string(at);
-                if (target) env.GotoLabel(*target, label, false);
+                // An unknown label moves nothing but still stops, as a goto does.
+                if (target && !env.GotoLabel(*target, label, false)) env.Stop(*target);
                 break;
             }
             case 0x96: {
