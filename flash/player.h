@@ -42,6 +42,9 @@ public:
     virtual void GotoFrame(DisplayObject& clip, uint32_t frame, bool play) = 0;
     // False (and no effect) when the clip has no such label.
     virtual bool GotoLabel(DisplayObject& clip, std::string_view label, bool play) = 0;
+    // The frame scripts of a frame (zero-based) of a clip, for Call; empty
+    // when there is no such frame.
+    virtual std::vector<std::span<const uint8_t>> FrameScripts(DisplayObject& clip, uint32_t frame) = 0;
     virtual void NextFrame(DisplayObject& clip) = 0;
     virtual void PrevFrame(DisplayObject& clip) = 0;
     // Clips made and removed by scripts (attachMovie, duplicateMovieClip,

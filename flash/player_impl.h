@@ -104,6 +104,7 @@ struct Player::Impl : ScriptEnvironment {
     void Stop(DisplayObject& clip) override;
     void GotoFrame(DisplayObject& clip, uint32_t frame, bool play) override;
     bool GotoLabel(DisplayObject& clip, std::string_view label, bool play) override;
+    std::vector<std::span<const uint8_t>> FrameScripts(DisplayObject& clip, uint32_t frame) override;
     void NextFrame(DisplayObject& clip) override;
     void PrevFrame(DisplayObject& clip) override;
     const Dictionary& Characters() const override { return dictionary; }

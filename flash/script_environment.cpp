@@ -96,6 +96,17 @@ bool Player::Impl::GotoLabel(DisplayObject& clip, std::string_view label, bool p
     return true;
 }
 
+std::vector<std::span<const uint8_t>> Player::Impl::FrameScripts(DisplayObject& clip, uint32_t frame) {
+    std::vector<std::span<const uint8_t>> lists;
+    if (!clip.sprite || !clip.sprite->timeline || !IsLive(clip)) return lists;
+    const auto& frames = clip.sprite->timeline->frames;
+    if (frame >= frames.size()) return lists;
+    for (const swf::Tag* tag : frames[frame].tags) {
+        if (auto* a = std::get_if<swf::DoAction>(&tag->body)) lists.emplace_back(a->actions);
+    }
+    return lists;
+}
+
 void Player::Impl::NextFrame(DisplayObject& clip) {
     if (!clip.sprite) return;
     GotoFrame(clip, clip.sprite->current_frame + 1u, false);

@@ -22,6 +22,7 @@ namespace {
 // taken for a runaway loop.
 constexpr size_t kMaxActionsPerList = 1000000;
 constexpr size_t kMaxActionsPerFrame = 5000000;
+constexpr int kMaxCallDepth = 64;
 
 struct Undefined {};
 struct Null {};
@@ -319,6 +320,19 @@ public:
                 }
                 break;
             }
+            case 0x9E: {
+                // Runs a frame's scripts now, with that clip as their timeline.
+                Value frame = pop();
+                std::string text = ToString(frame, version);
+                DisplayObject* t = split_target(text);
+                if (!t || !t->sprite || !t->sprite->timeline || call_depth_ >= kMaxCallDepth) break;
+                int index = IsNumeric(text) ? int(ToNumber(Value(text), version)) - 1 : t->sprite->timeline->FrameOfLabel(text);
+                if (index < 0) break;
+                ++call_depth_;
+                for (auto list : env.FrameScripts(*t, uint32_t(index))) Run(env, *t, list, ScriptKind::Frame);
+                --call_depth_;
+                break;
+            }
             case 0x99:
             case 0x9D: {
                 if (record->code == 0x9D && !ToBoolean(pop(), version)) break;
@@ -350,6 +364,7 @@ private:
     // One stack for all the lists of a frame: what one leaves, the next finds.
     std::vector<Value> stack_;
     size_t frame_actions_ = 0;
+    int call_depth_ = 0;  // frames calling frames
     bool stopped_logged_ = false;
     std::set<uint8_t> reported_;
 };

@@ -291,3 +291,25 @@ TEST(PlayerScripts, ScriptCreatedClipsOutliveTimelineRebuilds) {
     player->GotoFrame(0);  // its script removes the clip
     EXPECT_EQ(player->Stage().At(50), nullptr);
 }
+
+// Call runs another frame's scripts at once without moving the playhead;
+// a frame that calls itself is cut off.
+TEST(PlayerScripts, CallRunsAFramesScripts) {
+    w::Movie movie({.version = 4});
+    movie.doAction(w::Actions().push({"sub"}).call().push({"3"}).call().push({"loop"}).call().push({"after"}).trace().stop());
+    movie.showFrame();
+    movie.frameLabel("sub");
+    movie.doAction(w::Actions().push({"in sub"}).trace());
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"in frame 3"}).trace());
+    movie.showFrame();
+    movie.frameLabel("loop");
+    movie.doAction(w::Actions().push({"loop"}).call());
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->Advance();
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"in sub", "in frame 3", "after"}));
+    EXPECT_EQ(player->CurrentFrame(), 0u);
+}
