@@ -44,7 +44,9 @@ public:
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
-    // Fills the target with the background, then draws the tree.
+    // Fills the target with the background, then draws the tree. A text
+    // field's `text`, when set, is shown in the field's own kind: HTML when
+    // the field is an HTML field, plain text otherwise.
     void Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
                 const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
 
