@@ -321,7 +321,9 @@ int GlyphIndex(const swf::Font& f, char32_t c) {
 }
 
 std::string DeviceFamily(const std::string& face) {
-    if (face.empty() || face == "_sans") return "sans-serif";
+    // A field that names no font shows the player's default, a serif face.
+    if (face.empty()) return "Times New Roman";
+    if (face == "_sans") return "sans-serif";
     if (face == "_serif") return "serif";
     if (face == "_typewriter") return "monospace";
     if (face == "\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF" || face == "_\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF") return "sans-serif:lang=ja";
