@@ -300,6 +300,69 @@ bool SetFillSource(cairo_t* cr, const swf::FillStyle& fill, const ColorTransform
     return true;
 }
 
+namespace {
+
+// A cap on the outer side of an end at `p` facing `dir`, in device space.
+void AppendCap(cairo_t* cr, Point p, Point dir, CapStyle cap, double width) {
+    double len = std::hypot(dir.x, dir.y);
+    if (cap == CapStyle::None || len <= 0 || !std::isfinite(len)) return;
+    double dx = dir.x / len, dy = dir.y / len, h = width / 2;
+    cairo_new_sub_path(cr);
+    if (cap == CapStyle::Round) {
+        double angle = std::atan2(dy, dx);
+        cairo_arc(cr, p.x, p.y, h, angle - M_PI / 2, angle + M_PI / 2);
+    } else {
+        double nx = -dy * h, ny = dx * h;
+        cairo_move_to(cr, p.x + nx, p.y + ny);
+        cairo_line_to(cr, p.x + nx + dx * h, p.y + ny + dy * h);
+        cairo_line_to(cr, p.x - nx + dx * h, p.y - ny + dy * h);
+        cairo_line_to(cr, p.x - nx, p.y - ny);
+    }
+    cairo_close_path(cr);
+}
+
+}  // namespace
+
+void AppendEndCaps(cairo_t* cr, const std::vector<PathCommand>& commands, const Matrix& m, CapStyle startCap,
+                   CapStyle endCap, double width) {
+    auto dev = [&](double x, double y) { return Point{m.a * x + m.c * y + m.tx, m.b * x + m.d * y + m.ty}; };
+    size_t i = 0;
+    while (i < commands.size()) {
+        if (commands[i].op != PathCommand::Move) {
+            ++i;
+            continue;
+        }
+        Point start = dev(commands[i].x, commands[i].y), prev = start, last = start, lastFrom = start;
+        Point firstDir{0, 0};
+        bool haveDir = false, closed = false;
+        size_t j = i + 1;
+        for (; j < commands.size() && commands[j].op != PathCommand::Move; ++j) {
+            const PathCommand& c = commands[j];
+            if (c.op == PathCommand::Close) {
+                closed = true;
+                continue;
+            }
+            Point to = dev(c.x, c.y);
+            Point via = c.op == PathCommand::Quad ? dev(c.cx, c.cy) : prev;
+            if (!haveDir) {
+                Point towards = via == prev ? to : via;
+                if (!(towards == prev)) {
+                    firstDir = {towards.x - prev.x, towards.y - prev.y};
+                    haveDir = true;
+                }
+            }
+            lastFrom = (c.op == PathCommand::Quad && !(via == to)) ? via : prev;
+            last = to;
+            prev = to;
+        }
+        if (!closed && haveDir) {
+            AppendCap(cr, start, {-firstDir.x, -firstDir.y}, startCap, width);
+            AppendCap(cr, last, {last.x - lastFrom.x, last.y - lastFrom.y}, endCap, width);
+        }
+        i = j;
+    }
+}
+
 void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice, const ColorTransform& cx,
                   const DrawEnv& env) {
     if (!Invertible(toDevice)) return;
@@ -358,8 +421,25 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
             style.pixelHinting = ls.pixel_hinting;
             style.noClose = ls.no_close;
             cairo_identity_matrix(cr);
-            ApplyStrokeStyle(cr, style, StrokeWidthPixels(style, toDevice, env.stage_scale));
+            double width = StrokeWidthPixels(style, toDevice, env.stage_scale);
+            ApplyStrokeStyle(cr, style, width);
+            if (style.startCap == style.endCap) {
+                cairo_stroke(cr);
+                continue;
+            }
+            // Cairo has one cap for a whole path: different ends get butt
+            // ends and their own caps drawn beside them.
+            cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
             cairo_stroke(cr);
+            std::vector<PathCommand> open = stroke.commands;
+            if (ls.no_close)
+                open.erase(std::remove_if(open.begin(), open.end(),
+                                          [](const PathCommand& c) { return c.op == PathCommand::Close; }),
+                           open.end());
+            AppendEndCaps(cr, open, toDevice, style.startCap, style.endCap, width);
+            cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+            cairo_fill(cr);
+            cairo_set_fill_rule(cr, drawable.non_zero ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
         }
     }
     cairo_new_path(cr);

@@ -55,4 +55,10 @@ bool SetFillSource(cairo_t* cr, const swf::FillStyle& fill, const ColorTransform
 
 bool Invertible(const Matrix& m);
 
+// Adds to the current path, in device space, the caps of every open
+// subpath of `commands` (drawn through `m`): `startCap` at its first point,
+// `endCap` at its last, each on the outer side only.
+void AppendEndCaps(cairo_t* cr, const std::vector<PathCommand>& commands, const Matrix& m, CapStyle startCap,
+                   CapStyle endCap, double width);
+
 }  // namespace qm::flash::render

@@ -170,6 +170,36 @@ TEST(RenderMovie, StrokesKeepWidthAndHairlinesShow) {
     EXPECT_LT(R(p.at(5, 34)) + R(p.at(5, 35)), 300);  // the hairline darkens its row
 }
 
+TEST(RenderMovie, StrokeEndsTakeTheirOwnCaps) {
+    w::Movie m = Stage(60, 40);
+    struct Case {
+        uint8_t startCap, endCap;
+        bool beforeStart, afterEnd;  // ink 3 px beyond each end of a 10 px wide line
+    } cases[] = {{1, 2, false, true}, {2, 1, true, false}, {0, 0, true, true}, {1, 1, false, false}};
+    uint16_t depth = 1;
+    for (const auto& c : cases) {
+        w::Shape s;
+        w::LineStyle l;
+        l.width = 200;
+        l.color = {0, 0, 0};
+        l.startCap = c.startCap;
+        l.endCap = c.endCap;
+        int y = (depth - 1) * 200 + 100;  // rows 5, 15, 25, 35 px... spaced by 10 px
+        s.line(s.addLine(l)).moveTo(400, 0).lineTo(800, 0);
+        m.place({.depth = depth, .character = m.defineShape(s, 4), .matrix = w::Matrix::translate(0, y)});
+        ++depth;
+    }
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 60, 40);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        int y = int(i) * 10 + 5;
+        EXPECT_EQ(p.at(30, y), 0xFF000000u) << i;
+        EXPECT_EQ(p.at(17, y) == 0xFF000000u, cases[i].beforeStart) << i;
+        EXPECT_EQ(p.at(42, y) == 0xFF000000u, cases[i].afterEnd) << i;
+    }
+}
+
 TEST(RenderMovie, MasksClipTheirDepthRangeAndNest) {
     w::Movie m = Stage(40, 40);
     uint16_t left = Box(m, w::FillStyle::solid({0, 0, 0}), 0, 0, 20, 40);
