@@ -401,15 +401,13 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
             }
             if (!ok) continue;
             cairo_new_path(cr);
+            std::vector<PathCommand> open;
             if (ls.no_close) {
-                std::vector<PathCommand> open;
                 open.reserve(stroke.commands.size());
                 for (const auto& c : stroke.commands)
                     if (c.op != PathCommand::Close) open.push_back(c);
-                AppendPath(cr, open);
-            } else {
-                AppendPath(cr, stroke.commands);
             }
+            const std::vector<PathCommand>& commands = ls.no_close ? open : stroke.commands;
             StrokeStyle style;
             style.width = ls.width;
             style.startCap = static_cast<CapStyle>(ls.start_cap);
@@ -420,8 +418,28 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
             style.noVScale = ls.no_vscale;
             style.pixelHinting = ls.pixel_hinting;
             style.noClose = ls.no_close;
-            cairo_identity_matrix(cr);
             double width = StrokeWidthPixels(style, toDevice, env.stage_scale);
+            if (style.pixelHinting) {
+                // Anchors on whole pixels: centres for odd widths, edges for even ones.
+                cairo_identity_matrix(cr);
+                double offset = (std::lround(width) % 2) ? 0.5 : 0.0;
+                std::vector<PathCommand> snapped = commands;
+                auto snap = [&](float& x, float& y) {
+                    double dx = toDevice.a * x + toDevice.c * y + toDevice.tx;
+                    double dy = toDevice.b * x + toDevice.d * y + toDevice.ty;
+                    x = float(std::floor(dx) + offset);
+                    y = float(std::floor(dy) + offset);
+                };
+                for (auto& c : snapped) {
+                    if (c.op == PathCommand::Close) continue;
+                    snap(c.x, c.y);
+                    if (c.op == PathCommand::Quad) snap(c.cx, c.cy);
+                }
+                AppendPath(cr, snapped);
+            } else {
+                AppendPath(cr, commands);
+                cairo_identity_matrix(cr);
+            }
             ApplyStrokeStyle(cr, style, width);
             if (style.startCap == style.endCap) {
                 cairo_stroke(cr);
@@ -431,12 +449,7 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
             // ends and their own caps drawn beside them.
             cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
             cairo_stroke(cr);
-            std::vector<PathCommand> open = stroke.commands;
-            if (ls.no_close)
-                open.erase(std::remove_if(open.begin(), open.end(),
-                                          [](const PathCommand& c) { return c.op == PathCommand::Close; }),
-                           open.end());
-            AppendEndCaps(cr, open, toDevice, style.startCap, style.endCap, width);
+            AppendEndCaps(cr, commands, toDevice, style.startCap, style.endCap, width);
             cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
             cairo_fill(cr);
             cairo_set_fill_rule(cr, drawable.non_zero ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);

@@ -200,6 +200,27 @@ TEST(RenderMovie, StrokeEndsTakeTheirOwnCaps) {
     }
 }
 
+TEST(RenderMovie, PixelHintedStrokesLandOnWholePixels) {
+    w::Movie m = Stage(20, 20);
+    for (int hinted = 0; hinted < 2; ++hinted) {
+        w::Shape s;
+        w::LineStyle l;
+        l.width = 20;  // one pixel
+        l.color = {0, 0, 0};
+        l.pixelHinting = hinted == 1;
+        s.line(s.addLine(l)).moveTo(0, 0).lineTo(400, 0);
+        // Lines at y = 5.3 and 12.3 px: between two pixel rows.
+        m.place({.depth = uint16_t(hinted + 1), .character = m.defineShape(s, 4),
+                 .matrix = w::Matrix::translate(0, 106 + hinted * 140)});
+    }
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 20, 20);
+    EXPECT_NE(p.at(10, 5), 0xFF000000u);  // spread over two rows
+    EXPECT_EQ(p.at(10, 12), 0xFF000000u);  // one crisp row
+    EXPECT_EQ(p.at(10, 13), 0xFFFFFFFFu);
+}
+
 TEST(RenderMovie, MasksClipTheirDepthRangeAndNest) {
     w::Movie m = Stage(40, 40);
     uint16_t left = Box(m, w::FillStyle::solid({0, 0, 0}), 0, 0, 20, 40);
