@@ -104,9 +104,12 @@ int RunRender(const Args& args) {
     cairo_surface_flush(surface);
     flash::RenderTarget target{cairo_image_surface_get_data(surface), int(width), int(height),
                                cairo_image_surface_get_stride(surface)};
-    flash::Renderer renderer(player.Characters(), player.Version());
-    renderer.SetQuality(quality);
-    renderer.Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target, mode);
+    {
+        flash::Renderer renderer(player.Characters(), player.Version());
+        renderer.SetQuality(quality);
+        renderer.Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target, mode);
+    }
+    flash::ReleaseFontResources();
     cairo_surface_mark_dirty(surface);
     cairo_status_t status = cairo_surface_write_to_png(surface, out.c_str());
     cairo_surface_destroy(surface);

@@ -33,6 +33,11 @@ struct RenderTarget {
     int stride = 0;  // bytes per row
 };
 
+// Releases the font caches device text fills (cairo's and fontconfig's).
+// Call once before the process ends, after the last renderer is gone, so
+// that leak checkers see a clean exit; nothing may be drawn afterwards.
+void ReleaseFontResources();
+
 // Stage twips to target pixels for a stage shown in a picture of the given size.
 swf::Matrix StageTransform(const swf::Rect& stage, int width, int height, ScaleMode mode);
 

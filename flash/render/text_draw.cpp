@@ -1,5 +1,8 @@
 // Glyph text and text fields.
 #include "flash/render/text_draw.h"
+#include "flash/render/render.h"
+
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -629,3 +632,12 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
 }
 
 }  // namespace qm::flash::render
+
+namespace qm::flash {
+
+void ReleaseFontResources() {
+    cairo_debug_reset_static_data();
+    FcFini();
+}
+
+}  // namespace qm::flash
