@@ -1,0 +1,21 @@
+// The ActionScript 1 and 2 interpreter, offered to the player as a
+// ScriptHost.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "flash/player.h"
+
+namespace qm::flash {
+
+struct Avm1Options {
+    // Seed of Math.random and the random action, so conversions repeat.
+    uint32_t random_seed = 1;
+    // Milliseconds of movie time per frame, for getTimer (0: 1000/12).
+    double frame_ms = 0;
+};
+
+std::unique_ptr<ScriptHost> MakeAvm1ScriptHost(const Avm1Options& options = {});
+
+}  // namespace qm::flash

@@ -1,0 +1,617 @@
+// Built-in objects and classes.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "flash/avm1/interpreter.h"
+#include "flash/display_list.h"
+
+namespace qm::flash::avm1 {
+
+namespace {
+Value Arg(std::vector<Value>& args, size_t i) { return i < args.size() ? args[i] : Value(Undefined{}); }
+
+std::string JoinArray(Interpreter& in, const ObjRef& a, const std::string& sep) {
+    std::string out;
+    for (size_t i = 0; i < a->elems.size(); ++i) {
+        if (i) out += sep;
+        const Value& v = a->elems[i];
+        if (std::holds_alternative<Undefined>(v)) out += in.version() >= 7 ? "undefined" : "";
+        else out += in.ToString(v);
+    }
+    return out;
+}
+
+ObjRef SelfObj(const Value& self) {
+    auto* o = std::get_if<ObjRef>(&self);
+    return o ? *o : nullptr;
+}
+}  // namespace
+
+Interpreter::Interpreter(const Avm1Options& options) : rng_(options.random_seed) {
+    if (options.frame_ms > 0) frame_ms_ = options.frame_ms;
+    InstallBuiltins();
+}
+
+void Interpreter::InstallBuiltins() {
+    object_proto_ = std::make_shared<Object>();
+    function_proto_ = std::make_shared<Object>();
+    function_proto_->proto = object_proto_;
+    global_ = NewObject();
+    array_proto_ = NewObject();
+    string_proto_ = NewObject();
+    number_proto_ = NewObject();
+    boolean_proto_ = NewObject();
+    clip_proto_ = NewObject();
+
+    auto make_class = [&](const std::string& name, NativeFn fn, const ObjRef& proto, bool constructs) {
+        ObjRef c = NewFunction(std::move(fn), constructs);
+        Define(c, "prototype", proto, kDontEnum | kDontDelete);
+        Define(proto, "constructor", c, kDontEnum);
+        Define(global_, name, c, kDontEnum);
+        return c;
+    };
+
+    // Object
+    object_ctor_ = make_class("Object", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (!args.empty() && std::holds_alternative<ObjRef>(args[0])) return args[0];
+        return in.NewObject();
+    }, object_proto_, true);
+    Method(object_proto_, "toString", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value {
+        auto o = SelfObj(self);
+        return std::string(o && o->kind == Kind::Function ? "[type Function]" : "[object Object]");
+    });
+    Method(object_proto_, "valueOf", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value { return self; });
+    Method(object_proto_, "hasOwnProperty", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        auto o = SelfObj(self);
+        return o && in.FindOwn(o, in.ToString(Arg(args, 0))) != nullptr;
+    });
+    Method(object_proto_, "isPropertyEnumerable", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        auto o = SelfObj(self);
+        Property* p = o ? in.FindOwn(o, in.ToString(Arg(args, 0))) : nullptr;
+        return p && !(p->flags & kDontEnum);
+    });
+    Method(object_proto_, "isPrototypeOf", [](Interpreter&, const Value& self, std::vector<Value>& args) -> Value {
+        auto o = SelfObj(self);
+        if (!o || args.empty()) return false;
+        auto* v = std::get_if<ObjRef>(&args[0]);
+        if (!v) return false;
+        for (ObjRef q = (*v)->proto; q; q = q->proto)
+            if (q == o) return true;
+        return false;
+    });
+    Method(object_proto_, "addProperty", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        auto o = SelfObj(self);
+        std::string name = in.ToString(Arg(args, 0));
+        Value getter = Arg(args, 1), setter = Arg(args, 2);
+        auto* go = std::get_if<ObjRef>(&getter);
+        if (!o || name.empty() || !go || (*go)->kind != Kind::Function) return false;
+        Property* p = in.FindOwn(o, name);
+        if (!p) {
+            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0});
+            p = &o->props.back();
+        }
+        p->getter = *go;
+        auto* so = std::get_if<ObjRef>(&setter);
+        p->setter = so && (*so)->kind == Kind::Function ? *so : nullptr;
+        return true;
+    });
+    Method(object_proto_, "watch", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+    Method(object_proto_, "unwatch", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+    Method(object_ctor_, "registerClass", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return true; });
+
+    // Function
+    ObjRef function_ctor = make_class("Function", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+        return in.NewObject();
+    }, function_proto_, true);
+    (void)function_ctor;
+    Method(function_proto_, "call", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        Value this_v = Arg(args, 0);
+        std::vector<Value> rest(args.size() > 1 ? args.begin() + 1 : args.end(), args.end());
+        return in.Call(self, this_v, std::move(rest));
+    });
+    Method(function_proto_, "apply", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        Value this_v = Arg(args, 0);
+        std::vector<Value> rest;
+        if (args.size() > 1)
+            if (auto* a = std::get_if<ObjRef>(&args[1]); a && (*a)->kind == Kind::Array) rest = (*a)->elems;
+        return in.Call(self, this_v, std::move(rest));
+    });
+
+    // Array
+    array_ctor_ = make_class("Array", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.size() == 1 && std::holds_alternative<double>(args[0])) {
+            double n = std::get<double>(args[0]);
+            auto a = in.NewArray();
+            if (n >= 0 && n <= 10000000) a->elems.resize(size_t(n));
+            return a;
+        }
+        return in.NewArray(args);
+    }, array_proto_, true);
+    Define(array_ctor_, "CASEINSENSITIVE", 1.0, kDontEnum);
+    Define(array_ctor_, "DESCENDING", 2.0, kDontEnum);
+    Define(array_ctor_, "UNIQUESORT", 4.0, kDontEnum);
+    Define(array_ctor_, "RETURNINDEXEDARRAY", 8.0, kDontEnum);
+    Define(array_ctor_, "NUMERIC", 16.0, kDontEnum);
+    auto array_method = [&](const std::string& name, std::function<Value(Interpreter&, ObjRef, std::vector<Value>&)> fn) {
+        Method(array_proto_, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            auto o = SelfObj(self);
+            if (!o || o->kind != Kind::Array) return Undefined{};
+            return fn(in, o, args);
+        });
+    };
+    array_method("push", [](Interpreter&, ObjRef a, std::vector<Value>& args) -> Value {
+        for (auto& v : args) a->elems.push_back(v);
+        return double(a->elems.size());
+    });
+    array_method("pop", [](Interpreter&, ObjRef a, std::vector<Value>&) -> Value {
+        if (a->elems.empty()) return Undefined{};
+        Value v = a->elems.back();
+        a->elems.pop_back();
+        return v;
+    });
+    array_method("shift", [](Interpreter&, ObjRef a, std::vector<Value>&) -> Value {
+        if (a->elems.empty()) return Undefined{};
+        Value v = a->elems.front();
+        a->elems.erase(a->elems.begin());
+        return v;
+    });
+    array_method("unshift", [](Interpreter&, ObjRef a, std::vector<Value>& args) -> Value {
+        a->elems.insert(a->elems.begin(), args.begin(), args.end());
+        return double(a->elems.size());
+    });
+    array_method("join", [](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
+        std::string sep = args.empty() || std::holds_alternative<Undefined>(args[0]) ? "," : in.ToString(args[0]);
+        return JoinArray(in, a, sep);
+    });
+    array_method("toString", [](Interpreter& in, ObjRef a, std::vector<Value>&) -> Value { return JoinArray(in, a, ","); });
+    array_method("reverse", [](Interpreter&, ObjRef a, std::vector<Value>&) -> Value {
+        std::reverse(a->elems.begin(), a->elems.end());
+        return a;
+    });
+    auto clamp_index = [](Interpreter& in, const Value& v, size_t n, double dflt) {
+        double d = std::holds_alternative<Undefined>(v) ? dflt : in.ToNumber(v);
+        if (std::isnan(d)) d = 0;
+        d = std::trunc(d);
+        if (d < 0) d = std::max(0.0, double(n) + d);
+        return size_t(std::min(d, double(n)));
+    };
+    array_method("slice", [clamp_index](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
+        size_t n = a->elems.size();
+        size_t from = clamp_index(in, Arg(args, 0), n, 0), to = clamp_index(in, Arg(args, 1), n, double(n));
+        std::vector<Value> out;
+        for (size_t i = from; i < to; ++i) out.push_back(a->elems[i]);
+        return in.NewArray(std::move(out));
+    });
+    array_method("splice", [clamp_index](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        size_t n = a->elems.size();
+        size_t from = clamp_index(in, args[0], n, 0);
+        size_t count = n - from;
+        if (args.size() > 1) {
+            double c = in.ToNumber(args[1]);
+            count = std::isnan(c) || c < 0 ? 0 : size_t(std::min(c, double(n - from)));
+        }
+        std::vector<Value> removed(a->elems.begin() + from, a->elems.begin() + from + count);
+        a->elems.erase(a->elems.begin() + from, a->elems.begin() + from + count);
+        if (args.size() > 2) a->elems.insert(a->elems.begin() + from, args.begin() + 2, args.end());
+        return in.NewArray(std::move(removed));
+    });
+    array_method("concat", [](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
+        std::vector<Value> out = a->elems;
+        for (auto& v : args) {
+            if (auto* o = std::get_if<ObjRef>(&v); o && (*o)->kind == Kind::Array)
+                out.insert(out.end(), (*o)->elems.begin(), (*o)->elems.end());
+            else
+                out.push_back(v);
+        }
+        return in.NewArray(std::move(out));
+    });
+    array_method("sort", [](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
+        Value cmp;
+        int flags = 0;
+        size_t i = 0;
+        if (i < args.size() && std::holds_alternative<ObjRef>(args[i])) cmp = args[i++];
+        if (i < args.size()) flags = in.ToInt32(args[i]);
+        std::vector<size_t> order(a->elems.size());
+        for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+        auto less = [&](size_t x, size_t y) -> bool {
+            const Value& p = a->elems[x];
+            const Value& q = a->elems[y];
+            double c;
+            if (std::holds_alternative<ObjRef>(cmp)) {
+                c = in.ToNumber(in.Call(cmp, Undefined{}, {p, q}));
+            } else if (flags & 16) {
+                c = in.ToNumber(p) - in.ToNumber(q);
+            } else {
+                std::string s = in.ToString(p), t = in.ToString(q);
+                if (flags & 1) {
+                    for (auto& ch : s) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+                    for (auto& ch : t) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+                }
+                c = s < t ? -1 : (s > t ? 1 : 0);
+            }
+            if (flags & 2) c = -c;
+            return c < 0;
+        };
+        std::stable_sort(order.begin(), order.end(), less);
+        if (flags & 4)
+            for (size_t k = 1; k < order.size(); ++k)
+                if (!less(order[k - 1], order[k]) && !less(order[k], order[k - 1])) return 0.0;
+        if (flags & 8) {
+            std::vector<Value> out;
+            for (size_t k : order) out.push_back(double(k));
+            return in.NewArray(std::move(out));
+        }
+        std::vector<Value> sorted;
+        for (size_t k : order) sorted.push_back(a->elems[k]);
+        a->elems = std::move(sorted);
+        return a;
+    });
+
+    // String
+    string_ctor_ = make_class("String", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        std::string s = args.empty() ? std::string() : in.ToString(args[0]);
+        if (auto o = SelfObj(self); o && o->kind == Kind::Plain && o->proto == in.string_proto_) {
+            o->kind = Kind::String;
+            o->primitive = s;
+            return o;
+        }
+        return s;
+    }, string_proto_, true);
+    auto str_method = [&](const std::string& name, std::function<Value(Interpreter&, std::string, std::vector<Value>&)> fn) {
+        Method(string_proto_, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            std::string s;
+            if (auto o = SelfObj(self); o && o->kind == Kind::String) s = in.ToString(o->primitive);
+            else s = in.ToString(self);
+            return fn(in, std::move(s), args);
+        });
+    };
+    str_method("toString", [](Interpreter&, std::string s, std::vector<Value>&) -> Value { return s; });
+    str_method("valueOf", [](Interpreter&, std::string s, std::vector<Value>&) -> Value { return s; });
+    str_method("toUpperCase", [](Interpreter&, std::string s, std::vector<Value>&) -> Value {
+        for (auto& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    });
+    str_method("toLowerCase", [](Interpreter&, std::string s, std::vector<Value>&) -> Value {
+        for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    });
+    str_method("charAt", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        double i = in.ToNumber(Arg(args, 0));
+        if (std::isnan(i) || i < 0 || i >= double(s.size())) return std::string();
+        return s.substr(size_t(i), 1);
+    });
+    str_method("charCodeAt", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        double i = in.ToNumber(Arg(args, 0));
+        if (std::isnan(i) || i < 0 || i >= double(s.size())) return NAN;
+        return double(static_cast<unsigned char>(s[size_t(i)]));
+    });
+    str_method("indexOf", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        std::string t = in.ToString(Arg(args, 0));
+        double from = args.size() > 1 ? in.ToNumber(args[1]) : 0;
+        if (std::isnan(from) || from < 0) from = 0;
+        size_t r = s.find(t, size_t(std::min(from, double(s.size()))));
+        return r == std::string::npos ? -1.0 : double(r);
+    });
+    str_method("lastIndexOf", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        std::string t = in.ToString(Arg(args, 0));
+        size_t from = std::string::npos;
+        if (args.size() > 1) {
+            double d = in.ToNumber(args[1]);
+            if (d < 0) return -1.0;
+            if (!std::isnan(d)) from = size_t(d);
+        }
+        size_t r = s.rfind(t, from);
+        return r == std::string::npos ? -1.0 : double(r);
+    });
+    str_method("substr", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        double n = double(s.size());
+        double start = in.ToNumber(Arg(args, 0));
+        if (std::isnan(start)) start = 0;
+        start = std::trunc(start);
+        if (start < 0) start = std::max(0.0, n + start);
+        start = std::min(start, n);
+        double len = args.size() > 1 && !std::holds_alternative<Undefined>(args[1]) ? in.ToNumber(args[1]) : n;
+        if (std::isnan(len)) len = 0;
+        if (len < 0) len = std::max(0.0, n - start + len);
+        len = std::min(std::trunc(len), n - start);
+        return s.substr(size_t(start), size_t(len));
+    });
+    str_method("substring", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        double n = double(s.size());
+        auto clampv = [&](const Value& v, double d) {
+            double x = std::holds_alternative<Undefined>(v) ? d : in.ToNumber(v);
+            if (std::isnan(x) || x < 0) x = 0;
+            return std::min(std::trunc(x), n);
+        };
+        double a = clampv(Arg(args, 0), 0), b = clampv(Arg(args, 1), n);
+        if (a > b) std::swap(a, b);
+        return s.substr(size_t(a), size_t(b - a));
+    });
+    str_method("slice", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        double n = double(s.size());
+        auto idx = [&](const Value& v, double d) {
+            double x = std::holds_alternative<Undefined>(v) ? d : in.ToNumber(v);
+            if (std::isnan(x)) x = 0;
+            x = std::trunc(x);
+            if (x < 0) x = std::max(0.0, n + x);
+            return std::min(x, n);
+        };
+        double a = idx(Arg(args, 0), 0), b = idx(Arg(args, 1), n);
+        if (a >= b) return std::string();
+        return s.substr(size_t(a), size_t(b - a));
+    });
+    str_method("split", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        std::vector<Value> out;
+        if (args.empty() || std::holds_alternative<Undefined>(args[0])) {
+            out.push_back(s);
+            return in.NewArray(std::move(out));
+        }
+        std::string sep = in.ToString(args[0]);
+        if (sep.empty()) {
+            for (char c : s) out.push_back(std::string(1, c));
+        } else {
+            size_t at = 0;
+            while (true) {
+                size_t f = s.find(sep, at);
+                if (f == std::string::npos) {
+                    out.push_back(s.substr(at));
+                    break;
+                }
+                out.push_back(s.substr(at, f - at));
+                at = f + sep.size();
+            }
+        }
+        return in.NewArray(std::move(out));
+    });
+    str_method("concat", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+        for (auto& v : args) s += in.ToString(v);
+        return s;
+    });
+    Method(string_ctor_, "fromCharCode", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        std::string s;
+        for (auto& v : args) {
+            uint32_t c = uint32_t(in.ToInt32(v)) & 0xFFFF;
+            if (c < 0x80) s.push_back(char(c));
+            else if (c < 0x800) { s.push_back(char(0xC0 | (c >> 6))); s.push_back(char(0x80 | (c & 0x3F))); }
+            else { s.push_back(char(0xE0 | (c >> 12))); s.push_back(char(0x80 | ((c >> 6) & 0x3F))); s.push_back(char(0x80 | (c & 0x3F))); }
+        }
+        return s;
+    });
+
+    // Number and Boolean
+    number_ctor_ = make_class("Number", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        double d = args.empty() ? 0.0 : in.ToNumber(args[0]);
+        if (auto o = SelfObj(self); o && o->kind == Kind::Plain && o->proto == in.number_proto_) {
+            o->kind = Kind::Number;
+            o->primitive = d;
+            return o;
+        }
+        return d;
+    }, number_proto_, true);
+    Define(number_ctor_, "MAX_VALUE", 1.7976931348623157e308, kDontEnum | kDontDelete | kReadOnly);
+    Define(number_ctor_, "MIN_VALUE", 4.9406564584124654e-324, kDontEnum | kDontDelete | kReadOnly);
+    Define(number_ctor_, "NaN", NAN, kDontEnum | kDontDelete | kReadOnly);
+    Define(number_ctor_, "POSITIVE_INFINITY", INFINITY, kDontEnum | kDontDelete | kReadOnly);
+    Define(number_ctor_, "NEGATIVE_INFINITY", -INFINITY, kDontEnum | kDontDelete | kReadOnly);
+    Method(number_proto_, "valueOf", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value {
+        if (auto o = SelfObj(self); o && o->kind == Kind::Number) return o->primitive;
+        return self;
+    });
+    Method(number_proto_, "toString", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        double d = 0;
+        if (auto o = SelfObj(self); o && o->kind == Kind::Number) d = in.ToNumber(o->primitive);
+        else d = in.ToNumber(self);
+        int radix = args.empty() || std::holds_alternative<Undefined>(args[0]) ? 10 : in.ToInt32(args[0]);
+        if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(d)) return Interpreter::NumberToString(d);
+        int32_t n = in.ToInt32(d);
+        bool neg = n < 0;
+        uint32_t u = neg ? uint32_t(-int64_t(n)) : uint32_t(n);
+        std::string s;
+        do {
+            s.insert(s.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[u % radix]);
+            u /= radix;
+        } while (u);
+        return neg ? "-" + s : s;
+    });
+    boolean_ctor_ = make_class("Boolean", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        bool b = !args.empty() && in.ToBoolean(args[0]);
+        if (auto o = SelfObj(self); o && o->kind == Kind::Plain && o->proto == in.boolean_proto_) {
+            o->kind = Kind::Boolean;
+            o->primitive = b;
+            return o;
+        }
+        return b;
+    }, boolean_proto_, true);
+    Method(boolean_proto_, "valueOf", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value {
+        if (auto o = SelfObj(self); o && o->kind == Kind::Boolean) return o->primitive;
+        return self;
+    });
+    Method(boolean_proto_, "toString", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        if (auto o = SelfObj(self); o && o->kind == Kind::Boolean) return in.ToBoolean(o->primitive) ? "true" : "false";
+        return in.ToString(self);
+    });
+
+    // Math
+    ObjRef math = NewObject();
+    Define(global_, "Math", math, kDontEnum);
+    auto math1 = [&](const std::string& name, double (*fn)(double)) {
+        Method(math, name, [fn](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+            return args.empty() ? NAN : fn(in.ToNumber(args[0]));
+        });
+    };
+    math1("abs", [](double x) { return std::fabs(x); });
+    math1("acos", [](double x) { return std::acos(x); });
+    math1("asin", [](double x) { return std::asin(x); });
+    math1("atan", [](double x) { return std::atan(x); });
+    math1("ceil", [](double x) { return std::ceil(x); });
+    math1("cos", [](double x) { return std::cos(x); });
+    math1("exp", [](double x) { return std::exp(x); });
+    math1("floor", [](double x) { return std::floor(x); });
+    math1("log", [](double x) { return std::log(x); });
+    math1("round", [](double x) { return std::floor(x + 0.5); });
+    math1("sin", [](double x) { return std::sin(x); });
+    math1("sqrt", [](double x) { return std::sqrt(x); });
+    math1("tan", [](double x) { return std::tan(x); });
+    Method(math, "atan2", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        return std::atan2(in.ToNumber(Arg(args, 0)), in.ToNumber(Arg(args, 1)));
+    });
+    Method(math, "pow", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        return std::pow(in.ToNumber(Arg(args, 0)), in.ToNumber(Arg(args, 1)));
+    });
+    Method(math, "max", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.empty()) return -INFINITY;
+        double r = -INFINITY;
+        for (auto& v : args) {
+            double d = in.ToNumber(v);
+            if (std::isnan(d)) return NAN;
+            r = std::max(r, d);
+        }
+        return r;
+    });
+    Method(math, "min", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.empty()) return INFINITY;
+        double r = INFINITY;
+        for (auto& v : args) {
+            double d = in.ToNumber(v);
+            if (std::isnan(d)) return NAN;
+            r = std::min(r, d);
+        }
+        return r;
+    });
+    Method(math, "random", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value { return in.Random(); });
+    Define(math, "PI", M_PI, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "E", M_E, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "LN2", M_LN2, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "LN10", M_LN10, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "LOG2E", M_LOG2E, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "LOG10E", M_LOG10E, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "SQRT2", M_SQRT2, kDontEnum | kDontDelete | kReadOnly);
+    Define(math, "SQRT1_2", M_SQRT1_2, kDontEnum | kDontDelete | kReadOnly);
+
+    // Global functions
+    Method(global_, "isNaN", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        return std::isnan(in.ToNumber(Arg(args, 0)));
+    });
+    Method(global_, "isFinite", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        return std::isfinite(in.ToNumber(Arg(args, 0)));
+    });
+    Method(global_, "parseFloat", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        std::string s = in.ToString(Arg(args, 0));
+        const char* b = s.c_str();
+        while (*b == ' ' || *b == '\t' || *b == '\n' || *b == '\r') ++b;
+        const char* q = b;
+        if (*q == '+' || *q == '-') ++q;
+        if (!((*q >= '0' && *q <= '9') || *q == '.')) return NAN;
+        char* end = nullptr;
+        double d = std::strtod(b, &end);
+        return end == b ? NAN : d;
+    });
+    Method(global_, "parseInt", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        std::string s = in.ToString(Arg(args, 0));
+        int radix = args.size() > 1 ? in.ToInt32(args[1]) : 0;
+        size_t i = 0;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+        bool neg = false;
+        if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+        if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+            radix = 16;
+            i += 2;
+        } else if (radix == 0 && i + 1 < s.size() && s[i] == '0') {
+            radix = 8;
+        }
+        if (radix == 0) radix = 10;
+        if (radix < 2 || radix > 36) return NAN;
+        double r = 0;
+        bool any = false;
+        for (; i < s.size(); ++i) {
+            int c = s[i];
+            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : c >= 'A' && c <= 'Z' ? c - 'A' + 10 : 99;
+            if (d >= radix) break;
+            r = r * radix + d;
+            any = true;
+        }
+        if (!any) return NAN;
+        return neg ? -r : r;
+    });
+    Method(global_, "getTimer", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value { return std::floor(in.TimerMs()); });
+    Method(global_, "ASSetPropFlags", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        auto* o = std::get_if<ObjRef>(&args[0]);
+        if (!o || !*o) return Undefined{};
+        int set = in.ToInt32(Arg(args, 2)), clear = in.ToInt32(Arg(args, 3));
+        Value names = Arg(args, 1);
+        std::vector<std::string> list;
+        bool all = std::holds_alternative<Null>(names);
+        if (auto* a = std::get_if<ObjRef>(&names); a && (*a)->kind == Kind::Array)
+            for (auto& v : (*a)->elems) list.push_back(in.ToString(v));
+        else if (!all) {
+            std::string s = in.ToString(names);
+            size_t at = 0;
+            while (true) {
+                size_t c = s.find(',', at);
+                list.push_back(s.substr(at, c == std::string::npos ? std::string::npos : c - at));
+                if (c == std::string::npos) break;
+                at = c + 1;
+            }
+        }
+        for (auto& p : (*o)->props) {
+            bool match = all;
+            for (auto& n : list)
+                if (in.KeyEq(n, p.name)) match = true;
+            if (match) p.flags = uint8_t((p.flags & ~clear) | set) & 7;
+        }
+        return Undefined{};
+    });
+    Define(global_, "NaN", NAN, kDontEnum);
+    Define(global_, "Infinity", INFINITY, kDontEnum);
+
+    // MovieClip
+    ObjRef clip_ctor = make_class("MovieClip", [](Interpreter&, const Value&, std::vector<Value>&) -> Value {
+        return Undefined{};
+    }, clip_proto_, false);
+    (void)clip_ctor;
+    auto clip_method = [&](const std::string& name, std::function<Value(Interpreter&, DisplayObject&, std::vector<Value>&)> fn) {
+        Method(clip_proto_, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            auto o = SelfObj(self);
+            DisplayObject* c = o ? in.ClipOf(o) : nullptr;
+            if (!c) return Undefined{};
+            return fn(in, *c, args);
+        });
+    };
+    clip_method("play", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value { in.env()->Play(c); return Undefined{}; });
+    clip_method("stop", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value { in.env()->Stop(c); return Undefined{}; });
+    clip_method("nextFrame", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value { in.env()->NextFrame(c); return Undefined{}; });
+    clip_method("prevFrame", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value { in.env()->PrevFrame(c); return Undefined{}; });
+    auto go = [](bool play) {
+        return [play](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+            Value f = Arg(args, 0);
+            if (auto* s = std::get_if<std::string>(&f)) {
+                double n = in.ToNumber(f);
+                if (std::isnan(n)) {
+                    in.env()->GotoLabel(c, *s, play);
+                    return Undefined{};
+                }
+            }
+            double n = in.ToNumber(f);
+            if (n >= 1 && n < 4294967296.0) in.env()->GotoFrame(c, uint32_t(n) - 1, play);
+            return Undefined{};
+        };
+    };
+    clip_method("gotoAndPlay", go(true));
+    clip_method("gotoAndStop", go(false));
+    clip_method("getDepth", [](Interpreter&, DisplayObject& c, std::vector<Value>&) -> Value { return double(c.depth - 16384); });
+    clip_method("removeMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value {
+        if (c.placed_by_script) in.env()->RemoveClip(c);
+        return Undefined{};
+    });
+    clip_method("duplicateMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        if (!c.parent || !c.character) return Undefined{};
+        DisplayObject* d = in.env()->CreateClip(*c.parent, c.character->id, in.ToInt32(Arg(args, 1)) + 16384,
+                                                in.ToString(Arg(args, 0)));
+        return d ? Value(in.ClipObject(*d)) : Value(Undefined{});
+    });
+}
+
+}  // namespace qm::flash::avm1

@@ -1,0 +1,1017 @@
+// The action loop.
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "flash/avm1/interpreter.h"
+#include "flash/display_list.h"
+#include "flash/timeline_def.h"
+#include "swf/swf.h"
+
+namespace qm::flash::avm1 {
+
+namespace {
+constexpr size_t kMaxActionsPerFrame = 5000000;
+
+const char* const kPropertyNames[] = {"_x", "_y", "_xscale", "_yscale", "_currentframe", "_totalframes",
+                                      "_alpha", "_visible", "_width", "_height", "_rotation", "_target",
+                                      "_framesloaded", "_name", "_droptarget", "_url", "_highquality",
+                                      "_focusrect", "_soundbuftime", "_quality", "_xmouse", "_ymouse"};
+
+bool IsNumericText(const std::string& s) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    std::strtod(s.c_str(), &end);
+    return end && *end == 0;
+}
+}  // namespace
+
+void Interpreter::Log(const std::string& line) {
+    if (env_) env_->Log(line);
+}
+
+void Interpreter::Step() {
+    if (++frame_actions_ > kMaxActionsPerFrame) {
+        if (!stopped_logged_) Log("a script ran too long and was stopped");
+        stopped_logged_ = true;
+        throw AbortSignal{};
+    }
+}
+
+void Interpreter::EndOfScripts() {
+    stack_.clear();
+    frame_actions_ = 0;
+    stopped_logged_ = false;
+    ++frames_;
+}
+
+ObjRef Interpreter::TargetObject(Frame& f) {
+    if (DisplayObject* clip = FindClip(f.target)) return ClipObject(*clip);
+    return nullptr;
+}
+
+void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions) {
+    env_ = &env;
+    version_ = env.MovieVersion();
+    ObjRef self = ClipObject(clip);
+    Frame f;
+    f.code = actions;
+    f.scope = {global_, self};
+    f.this_value = self;
+    f.regs.resize(4);
+    f.target = f.base = clip.instance_id;
+    f.activation = self;
+    f.stack = &stack_;
+    f.stack_base = 0;
+    bool returned = false;
+    Value result;
+    depth_ = 0;
+    try {
+        RunCode(f, 0, actions.size(), returned, result);
+    } catch (const ThrowSignal& t) {
+        // Uncaught: the list ends.
+        (void)t;
+    } catch (const AbortSignal&) {
+    }
+}
+
+Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args) {
+    const FunctionCode& code = *fn->code;
+    Frame f;
+    f.keep = code.bytes;
+    f.code = std::span<const uint8_t>(*code.bytes);
+    f.scope = code.scope;
+    ObjRef activation = NewObject();
+    activation->proto = nullptr;
+    f.scope.push_back(activation);
+    f.activation = activation;
+    f.this_value = self;
+    f.pool = code.pool;
+    f.callee = fn;
+    f.target = f.base = code.target_clip;
+    std::vector<Value> stack;
+    f.stack = &stack;
+    ObjRef arguments = NewArray(args);
+    Define(arguments, "callee", fn, kDontEnum);
+    auto super_object = [&]() {
+        auto s = std::make_shared<Object>();
+        s->kind = Kind::Super;
+        s->super_this = self;
+        Value home = Get(Value(fn), "__home__");
+        if (auto* h = std::get_if<ObjRef>(&home)) s->super_home = (*h)->proto;
+        else if (auto* o = std::get_if<ObjRef>(&self); o && *o && (*o)->proto) s->super_home = (*o)->proto->proto;
+        s->proto = s->super_home;
+        return s;
+    };
+    if (code.v2) {
+        f.regs.resize(std::max<size_t>(code.register_count, 1));
+        size_t r = 1;
+        auto preload = [&](Value v) {
+            if (r < f.regs.size()) f.regs[r] = std::move(v);
+            ++r;
+        };
+        uint16_t fl = code.flags;
+        if (fl & 0x01) preload(self);
+        if (!(fl & 0x02)) Define(activation, "this", self, kDontEnum);
+        if (fl & 0x04) preload(arguments);
+        else if (!(fl & 0x08)) Define(activation, "arguments", arguments, kDontEnum);
+        if (fl & 0x10) preload(super_object());
+        else if (!(fl & 0x20)) Define(activation, "super", super_object(), kDontEnum);
+        if (fl & 0x40) preload(ClipObject(env_->Root()));
+        if (fl & 0x80) {
+            DisplayObject* t = FindClip(code.target_clip);
+            preload(t && t->parent ? Value(ClipObject(*t->parent)) : Value(Undefined{}));
+        }
+        if (fl & 0x100) preload(global_);
+        for (size_t i = 0; i < code.params.size(); ++i) {
+            Value v = i < args.size() ? args[i] : Value(Undefined{});
+            uint8_t reg = i < code.param_registers.size() ? code.param_registers[i] : 0;
+            if (reg != 0) {
+                if (reg < f.regs.size()) f.regs[reg] = v;
+            } else {
+                Define(activation, code.params[i], v, 0);
+            }
+        }
+    } else {
+        f.regs.resize(4);
+        Define(activation, "this", self, kDontEnum);
+        Define(activation, "arguments", arguments, kDontEnum);
+        Define(activation, "super", super_object(), kDontEnum);
+        for (size_t i = 0; i < code.params.size(); ++i)
+            Define(activation, code.params[i], i < args.size() ? args[i] : Value(Undefined{}), 0);
+    }
+    bool returned = false;
+    Value result;
+    RunCode(f, 0, f.code.size(), returned, result);
+    return returned ? result : Value(Undefined{});
+}
+
+Value Interpreter::LookupScope(Frame& f, const std::string& name, bool& found) {
+    found = true;
+    for (size_t i = f.scope.size(); i-- > 0;) {
+        const ObjRef& o = f.scope[i];
+        if (HasProperty(o, name)) return GetOf(o, name, o);
+    }
+    found = false;
+    return Undefined{};
+}
+
+Value Interpreter::GetVariable(Frame& f, const std::string& name) {
+    // Paths: "a/b:c", "/a/b", "_root.a.b".
+    size_t colon = name.rfind(':');
+    if (colon != std::string::npos) {
+        DisplayObject* t = ResolveClip(f.target, name.substr(0, colon));
+        if (!t) return Undefined{};
+        return GetOf(ClipObject(*t), name.substr(colon + 1), ClipObject(*t));
+    }
+    if (name.find('/') != std::string::npos) {
+        DisplayObject* t = ResolveClip(f.target, name);
+        return t ? Value(ClipObject(*t)) : Value(Undefined{});
+    }
+    if (KeyEq(name, "this")) {
+        bool found;
+        Value v = LookupScope(f, "this", found);
+        if (found && f.activation != f.scope[1]) return v;
+        return f.this_value;
+    }
+    if (KeyEq(name, "_global") && version_ >= 6) return global_;
+    if (KeyEq(name, "_root")) return ClipObject(env_->Root());
+    if (name.size() > 6 && KeyEq(name.substr(0, 6), "_level")) {
+        if (name.substr(6) == "0") return ClipObject(env_->Root());
+        return Undefined{};
+    }
+    if (KeyEq(name, "_parent")) {
+        if (DisplayObject* t = FindClip(f.target); t && t->parent) return ClipObject(*t->parent);
+    }
+    bool found;
+    Value v = LookupScope(f, name, found);
+    if (found) return v;
+    if (name.find('.') != std::string::npos && version_ >= 5) {
+        size_t start = 0;
+        size_t dot = name.find('.');
+        Value cur = GetVariable(f, name.substr(0, dot));
+        start = dot + 1;
+        while (start <= name.size()) {
+            dot = name.find('.', start);
+            std::string part = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+            cur = KeyEq(part, "_parent") && std::holds_alternative<ObjRef>(cur)
+                      ? [&]() -> Value {
+                            DisplayObject* c = ClipOf(std::get<ObjRef>(cur));
+                            return c && c->parent ? Value(ClipObject(*c->parent)) : Value(Undefined{});
+                        }()
+                      : Get(cur, part);
+            if (dot == std::string::npos) break;
+            start = dot + 1;
+        }
+        return cur;
+    }
+    return Undefined{};
+}
+
+void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v) {
+    size_t colon = name.rfind(':');
+    if (colon == std::string::npos && version_ >= 5) {
+        size_t dot = name.rfind('.');
+        if (dot != std::string::npos && name.find('/') == std::string::npos) {
+            Value owner = GetVariable(f, name.substr(0, dot));
+            Set(owner, name.substr(dot + 1), v);
+            return;
+        }
+    }
+    if (colon != std::string::npos || name.find('/') != std::string::npos) {
+        std::string path = colon != std::string::npos ? name.substr(0, colon) : std::string();
+        std::string var = colon != std::string::npos ? name.substr(colon + 1) : name;
+        if (colon == std::string::npos) {
+            size_t slash = name.rfind('/');
+            path = name.substr(0, slash);
+            if (path.empty()) path = "/";
+            var = name.substr(slash + 1);
+        }
+        DisplayObject* t = ResolveClip(f.target, path);
+        if (t) SetOf(ClipObject(*t), var, v, ClipObject(*t));
+        return;
+    }
+    for (size_t i = f.scope.size(); i-- > 0;) {
+        const ObjRef& o = f.scope[i];
+        if (i == 0) break;
+        if (FindOwn(o, name) || (o->kind == Kind::Clip && HasProperty(o, name) && name[0] == '_')) {
+            SetOf(o, name, v, o);
+            return;
+        }
+    }
+    // New variables land on the timeline in effect (or a function's activation's timeline).
+    if (ObjRef t = TargetObject(f); t && f.activation == f.scope.back() && f.activation->kind == Kind::Clip) {
+        SetOf(t, name, v, t);
+        return;
+    }
+    if (f.scope.size() > 1) {
+        // Innermost timeline of the chain.
+        for (size_t i = f.scope.size(); i-- > 1;)
+            if (f.scope[i]->kind == Kind::Clip) {
+                SetOf(f.scope[i], name, v, f.scope[i]);
+                return;
+            }
+    }
+    if (ObjRef t = TargetObject(f)) SetOf(t, name, v, t);
+}
+
+void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result) {
+    std::vector<Value>& stack = *f.stack;
+    auto pop = [&]() -> Value {
+        if (stack.size() <= f.stack_base) return Undefined{};
+        Value v = std::move(stack.back());
+        stack.pop_back();
+        return v;
+    };
+    auto push = [&](Value v) { stack.push_back(std::move(v)); };
+    auto pop_args = [&](size_t n) {
+        std::vector<Value> args;
+        n = std::min<size_t>(n, 65535);
+        for (size_t i = 0; i < n; ++i) args.push_back(pop());
+        return args;
+    };
+    auto boolean = [&](bool b) -> Value {
+        if (version_ < 5) return double(b ? 1 : 0);
+        return b;
+    };
+    auto target_clip = [&]() { return FindClip(f.target); };
+    auto split_target = [&](std::string& frame) -> DisplayObject* {
+        size_t colon = frame.rfind(':');
+        if (colon == std::string::npos) return target_clip();
+        DisplayObject* t = ResolveClip(f.target, frame.substr(0, colon));
+        frame.erase(0, colon + 1);
+        return t;
+    };
+    auto clip_from_value = [&](const Value& v) -> DisplayObject* {
+        if (auto* o = std::get_if<ObjRef>(&v)) return ClipOf(*o);
+        std::string path = ToString(v);
+        if (path.empty()) return target_clip();
+        return ResolveClip(f.target, path);
+    };
+
+    size_t pos = begin;
+    size_t skip = 0;
+    while (pos < end) {
+        auto record = swf::DecodeAction(f.code.subspan(0, end), pos);
+        if (!record) return;
+        Step();
+        pos += record->size;
+        if (skip > 0) {
+            --skip;
+            continue;
+        }
+        const auto& p = record->payload;
+        auto u16 = [&](size_t at) { return at + 1 < p.size() ? uint16_t(p[at] | (p[at + 1] << 8)) : uint16_t(0); };
+        auto payload_string = [&](size_t& at) {
+            size_t e = at;
+            while (e < p.size() && p[e] != 0) ++e;
+            std::string s = swf::TextToUtf8(p.subspan(std::min(at, p.size()), e - std::min(at, p.size())), version_);
+            at = std::min(e + 1, p.size());
+            return s;
+        };
+        uint8_t code = record->code;
+        switch (code) {
+        case 0x00: return;
+        case 0x04: if (auto* t = target_clip()) env_->NextFrame(*t); break;
+        case 0x05: if (auto* t = target_clip()) env_->PrevFrame(*t); break;
+        case 0x06: if (auto* t = target_clip()) env_->Play(*t); break;
+        case 0x07: if (auto* t = target_clip()) env_->Stop(*t); break;
+        case 0x08: case 0x09: case 0x89: case 0x28: break;
+        case 0x81: if (auto* t = target_clip()) env_->GotoFrame(*t, u16(0), false); break;
+        case 0x83: {
+            size_t at = 0;
+            std::string url = payload_string(at);
+            std::string window = payload_string(at);
+            env_->GetUrl(url, window);
+            break;
+        }
+        case 0x88: {
+            auto pool = std::make_shared<std::vector<std::string>>();
+            size_t at = 2;
+            for (uint16_t i = 0, n = u16(0); i < n && at < p.size(); ++i) pool->push_back(payload_string(at));
+            f.pool = pool;
+            break;
+        }
+        case 0x8A: {
+            DisplayObject* t = target_clip();
+            bool loaded = t && t->sprite && t->sprite->timeline && u16(0) < t->sprite->timeline->frames.size();
+            if (!loaded && p.size() >= 3) skip = p[2];
+            break;
+        }
+        case 0x8D: {
+            Value frame = pop();
+            DisplayObject* t = target_clip();
+            bool loaded = false;
+            if (auto* s = std::get_if<std::string>(&frame); s && !IsNumericText(*s)) {
+                std::string text = *s;
+                t = split_target(text);
+                loaded = t && t->sprite && t->sprite->timeline && t->sprite->timeline->FrameOfLabel(text) >= 0;
+            } else {
+                double n = ToNumber(frame);
+                loaded = t && t->sprite && t->sprite->timeline && n >= 1 && n <= t->sprite->timeline->frames.size();
+            }
+            if (!loaded && !p.empty()) skip = p[0];
+            break;
+        }
+        case 0x8B: {
+            size_t at = 0;
+            std::string path = payload_string(at);
+            if (path.empty()) f.target = f.base;
+            else {
+                DisplayObject* t = ResolveClip(f.base, path);
+                f.target = t ? t->instance_id : 0;
+            }
+            break;
+        }
+        case 0x20: {
+            Value v = pop();
+            DisplayObject* t = nullptr;
+            if (auto* o = std::get_if<ObjRef>(&v)) t = ClipOf(*o);
+            else {
+                std::string path = ToString(v);
+                if (path.empty()) t = FindClip(f.base);
+                else t = ResolveClip(f.base, path);
+            }
+            f.target = t ? t->instance_id : 0;
+            break;
+        }
+        case 0x8C: {
+            size_t at = 0;
+            std::string label = payload_string(at);
+            if (auto* t = target_clip(); t && !env_->GotoLabel(*t, label, false)) env_->Stop(*t);
+            break;
+        }
+        case 0x96: {
+            size_t at = 0;
+            while (at < p.size()) {
+                uint8_t type = p[at++];
+                auto need = [&](size_t n) { return at + n <= p.size(); };
+                auto u32 = [&](size_t a) {
+                    return uint32_t(p[a] | (p[a + 1] << 8) | (p[a + 2] << 16) | (uint32_t(p[a + 3]) << 24));
+                };
+                switch (type) {
+                case 0: push(payload_string(at)); break;
+                case 1:
+                    if (!need(4)) return;
+                    push(double(std::bit_cast<float>(u32(at))));
+                    at += 4;
+                    break;
+                case 2: push(Null{}); break;
+                case 3: push(Undefined{}); break;
+                case 4:
+                    if (!need(1)) return;
+                    push(p[at] < f.regs.size() ? f.regs[p[at]] : Value(Undefined{}));
+                    at += 1;
+                    break;
+                case 5:
+                    if (!need(1)) return;
+                    push(p[at] != 0);
+                    at += 1;
+                    break;
+                case 6: {
+                    if (!need(8)) return;
+                    uint64_t hi = u32(at), lo = u32(at + 4);
+                    push(std::bit_cast<double>((hi << 32) | lo));
+                    at += 8;
+                    break;
+                }
+                case 7:
+                    if (!need(4)) return;
+                    push(double(int32_t(u32(at))));
+                    at += 4;
+                    break;
+                case 8:
+                case 9: {
+                    size_t width = type == 8 ? 1 : 2;
+                    if (!need(width)) return;
+                    size_t index = type == 8 ? p[at] : u16(at);
+                    at += width;
+                    push(f.pool && index < f.pool->size() ? Value((*f.pool)[index]) : Value(Undefined{}));
+                    break;
+                }
+                default: at = p.size(); break;
+                }
+            }
+            break;
+        }
+        case 0x17: pop(); break;
+        case 0x0A: case 0x0B: case 0x0C: case 0x0D: {
+            double a = ToNumber(pop()), b = ToNumber(pop());
+            if (code == 0x0A) push(b + a);
+            else if (code == 0x0B) push(b - a);
+            else if (code == 0x0C) push(b * a);
+            else if (a == 0 && version_ < 5) push(std::string("#ERROR#"));
+            else push(b / a);
+            break;
+        }
+        case 0x0E: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(b == a)); break; }
+        case 0x0F: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(b < a)); break; }
+        case 0x10: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(a != 0 && b != 0)); break; }
+        case 0x11: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(a != 0 || b != 0)); break; }
+        case 0x12: {
+            Value a = pop();
+            if (version_ < 5) push(double(ToNumber(a) == 0 ? 1 : 0));
+            else push(!ToBoolean(a));
+            break;
+        }
+        case 0x13: { std::string a = ToString(pop()), b = ToString(pop()); push(boolean(a == b)); break; }
+        case 0x29: { std::string a = ToString(pop()), b = ToString(pop()); push(boolean(b < a)); break; }
+        case 0x68: { std::string a = ToString(pop()), b = ToString(pop()); push(boolean(b > a)); break; }
+        case 0x14: push(double(ToString(pop()).size())); break;
+        case 0x31: {
+            std::string s = ToString(pop());
+            double n = 0;
+            for (unsigned char c : s) if ((c & 0xC0) != 0x80) ++n;
+            push(n);
+            break;
+        }
+        case 0x15: case 0x35: {
+            double count = ToNumber(pop()), index = ToNumber(pop());
+            std::string s = ToString(pop());
+            // Byte positions; multibyte variants count characters.
+            std::vector<size_t> starts;
+            for (size_t i = 0; i < s.size(); ++i)
+                if (code == 0x15 || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) starts.push_back(i);
+            starts.push_back(s.size());
+            double n = double(starts.size() - 1);
+            if (std::isnan(index) || index < 1) index = 1;
+            if (std::isnan(count) || count < 0 || index - 1 + count > n) count = n - (index - 1);
+            if (index - 1 >= n || count <= 0) { push(std::string()); break; }
+            size_t from = starts[size_t(index - 1)], to = starts[size_t(index - 1 + count)];
+            push(s.substr(from, to - from));
+            break;
+        }
+        case 0x18: {
+            double d = ToNumber(pop());
+            push(std::isnan(d) ? 0.0 : (std::isfinite(d) ? double(std::trunc(d)) : d));
+            break;
+        }
+        case 0x1C: {
+            std::string name = ToString(pop());
+            push(GetVariable(f, name));
+            break;
+        }
+        case 0x1D: {
+            Value v = pop();
+            std::string name = ToString(pop());
+            SetVariable(f, name, v);
+            break;
+        }
+        case 0x21: { std::string a = ToString(pop()), b = ToString(pop()); push(b + a); break; }
+        case 0x22: {
+            int index = int(ToNumber(pop()));
+            DisplayObject* t = clip_from_value(pop());
+            Value v;
+            if (t && index >= 0 && index < 22 && GetClipProperty(*t, kPropertyNames[index], v)) push(v);
+            else push(Undefined{});
+            break;
+        }
+        case 0x23: {
+            Value v = pop();
+            int index = int(ToNumber(pop()));
+            DisplayObject* t = clip_from_value(pop());
+            if (t && index >= 0 && index < 22) SetClipProperty(*t, kPropertyNames[index], v);
+            break;
+        }
+        case 0x24: {
+            double depth = ToNumber(pop());
+            std::string name = ToString(pop());
+            DisplayObject* source = clip_from_value(pop());
+            if (source && source->parent && source->character)
+                env_->CreateClip(*source->parent, source->character->id, int32_t(depth) - 16384 + 16384, name);
+            break;
+        }
+        case 0x25: {
+            DisplayObject* t = clip_from_value(pop());
+            if (t && t->placed_by_script) env_->RemoveClip(*t);
+            break;
+        }
+        case 0x26: {
+            Value v = pop();
+            env_->Trace(std::holds_alternative<Undefined>(v) ? "undefined" : ToString(v));
+            break;
+        }
+        case 0x27: {
+            pop();
+            pop();
+            if (ToBoolean(pop())) for (int i = 0; i < 4; ++i) pop();
+            break;
+        }
+        case 0x30: {
+            double max = ToNumber(pop());
+            push(max >= 1 && std::isfinite(max) ? std::floor(Random() * std::floor(max)) : 0.0);
+            break;
+        }
+        case 0x32: case 0x36: {
+            std::string s = ToString(pop());
+            if (s.empty()) { push(0.0); break; }
+            uint32_t c = static_cast<unsigned char>(s[0]);
+            if (code == 0x36 && c >= 0xC0) {
+                int n = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+                c &= (0x3F >> n);
+                for (int i = 1; i <= n && size_t(i) < s.size(); ++i) c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+            }
+            push(double(c));
+            break;
+        }
+        case 0x33: case 0x37: {
+            uint32_t c = uint32_t(ToInt32(pop()));
+            std::string s;
+            if (code == 0x33 && c < 256 && c >= 128) c = c;  // treated as Latin-1
+            if (c < 0x80) s.push_back(char(c));
+            else if (c < 0x800) { s.push_back(char(0xC0 | (c >> 6))); s.push_back(char(0x80 | (c & 0x3F))); }
+            else if (c < 0x10000) { s.push_back(char(0xE0 | (c >> 12))); s.push_back(char(0x80 | ((c >> 6) & 0x3F))); s.push_back(char(0x80 | (c & 0x3F))); }
+            push(s);
+            break;
+        }
+        case 0x34: push(std::floor(TimerMs())); break;
+        case 0x3A: {
+            std::string name = ToString(pop());
+            Value obj = pop();
+            auto* o = std::get_if<ObjRef>(&obj);
+            push(o && *o ? Delete(*o, name) : false);
+            break;
+        }
+        case 0x3B: {
+            std::string name = ToString(pop());
+            bool done = false;
+            for (size_t i = f.scope.size(); i-- > 0;)
+                if (FindOwn(f.scope[i], name)) { done = Delete(f.scope[i], name); break; }
+            push(done);
+            break;
+        }
+        case 0x3C: {
+            Value v = pop();
+            std::string name = ToString(pop());
+            if (f.activation) {
+                if (f.activation->kind == Kind::Clip) SetOf(f.activation, name, v, f.activation);
+                else Define(f.activation, name, v, 0);
+            }
+            break;
+        }
+        case 0x41: {
+            std::string name = ToString(pop());
+            if (f.activation && !FindOwn(f.activation, name)) {
+                if (f.activation->kind == Kind::Clip) SetOf(f.activation, name, Undefined{}, f.activation);
+                else Define(f.activation, name, Undefined{}, 0);
+            }
+            break;
+        }
+        case 0x3D: {
+            std::string name = ToString(pop());
+            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            Value fn = GetVariable(f, name);
+            Value self = Undefined{};
+            // A function found on a timeline runs with that timeline as `this`.
+            push(Call(fn, f.this_value, std::move(args)));
+            (void)self;
+            break;
+        }
+        case 0x3E: {
+            result = pop();
+            returned = true;
+            return;
+        }
+        case 0x3F: {
+            double a = ToNumber(pop()), b = ToNumber(pop());
+            push(a == 0 ? NAN : std::fmod(b, a));
+            break;
+        }
+        case 0x40: {
+            std::string name = ToString(pop());
+            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            Value ctor = GetVariable(f, name);
+            push(Construct(ctor, std::move(args)));
+            break;
+        }
+        case 0x42: {
+            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            push(NewArray(std::move(args)));
+            break;
+        }
+        case 0x43: {
+            size_t n = size_t(std::max(0.0, ToNumber(pop())));
+            ObjRef o = NewObject();
+            for (size_t i = 0; i < n && i < 65535; ++i) {
+                Value v = pop();
+                std::string name = ToString(pop());
+                SetOf(o, name, v, o);
+            }
+            push(o);
+            break;
+        }
+        case 0x44: {
+            Value v = pop();
+            const char* t = "undefined";
+            if (std::holds_alternative<Null>(v)) t = "null";
+            else if (std::holds_alternative<bool>(v)) t = "boolean";
+            else if (std::holds_alternative<double>(v)) t = "number";
+            else if (std::holds_alternative<std::string>(v)) t = "string";
+            else if (auto* o = std::get_if<ObjRef>(&v))
+                t = (*o)->kind == Kind::Function ? "function" : (*o)->kind == Kind::Clip ? "movieclip" : "object";
+            push(std::string(t));
+            break;
+        }
+        case 0x45: {
+            Value v = pop();
+            DisplayObject* c = nullptr;
+            if (auto* o = std::get_if<ObjRef>(&v)) c = ClipOf(*o);
+            push(c ? Value(TargetPath(*c)) : Value(Undefined{}));
+            break;
+        }
+        case 0x46: case 0x55: {
+            Value v = pop();
+            if (code == 0x46) v = GetVariable(f, ToString(v));
+            push(Null{});
+            if (auto* o = std::get_if<ObjRef>(&v))
+                for (auto& k : Keys(*o)) push(k);
+            break;
+        }
+        case 0x47: {
+            Value a = ToPrimitive(pop()), b = ToPrimitive(pop());
+            if (std::holds_alternative<std::string>(a) || std::holds_alternative<std::string>(b))
+                push(ToString(b) + ToString(a));
+            else
+                push(ToNumber(b) + ToNumber(a));
+            break;
+        }
+        case 0x48: case 0x67: {
+            Value a = ToPrimitive(pop()), b = ToPrimitive(pop());
+            if (code == 0x67) std::swap(a, b);
+            // b < a
+            if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b)) {
+                push(std::get<std::string>(b) < std::get<std::string>(a));
+            } else {
+                double x = ToNumber(b), y = ToNumber(a);
+                if (std::isnan(x) || std::isnan(y)) push(version_ >= 5 ? Value(Undefined{}) : Value(0.0));
+                else push(x < y);
+            }
+            if (code == 0x67 && std::holds_alternative<Undefined>(stack.back())) stack.back() = false;
+            break;
+        }
+        case 0x49: {
+            Value a = pop(), b = pop();
+            std::function<bool(const Value&, const Value&)> eq = [&](const Value& x, const Value& y) -> bool {
+                bool xu = std::holds_alternative<Undefined>(x) || std::holds_alternative<Null>(x);
+                bool yu = std::holds_alternative<Undefined>(y) || std::holds_alternative<Null>(y);
+                if (xu || yu) return xu && yu;
+                if (x.index() == y.index()) {
+                    if (auto* d = std::get_if<double>(&x)) return *d == std::get<double>(y);
+                    if (auto* o = std::get_if<ObjRef>(&x)) {
+                        const ObjRef& q = std::get<ObjRef>(y);
+                        if ((*o)->kind == Kind::Clip && q->kind == Kind::Clip) return (*o)->clip_id == q->clip_id;
+                        return *o == q;
+                    }
+                    return x == y;
+                }
+                if (std::holds_alternative<ObjRef>(x) && std::holds_alternative<ObjRef>(y)) return false;
+                if (std::holds_alternative<ObjRef>(x)) {
+                    Value px = ToPrimitive(x);
+                    if (std::holds_alternative<ObjRef>(px)) return false;
+                    return eq(px, y);
+                }
+                if (std::holds_alternative<ObjRef>(y)) {
+                    Value py = ToPrimitive(y);
+                    if (std::holds_alternative<ObjRef>(py)) return false;
+                    return eq(x, py);
+                }
+                return ToNumber(x) == ToNumber(y);
+            };
+            push(eq(b, a));
+            break;
+        }
+        case 0x66: {
+            Value a = pop(), b = pop();
+            bool same = a.index() == b.index();
+            if (same) {
+                if (auto* d = std::get_if<double>(&a)) same = *d == std::get<double>(b);
+                else if (auto* o = std::get_if<ObjRef>(&a)) {
+                    const ObjRef& q = std::get<ObjRef>(b);
+                    same = (*o == q) || ((*o)->kind == Kind::Clip && q->kind == Kind::Clip && (*o)->clip_id == q->clip_id);
+                } else same = a == b;
+            }
+            push(same);
+            break;
+        }
+        case 0x4A: push(ToNumber(pop())); break;
+        case 0x4B: push(ToString(pop())); break;
+        case 0x4C: { Value v = pop(); push(v); push(v); break; }
+        case 0x4D: { Value a = pop(), b = pop(); push(std::move(a)); push(std::move(b)); break; }
+        case 0x4E: {
+            std::string name = ToString(pop());
+            Value obj = pop();
+            if (auto* o = std::get_if<ObjRef>(&obj); o && (*o)->kind == Kind::Clip && KeyEq(name, "_parent")) {
+                DisplayObject* c = ClipOf(*o);
+                push(c && c->parent ? Value(ClipObject(*c->parent)) : Value(Undefined{}));
+                break;
+            }
+            push(Get(obj, name));
+            break;
+        }
+        case 0x4F: {
+            Value v = pop();
+            std::string name = ToString(pop());
+            Value obj = pop();
+            Set(obj, name, v);
+            break;
+        }
+        case 0x50: push(ToNumber(pop()) + 1); break;
+        case 0x51: push(ToNumber(pop()) - 1); break;
+        case 0x52: case 0x53: {
+            Value name_v = pop();
+            Value obj = pop();
+            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            std::string name = std::holds_alternative<Undefined>(name_v) ? std::string() : ToString(name_v);
+            Value self = obj;
+            Value fn;
+            if (auto* o = std::get_if<ObjRef>(&obj); o && (*o)->kind == Kind::Super) {
+                self = (*o)->super_this;
+                ObjRef home = (*o)->super_home;
+                if (name.empty()) fn = home ? GetOf(home, "__constructor__", self) : Value(Undefined{});
+                else fn = home ? GetOf(home, name, self) : Value(Undefined{});
+                if (name.empty() && std::holds_alternative<Undefined>(fn) && home) fn = GetOf(home, "constructor", self);
+            } else if (name.empty()) {
+                fn = obj;
+                self = Undefined{};
+            } else {
+                fn = Get(obj, name);
+            }
+            if (code == 0x53) push(Construct(fn, std::move(args)));
+            else push(Call(fn, self, std::move(args)));
+            break;
+        }
+        case 0x54: {
+            Value ctor = pop();
+            Value obj = pop();
+            auto* c = std::get_if<ObjRef>(&ctor);
+            push(c && *c ? InstanceOf(obj, *c) : false);
+            break;
+        }
+        case 0x60: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b & a)); break; }
+        case 0x61: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b | a)); break; }
+        case 0x62: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b ^ a)); break; }
+        case 0x63: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(int32_t(uint32_t(b) << (a & 31)))); break; }
+        case 0x64: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b >> (a & 31))); break; }
+        case 0x65: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(uint32_t(b) >> (a & 31))); break; }
+        case 0x69: {
+            Value super_c = pop(), sub_c = pop();
+            auto* sc = std::get_if<ObjRef>(&super_c);
+            auto* sb = std::get_if<ObjRef>(&sub_c);
+            if (!sc || !sb) break;
+            ObjRef proto = NewObject();
+            Value sp = GetOf(*sc, "prototype", *sc);
+            if (auto* spo = std::get_if<ObjRef>(&sp)) proto->proto = *spo;
+            Define(proto, "__constructor__", super_c, kDontEnum);
+            Define(*sb, "prototype", proto, kDontEnum);
+            break;
+        }
+        case 0x2A: throw ThrowSignal{pop()};
+        case 0x2B: {
+            Value obj = pop();
+            Value ctor = pop();
+            auto* c = std::get_if<ObjRef>(&ctor);
+            push(c && InstanceOf(obj, *c) ? obj : Value(Null{}));
+            break;
+        }
+        case 0x2C: {
+            Value ctor = pop();
+            size_t n = size_t(std::max(0.0, ToNumber(pop())));
+            auto ifaces = pop_args(n);
+            if (auto* c = std::get_if<ObjRef>(&ctor)) {
+                Value proto = GetOf(*c, "prototype", *c);
+                if (auto* po = std::get_if<ObjRef>(&proto)) Define(*po, "__implements__", NewArray(ifaces), kDontEnum);
+            }
+            break;
+        }
+        case 0x87:
+            if (!p.empty() && p[0] < f.regs.size()) f.regs[p[0]] = stack.size() > f.stack_base ? stack.back() : Value(Undefined{});
+            break;
+        case 0x9A: {
+            Value window = pop();
+            Value url = pop();
+            env_->GetUrl(ToString(url), ToString(window));
+            break;
+        }
+        case 0x9F: {
+            bool play = !p.empty() && (p[0] & 0x01);
+            uint16_t bias = (!p.empty() && (p[0] & 0x02)) ? u16(1) : 0;
+            Value frame = pop();
+            DisplayObject* t = target_clip();
+            if (auto* s = std::get_if<std::string>(&frame)) {
+                std::string text = *s;
+                t = split_target(text);
+                if (!t) break;
+                if (IsNumericText(text)) {
+                    double n = ToNumber(Value(text));
+                    if (n >= 1) env_->GotoFrame(*t, uint32_t(n) - 1 + bias, play);
+                } else {
+                    env_->GotoLabel(*t, text, play);
+                }
+            } else if (t) {
+                double n = ToNumber(frame);
+                if (n >= 1 && n < 4294967296.0) env_->GotoFrame(*t, uint32_t(n) - 1 + bias, play);
+            }
+            break;
+        }
+        case 0x9E: {
+            Value frame = pop();
+            std::string text = ToString(frame);
+            DisplayObject* t = split_target(text);
+            if (!t || !t->sprite || !t->sprite->timeline) break;
+            int index = IsNumericText(text) ? int(ToNumber(Value(text))) - 1 : t->sprite->timeline->FrameOfLabel(text);
+            // A frame that calls itself is cut off here, the caller goes on.
+            if (index < 0 || depth_ >= 64) break;
+            for (auto list : env_->FrameScripts(*t, uint32_t(index))) {
+                Frame g;
+                g.code = list;
+                ObjRef self = ClipObject(*t);
+                g.scope = {global_, self};
+                g.this_value = self;
+                g.regs.resize(4);
+                g.target = g.base = t->instance_id;
+                g.activation = self;
+                g.stack = f.stack;
+                g.stack_base = f.stack_base;
+                bool r = false;
+                Value v;
+                ++depth_;
+                try {
+                    RunCode(g, 0, list.size(), r, v);
+                } catch (...) {
+                    --depth_;
+                    throw;
+                }
+                --depth_;
+            }
+            break;
+        }
+        case 0x99: case 0x9D: {
+            if (code == 0x9D && !(version_ < 5 ? ToNumber(pop()) != 0 : ToBoolean(pop()))) break;
+            int64_t next = int64_t(pos) + int16_t(u16(0));
+            if (next < int64_t(begin) || next >= int64_t(end)) return;
+            pos = size_t(next);
+            break;
+        }
+        case 0x9B: case 0x8E: {
+            auto fc = std::make_shared<FunctionCode>();
+            size_t at = 0;
+            fc->name = payload_string(at);
+            uint16_t n = u16(at);
+            at += 2;
+            if (code == 0x8E) {
+                fc->v2 = true;
+                fc->register_count = at < p.size() ? p[at] : 0;
+                at += 1;
+                fc->flags = u16(at);
+                at += 2;
+                for (uint16_t i = 0; i < n && at < p.size(); ++i) {
+                    fc->param_registers.push_back(p[at++]);
+                    fc->params.push_back(payload_string(at));
+                }
+            } else {
+                for (uint16_t i = 0; i < n && at < p.size(); ++i) fc->params.push_back(payload_string(at));
+            }
+            size_t size = u16(at);
+            size_t body_end = std::min(pos + size, end);
+            fc->bytes = std::make_shared<std::vector<uint8_t>>(f.code.begin() + pos, f.code.begin() + body_end);
+            pos = body_end;
+            fc->scope = f.scope;
+            fc->pool = f.pool;
+            fc->target_clip = f.target;
+            ObjRef fn = NewObject(function_proto_);
+            fn->kind = Kind::Function;
+            fn->code = fc;
+            ObjRef proto = NewObject();
+            Define(proto, "constructor", fn, kDontEnum);
+            Define(fn, "prototype", proto, kDontEnum);
+            if (fc->name.empty()) push(fn);
+            else SetVariable(f, fc->name, fn);
+            break;
+        }
+        case 0x94: {
+            Value obj = pop();
+            size_t size = u16(0);
+            size_t body_end = std::min(pos + size, end);
+            ObjRef o = ToObject(obj);
+            if (o) f.scope.push_back(o);
+            try {
+                RunCode(f, pos, body_end, returned, result);
+            } catch (...) {
+                if (o) f.scope.pop_back();
+                throw;
+            }
+            if (o) f.scope.pop_back();
+            if (returned) return;
+            pos = body_end;
+            break;
+        }
+        case 0x8F: {
+            uint8_t flags = p.empty() ? 0 : p[0];
+            size_t try_size = u16(1), catch_size = u16(3), finally_size = u16(5);
+            size_t at = 7;
+            std::string catch_name;
+            uint8_t catch_reg = 0;
+            if (flags & 0x04) catch_reg = at < p.size() ? p[at] : 0;
+            else catch_name = payload_string(at);
+            size_t try_end = std::min(pos + try_size, end);
+            size_t catch_end = std::min(try_end + ((flags & 0x01) ? catch_size : 0), end);
+            size_t finally_end = std::min(catch_end + ((flags & 0x02) ? finally_size : 0), end);
+            size_t depth_before = size_t(depth_);
+            size_t stack_before = stack.size();
+            bool pending = false;
+            Value pending_value;
+            try {
+                RunCode(f, pos, try_end, returned, result);
+            } catch (const ThrowSignal& t) {
+                depth_ = int(depth_before);
+                if (stack.size() > stack_before) stack.resize(stack_before);
+                if (flags & 0x01) {
+                    if (flags & 0x04) {
+                        if (catch_reg < f.regs.size()) f.regs[catch_reg] = t.value;
+                    } else {
+                        SetOf(f.activation, catch_name, t.value, f.activation);
+                    }
+                    try {
+                        RunCode(f, try_end, catch_end, returned, result);
+                    } catch (const ThrowSignal& t2) {
+                        depth_ = int(depth_before);
+                        pending = true;
+                        pending_value = t2.value;
+                    }
+                } else {
+                    pending = true;
+                    pending_value = t.value;
+                }
+            }
+            if (flags & 0x02) {
+                bool r2 = false;
+                Value v2;
+                RunCode(f, catch_end, finally_end, r2, v2);
+                if (r2) {
+                    returned = true;
+                    result = v2;
+                    return;
+                }
+            }
+            if (pending) throw ThrowSignal{pending_value};
+            if (returned) return;
+            pos = finally_end;
+            break;
+        }
+        default: {
+            bool seen = false;
+            for (auto& r : reported_) if (r.size() == 1 && uint8_t(r[0]) == code) seen = true;
+            if (!seen) {
+                reported_.push_back(std::string(1, char(code)));
+                char line[96];
+                std::snprintf(line, sizeof line, "action 0x%02X is not known; it is skipped", code);
+                Log(line);
+            }
+            break;
+        }
+        }
+    }
+}
+
+}  // namespace qm::flash::avm1

@@ -1,0 +1,113 @@
+// The interpreter's machinery (internal to flash/avm1).
+#pragma once
+
+#include <random>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "flash/avm1/avm1.h"
+#include "flash/avm1/value.h"
+
+namespace qm::flash::avm1 {
+
+struct ThrowSignal {
+    Value value;
+};
+// The script is abandoned: too long, too deep.
+struct AbortSignal {};
+
+struct Frame {
+    std::span<const uint8_t> code;
+    std::vector<ObjRef> scope;  // innermost last
+    Value this_value;
+    std::vector<Value> regs;
+    std::shared_ptr<const std::vector<std::string>> pool;
+    std::shared_ptr<const std::vector<uint8_t>> keep;
+    uint64_t target = 0;  // current target clip
+    uint64_t base = 0;    // clip the list belongs to
+    ObjRef activation;    // where `var` goes (the clip for frame scripts)
+    ObjRef callee;
+    std::vector<Value>* stack = nullptr;
+    size_t stack_base = 0;
+};
+
+class Interpreter {
+public:
+    explicit Interpreter(const Avm1Options& options);
+
+    void RunList(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions);
+    void EndOfScripts();
+
+    // Conversions.
+    uint8_t version() const { return version_; }
+    double ToNumber(const Value& v);
+    std::string ToString(const Value& v);
+    bool ToBoolean(const Value& v);
+    Value ToPrimitive(const Value& v, bool prefer_string = false);
+    ObjRef ToObject(const Value& v);
+    static std::string NumberToString(double d);
+    int32_t ToInt32(const Value& v);
+
+    // Objects.
+    ObjRef NewObject(ObjRef proto = nullptr);
+    ObjRef NewArray(std::vector<Value> elems = {});
+    ObjRef NewFunction(NativeFn fn, bool constructs = false);
+    Value Get(const Value& object, const std::string& name);
+    Value GetOf(const ObjRef& object, const std::string& name, const Value& self);
+    void Set(const Value& object, const std::string& name, const Value& value);
+    void SetOf(const ObjRef& object, const std::string& name, const Value& value, const Value& self);
+    Property* FindOwn(const ObjRef& o, const std::string& name);
+    bool HasProperty(const ObjRef& o, const std::string& name);
+    void Define(const ObjRef& o, const std::string& name, Value value, uint8_t flags = kDontEnum);
+    void Method(const ObjRef& o, const std::string& name, NativeFn fn);
+    bool Delete(const ObjRef& o, const std::string& name);
+    std::vector<std::string> Keys(const ObjRef& o);
+    Value Call(const Value& fn, const Value& self, std::vector<Value> args);
+    Value Construct(const Value& ctor, std::vector<Value> args);
+    bool KeyEq(const std::string& a, const std::string& b) const;
+    bool InstanceOf(const Value& v, const ObjRef& ctor);
+
+    // Clips.
+    ObjRef ClipObject(DisplayObject& clip);
+    DisplayObject* ClipOf(const ObjRef& o);
+    DisplayObject* FindClip(uint64_t id);
+    std::string TargetPath(DisplayObject& clip, bool slash = false);
+    bool GetClipProperty(DisplayObject& clip, const std::string& name, Value& out);
+    bool SetClipProperty(DisplayObject& clip, const std::string& name, const Value& v);
+    DisplayObject* ResolveClip(uint64_t from, const std::string& path);
+
+    double Random() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_); }
+    double TimerMs() const { return double(frames_) * frame_ms_; }
+    ScriptEnvironment* env() { return env_; }
+    void Log(const std::string& line);
+
+    ObjRef global_, object_proto_, function_proto_, array_proto_, string_proto_, number_proto_,
+        boolean_proto_, clip_proto_;
+    ObjRef array_ctor_, string_ctor_, number_ctor_, boolean_ctor_, object_ctor_;
+
+private:
+    void InstallBuiltins();
+    void RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result);
+    Value CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args);
+    Value GetVariable(Frame& f, const std::string& name);
+    void SetVariable(Frame& f, const std::string& name, const Value& v);
+    Value LookupScope(Frame& f, const std::string& name, bool& found);
+    ObjRef TargetObject(Frame& f);
+    void Step();
+
+    ScriptEnvironment* env_ = nullptr;
+    uint8_t version_ = 10;
+    std::vector<Value> stack_;
+    std::unordered_map<uint64_t, ObjRef> clip_objects_;
+    std::mt19937 rng_;
+    double frame_ms_ = 1000.0 / 12;
+    uint64_t frames_ = 0;
+    size_t frame_actions_ = 0;
+    int depth_ = 0;
+    bool stopped_logged_ = false;
+    std::vector<std::string> reported_;
+};
+
+}  // namespace qm::flash::avm1

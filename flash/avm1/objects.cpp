@@ -1,0 +1,405 @@
+// Conversions, property access and calls.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "flash/avm1/interpreter.h"
+#include "flash/display_list.h"
+#include "flash/timeline_def.h"
+
+namespace qm::flash::avm1 {
+
+namespace {
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool IsIndex(const std::string& s, size_t& index) {
+    if (s.empty() || s.size() > 9) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    if (s.size() > 1 && s[0] == '0') return false;
+    index = size_t(std::strtoul(s.c_str(), nullptr, 10));
+    return true;
+}
+}  // namespace
+
+bool Interpreter::KeyEq(const std::string& a, const std::string& b) const {
+    if (a.size() != b.size()) return false;
+    if (version_ >= 7) return a == b;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+std::string Interpreter::NumberToString(double v) {
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+    if (v == 0) return "0";
+    char buf[48];
+    if (std::fabs(v) < 1e15 && v == std::trunc(v)) {
+        std::snprintf(buf, sizeof buf, "%.0f", v);
+        return buf;
+    }
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    std::string s = buf;
+    size_t e = s.find('e');
+    if (e != std::string::npos) {
+        size_t digits = e + 2;
+        while (digits + 1 < s.size() && s[digits] == '0') s.erase(digits, 1);
+    }
+    return s;
+}
+
+double Interpreter::ToNumber(const Value& v) {
+    if (auto* d = std::get_if<double>(&v)) return *d;
+    if (auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+    if (auto* s = std::get_if<std::string>(&v)) {
+        const char* begin = s->c_str();
+        while (*begin == ' ' || *begin == '\t' || *begin == '\n' || *begin == '\r') ++begin;
+        if (!*begin) return version_ >= 5 ? NAN : 0;
+        char* end = nullptr;
+        double d;
+        if ((begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) && version_ >= 5) {
+            d = double(std::strtoll(begin + 2, &end, 16));
+        } else {
+            // Infinity and nan spellings are not numbers here.
+            const char* q = begin;
+            if (*q == '+' || *q == '-') ++q;
+            if (!((*q >= '0' && *q <= '9') || *q == '.')) return version_ >= 5 ? NAN : 0;
+            d = std::strtod(begin, &end);
+        }
+        while (end && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')) ++end;
+        if (!end || *end) return version_ >= 5 ? NAN : 0;
+        return d;
+    }
+    if (std::holds_alternative<ObjRef>(v)) {
+        Value p = ToPrimitive(v);
+        if (std::holds_alternative<ObjRef>(p)) return NAN;
+        return ToNumber(p);
+    }
+    return version_ >= 7 ? NAN : 0;
+}
+
+int32_t Interpreter::ToInt32(const Value& v) {
+    double d = ToNumber(v);
+    if (!std::isfinite(d)) return 0;
+    d = std::trunc(d);
+    double m = std::fmod(d, 4294967296.0);
+    if (m < 0) m += 4294967296.0;
+    return int32_t(uint32_t(m));
+}
+
+std::string Interpreter::ToString(const Value& v) {
+    if (std::holds_alternative<Undefined>(v)) return version_ >= 7 ? "undefined" : "";
+    if (std::holds_alternative<Null>(v)) return "null";
+    if (auto* b = std::get_if<bool>(&v)) return *b ? "true" : "false";
+    if (auto* d = std::get_if<double>(&v)) return NumberToString(*d);
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    const ObjRef& o = std::get<ObjRef>(v);
+    if (o->kind == Kind::Clip) {
+        if (DisplayObject* clip = ClipOf(o)) return TargetPath(*clip);
+        return "";
+    }
+    Value p = ToPrimitive(v, true);
+    if (std::holds_alternative<ObjRef>(p)) return o->kind == Kind::Function ? "[type Function]" : "[object Object]";
+    return ToString(p);
+}
+
+bool Interpreter::ToBoolean(const Value& v) {
+    if (auto* b = std::get_if<bool>(&v)) return *b;
+    if (auto* d = std::get_if<double>(&v)) return *d != 0 && !std::isnan(*d);
+    if (auto* s = std::get_if<std::string>(&v)) {
+        if (version_ >= 7) return !s->empty();
+        double d = ToNumber(v);
+        return d != 0 && !std::isnan(d);
+    }
+    if (std::holds_alternative<ObjRef>(v)) return true;
+    return false;
+}
+
+Value Interpreter::ToPrimitive(const Value& v, bool prefer_string) {
+    auto* o = std::get_if<ObjRef>(&v);
+    if (!o) return v;
+    if ((*o)->kind == Kind::Clip) return ToString(v);
+    const char* order[2] = {"valueOf", "toString"};
+    if (prefer_string) std::swap(order[0], order[1]);
+    for (const char* name : order) {
+        Value fn = Get(v, name);
+        if (auto* f = std::get_if<ObjRef>(&fn); f && (*f)->kind == Kind::Function) {
+            Value r = Call(fn, v, {});
+            if (!std::holds_alternative<ObjRef>(r)) return r;
+        }
+    }
+    return v;
+}
+
+ObjRef Interpreter::ToObject(const Value& v) {
+    if (auto* o = std::get_if<ObjRef>(&v)) return *o;
+    if (std::holds_alternative<std::string>(v)) {
+        auto o = NewObject(string_proto_);
+        o->kind = Kind::String;
+        o->primitive = v;
+        return o;
+    }
+    if (std::holds_alternative<double>(v)) {
+        auto o = NewObject(number_proto_);
+        o->kind = Kind::Number;
+        o->primitive = v;
+        return o;
+    }
+    if (std::holds_alternative<bool>(v)) {
+        auto o = NewObject(boolean_proto_);
+        o->kind = Kind::Boolean;
+        o->primitive = v;
+        return o;
+    }
+    return nullptr;
+}
+
+ObjRef Interpreter::NewObject(ObjRef proto) {
+    auto o = std::make_shared<Object>();
+    o->proto = proto ? proto : object_proto_;
+    return o;
+}
+
+ObjRef Interpreter::NewArray(std::vector<Value> elems) {
+    auto o = NewObject(array_proto_);
+    o->kind = Kind::Array;
+    o->elems = std::move(elems);
+    return o;
+}
+
+ObjRef Interpreter::NewFunction(NativeFn fn, bool constructs) {
+    auto o = NewObject(function_proto_);
+    o->kind = Kind::Function;
+    o->native = std::move(fn);
+    o->native_constructs = constructs;
+    return o;
+}
+
+Property* Interpreter::FindOwn(const ObjRef& o, const std::string& name) {
+    for (auto& p : o->props)
+        if (KeyEq(p.name, name)) return &p;
+    return nullptr;
+}
+
+void Interpreter::Define(const ObjRef& o, const std::string& name, Value value, uint8_t flags) {
+    if (Property* p = FindOwn(o, name)) {
+        p->value = std::move(value);
+        p->flags = flags;
+        return;
+    }
+    o->props.push_back(Property{name, std::move(value), nullptr, nullptr, flags});
+}
+
+void Interpreter::Method(const ObjRef& o, const std::string& name, NativeFn fn) {
+    Define(o, name, NewFunction(std::move(fn)), kDontEnum);
+}
+
+bool Interpreter::HasProperty(const ObjRef& start, const std::string& name) {
+    int guard = 0;
+    for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
+        if (FindOwn(o, name)) return true;
+        size_t index;
+        if (o->kind == Kind::Array && (KeyEq(name, "length") || (IsIndex(name, index) && index < o->elems.size())))
+            return true;
+        if (o->kind == Kind::Clip) {
+            if (DisplayObject* clip = ClipOf(o)) {
+                Value v;
+                if (GetClipProperty(*clip, name, v)) return true;
+            }
+        }
+    }
+    return false;
+}
+
+Value Interpreter::Get(const Value& object, const std::string& name) {
+    if (auto* s = std::get_if<std::string>(&object); s && KeyEq(name, "length")) {
+        // Characters, not bytes.
+        double n = 0;
+        for (unsigned char c : *s)
+            if ((c & 0xC0) != 0x80) ++n;
+        return n;
+    }
+    ObjRef o = ToObject(object);
+    if (!o) return Undefined{};
+    return GetOf(o, name, object);
+}
+
+Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Value& self) {
+    if (name == "__proto__") return start->proto ? Value(start->proto) : Value(Undefined{});
+    int guard = 0;
+    for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
+        if (o->kind == Kind::Array) {
+            size_t index;
+            if (IsIndex(name, index)) {
+                if (index < o->elems.size()) return o->elems[index];
+            } else if (KeyEq(name, "length")) {
+                return double(o->elems.size());
+            }
+        }
+        if (o->kind == Kind::Clip) {
+            if (DisplayObject* clip = ClipOf(o)) {
+                Value v;
+                if (name.size() && name[0] == '_' && GetClipProperty(*clip, name, v)) return v;
+                if (Property* p = FindOwn(o, name)) {
+                    if (p->getter) return Call(p->getter, self, {});
+                    return p->value;
+                }
+                if (GetClipProperty(*clip, name, v)) return v;
+                continue;
+            }
+        }
+        if (Property* p = FindOwn(o, name)) {
+            if (p->getter) return Call(p->getter, self, {});
+            return p->value;
+        }
+    }
+    return Undefined{};
+}
+
+void Interpreter::Set(const Value& object, const std::string& name, const Value& value) {
+    auto* o = std::get_if<ObjRef>(&object);
+    if (!o || !*o) return;
+    SetOf(*o, name, value, object);
+}
+
+void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& value, const Value& self) {
+    if (name == "__proto__") {
+        if (auto* p = std::get_if<ObjRef>(&value)) o->proto = *p;
+        else o->proto = nullptr;
+        return;
+    }
+    if (o->kind == Kind::Array) {
+        size_t index;
+        if (IsIndex(name, index)) {
+            if (index >= o->elems.size()) {
+                if (index > 10000000) return;
+                o->elems.resize(index + 1);
+            }
+            o->elems[index] = value;
+            return;
+        }
+        if (KeyEq(name, "length")) {
+            double n = ToNumber(value);
+            if (n >= 0 && n <= 10000000) o->elems.resize(size_t(n));
+            return;
+        }
+    }
+    if (o->kind == Kind::Clip) {
+        if (DisplayObject* clip = ClipOf(o))
+            if (SetClipProperty(*clip, name, value)) return;
+    }
+    if (Property* p = FindOwn(o, name)) {
+        if (p->setter) {
+            Call(p->setter, self, {value});
+            return;
+        }
+        if (p->getter) return;
+        if (p->flags & kReadOnly) return;
+        p->value = value;
+        return;
+    }
+    // A setter up the prototype chain takes the assignment.
+    int guard = 0;
+    for (ObjRef q = o->proto; q && guard < 256; q = q->proto, ++guard) {
+        if (Property* p = FindOwn(q, name)) {
+            if (p->setter) {
+                Call(p->setter, self, {value});
+                return;
+            }
+            if (p->getter) return;
+            break;
+        }
+    }
+    o->props.push_back(Property{name, value, nullptr, nullptr, 0});
+}
+
+bool Interpreter::Delete(const ObjRef& o, const std::string& name) {
+    for (auto it = o->props.begin(); it != o->props.end(); ++it) {
+        if (KeyEq(it->name, name)) {
+            if (it->flags & kDontDelete) return false;
+            o->props.erase(it);
+            return true;
+        }
+    }
+    size_t index;
+    if (o->kind == Kind::Array && IsIndex(name, index) && index < o->elems.size()) {
+        o->elems[index] = Undefined{};
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string> Interpreter::Keys(const ObjRef& start) {
+    std::vector<std::string> out;
+    int guard = 0;
+    for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
+        for (auto it = o->props.rbegin(); it != o->props.rend(); ++it) {
+            if (it->flags & kDontEnum) continue;
+            bool seen = false;
+            for (auto& k : out)
+                if (KeyEq(k, it->name)) seen = true;
+            if (!seen) out.push_back(it->name);
+        }
+        if (o->kind == Kind::Array)
+            for (size_t i = o->elems.size(); i-- > 0;) out.push_back(std::to_string(i));
+        if (o->kind == Kind::Clip)
+            if (DisplayObject* clip = ClipOf(o))
+                for (auto it = clip->children.rbegin(); it != clip->children.rend(); ++it)
+                    if (!it->second->name.empty()) out.push_back(it->second->name);
+    }
+    return out;
+}
+
+bool Interpreter::InstanceOf(const Value& v, const ObjRef& ctor) {
+    auto* o = std::get_if<ObjRef>(&v);
+    if (!o) return false;
+    Value proto = GetOf(ctor, "prototype", ctor);
+    auto* p = std::get_if<ObjRef>(&proto);
+    if (!p) return false;
+    int guard = 0;
+    for (ObjRef q = (*o)->proto; q && guard < 256; q = q->proto, ++guard) {
+        if (q == *p) return true;
+        // Interfaces a class declared it implements.
+        Value ifaces = GetOf(q, "__implements__", q);
+        if (auto* list = std::get_if<ObjRef>(&ifaces))
+            for (auto& i : (*list)->elems)
+                if (auto* io = std::get_if<ObjRef>(&i); io && *io == ctor) return true;
+    }
+    return false;
+}
+
+Value Interpreter::Call(const Value& fn, const Value& self, std::vector<Value> args) {
+    auto* f = std::get_if<ObjRef>(&fn);
+    if (!f || (*f)->kind != Kind::Function) return Undefined{};
+    ObjRef func = *f;
+    if (depth_ >= 255) {
+        Log("256 levels of recursion were exceeded in one action list; the script stops");
+        throw AbortSignal{};
+    }
+    ++depth_;
+    struct Leave {
+        int& d;
+        ~Leave() { --d; }
+    } leave{depth_};
+    if (func->native) return func->native(*this, self, args);
+    if (func->code) return CallScript(func, self, args);
+    return Undefined{};
+}
+
+Value Interpreter::Construct(const Value& ctor, std::vector<Value> args) {
+    auto* c = std::get_if<ObjRef>(&ctor);
+    if (!c || (*c)->kind != Kind::Function) return Undefined{};
+    Value proto = GetOf(*c, "prototype", *c);
+    auto* p = std::get_if<ObjRef>(&proto);
+    ObjRef obj = NewObject(p ? *p : object_proto_);
+    Define(obj, "__constructor__", ctor, kDontEnum);
+    if (version_ < 7) Define(obj, "constructor", ctor, kDontEnum);
+    Value r = Call(ctor, obj, std::move(args));
+    if ((*c)->native_constructs && std::holds_alternative<ObjRef>(r)) return r;
+    return obj;
+}
+
+}  // namespace qm::flash::avm1

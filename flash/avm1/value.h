@@ -1,0 +1,69 @@
+// Values and objects of the interpreter (internal to flash/avm1).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace qm::flash {
+struct DisplayObject;
+}
+
+namespace qm::flash::avm1 {
+
+struct Object;
+using ObjRef = std::shared_ptr<Object>;
+struct Undefined {
+    bool operator==(const Undefined&) const = default;
+};
+struct Null {
+    bool operator==(const Null&) const = default;
+};
+using Value = std::variant<Undefined, Null, bool, double, std::string, ObjRef>;
+
+class Interpreter;
+using NativeFn = std::function<Value(Interpreter&, const Value& self, std::vector<Value>& args)>;
+
+enum PropFlags : uint8_t { kDontEnum = 1, kDontDelete = 2, kReadOnly = 4 };
+
+struct Property {
+    std::string name;
+    Value value;
+    ObjRef getter, setter;
+    uint8_t flags = 0;
+};
+
+// Body of a function written in the movie.
+struct FunctionCode {
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    std::string name;
+    std::vector<std::string> params;
+    std::vector<uint8_t> param_registers;  // DefineFunction2: 0 = a variable
+    uint8_t register_count = 4;
+    uint16_t flags = 0;
+    bool v2 = false;
+    std::vector<ObjRef> scope;
+    std::shared_ptr<const std::vector<std::string>> pool;
+    uint64_t target_clip = 0;  // timeline the function was defined on
+};
+
+enum class Kind : uint8_t { Plain, Function, Array, String, Number, Boolean, Clip, Super, Arguments };
+
+struct Object {
+    Kind kind = Kind::Plain;
+    std::vector<Property> props;
+    ObjRef proto;
+    NativeFn native;
+    bool native_constructs = false;  // native returns the object `new` gives
+    std::shared_ptr<FunctionCode> code;
+    Value primitive;             // wrappers
+    std::vector<Value> elems;    // arrays
+    uint64_t clip_id = 0;        // movie clips
+    Value super_this;            // `super`
+    ObjRef super_home;
+};
+
+}  // namespace qm::flash::avm1
