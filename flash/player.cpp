@@ -1,6 +1,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "flash/avm1/avm1.h"
 #include "flash/player_impl.h"
 
 namespace qm::flash {
@@ -37,7 +38,9 @@ void Player::Impl::Init() {
     root->sprite->timeline = &root_timeline;
     clips[root->instance_id] = root.get();
     clip_order.push_back(root->instance_id);
-    script_host = MakeTimelineScriptHost();
+    Avm1Options script_options;
+    if (movie.header.FrameRate() > 0) script_options.frame_ms = 1000.0 / movie.header.FrameRate();
+    script_host = MakeAvm1ScriptHost(script_options);
     if (movie.IsActionScript3()) scripts_enabled = false;
 }
 
