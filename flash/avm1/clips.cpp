@@ -71,7 +71,7 @@ bool Interpreter::GetClipProperty(DisplayObject& clip, const std::string& name, 
     else if (is("_currentframe")) out = clip.sprite ? double(clip.sprite->current_frame + 1) : 1.0;
     else if (is("_totalframes") || is("_framesloaded"))
         out = clip.sprite && clip.sprite->timeline ? double(clip.sprite->timeline->frames.size()) : 1.0;
-    else if (is("_name")) out = clip.name;
+    else if (is("_name")) out = clip.parent ? clip.name : std::string();
     else if (is("_target")) out = TargetPath(clip, true);
     else if (is("_url")) out = std::string();
     else if (is("_width") || is("_height")) out = 0.0;

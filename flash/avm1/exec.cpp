@@ -94,6 +94,7 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     f.stack = &stack;
     ObjRef arguments = NewArray(args);
     Define(arguments, "callee", fn, kDontEnum);
+    Define(arguments, "caller", Null{}, kDontEnum);
     auto super_object = [&]() {
         auto s = std::make_shared<Object>();
         s->kind = Kind::Super;
@@ -112,8 +113,9 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
             ++r;
         };
         uint16_t fl = code.flags;
+        // A preloaded value lives in its register only.
         if (fl & 0x01) preload(self);
-        if (!(fl & 0x02)) Define(activation, "this", self, kDontEnum);
+        else if (!(fl & 0x02)) Define(activation, "this", self, kDontEnum);
         if (fl & 0x04) preload(arguments);
         else if (!(fl & 0x08)) Define(activation, "arguments", arguments, kDontEnum);
         if (fl & 0x10) preload(super_object());
@@ -170,9 +172,12 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
         return t ? Value(ClipObject(*t)) : Value(Undefined{});
     }
     if (KeyEq(name, "this")) {
-        bool found;
-        Value v = LookupScope(f, "this", found);
-        if (found && f.activation != f.scope[1]) return v;
+        // A function's own `this`, else (suppressed) the timeline's.
+        for (size_t i = f.scope.size(); i-- > 1;) {
+            const ObjRef& o = f.scope[i];
+            if (o->kind == Kind::Clip) return o;
+            if (Property* p = FindOwn(o, "this"); p && o == f.activation) return p->value;
+        }
         return f.this_value;
     }
     if (KeyEq(name, "_global") && version_ >= 6) return global_;
@@ -437,7 +442,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x17: pop(); break;
         case 0x0A: case 0x0B: case 0x0C: case 0x0D: {
-            double a = ToNumber(pop()), b = ToNumber(pop());
+            Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av);
             if (code == 0x0A) push(b + a);
             else if (code == 0x0B) push(b - a);
             else if (code == 0x0C) push(b * a);
@@ -445,19 +450,19 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             else push(b / a);
             break;
         }
-        case 0x0E: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(b == a)); break; }
-        case 0x0F: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(b < a)); break; }
-        case 0x10: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(a != 0 && b != 0)); break; }
-        case 0x11: { double a = ToNumber(pop()), b = ToNumber(pop()); push(boolean(a != 0 || b != 0)); break; }
+        case 0x0E: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b == a)); break; }
+        case 0x0F: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b < a)); break; }
+        case 0x10: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(a != 0 && b != 0)); break; }
+        case 0x11: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(a != 0 || b != 0)); break; }
         case 0x12: {
             Value a = pop();
             if (version_ < 5) push(double(ToNumber(a) == 0 ? 1 : 0));
             else push(!ToBoolean(a));
             break;
         }
-        case 0x13: { std::string a = ToString(pop()), b = ToString(pop()); push(boolean(a == b)); break; }
-        case 0x29: { std::string a = ToString(pop()), b = ToString(pop()); push(boolean(b < a)); break; }
-        case 0x68: { std::string a = ToString(pop()), b = ToString(pop()); push(boolean(b > a)); break; }
+        case 0x13: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(boolean(a == b)); break; }
+        case 0x29: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(boolean(b < a)); break; }
+        case 0x68: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(boolean(b > a)); break; }
         case 0x14: push(double(ToString(pop()).size())); break;
         case 0x31: {
             std::string s = ToString(pop());
@@ -484,7 +489,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x18: {
             double d = ToNumber(pop());
-            push(std::isnan(d) ? 0.0 : (std::isfinite(d) ? double(std::trunc(d)) : d));
+            push(double(ToInt32(d)));
             break;
         }
         case 0x1C: {
@@ -498,7 +503,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             SetVariable(f, name, v);
             break;
         }
-        case 0x21: { std::string a = ToString(pop()), b = ToString(pop()); push(b + a); break; }
+        case 0x21: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(b + a); break; }
         case 0x22: {
             int index = int(ToNumber(pop()));
             DisplayObject* t = clip_from_value(pop());
@@ -614,7 +619,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             return;
         }
         case 0x3F: {
-            double a = ToNumber(pop()), b = ToNumber(pop());
+            Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av);
             push(a == 0 ? NAN : std::fmod(b, a));
             break;
         }
@@ -664,12 +669,16 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             Value v = pop();
             if (code == 0x46) v = GetVariable(f, ToString(v));
             push(Null{});
-            if (auto* o = std::get_if<ObjRef>(&v))
-                for (auto& k : Keys(*o)) push(k);
+            // The loop pops names, so the newest is pushed last.
+            if (auto* o = std::get_if<ObjRef>(&v)) {
+                auto keys = Keys(*o);
+                for (auto it = keys.rbegin(); it != keys.rend(); ++it) push(*it);
+            }
             break;
         }
         case 0x47: {
-            Value a = ToPrimitive(pop()), b = ToPrimitive(pop());
+            Value av = pop();
+            Value b = ToPrimitive(pop()), a = ToPrimitive(av);
             if (std::holds_alternative<std::string>(a) || std::holds_alternative<std::string>(b))
                 push(ToString(b) + ToString(a));
             else
@@ -677,17 +686,17 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             break;
         }
         case 0x48: case 0x67: {
-            Value a = ToPrimitive(pop()), b = ToPrimitive(pop());
+            Value av = pop();
+            Value b = ToPrimitive(pop()), a = ToPrimitive(av);
             if (code == 0x67) std::swap(a, b);
-            // b < a
+            // b < a; NaN on either side gives undefined.
             if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b)) {
-                push(std::get<std::string>(b) < std::get<std::string>(a));
+                push(boolean(std::get<std::string>(b) < std::get<std::string>(a)));
             } else {
                 double x = ToNumber(b), y = ToNumber(a);
                 if (std::isnan(x) || std::isnan(y)) push(version_ >= 5 ? Value(Undefined{}) : Value(0.0));
-                else push(x < y);
+                else push(boolean(x < y));
             }
-            if (code == 0x67 && std::holds_alternative<Undefined>(stack.back())) stack.back() = false;
             break;
         }
         case 0x49: {
@@ -697,7 +706,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                 bool yu = std::holds_alternative<Undefined>(y) || std::holds_alternative<Null>(y);
                 if (xu || yu) return xu && yu;
                 if (x.index() == y.index()) {
-                    if (auto* d = std::get_if<double>(&x)) return *d == std::get<double>(y);
+                    if (auto* d = std::get_if<double>(&x))
+                        return *d == std::get<double>(y) || (std::isnan(*d) && std::isnan(std::get<double>(y)));
                     if (auto* o = std::get_if<ObjRef>(&x)) {
                         const ObjRef& q = std::get<ObjRef>(y);
                         if ((*o)->kind == Kind::Clip && q->kind == Kind::Clip) return (*o)->clip_id == q->clip_id;
@@ -718,20 +728,21 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                 }
                 return ToNumber(x) == ToNumber(y);
             };
-            push(eq(b, a));
+            push(boolean(eq(b, a)));
             break;
         }
         case 0x66: {
             Value a = pop(), b = pop();
             bool same = a.index() == b.index();
             if (same) {
-                if (auto* d = std::get_if<double>(&a)) same = *d == std::get<double>(b);
+                if (auto* d = std::get_if<double>(&a))
+                    same = *d == std::get<double>(b) || (std::isnan(*d) && std::isnan(std::get<double>(b)));
                 else if (auto* o = std::get_if<ObjRef>(&a)) {
                     const ObjRef& q = std::get<ObjRef>(b);
                     same = (*o == q) || ((*o)->kind == Kind::Clip && q->kind == Kind::Clip && (*o)->clip_id == q->clip_id);
                 } else same = a == b;
             }
-            push(same);
+            push(boolean(same));
             break;
         }
         case 0x4A: push(ToNumber(pop())); break;
@@ -788,12 +799,12 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             push(c && *c ? InstanceOf(obj, *c) : false);
             break;
         }
-        case 0x60: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b & a)); break; }
-        case 0x61: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b | a)); break; }
-        case 0x62: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b ^ a)); break; }
-        case 0x63: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(int32_t(uint32_t(b) << (a & 31)))); break; }
-        case 0x64: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(b >> (a & 31))); break; }
-        case 0x65: { int32_t a = ToInt32(pop()), b = ToInt32(pop()); push(double(uint32_t(b) >> (a & 31))); break; }
+        case 0x60: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(b & a)); break; }
+        case 0x61: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(b | a)); break; }
+        case 0x62: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(b ^ a)); break; }
+        case 0x63: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(int32_t(uint32_t(b) << (a & 31)))); break; }
+        case 0x64: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(b >> (a & 31))); break; }
+        case 0x65: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(uint32_t(b) >> (a & 31))); break; }
         case 0x69: {
             Value super_c = pop(), sub_c = pop();
             auto* sc = std::get_if<ObjRef>(&super_c);

@@ -60,8 +60,21 @@ double Interpreter::ToNumber(const Value& v) {
         if (!*begin) return version_ >= 5 ? NAN : 0;
         char* end = nullptr;
         double d;
-        if ((begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) && version_ >= 5) {
-            d = double(std::strtoll(begin + 2, &end, 16));
+        // From version 6 "0x1F" is hexadecimal and "017" octal.
+        const char* digits = begin;
+        bool negative = false;
+        if (version_ >= 6 && (*digits == '-' || *digits == '+')) negative = *digits++ == '-';
+        bool octal = version_ >= 6 && digits[0] == '0' && digits[1] >= '0' && digits[1] <= '9';
+        if (octal)
+            for (const char* q = digits; *q && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r'; ++q)
+                if (*q < '0' || *q > '7') octal = false;
+        if (version_ >= 6 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+            if (!digits[2]) return NAN;
+            d = double(std::strtoull(digits + 2, &end, 16));
+            if (negative) d = -d;
+        } else if (octal) {
+            d = double(std::strtoull(digits, &end, 8));
+            if (negative) d = -d;
         } else {
             // Infinity and nan spellings are not numbers here.
             const char* q = begin;
@@ -102,7 +115,7 @@ std::string Interpreter::ToString(const Value& v) {
         return "";
     }
     Value p = ToPrimitive(v, true);
-    if (std::holds_alternative<ObjRef>(p)) return o->kind == Kind::Function ? "[type Function]" : "[object Object]";
+    if (std::holds_alternative<ObjRef>(p)) return o->kind == Kind::Function ? "[type Function]" : "[type Object]";
     return ToString(p);
 }
 
@@ -202,6 +215,7 @@ bool Interpreter::HasProperty(const ObjRef& start, const std::string& name) {
     for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
         if (FindOwn(o, name)) return true;
         size_t index;
+        if (o->kind == Kind::String && KeyEq(name, "length")) return true;
         if (o->kind == Kind::Array && (KeyEq(name, "length") || (IsIndex(name, index) && index < o->elems.size())))
             return true;
         if (o->kind == Kind::Clip) {
@@ -239,6 +253,7 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
                 return double(o->elems.size());
             }
         }
+        if (o->kind == Kind::String && KeyEq(name, "length")) return Get(o->primitive, name);
         if (o->kind == Kind::Clip) {
             if (DisplayObject* clip = ClipOf(o)) {
                 Value v;
