@@ -70,6 +70,11 @@ public:
     virtual ~ScriptHost() = default;
     virtual void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions,
                      ScriptKind kind) = 0;
+    // A clip event reached `clip`: handlers the scripts set on the clip
+    // (onEnterFrame, onLoad, ...) run here, after its onClipEvent actions.
+    virtual void ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event) {
+        (void)env, (void)clip, (void)event;
+    }
     // Every list queued for now has run (the end of a frame, or of the
     // scripts a button or goto set off). Values the lists left on the
     // shared stack are dropped here.

@@ -40,6 +40,7 @@ struct Player::Impl : ScriptEnvironment {
         std::span<const uint8_t> actions;
         ScriptKind kind = ScriptKind::Frame;
         DisplayObject* removed_clip = nullptr;  // unload handlers of removed clips
+        uint32_t handler_event = 0;  // set: the host's ClipEvent, not a list
     };
     // Frame scripts, load and enterFrame handlers, in the order they run.
     std::deque<PendingScript> scripts;

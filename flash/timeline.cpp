@@ -153,11 +153,8 @@ void Player::Impl::ClipEventOnAll(uint32_t event, uint8_t key) {
 }
 
 void Player::Impl::QueueClipEvent(DisplayObject& object, uint32_t event, uint8_t key) {
-    if (!scripts_enabled || !object.clip_actions || !object.sprite) return;
-    for (const auto& record : object.clip_actions->records) {
-        if (!(record.events & event)) continue;
-        if (event == swf::kClipEventKeyPress && record.key_code != key) continue;
-        PendingScript script{object.instance_id, record.actions, ScriptKind::ClipEvent};
+    if (!scripts_enabled || !object.sprite) return;
+    auto queue = [&](PendingScript script) {
         switch (event) {
         case swf::kClipEventUnload:
             script.removed_clip = &object;
@@ -167,7 +164,17 @@ void Player::Impl::QueueClipEvent(DisplayObject& object, uint32_t event, uint8_t
         case swf::kClipEventConstruct: construct_scripts.push_back(script); break;
         default: scripts.push_back(script); break;
         }
+    };
+    if (object.clip_actions) {
+        for (const auto& record : object.clip_actions->records) {
+            if (!(record.events & event)) continue;
+            if (event == swf::kClipEventKeyPress && record.key_code != key) continue;
+            queue(PendingScript{object.instance_id, record.actions, ScriptKind::ClipEvent});
+        }
     }
+    PendingScript handler{object.instance_id, {}, ScriptKind::ClipEvent};
+    handler.handler_event = event;
+    queue(handler);
 }
 
 void Player::Impl::EnterFirstFrame(DisplayObject& clip) {
@@ -405,7 +412,8 @@ void Player::Impl::RunScripts() {
             construct_scripts.clear();
             break;
         }
-        script_host->Run(*this, *clip, next.actions, next.kind);
+        if (next.handler_event) script_host->ClipEvent(*this, *clip, next.handler_event);
+        else script_host->Run(*this, *clip, next.actions, next.kind);
     }
     script_host->EndOfScripts();
     removed_objects.clear();
