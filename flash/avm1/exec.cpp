@@ -76,6 +76,37 @@ void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span
     }
 }
 
+void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event) {
+    const char* name = nullptr;
+    switch (event) {
+    case swf::kClipEventLoad: name = "onLoad"; break;
+    case swf::kClipEventEnterFrame: name = "onEnterFrame"; break;
+    case swf::kClipEventUnload: name = "onUnload"; break;
+    case swf::kClipEventMouseMove: name = "onMouseMove"; break;
+    case swf::kClipEventMouseDown: name = "onMouseDown"; break;
+    case swf::kClipEventMouseUp: name = "onMouseUp"; break;
+    case swf::kClipEventKeyDown: name = "onKeyDown"; break;
+    case swf::kClipEventKeyUp: name = "onKeyUp"; break;
+    case swf::kClipEventData: name = "onData"; break;
+    default: return;
+    }
+    env_ = &env;
+    version_ = env.MovieVersion();
+    // Clips no script has touched have no handlers of their own.
+    ObjRef self;
+    if (auto it = clip_objects_.find(clip.instance_id); it != clip_objects_.end()) self = it->second;
+    else if (HasProperty(clip_proto_, name)) self = ClipObject(clip);
+    else return;
+    Value handler = GetOf(self, name, self);
+    if (!std::holds_alternative<ObjRef>(handler)) return;
+    depth_ = 0;
+    try {
+        Call(handler, self, {});
+    } catch (const ThrowSignal&) {
+    } catch (const AbortSignal&) {
+    }
+}
+
 Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args) {
     const FunctionCode& code = *fn->code;
     Frame f;

@@ -12,6 +12,9 @@ public:
         interpreter_.RunList(env, clip, actions);
     }
     void EndOfScripts() override { interpreter_.EndOfScripts(); }
+    void ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event) override {
+        interpreter_.ClipEvent(env, clip, event);
+    }
 
 private:
     avm1::Interpreter interpreter_;

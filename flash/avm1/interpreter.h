@@ -39,6 +39,7 @@ public:
 
     void RunList(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions);
     void EndOfScripts();
+    void ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event);
 
     // Conversions.
     uint8_t version() const { return version_; }
