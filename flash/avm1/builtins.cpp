@@ -38,6 +38,7 @@ void Interpreter::InstallBuiltins() {
     function_proto_ = std::make_shared<Object>();
     function_proto_->proto = object_proto_;
     global_ = NewObject();
+    global_->proto = nullptr;  // _global inherits nothing
     array_proto_ = NewObject();
     string_proto_ = NewObject();
     number_proto_ = NewObject();
@@ -564,6 +565,66 @@ void Interpreter::InstallBuiltins() {
         }
         return Undefined{};
     });
+    Method(global_, "escape", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        std::string s = in.ToString(Arg(args, 0)), out;
+        for (unsigned char c : s) {
+            if (std::isalnum(c)) out.push_back(char(c));
+            else {
+                static const char* hex = "0123456789ABCDEF";
+                out += '%';
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            }
+        }
+        return out;
+    });
+    Method(global_, "unescape", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        std::string s = in.ToString(Arg(args, 0)), out;
+        auto hexval = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (s[i] == '%' && i + 2 < s.size() + 0 && hexval(s[i + 1]) >= 0 && hexval(s[i + 2]) >= 0) {
+                out.push_back(char(hexval(s[i + 1]) * 16 + hexval(s[i + 2])));
+                i += 2;
+            } else if (s[i] == '+') {
+                out.push_back(' ');
+            } else {
+                out.push_back(s[i]);
+            }
+        }
+        return out;
+    });
+    auto timer = [](bool repeat) {
+        return [repeat](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+            Interval t;
+            size_t at = 0;
+            if (args.empty()) return Undefined{};
+            Value first = args[0];
+            auto* fo = std::get_if<ObjRef>(&first);
+            if (fo && (*fo)->kind != Kind::Function && args.size() > 1) {
+                t.self = first;
+                t.method = in.ToString(args[1]);
+                at = 2;
+            } else if (fo) {
+                t.function = first;
+                at = 1;
+            } else {
+                return Undefined{};
+            }
+            double ms = in.ToNumber(Arg(args, at));
+            t.period = std::isfinite(ms) && ms > 0 ? ms : 0;
+            t.repeat = repeat;
+            for (size_t i = at + 1; i < args.size(); ++i) t.args.push_back(args[i]);
+            return double(in.AddInterval(std::move(t)));
+        };
+    };
+    Method(global_, "setInterval", timer(true));
+    Method(global_, "setTimeout", timer(false));
+    auto clear = [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        in.ClearInterval(in.ToInt32(Arg(args, 0)));
+        return Undefined{};
+    };
+    Method(global_, "clearInterval", clear);
+    Method(global_, "clearTimeout", clear);
     Define(global_, "NaN", NAN, kDontEnum);
     Define(global_, "Infinity", INFINITY, kDontEnum);
 
@@ -606,6 +667,58 @@ void Interpreter::InstallBuiltins() {
         if (c.placed_by_script) in.env()->RemoveClip(c);
         return Undefined{};
     });
+    clip_method("attachMovie", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        const auto& exports = in.env()->Characters().Exports();
+        std::string id = in.ToString(Arg(args, 0));
+        auto it = exports.find(id);
+        if (it == exports.end()) {
+            for (auto e = exports.begin(); e != exports.end(); ++e)
+                if (in.KeyEq(e->first, id)) it = e;
+        }
+        if (it == exports.end()) return Undefined{};
+        DisplayObject* d = in.env()->CreateClip(c, it->second, in.ToInt32(Arg(args, 2)) + 16384, in.ToString(Arg(args, 1)));
+        if (!d) return Undefined{};
+        ObjRef o = in.ClipObject(*d);
+        if (auto* init = std::get_if<ObjRef>(&args[args.size() > 3 ? 3 : 0]); init && args.size() > 3)
+            for (auto& p : (*init)->props)
+                if (!(p.flags & kDontEnum)) in.SetOf(o, p.name, p.value, o);
+        return o;
+    });
+    clip_method("getNextHighestDepth", [](Interpreter&, DisplayObject& c, std::vector<Value>&) -> Value {
+        int32_t top = 0;
+        if (!c.children.empty()) top = std::max<int32_t>(0, c.children.rbegin()->first - 16384 + 1);
+        return double(top);
+    });
+    clip_method("getInstanceAtDepth", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        DisplayObject* d = c.children.At(in.ToInt32(Arg(args, 0)) + 16384);
+        return d && d->sprite ? Value(in.ClipObject(*d)) : Value(Undefined{});
+    });
+    clip_method("swapDepths", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        if (!c.parent || args.empty()) return Undefined{};
+        int32_t target;
+        if (auto* o = std::get_if<ObjRef>(&args[0])) {
+            DisplayObject* other = in.ClipOf(*o);
+            if (!other || other->parent != c.parent) return Undefined{};
+            target = other->depth;
+        } else {
+            target = in.ToInt32(args[0]) + 16384;
+        }
+        DisplayList& list = c.parent->children;
+        int32_t from = c.depth;
+        if (target == from) return Undefined{};
+        auto mine = list.Take(from);
+        auto theirs = list.Take(target);
+        mine->depth = target;
+        mine->script_moved = true;
+        list.Put(std::move(mine));
+        if (theirs) {
+            theirs->depth = from;
+            list.Put(std::move(theirs));
+        }
+        return Undefined{};
+    });
+    clip_method("getBytesLoaded", [](Interpreter&, DisplayObject&, std::vector<Value>&) -> Value { return 1.0; });
+    clip_method("getBytesTotal", [](Interpreter&, DisplayObject&, std::vector<Value>&) -> Value { return 1.0; });
     clip_method("duplicateMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
         if (!c.parent || !c.character) return Undefined{};
         DisplayObject* d = in.env()->CreateClip(*c.parent, c.character->id, in.ToInt32(Arg(args, 1)) + 16384,

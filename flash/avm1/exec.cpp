@@ -46,6 +46,38 @@ void Interpreter::EndOfScripts() {
     ++frames_;
 }
 
+int Interpreter::AddInterval(Interval interval) {
+    interval.due = TimerMs() + interval.period;
+    int id = next_interval_++;
+    intervals_[id] = std::move(interval);
+    return id;
+}
+
+void Interpreter::ClearInterval(int id) { intervals_.erase(id); }
+
+// Intervals fire at most once a frame, on the frame after they fall due.
+void Interpreter::RunIntervals() {
+    if (intervals_.empty() || !env_) return;
+    double now = TimerMs();
+    std::vector<int> due;
+    for (auto& [id, t] : intervals_)
+        if (t.due <= now) due.push_back(id);
+    for (int id : due) {
+        auto it = intervals_.find(id);
+        if (it == intervals_.end()) continue;
+        Interval t = it->second;
+        if (t.repeat) it->second.due = now + std::max(t.period, 1.0);
+        else intervals_.erase(it);
+        depth_ = 0;
+        try {
+            if (!t.method.empty()) Call(Get(t.self, t.method), t.self, t.args);
+            else Call(t.function, Undefined{}, t.args);
+        } catch (const ThrowSignal&) {
+        } catch (const AbortSignal&) {
+        }
+    }
+}
+
 ObjRef Interpreter::TargetObject(Frame& f) {
     if (DisplayObject* clip = FindClip(f.target)) return ClipObject(*clip);
     return nullptr;
@@ -92,6 +124,8 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     }
     env_ = &env;
     version_ = env.MovieVersion();
+    // The main timeline's enterFrame comes once a frame, after every clip's.
+    if (event == swf::kClipEventEnterFrame && !clip.parent) RunIntervals();
     // Clips no script has touched have no handlers of their own.
     ObjRef self;
     if (auto it = clip_objects_.find(clip.instance_id); it != clip_objects_.end()) self = it->second;

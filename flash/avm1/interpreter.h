@@ -1,6 +1,7 @@
 // The interpreter's machinery (internal to flash/avm1).
 #pragma once
 
+#include <map>
 #include <random>
 #include <span>
 #include <string>
@@ -33,8 +34,20 @@ struct Frame {
     size_t stack_base = 0;
 };
 
+struct Interval {
+    Value function;  // or self[method]
+    Value self;
+    std::string method;
+    std::vector<Value> args;
+    double period = 0;
+    double due = 0;
+    bool repeat = true;
+};
+
 class Interpreter {
 public:
+    int AddInterval(Interval interval);
+    void ClearInterval(int id);
     explicit Interpreter(const Avm1Options& options);
 
     void RunList(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions);
@@ -109,6 +122,9 @@ private:
     int depth_ = 0;
     bool stopped_logged_ = false;
     std::vector<std::string> reported_;
+    std::map<int, Interval> intervals_;
+    int next_interval_ = 1;
+    void RunIntervals();
 };
 
 }  // namespace qm::flash::avm1

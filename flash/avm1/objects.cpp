@@ -80,6 +80,8 @@ double Interpreter::ToNumber(const Value& v) {
             const char* q = begin;
             if (*q == '+' || *q == '-') ++q;
             if (!((*q >= '0' && *q <= '9') || *q == '.')) return version_ >= 5 ? NAN : 0;
+            // strtod would read hexadecimal too.
+            if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) return version_ >= 5 ? NAN : 0;
             d = std::strtod(begin, &end);
         }
         while (end && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')) ++end;

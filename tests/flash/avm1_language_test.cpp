@@ -1,0 +1,216 @@
+// The ActionScript interpreter on written movies: conversions, functions,
+// exceptions, objects, built-ins, runaway scripts and clip handlers.
+#include "flash/avm1/avm1.h"
+#include "tests/flash/player_test_support.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+
+namespace {
+
+struct MovieRun {
+    std::vector<std::string> traces;
+    std::vector<std::string> log;
+};
+
+MovieRun RunMovie(w::Movie& movie, int frames) {
+    auto player = Load(movie);
+    MovieRun run;
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->SetLogSink([&](std::string_view line) { run.log.emplace_back(line); });
+    for (int i = 0; i < frames; ++i) player->Advance();
+    run.traces = traces.lines;
+    return run;
+}
+
+std::vector<std::string> RunScript(uint8_t version, const w::Actions& script) {
+    w::Movie movie({.version = version});
+    movie.doAction(script);
+    movie.showFrame();
+    return RunMovie(movie, 1).traces;
+}
+
+}  // namespace
+
+// Values traced as the reference player writes them, by version.
+TEST(Avm1Language, Conversions) {
+    struct Case {
+        uint8_t version;
+        w::Actions script;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {8, w::Actions().push({0.1, 0.2}).add2().trace(), "0.3"},
+        {8, w::Actions().push({1e21}).trace(), "1e+21"},
+        {8, w::Actions().push({1.0, 3.0}).divide().trace(), "0.333333333333333"},
+        {8, w::Actions().push({-0.5}).toInteger().trace(), "0"},
+        {8, w::Actions().push({3000000000.0}).toInteger().trace(), "-1294967296"},
+        {8, w::Actions().push({"a", w::Undefined{}}).add2().trace(), "aundefined"},
+        {6, w::Actions().push({"a", w::Undefined{}}).add2().trace(), "a"},
+        {6, w::Actions().push({"010", 1}).add2().trace(), "0101"},
+        {6, w::Actions().push({"010"}).toNumber().trace(), "8"},
+        {6, w::Actions().push({"0x1F"}).toNumber().trace(), "31"},
+        {5, w::Actions().push({"0x1F"}).toNumber().trace(), "NaN"},
+        {6, w::Actions().push({w::Undefined{}}).toNumber().trace(), "0"},
+        {7, w::Actions().push({w::Undefined{}}).toNumber().trace(), "NaN"},
+        {6, w::Actions().push({"abc"}).not_().trace(), "true"},
+        {7, w::Actions().push({"abc"}).not_().trace(), "false"},
+        {4, w::Actions().push({1, 2}).less().trace(), "1"},
+        {4, w::Actions().push({1, 0}).divide().trace(), "#ERROR#"},
+        {8, w::Actions().push({-1, 0}).bitURShift().trace(), "4294967295"},
+        {8, w::Actions().push({"B", "a"}).less2().trace(), "true"},
+        {8, w::Actions().push({"1", 1}).strictEquals().trace(), "false"},
+        {8, w::Actions().push({"1", 1}).equals2().trace(), "true"},
+        {8, w::Actions().push({w::Null{}, w::Undefined{}}).equals2().trace(), "true"},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(RunScript(c.version, c.script), std::vector<std::string>{c.expected})
+            << "version " << int(c.version) << ", expected " << c.expected;
+    }
+}
+
+// Closures keep their scope; DefineFunction2 puts parameters and `this` in
+// registers; arguments counts what was passed.
+TEST(Avm1Language, Functions) {
+    w::Actions script;
+    // function make(n) { return function () { return n * 2; }; }
+    script.defineFunction("make", {"n"},
+                          w::Actions()
+                              .defineFunction("", {}, w::Actions().push({"n"}).getVariable().push({2}).multiply().return_())
+                              .return_());
+    script.push({21, 1, "make"}).callFunction().push({"f"}).stackSwap().setVariable();
+    script.push({0, "f"}).callFunction().trace();
+    // function sum(a@r2, b@r3) { return a + b + arguments.length; }
+    script.defineFunction2("sum", 4, 0x0001, {{2, "a"}, {3, "b"}},
+                           w::Actions()
+                               .push({w::Register{2}, w::Register{3}})
+                               .add2()
+                               .push({"arguments"})
+                               .getVariable()
+                               .push({"length"})
+                               .getMember()
+                               .add2()
+                               .return_());
+    script.push({30, 10, 2, "sum"}).callFunction().trace();
+    EXPECT_EQ(RunScript(7, script), (std::vector<std::string>{"42", "42"}));
+}
+
+// A throw unwinds to the nearest catch; finally runs on every way out.
+TEST(Avm1Language, TryCatchFinally) {
+    w::Actions thrower;
+    thrower.defineFunction("boom", {}, w::Actions().push({"thrown"}).throw_());
+    w::Actions script = thrower;
+    script.try_(w::Actions().push({0, "boom"}).callFunction().push({"not reached"}).trace(),
+                w::Actions().push({"e"}).getVariable().trace(), w::Actions().push({"finally"}).trace(), "e");
+    script.try_(w::Actions().push({"plain"}).trace(), std::nullopt, w::Actions().push({"finally 2"}).trace());
+    script.push({"after"}).trace();
+    EXPECT_EQ(RunScript(7, script), (std::vector<std::string>{"thrown", "finally", "plain", "finally 2", "after"}));
+    // Uncaught: the list stops, the next frame's scripts still run.
+    w::Movie movie({.version = 7});
+    movie.doAction(w::Actions().push({"x"}).throw_().push({"not reached"}).trace());
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"frame 2"}).trace().stop());
+    movie.showFrame();
+    EXPECT_EQ(RunMovie(movie, 2).traces, std::vector<std::string>{"frame 2"});
+}
+
+// Prototype chains, constructors, getters, enumeration and DontEnum flags.
+TEST(Avm1Language, Objects) {
+    w::Actions script;
+    // function P() { this.a = 1; }  P.prototype.b = 2;
+    script.defineFunction("P", {}, w::Actions().push({"this"}).getVariable().push({"a", 1}).setMember());
+    script.push({"P"}).getVariable().push({"prototype"}).getMember().push({"b", 2}).setMember();
+    script.push({"o", 0, "P"}).newObject().setVariable();
+    script.push({"o"}).getVariable().push({"a"}).getMember().push({"o"}).getVariable().push({"b"}).getMember()
+        .add2().trace();  // 3
+    script.push({"o"}).getVariable().push({"P"}).getVariable().instanceOf().trace();  // true
+    // o.addProperty("c", function () { return "got"; }, null); o.c
+    script.push({w::Null{}});
+    script.defineFunction("", {}, w::Actions().push({"got"}).return_());
+    script.push({"c", 3, "o"}).getVariable().push({"addProperty"}).callMethod().pop();
+    script.push({"o"}).getVariable().push({"c"}).getMember().trace();
+    // for (k in {x:1, y:2}) trace(k): newest first, and the object is built from its last pair
+    script.push({"x", 1, "y", 2, 2}).initObject().push({"q"}).stackSwap().setVariable();
+    script.push({"q"}).enumerate().label("loop").storeRegister(0).push({w::Null{}}).equals2().if_("done");
+    script.push({w::Register{0}}).trace().jump("loop").label("done");
+    // ASSetPropFlags(q, "y", 1): y no longer enumerated
+    script.push({1, "y", "q"}).getVariable().push({3, "ASSetPropFlags"}).callFunction().pop();
+    script.push({"q"}).enumerate().label("loop2").storeRegister(0).push({w::Null{}}).equals2().if_("done2");
+    script.push({w::Register{0}}).trace().jump("loop2").label("done2");
+    EXPECT_EQ(RunScript(7, script), (std::vector<std::string>{"3", "true", "got", "x", "y", "x"}));
+}
+
+TEST(Avm1Language, BuiltIns) {
+    struct Case {
+        w::Actions script;
+        std::string expected;
+    };
+    auto method = [](w::Actions target, const std::string& name, std::vector<w::PushValue> args) {
+        w::Actions a;
+        std::vector<w::PushValue> reversed(args.rbegin(), args.rend());
+        reversed.push_back(int(args.size()));
+        a.push(reversed);
+        a.raw(target.bytes());
+        a.push({name}).callMethod();
+        return a;
+    };
+    auto array = [](std::vector<w::PushValue> items) {
+        w::Actions a;
+        std::vector<w::PushValue> reversed(items.rbegin(), items.rend());
+        reversed.push_back(int(items.size()));
+        a.push(reversed).initArray();
+        return a;
+    };
+    std::vector<Case> cases = {
+        {method(method(array({10, 9, 100}), "sort", {16}), "join", {"-"}), "9-10-100"},
+        {method(array({10, 9, 100}), "sort", {}), "10,100,9"},
+        {method(method(array({"b", "a", "c"}), "sort", {2}), "join", {}), "c,b,a"},
+        {method(array({1, 2, 3, 4}), "splice", {1, 2}), "2,3"},
+        {method(w::Actions().push({"hello world"}), "split", {" "}), "hello,world"},
+        {method(w::Actions().push({"hello"}), "substr", {-3, 2}), "ll"},
+        {method(w::Actions().push({"Hello"}), "toUpperCase", {}), "HELLO"},
+        {method(w::Actions().push({"Math"}).getVariable(), "max", {3, 7, 5}), "7"},
+        {method(w::Actions().push({255}), "toString", {16}), "ff"},
+        {w::Actions().push({"abc"}).push({"length"}).getMember(), "3"},
+        {w::Actions().push({"12px", 1, "parseInt"}).callFunction(), "12"},
+    };
+    for (auto& c : cases) {
+        w::Actions script = c.script;
+        script.trace();
+        EXPECT_EQ(RunScript(8, script), std::vector<std::string>{c.expected}) << c.expected;
+    }
+}
+
+// An endless loop is stopped with a log line; the movie goes on.
+TEST(Avm1Language, RunawayLoopStops) {
+    w::Movie movie({.version = 8});
+    movie.doAction(w::Actions().label("top").jump("top"));
+    movie.showFrame();
+    movie.doAction(w::Actions().push({"frame 2"}).trace().stop());
+    movie.showFrame();
+    MovieRun run = RunMovie(movie, 2);
+    EXPECT_EQ(run.traces, std::vector<std::string>{"frame 2"});
+    bool logged = false;
+    for (auto& line : run.log) logged |= line.find("too long") != std::string::npos;
+    EXPECT_TRUE(logged);
+    // Endless recursion stops at the depth limit instead of exhausting the stack.
+    w::Movie deep({.version = 8});
+    deep.doAction(w::Actions().defineFunction("f", {}, w::Actions().push({0, "f"}).callFunction()).push({0, "f"})
+                      .callFunction().pop().push({"after"}).trace());
+    deep.showFrame();
+    EXPECT_TRUE(RunMovie(deep, 1).traces.empty());
+}
+
+// onEnterFrame set on _root runs once a frame, after the frame's scripts;
+// getTimer follows the movie's clock.
+TEST(Avm1Language, EnterFrameHandlerAndTimer) {
+    w::Movie movie({.version = 8, .frameRate = 10 << 8});
+    w::Actions script;
+    script.push({"_root"}).getVariable().push({"onEnterFrame"});
+    script.defineFunction("", {}, w::Actions().push({"tick "}).push({0, "getTimer"}).callFunction().add2().trace());
+    script.setMember().push({"frame"}).trace().stop();
+    movie.doAction(script);
+    movie.showFrame();
+    EXPECT_EQ(RunMovie(movie, 3).traces, (std::vector<std::string>{"frame", "tick 100", "tick 200"}));
+}
