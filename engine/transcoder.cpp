@@ -1,0 +1,1167 @@
+#include "engine/transcoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "engine/engine_errors.h"
+#include "engine/ffmpeg_api.h"
+#include "engine/logger.h"
+#include "engine/option_parser.h"
+
+namespace qm::engine {
+
+namespace {
+
+std::mutex& OwnInputLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<std::string, TOwnInputOpener>& OwnInputs() {
+  static std::map<std::string, TOwnInputOpener> inputs;
+  return inputs;
+}
+
+char TypeLetter(AVMediaType type) {
+  switch (type) {
+    case AVMEDIA_TYPE_VIDEO: return 'v';
+    case AVMEDIA_TYPE_AUDIO: return 'a';
+    case AVMEDIA_TYPE_SUBTITLE: return 's';
+    case AVMEDIA_TYPE_DATA: return 'd';
+    case AVMEDIA_TYPE_ATTACHMENT: return 't';
+    default: return 0;
+  }
+}
+
+AVDictionary* ToDictionary(const TOptionDictionary& options) {
+  AVDictionary* dict = nullptr;
+  for (const auto& [name, value] : options.Entries) FF.av_dict_set(&dict, name.c_str(), value.c_str(), 0);
+  return dict;
+}
+
+// The first entry FFmpeg left unused, as the "not found" error names it.
+void RaiseUnused(AVDictionary* dict) {
+  const AVDictionaryEntry* e = FF.av_dict_get(dict, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+  if (e) {
+    std::string name = e->key;
+    FF.av_dict_free(&dict);
+    RaiseFFmpeg(FormatText("Option %s not found.", name.c_str()));
+  }
+}
+
+struct TWatch {
+  std::atomic<int64_t> Start{0};
+};
+
+}  // namespace
+
+struct TInputFile {
+  AVFormatContext* Context = nullptr;
+  int FirstStream = 0;
+  bool Eof = false;
+  int64_t TsOffset = 0;  // microseconds
+  bool RateEmulation = false;
+  int64_t LastTime = INT64_MIN;  // microseconds of the last packet read
+  int64_t StartWall = 0;
+};
+
+struct TInputStream {
+  int File = 0;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Decoder = nullptr;
+  bool Used = false;
+  bool Decode = false;
+  int64_t FrameNumber = 0;
+  double TsScale = 1;
+};
+
+struct TOutputStream {
+  int File = 0;
+  int Index = 0;
+  int Source = -1;  // input stream
+  AVStream* Stream = nullptr;
+  AVCodecContext* Encoder = nullptr;
+  bool Copy = false;
+  int64_t MaxFrames = INT64_MAX;
+  int64_t FrameCount = 0;
+  int64_t NextPts = AV_NOPTS_VALUE;  // encoder time base
+  bool Finished = false;
+  std::vector<AVBSFContext*> Filters;  // bitstream filters
+  // video
+  AVFilterGraph* Graph = nullptr;
+  AVFilterContext* Source_ = nullptr;
+  AVFilterContext* Sink = nullptr;
+  std::string VideoFilter;
+  AVRational FrameRate{25, 1};
+  int Width = 0, Height = 0;
+  AVPixelFormat PixFmt = AV_PIX_FMT_NONE;
+  std::string Aspect;
+  // audio
+  SwrContext* Resampler = nullptr;
+  int SwrRate = 0, SwrFormat = -1;
+  AVChannelLayout SwrLayout{};
+  AVAudioFifo* Fifo = nullptr;
+  int64_t AudioStart = AV_NOPTS_VALUE;  // encoder time base
+  int64_t SamplesIn = 0;
+  int64_t LastEndTime = 0;  // microseconds
+};
+
+struct TOutputFile {
+  AVFormatContext* Context = nullptr;
+  int64_t RecordingTime = INT64_MAX;
+  int64_t StartTime = 0;
+  int64_t LimitFilesize = INT64_MAX;
+  bool HeaderWritten = false;
+  TStreamList Descriptors;
+};
+
+struct TCustomFFmpeg::TState {
+  TCustomFFmpeg* Owner = nullptr;
+  std::vector<TInputFile> InputFiles;
+  std::vector<TInputStream> InputStreams;
+  std::vector<TOutputFile> OutputFiles;
+  std::vector<TOutputStream> OutputStreams;
+  TStreamList OutputDescriptors;
+  TWatch ReadWatch, WriteWatch;
+  int64_t LongestInput = 0;
+  int64_t VideoSize = 0, AudioSize = 0, HeaderSize = 0;
+  int DupFrames = 0, DropFrames = 0;
+  int64_t StartWall = 0, LastReport = 0;
+  int VideoSync = -1;
+  std::atomic<bool> Draining{false};
+  AVFrame* Frame = nullptr;
+  AVFrame* Filtered = nullptr;
+  AVPacket* Packet = nullptr;
+};
+
+namespace {
+
+int CheckInterrupt(TCustomFFmpeg* owner, TWatch& watch, int timeout, const char* what, bool draining) {
+  // Once the loop has ended, flushing and the trailer must complete or the file is unplayable.
+  if (owner->StopRequested() && !draining) {
+    Log(owner, llInfo, FormatText("%s broken", what));
+    return 1;
+  }
+  if (timeout > 0) {
+    const int64_t start = watch.Start.load();
+    if (start == 0) {
+      Log(owner, llInfo, FormatText("connecting/%s canceled", what + 0));
+      return 1;
+    }
+    if ((FF.av_gettime_relative() - start) / 1000 > timeout) {
+      Log(owner, llInfo, FormatText("connecting/%s timeout", what));
+      return 1;
+    }
+  }
+  return 0;
+}
+
+struct TInterruptBox {
+  TCustomFFmpeg* Owner;
+  TCustomFFmpeg::TState* State;
+  bool Write;
+};
+
+}  // namespace
+
+static int ReadInterrupt(void* opaque);
+static int WriteInterrupt(void* opaque);
+
+// Thin accessors used by the interrupt callbacks.
+struct TInterruptAccess {
+  static int Read(TCustomFFmpeg* o, TCustomFFmpeg::TState* s) {
+    return CheckInterrupt(o, s->ReadWatch, o->ReadTimeout, "reading", s->Draining);
+  }
+  static int Write(TCustomFFmpeg* o, TCustomFFmpeg::TState* s) {
+    return CheckInterrupt(o, s->WriteWatch, o->WriteTimeout, "writing", s->Draining);
+  }
+};
+
+static int ReadInterrupt(void* opaque) {
+  auto* s = static_cast<TCustomFFmpeg::TState*>(opaque);
+  return TInterruptAccess::Read(s->Owner, s);
+}
+static int WriteInterrupt(void* opaque) {
+  auto* s = static_cast<TCustomFFmpeg::TState*>(opaque);
+  return TInterruptAccess::Write(s->Owner, s);
+}
+
+void TCustomFFmpeg::RegisterOwnInput(const std::string& format, TOwnInputOpener opener) {
+  std::lock_guard<std::mutex> guard(OwnInputLock());
+  OwnInputs()[format] = std::move(opener);
+}
+
+TCustomFFmpeg::TCustomFFmpeg() : S(std::make_unique<TState>()) { S->Owner = this; }
+TCustomFFmpeg::~TCustomFFmpeg() { Release(); }
+
+int TCustomFFmpeg::Fail(int code, const std::string& text) {
+  FLastError = text;
+  Log(this, llFatal, text);
+  return code;
+}
+
+int TCustomFFmpeg::OpenInput(const std::string& fileName) {
+  TFileOptionGroup& g = FOptions.Group;
+  AVFormatContext* ic = nullptr;
+  TOwnInputOpener own;
+  {
+    std::lock_guard<std::mutex> guard(OwnInputLock());
+    auto it = OwnInputs().find(g.Format);
+    if (!g.Format.empty() && it != OwnInputs().end()) own = it->second;
+  }
+  if (own) {
+    const int r = own(fileName, FOptions, &ic);
+    if (r < 0) return Fail(r, ErrorText(fileName, r));
+  } else {
+    const AVInputFormat* format = nullptr;
+    if (!g.Format.empty()) {
+      format = FF.av_find_input_format(g.Format.c_str());
+      if (!format) return Fail(AVERROR(EINVAL), FormatText("Unknown input format: \"%s\"", g.Format.c_str()));
+    }
+    ic = FF.avformat_alloc_context();
+    if (!ic) return Fail(AVERROR(ENOMEM), "avformat_alloc_context() failed");
+    ic->interrupt_callback.callback = ReadInterrupt;
+    ic->interrupt_callback.opaque = S.get();
+    AVDictionary* dict = ToDictionary(FOptions.FormatOptions);
+    TStreamList none;
+    auto last = [](const auto& values) { return values.empty() ? nullptr : &values.back().Value; };
+    if (auto* v = last(g.AudioSampleRates)) FF.av_dict_set_int(&dict, "sample_rate", *v, 0);
+    if (auto* v = last(g.AudioChannels)) FF.av_dict_set_int(&dict, "channels", *v, 0);
+    if (auto* v = last(g.FrameRates)) FF.av_dict_set(&dict, "framerate", v->c_str(), 0);
+    if (auto* v = last(g.FrameSizes)) FF.av_dict_set(&dict, "video_size", v->c_str(), 0);
+    if (auto* v = last(g.FramePixFmts)) FF.av_dict_set(&dict, "pixel_format", v->c_str(), 0);
+    if (FOptions.LoopInput) {
+      Log(this, llWarning, "-loop_input is deprecated, use -loop 1\r\nNote, both loop options only work with -f image2");
+      FF.av_dict_set(&dict, "loop", "1", 0);
+    }
+    S->ReadWatch.Start = FF.av_gettime_relative();
+    const int r = FF.avformat_open_input(&ic, fileName.c_str(), format, &dict);
+    if (r < 0) {
+      FF.av_dict_free(&dict);
+      return Fail(r, ErrorText(fileName, r));
+    }
+    // Demuxer private options are consumed by name; what is left was not understood.
+    for (const char* own : {"sample_rate", "channels", "framerate", "video_size", "pixel_format", "loop"})
+      FF.av_dict_set(&dict, own, nullptr, 0);
+    try {
+      RaiseUnused(dict);
+    } catch (...) {
+      FF.avformat_close_input(&ic);
+      throw;
+    }
+    FF.av_dict_free(&dict);
+    S->ReadWatch.Start = FF.av_gettime_relative();
+    const int f = FF.avformat_find_stream_info(ic, nullptr);
+    if (f < 0) {
+      FF.avformat_close_input(&ic);
+      return Fail(f, FormatText("%s: could not find codec parameters", fileName.c_str()));
+    }
+  }
+  TInputFile file;
+  file.Context = ic;
+  file.FirstStream = int(S->InputStreams.size());
+  file.RateEmulation = g.RateEmulation;
+  file.TsOffset = g.InputTsOffset - (ic->start_time == AV_NOPTS_VALUE || FOptions.CopyTs ? 0 : ic->start_time);
+  if (g.StartTime != INT64_MIN) {
+    int64_t ts = g.StartTime + (ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time);
+    if (FF.avformat_seek_file(ic, -1, INT64_MIN, ts, ts, 0) < 0)
+      Log(this, llWarning, FormatText("%s: could not seek to position %0.3f", fileName.c_str(), double(ts) / AV_TIME_BASE));
+    file.TsOffset -= g.StartTime;
+  }
+  TStreamList streams = DescribeStreams(ic);
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    TInputStream s;
+    s.File = int(S->InputFiles.size());
+    s.Stream = ic->streams[i];
+    if (const double* scale = FindForStream(g.TsScale, streams, int(i))) s.TsScale = *scale;
+    S->InputStreams.push_back(s);
+  }
+  if (ic->duration > 0) {
+    int64_t d = ic->duration - (g.StartTime == INT64_MIN ? 0 : g.StartTime);
+    S->LongestInput = std::max(S->LongestInput, d);
+  }
+  S->InputFiles.push_back(file);
+  FOptions.Inputs.push_back(streams);
+  FOptions.ResetGroup();
+  return 0;
+}
+
+int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
+  TFileOptionGroup& g = FOptions.Group;
+  AVFormatContext* oc = nullptr;
+  int r = FF.avformat_alloc_output_context2(&oc, nullptr, g.Format.empty() ? nullptr : g.Format.c_str(),
+                                           fileName.c_str());
+  if (r < 0 || !oc) return Fail(r < 0 ? r : AVERROR(EINVAL), ErrorText(fileName, r < 0 ? r : AVERROR(EINVAL)));
+  oc->interrupt_callback.callback = WriteInterrupt;
+  oc->interrupt_callback.opaque = S.get();
+
+  // Which input streams feed this output.
+  std::vector<int> sources;
+  if (!g.StreamMaps.empty()) {
+    for (const TStreamMap& m : g.StreamMaps) {
+      if (m.Disabled) continue;
+      const int index = S->InputFiles[size_t(m.FileIndex)].FirstStream + m.StreamIndex;
+      bool disabled = false;
+      for (const TStreamMap& d : g.StreamMaps)
+        if (d.Disabled && d.FileIndex == m.FileIndex && d.StreamIndex == m.StreamIndex) disabled = true;
+      if (!disabled) sources.push_back(index);
+    }
+  } else {
+    int bestVideo = -1, bestAudio = -1, firstSubtitle = -1;
+    int64_t bestArea = -1, bestChannels = -1;
+    for (int i = 0; i < int(S->InputStreams.size()); ++i) {
+      const AVCodecParameters* p = S->InputStreams[size_t(i)].Stream->codecpar;
+      if (p->codec_type == AVMEDIA_TYPE_VIDEO && !g.VideoDisable && oc->oformat->video_codec != AV_CODEC_ID_NONE &&
+          int64_t(p->width) * p->height > bestArea) {
+        bestArea = int64_t(p->width) * p->height;
+        bestVideo = i;
+      } else if (p->codec_type == AVMEDIA_TYPE_AUDIO && !g.AudioDisable &&
+                 oc->oformat->audio_codec != AV_CODEC_ID_NONE && p->ch_layout.nb_channels > bestChannels) {
+        bestChannels = p->ch_layout.nb_channels;
+        bestAudio = i;
+      } else if (p->codec_type == AVMEDIA_TYPE_SUBTITLE && !g.SubtitleDisable && firstSubtitle < 0 &&
+                 oc->oformat->subtitle_codec != AV_CODEC_ID_NONE) {
+        firstSubtitle = i;
+      }
+    }
+    for (int i : {bestVideo, bestAudio, firstSubtitle})
+      if (i >= 0) sources.push_back(i);
+  }
+
+  const int fileIndex = int(S->OutputFiles.size());
+  auto fail = [&](const std::string& text) {
+    FF.avformat_free_context(oc);
+    S->OutputStreams.erase(std::remove_if(S->OutputStreams.begin(), S->OutputStreams.end(),
+                                          [&](const TOutputStream& o) { return o.File == fileIndex; }),
+                           S->OutputStreams.end());
+    return Fail(AVERROR(EINVAL), text);
+  };
+  TStreamList& descriptors = S->OutputDescriptors;
+  descriptors.clear();
+  for (int source : sources) {
+    const TInputStream& in = S->InputStreams[size_t(source)];
+    TStreamDescriptor d;
+    d.Index = int(descriptors.size());
+    d.Type = TypeLetter(in.Stream->codecpar->codec_type);
+    d.Channels = in.Stream->codecpar->ch_layout.nb_channels;
+    descriptors.push_back(d);
+  }
+  for (size_t n = 0; n < sources.size(); ++n) {
+    const int source = sources[n];
+    TInputStream& in = S->InputStreams[size_t(source)];
+    const AVMediaType type = in.Stream->codecpar->codec_type;
+    const int idx = int(n);
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE &&
+        type != AVMEDIA_TYPE_DATA)
+      return fail(FormatText("Cannot map stream #%d:%d - unsupported type.", in.File,
+                             source - S->InputFiles[size_t(in.File)].FirstStream));
+    TOutputStream o;
+    o.File = fileIndex;
+    o.Index = idx;
+    o.Source = source;
+    o.Stream = FF.avformat_new_stream(oc, nullptr);
+    if (!o.Stream) return fail("Could not alloc stream");
+    const std::string* codecName = FindForStream(g.CodecNames, descriptors, idx);
+    o.Copy = codecName && *codecName == "copy";
+    if (type == AVMEDIA_TYPE_DATA && !o.Copy) return fail("Data stream encoding not supported yet (only streamcopy)");
+    if (type == AVMEDIA_TYPE_SUBTITLE && !o.Copy) o.Copy = true;  // subtitles pass through
+    if (const int64_t* v = FindForStream(g.MaxFrames, descriptors, idx)) o.MaxFrames = *v;
+    if (const std::string* v = FindForStream(g.BitstreamFilters, descriptors, idx)) {
+      for (size_t start = 0; start <= v->size();) {
+        size_t comma = v->find(',', start);
+        if (comma == std::string::npos) comma = v->size();
+        const std::string name = v->substr(start, comma - start);
+        start = comma + 1;
+        if (name.empty()) continue;
+        AVBSFContext* bsf = nullptr;
+        if (FF.av_bsf_list_parse_str(name.c_str(), &bsf) < 0)
+          return fail(FormatText("Failed to open bitstream filter %s for stream %d with codec %s", name.c_str(),
+                                 idx, FF.avcodec_get_name(in.Stream->codecpar->codec_id)));
+        o.Filters.push_back(bsf);
+      }
+    }
+    const AVCodec* encoder = nullptr;
+    if (!o.Copy) {
+      if (codecName) {
+        encoder = FF.avcodec_find_encoder_by_name(codecName->c_str());
+        if (!encoder) {
+          const AVCodecDescriptor* desc = FF.avcodec_descriptor_get_by_name(codecName->c_str());
+          if (desc) encoder = FF.avcodec_find_encoder(desc->id);
+        }
+      } else {
+        AVCodecID id = FF.av_guess_codec(oc->oformat, nullptr, fileName.c_str(), nullptr, type);
+        encoder = FF.avcodec_find_encoder(id);
+      }
+      if (!encoder)
+        return fail(FormatText("Encoder (codec %s) not found for output stream #%d:%d (%s)",
+                               codecName ? codecName->c_str() : FF.avcodec_get_name(FF.av_guess_codec(
+                                                                    oc->oformat, nullptr, fileName.c_str(), nullptr, type)),
+                               fileIndex, idx, codecName ? codecName->c_str() : "default"));
+      o.Encoder = FF.avcodec_alloc_context3(encoder);
+      if (type == AVMEDIA_TYPE_VIDEO) {
+        if (const std::string* v = FindForStream(g.FrameRates, descriptors, idx))
+          if (FF.av_parse_video_rate(&o.FrameRate, v->c_str()) < 0) return fail(FormatText("Invalid framerate value: %s", v->c_str()));
+        if (!FindForStream(g.FrameRates, descriptors, idx)) {
+          AVRational guessed = FF.av_guess_frame_rate(S->InputFiles[size_t(in.File)].Context, in.Stream, nullptr);
+          o.FrameRate = guessed.num > 0 && guessed.den > 0 ? guessed : AVRational{25, 1};
+        }
+        const bool* force = FindForStream(g.ForceFps, descriptors, idx);
+        if (encoder->supported_framerates && !(force && *force))
+          o.FrameRate = encoder->supported_framerates[FF.av_find_nearest_q_idx(o.FrameRate, encoder->supported_framerates)];
+        if (const std::string* v = FindForStream(g.FrameSizes, descriptors, idx))
+          if (FF.av_parse_video_size(&o.Width, &o.Height, v->c_str()) < 0) return fail(FormatText("Invalid frame size: %s.", v->c_str()));
+        if (const std::string* v = FindForStream(g.FramePixFmts, descriptors, idx)) {
+          o.PixFmt = FF.av_get_pix_fmt(v->c_str());
+          if (o.PixFmt == AV_PIX_FMT_NONE) return fail(FormatText("Unknown pixel format requested: %s.", v->c_str()));
+        }
+        if (const std::string* v = FindForStream(g.Filters, descriptors, idx)) o.VideoFilter = *v;
+        if (const std::string* v = FindForStream(g.FrameAspectRatios, descriptors, idx)) o.Aspect = *v;
+      } else if (type == AVMEDIA_TYPE_AUDIO) {
+        const AVCodecParameters* p = in.Stream->codecpar;
+        int rate = p->sample_rate;
+        if (const int* v = FindForStream(g.AudioSampleRates, descriptors, idx)) rate = *v;
+        if (encoder->supported_samplerates) {
+          int best = encoder->supported_samplerates[0];
+          for (const int* s = encoder->supported_samplerates; *s; ++s)
+            if (std::abs(*s - rate) < std::abs(best - rate)) best = *s;
+          if (best != rate) Log(this, llWarning, FormatText("Requested sampling rate unsupported using closest supported (%d)", best));
+          rate = best;
+        }
+        o.Encoder->sample_rate = rate;
+        int channels = p->ch_layout.nb_channels;
+        if (const int* v = FindForStream(g.AudioChannels, descriptors, idx)) channels = *v;
+        if (channels == p->ch_layout.nb_channels && p->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+          FF.av_channel_layout_copy(&o.Encoder->ch_layout, &p->ch_layout);
+        else
+          FF.av_channel_layout_default(&o.Encoder->ch_layout, channels);
+        AVSampleFormat fmt = AVSampleFormat(p->format);
+        if (const std::string* v = FindForStream(g.SampleFmts, descriptors, idx)) fmt = FF.av_get_sample_fmt(v->c_str());
+        if (encoder->sample_fmts) {
+          bool ok = false;
+          for (const AVSampleFormat* f = encoder->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) ok |= *f == fmt;
+          if (!ok) {
+            if (fmt != AV_SAMPLE_FMT_NONE)
+              Log(this, llWarning, FormatText("Incompatible sample format \"%s\" for codec \"%s\", auto-selecting format \"%s\"",
+                                              FF.av_get_sample_fmt_name(fmt) ? FF.av_get_sample_fmt_name(fmt) : "none",
+                                              encoder->name, FF.av_get_sample_fmt_name(encoder->sample_fmts[0])));
+            fmt = encoder->sample_fmts[0];
+          }
+        }
+        o.Encoder->sample_fmt = fmt;
+        o.Encoder->time_base = AVRational{1, rate};
+      }
+      if (const double* q = FindForStream(g.QScale, descriptors, idx)) {
+        o.Encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        o.Encoder->global_quality = int(FF_QP2LAMBDA * *q);
+      }
+    }
+    if (const std::string* tag = FindForStream(g.CodecTags, descriptors, idx)) {
+      char* end = nullptr;
+      unsigned long value = strtoul(tag->c_str(), &end, 0);
+      if (*end) value = tag->size() >= 4 ? MKTAG((*tag)[0], (*tag)[1], (*tag)[2], (*tag)[3]) : 0;
+      o.Stream->codecpar->codec_tag = unsigned(value);
+    }
+    in.Used = true;
+    in.Decode = in.Decode || !o.Copy;
+    S->OutputStreams.push_back(std::move(o));
+  }
+
+  if (!(oc->oformat->flags & AVFMT_NOFILE)) {
+    AVIOInterruptCB cb{WriteInterrupt, S.get()};
+    S->WriteWatch.Start = FF.av_gettime_relative();
+    r = FF.avio_open2(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE, &cb, nullptr);
+    if (r < 0) return fail(ErrorText(fileName, r));
+  }
+  TOutputFile file;
+  file.Context = oc;
+  file.RecordingTime = g.RecordingTime;
+  file.LimitFilesize = g.LimitFilesize;
+  if (g.StartTime != INT64_MIN) file.StartTime = g.StartTime;
+  if (g.RecordingTime != INT64_MAX && (FTotalTime < 0 || g.RecordingTime < FTotalTime)) FTotalTime = g.RecordingTime;
+  for (const auto& m : g.Metadata) {
+    const size_t eq = m.Value.find('=');
+    if (eq == std::string::npos) return fail(FormatText("No \"=\" character in metadata string %s.", m.Value.c_str()));
+    const std::string key = m.Value.substr(0, eq), value = m.Value.substr(eq + 1);
+    const char* v = value.empty() ? nullptr : value.c_str();
+    if (m.Specifier.empty() || m.Specifier == "g") {
+      FF.av_dict_set(&oc->metadata, key.c_str(), v, 0);
+    } else if (m.Specifier[0] == 's') {
+      const std::string spec = m.Specifier.size() > 2 ? m.Specifier.substr(2) : "";
+      for (int i = 0; i < int(descriptors.size()); ++i)
+        if (spec.empty() || CheckStreamSpecifier(descriptors, i, spec) > 0)
+          FF.av_dict_set(&oc->streams[i]->metadata, key.c_str(), v, 0);
+    } else {
+      return fail(FormatText("Invalid metadata type %s.", m.Specifier.c_str()));
+    }
+  }
+  file.Descriptors = descriptors;
+  S->OutputFiles.push_back(file);
+  ++FOptions.OutputFileCount;
+  FOptions.ResetGroup();
+  return 0;
+}
+
+namespace {
+
+constexpr AVRational MicroBase{1, AV_TIME_BASE};
+
+struct TRun {
+  TCustomFFmpeg& Owner;
+  TTaskOptions& Options;
+  TCustomFFmpeg::TState& S;
+  bool SizeLimitReached = false;
+
+  void SetupDecoders() {
+    for (size_t i = 0; i < S.InputStreams.size(); ++i) {
+      TInputStream& in = S.InputStreams[i];
+      if (!in.Decode) continue;
+      const TInputFile& file = S.InputFiles[size_t(in.File)];
+      const int local = int(i) - file.FirstStream;
+      const AVCodec* codec = FF.avcodec_find_decoder(in.Stream->codecpar->codec_id);
+      if (!codec)
+        RaiseFFmpeg(FormatText("Decoder (codec %s) not found for input stream #%d:%d",
+                               FF.avcodec_get_name(in.Stream->codecpar->codec_id), in.File, local));
+      in.Decoder = FF.avcodec_alloc_context3(codec);
+      FF.avcodec_parameters_to_context(in.Decoder, in.Stream->codecpar);
+      in.Decoder->pkt_timebase = in.Stream->time_base;
+      AVDictionary* dict =
+          ToDictionary(CodecOptionsForStream(Options.CodecOptions, Options.Inputs[size_t(in.File)], local, codec, false));
+      if (!FF.av_dict_get(dict, "threads", nullptr, 0)) FF.av_dict_set(&dict, "threads", "auto", 0);
+      const int r = FF.avcodec_open2(in.Decoder, codec, &dict);
+      FF.av_dict_free(&dict);
+      if (r < 0) RaiseFFmpeg(FormatText("Error while opening decoder for input stream #%d:%d", in.File, local));
+    }
+  }
+
+  void SetupVideoGraph(TOutputStream& o, const AVCodec* encoder) {
+    const AVCodecContext* dec = S.InputStreams[size_t(o.Source)].Decoder;
+    AVPixelFormat fmt = o.PixFmt != AV_PIX_FMT_NONE ? o.PixFmt : dec->pix_fmt;
+    if (encoder->pix_fmts) {
+      bool ok = false;
+      for (const AVPixelFormat* f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) ok |= *f == fmt;
+      if (!ok) {
+        const AVPixelFormat best = FF.avcodec_find_best_pix_fmt_of_list(encoder->pix_fmts, fmt, 0, nullptr);
+        if (o.PixFmt != AV_PIX_FMT_NONE)
+          Log(&Owner, llWarning, FormatText("Incompatible pixel format \"%s\" for codec \"%s\", auto-selecting format \"%s\"",
+                                            FF.av_get_pix_fmt_name(fmt), encoder->name, FF.av_get_pix_fmt_name(best)));
+        fmt = best;
+      }
+    }
+    const int width = o.Width ? o.Width : dec->width, height = o.Height ? o.Height : dec->height;
+    unsigned swsFlags = SWS_BICUBIC;
+    if (const std::string* f = Options.ScalerOptions.Get("sws_flags")) swsFlags = unsigned(strtoul(f->c_str(), nullptr, 0));
+    auto fail = [&](int code) { RaiseFFmpeg(ErrorText("Error opening filters", code)); };
+    o.Graph = FF.avfilter_graph_alloc();
+    if (!o.Graph) fail(AVERROR(ENOMEM));
+    const std::string swsText = FormatText("flags=0x%X", swsFlags);
+    o.Graph->scale_sws_opts = FF.av_strdup(swsText.c_str());
+    const AVRational sar = dec->sample_aspect_ratio.num ? dec->sample_aspect_ratio : AVRational{0, 1};
+    const std::string args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
+                                        dec->height, int(dec->pix_fmt), 1, AV_TIME_BASE, sar.num, sar.den ? sar.den : 1);
+    int r = FF.avfilter_graph_create_filter(&o.Source_, FF.avfilter_get_by_name("buffer"), "src", args.c_str(), nullptr, o.Graph);
+    if (r < 0) fail(r);
+    AVFilterContext* format = nullptr;
+    r = FF.avfilter_graph_create_filter(&format, FF.avfilter_get_by_name("format"), "format",
+                                        FormatText("pix_fmts=%s", FF.av_get_pix_fmt_name(fmt)).c_str(), nullptr, o.Graph);
+    if (r < 0) fail(r);
+    r = FF.avfilter_graph_create_filter(&o.Sink, FF.avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, o.Graph);
+    if (r < 0) fail(r);
+    if ((r = FF.avfilter_link(format, 0, o.Sink, 0)) < 0) fail(r);
+    AVFilterContext* last = o.Source_;
+    if (width != dec->width || height != dec->height) {
+      AVFilterContext* scale = nullptr;
+      r = FF.avfilter_graph_create_filter(&scale, FF.avfilter_get_by_name("scale"), "scale",
+                                          FormatText("%d:%d:flags=0x%X", width, height, swsFlags).c_str(), nullptr, o.Graph);
+      if (r < 0) fail(r);
+      if ((r = FF.avfilter_link(last, 0, scale, 0)) < 0) fail(r);
+      last = scale;
+    }
+    if (!o.VideoFilter.empty()) {
+      AVFilterInOut* outputs = FF.avfilter_inout_alloc();
+      AVFilterInOut* inputs = FF.avfilter_inout_alloc();
+      outputs->name = FF.av_strdup("in");
+      outputs->filter_ctx = last;
+      inputs->name = FF.av_strdup("out");
+      inputs->filter_ctx = format;
+      r = FF.avfilter_graph_parse_ptr(o.Graph, o.VideoFilter.c_str(), &inputs, &outputs, nullptr);
+      FF.avfilter_inout_free(&inputs);
+      FF.avfilter_inout_free(&outputs);
+      if (r < 0) RaiseFFmpeg("Error opening filters: " + ErrorCodeText(r));
+    } else if ((r = FF.avfilter_link(last, 0, format, 0)) < 0) {
+      fail(r);
+    }
+    if ((r = FF.avfilter_graph_config(o.Graph, nullptr)) < 0) RaiseFFmpeg("Error opening filters: " + ErrorCodeText(r));
+    AVCodecContext* enc = o.Encoder;
+    enc->width = FF.av_buffersink_get_w(o.Sink);
+    enc->height = FF.av_buffersink_get_h(o.Sink);
+    enc->pix_fmt = AVPixelFormat(FF.av_buffersink_get_format(o.Sink));
+    AVRational aspect = FF.av_buffersink_get_sample_aspect_ratio(o.Sink);
+    if (!o.Aspect.empty()) {
+      AVRational display{0, 1};
+      if (FF.av_parse_ratio(&display, o.Aspect.c_str(), 255, 0, nullptr) < 0 || display.num <= 0)
+        RaiseFFmpeg(FormatText("Invalid aspect ratio: %s", o.Aspect.c_str()));
+      FF.av_reduce(&aspect.num, &aspect.den, int64_t(display.num) * enc->height, int64_t(display.den) * enc->width, 255);
+    }
+    enc->sample_aspect_ratio = aspect;
+    enc->framerate = o.FrameRate;
+    enc->time_base = av_inv_q(o.FrameRate);
+  }
+
+  void SetupOutputs() {
+    for (TOutputStream& o : S.OutputStreams) {
+      TOutputFile& of = S.OutputFiles[size_t(o.File)];
+      const TInputStream& in = S.InputStreams[size_t(o.Source)];
+      if (o.Copy) {
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Options.VideoHooks && !Options.VideoHooks->Empty())
+          RaiseFFmpeg("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && Options.AudioVolume != 256)
+          RaiseFFmpeg("-acodec copy and -vol are incompatible (frames are not decoded)");
+        const uint32_t tag = o.Stream->codecpar->codec_tag;
+        FF.avcodec_parameters_copy(o.Stream->codecpar, in.Stream->codecpar);
+        o.Stream->codecpar->codec_tag = tag;
+        o.Stream->time_base = in.Stream->time_base;
+        o.Stream->avg_frame_rate = in.Stream->avg_frame_rate;
+        o.Stream->r_frame_rate = in.Stream->r_frame_rate;
+        o.Stream->sample_aspect_ratio = in.Stream->sample_aspect_ratio;
+      } else {
+        const AVCodec* encoder = o.Encoder->codec;
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) SetupVideoGraph(o, encoder);
+        if (of.Context->oformat->flags & AVFMT_GLOBALHEADER) o.Encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* dict =
+            ToDictionary(CodecOptionsForStream(Options.CodecOptions, of.Descriptors, o.Index, encoder, true));
+        if (!FF.av_dict_get(dict, "threads", nullptr, 0)) FF.av_dict_set(&dict, "threads", "auto", 0);
+        if (const AVDictionaryEntry* b = FF.av_dict_get(dict, "b", nullptr, 0))
+          if (atoll(b->value) > 0 && atoll(b->value) < 1000)
+            Log(&Owner, llWarning, "The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
+        const int r = FF.avcodec_open2(o.Encoder, encoder, &dict);
+        FF.av_dict_free(&dict);
+        if (r == AVERROR_EXPERIMENTAL)
+          RaiseFFmpeg(FormatText("%s \"%s\" is experimental and might produce bad results.\r\nAdd \"-strict experimental\" if you want to use it.",
+                                 "Encoder", encoder->name));
+        if (r < 0)
+          RaiseFFmpeg(FormatText("Error while opening encoder for output stream #%d:%d (%s) - maybe incorrect parameters such as bit_rate, rate, width or height. Please check error log message(reported by FFLogger) to find out more detail information.",
+                                 o.File, o.Index, encoder->name));
+        FF.avcodec_parameters_from_context(o.Stream->codecpar, o.Encoder);
+        o.Stream->time_base = o.Encoder->time_base;
+        if (o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+          o.Stream->avg_frame_rate = o.FrameRate;
+          o.Stream->sample_aspect_ratio = o.Encoder->sample_aspect_ratio;
+        } else {
+          o.Fifo = FF.av_audio_fifo_alloc(o.Encoder->sample_fmt, o.Encoder->ch_layout.nb_channels, 1024);
+          if (!o.Fifo) RaiseFFmpeg("av_fifo_realloc2() failed");
+        }
+      }
+      for (AVBSFContext* bsf : o.Filters) {
+        FF.avcodec_parameters_copy(bsf->par_in, o.Stream->codecpar);
+        bsf->time_base_in = o.Stream->time_base;
+        if (FF.av_bsf_init(bsf) < 0)
+          RaiseFFmpeg(FormatText("Failed to open bitstream filter %s for stream %d with codec %s", bsf->filter->name,
+                                 o.Index, FF.avcodec_get_name(o.Stream->codecpar->codec_id)));
+        FF.avcodec_parameters_copy(o.Stream->codecpar, bsf->par_out);
+      }
+    }
+    for (size_t i = 0; i < S.OutputFiles.size(); ++i) {
+      TOutputFile& of = S.OutputFiles[i];
+      S.WriteWatch.Start = FF.av_gettime_relative();
+      if (FF.avformat_write_header(of.Context, nullptr) < 0)
+        RaiseFFmpeg(FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", int(i)));
+      of.HeaderWritten = true;
+      if (of.Context->pb) S.HeaderSize += FF.avio_seek(of.Context->pb, 0, SEEK_CUR);
+    }
+    Log(&Owner, llInfo, "Stream mapping:");
+    for (const TOutputStream& o : S.OutputStreams) {
+      const TInputStream& in = S.InputStreams[size_t(o.Source)];
+      const int local = o.Source - S.InputFiles[size_t(in.File)].FirstStream;
+      if (o.Copy)
+        Log(&Owner, llInfo, FormatText("  Stream #%d:%d -> #%d:%d (copy)", in.File, local, o.File, o.Index));
+      else
+        Log(&Owner, llInfo, FormatText("  Stream #%d:%d -> #%d:%d (%s -> %s)", in.File, local, o.File, o.Index,
+                                       in.Decoder->codec->name, o.Encoder->codec->name));
+    }
+  }
+
+  void WritePacket(TOutputStream& o, AVPacket* pkt) {
+    TOutputFile& of = S.OutputFiles[size_t(o.File)];
+    pkt->stream_index = o.Stream->index;
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && pkt->dts > pkt->pts) pkt->dts = pkt->pts;
+    if (pkt->pts != AV_NOPTS_VALUE)
+      o.LastEndTime = std::max(o.LastEndTime, FF.av_rescale_q(pkt->pts + pkt->duration, o.Stream->time_base, MicroBase));
+    if (o.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+      S.VideoSize += pkt->size;
+    else if (o.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+      S.AudioSize += pkt->size;
+    S.WriteWatch.Start = FF.av_gettime_relative();
+    const int r = FF.av_interleaved_write_frame(of.Context, pkt);
+    if (r < 0) RaiseFFmpeg(ErrorText("av_interleaved_write_frame()", r));
+    if (of.LimitFilesize != INT64_MAX && of.Context->pb && FF.avio_seek(of.Context->pb, 0, SEEK_CUR) >= of.LimitFilesize)
+      SizeLimitReached = true;
+  }
+
+  // Passes a packet in the stream's time base through its bitstream filters to the muxer.
+  void Output(TOutputStream& o, AVPacket* pkt) {
+    if (o.Filters.empty()) return WritePacket(o, pkt);
+    AVPacket* tmp = FF.av_packet_alloc();
+    // Filters run as a chain: each one's output feeds the next.
+    std::vector<AVPacket*> stage;
+    if (pkt) stage.push_back(FF.av_packet_clone(pkt));
+    for (size_t f = 0; f < o.Filters.size(); ++f) {
+      std::vector<AVPacket*> next;
+      if (stage.empty()) FF.av_bsf_send_packet(o.Filters[f], nullptr);
+      for (AVPacket* p : stage) {
+        FF.av_bsf_send_packet(o.Filters[f], p);
+        FF.av_packet_free(&p);
+        while (FF.av_bsf_receive_packet(o.Filters[f], tmp) >= 0) next.push_back(FF.av_packet_clone(tmp)), FF.av_packet_unref(tmp);
+      }
+      if (stage.empty())
+        while (FF.av_bsf_receive_packet(o.Filters[f], tmp) >= 0) next.push_back(FF.av_packet_clone(tmp)), FF.av_packet_unref(tmp);
+      stage.swap(next);
+    }
+    FF.av_packet_free(&tmp);
+    for (AVPacket* p : stage) {
+      WritePacket(o, p);
+      FF.av_packet_free(&p);
+    }
+  }
+
+  void Encode(TOutputStream& o, AVFrame* frame) {
+    int r = FF.avcodec_send_frame(o.Encoder, frame);
+    const bool video = o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (r < 0 && r != AVERROR_EOF) RaiseFFmpeg(video ? "Video encoding failed" : "Audio encoding failed");
+    AVPacket* pkt = FF.av_packet_alloc();
+    while ((r = FF.avcodec_receive_packet(o.Encoder, pkt)) >= 0) {
+      FF.av_packet_rescale_ts(pkt, o.Encoder->time_base, o.Stream->time_base);
+      Output(o, pkt);
+      FF.av_packet_unref(pkt);
+    }
+    FF.av_packet_free(&pkt);
+    if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) RaiseFFmpeg(video ? "Video encoding failed" : "Audio encoding failed");
+  }
+
+  bool PastRecordingTime(const TOutputStream& o, int64_t micro) {
+    const TOutputFile& of = S.OutputFiles[size_t(o.File)];
+    return of.RecordingTime != INT64_MAX && micro - of.StartTime >= of.RecordingTime;
+  }
+
+  int SyncMethod(const TOutputStream& o) {
+    if (Options.VideoSyncMethod >= 0) return Options.VideoSyncMethod;
+    const int flags = S.OutputFiles[size_t(o.File)].Context->oformat->flags;
+    if (flags & AVFMT_NOTIMESTAMPS) return 0;
+    return (flags & AVFMT_VARIABLE_FPS) ? 2 : 1;
+  }
+
+  void VideoOut(TOutputStream& o, AVFrame* frame) {
+    if (o.Finished) return;
+    const int64_t micro = frame->pts;
+    if (PastRecordingTime(o, micro)) {
+      o.Finished = true;
+      return;
+    }
+    const double exact = double(micro) * o.FrameRate.num / (double(o.FrameRate.den) * AV_TIME_BASE);
+    int64_t pts = llrint(exact);
+    int count = 1;
+    const int sync = SyncMethod(o);
+    if (o.NextPts == AV_NOPTS_VALUE) o.NextPts = sync == 1 ? std::max<int64_t>(pts, 0) : pts;
+    const double delta = exact - double(o.NextPts);
+    if (sync == 1) {
+      if (delta < -1.1) count = 0;
+      else if (delta > 1.1) count = int(llrint(delta)) + 1;
+      pts = o.NextPts;
+    } else if (sync == 2) {
+      if (delta <= -0.6) count = 0;
+      else if (pts < o.NextPts) pts = o.NextPts;
+    }
+    if (count == 0) {
+      ++S.DropFrames;
+      Log(&Owner, llVerbose, "*** drop!");
+      return;
+    }
+    if (count > 1) {
+      S.DupFrames += count - 1;
+      Log(&Owner, llVerbose, FormatText("*** %d dup!", count - 1));
+    }
+    for (int i = 0; i < count; ++i) {
+      if (o.FrameCount >= o.MaxFrames) {
+        o.Finished = true;
+        return;
+      }
+      frame->pts = pts + i;
+      frame->pict_type = AV_PICTURE_TYPE_NONE;
+      Encode(o, frame);
+      ++o.FrameCount;
+    }
+    o.NextPts = pts + count;
+  }
+
+  void DrainGraph(TOutputStream& o) {
+    int r;
+    while ((r = FF.av_buffersink_get_frame(o.Sink, S.Filtered)) >= 0) {
+      VideoOut(o, S.Filtered);
+      FF.av_frame_unref(S.Filtered);
+    }
+    if (r != AVERROR(EAGAIN) && r != AVERROR_EOF)
+      RaiseFFmpeg("AV Filter told us it has a frame available but failed to output one");
+  }
+
+  void AudioEncodeFifo(TOutputStream& o, bool flush) {
+    AVCodecContext* enc = o.Encoder;
+    const bool variable = !enc->frame_size || (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    const int frameSize = variable ? 4096 : enc->frame_size;
+    while (!o.Finished) {
+      int available = FF.av_audio_fifo_size(o.Fifo);
+      if (available == 0 || (available < frameSize && !flush && true)) break;
+      if (available < frameSize && !variable && !flush) break;
+      int n = std::min(available, frameSize);
+      AVFrame* f = FF.av_frame_alloc();
+      f->format = enc->sample_fmt;
+      f->sample_rate = enc->sample_rate;
+      FF.av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
+      const bool pad = n < frameSize && !variable && !(enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME);
+      f->nb_samples = pad ? frameSize : n;
+      if (FF.av_frame_get_buffer(f, 0) < 0) {
+        FF.av_frame_free(&f);
+        RaiseFFmpeg("out-of-memory in encode_audio_frame()");
+      }
+      if (pad) FF.av_samples_set_silence(f->extended_data, 0, f->nb_samples, enc->ch_layout.nb_channels, enc->sample_fmt);
+      FF.av_audio_fifo_read(o.Fifo, reinterpret_cast<void**>(f->extended_data), n);
+      f->pts = o.AudioStart + o.SamplesIn;
+      if (PastRecordingTime(o, FF.av_rescale_q(f->pts, enc->time_base, MicroBase))) {
+        o.Finished = true;
+        FF.av_frame_free(&f);
+        break;
+      }
+      // Only the part inside the recording time is kept.
+      const TOutputFile& of = S.OutputFiles[size_t(o.File)];
+      if (of.RecordingTime != INT64_MAX) {
+        const int64_t limit = FF.av_rescale_q(of.StartTime + of.RecordingTime, MicroBase, enc->time_base) - f->pts;
+        if (limit < f->nb_samples && (variable || (enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)))
+          f->nb_samples = int(std::max<int64_t>(limit, 1));
+      }
+      o.SamplesIn += n;
+      Encode(o, f);
+      ++o.FrameCount;
+      FF.av_frame_free(&f);
+    }
+  }
+
+  void AudioOut(TOutputStream& o, AVFrame* frame, int64_t micro) {
+    if (o.Finished) return;
+    AVCodecContext* enc = o.Encoder;
+    const TInputStream& in = S.InputStreams[size_t(o.Source)];
+    if (!o.Resampler || o.SwrRate != frame->sample_rate || o.SwrFormat != frame->format ||
+        FF.av_channel_layout_compare(&o.SwrLayout, &frame->ch_layout) != 0) {
+      if (o.Resampler) {
+        const TInputFile& file = S.InputFiles[size_t(in.File)];
+        Log(&Owner, llInfo,
+            FormatText("Input stream #%d:%d frame changed from rate:%d fmt:%s ch:%d to rate:%d fmt:%s ch:%d", in.File,
+                       o.Source - file.FirstStream, o.SwrRate, FF.av_get_sample_fmt_name(AVSampleFormat(o.SwrFormat)),
+                       o.SwrLayout.nb_channels, frame->sample_rate,
+                       FF.av_get_sample_fmt_name(AVSampleFormat(frame->format)), frame->ch_layout.nb_channels));
+      }
+      FF.swr_free(&o.Resampler);
+      AVChannelLayout inLayout{};
+      if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        FF.av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
+      else
+        FF.av_channel_layout_copy(&inLayout, &frame->ch_layout);
+      int r = FF.swr_alloc_set_opts2(&o.Resampler, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &inLayout,
+                                     AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+      FF.av_channel_layout_uninit(&inLayout);
+      if (r < 0 || !o.Resampler)
+        RaiseFFmpeg(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", frame->ch_layout.nb_channels,
+                               frame->sample_rate, enc->ch_layout.nb_channels, enc->sample_rate));
+      if (Options.AudioVolume != 256)
+        FF.av_opt_set_double(o.Resampler, "rematrix_volume", Options.AudioVolume / 256.0, 0);
+      if (FF.swr_init(o.Resampler) < 0) RaiseFFmpeg("swr_init() failed");
+      o.SwrRate = frame->sample_rate;
+      o.SwrFormat = frame->format;
+      FF.av_channel_layout_uninit(&o.SwrLayout);
+      FF.av_channel_layout_copy(&o.SwrLayout, &frame->ch_layout);
+    }
+    if (o.AudioStart == AV_NOPTS_VALUE) o.AudioStart = micro == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, FF.av_rescale_q(micro, MicroBase, enc->time_base));
+    const int capacity = FF.swr_get_out_samples(o.Resampler, frame->nb_samples) + 32;
+    uint8_t** buffer = nullptr;
+    int lines = 0;
+    uint8_t* planes[AV_NUM_DATA_POINTERS] = {};
+    if (FF.av_samples_alloc(planes, &lines, enc->ch_layout.nb_channels, capacity, enc->sample_fmt, 0) < 0)
+      RaiseFFmpeg("Out of memory in do_audio_out()");
+    buffer = planes;
+    const int n = FF.swr_convert(o.Resampler, buffer, capacity, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (n > 0 && FF.av_audio_fifo_write(o.Fifo, reinterpret_cast<void**>(buffer), n) < n) {
+      FF.av_freep(&planes[0]);
+      RaiseFFmpeg("av_fifo_realloc2() failed");
+    }
+    FF.av_freep(&planes[0]);
+    AudioEncodeFifo(o, false);
+  }
+
+  void Decoded(int streamIndex, AVFrame* frame) {
+    TInputStream& in = S.InputStreams[size_t(streamIndex)];
+    TInputFile& file = S.InputFiles[size_t(in.File)];
+    int64_t ts = frame->best_effort_timestamp;
+    int64_t micro = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : FF.av_rescale_q(ts, in.Stream->time_base, MicroBase);
+    if (micro != AV_NOPTS_VALUE) micro = int64_t(double(micro) * in.TsScale) + file.TsOffset;
+    ++in.FrameNumber;
+    if (file.RateEmulation && micro != AV_NOPTS_VALUE) Pace(file, micro);
+    for (TOutputStream& o : S.OutputStreams) {
+      if (o.Source != streamIndex || o.Copy || o.Finished) continue;
+      if (in.Decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+        if (Options.VideoHooks && !Options.VideoHooks->Empty() && !FF.av_frame_make_writable(frame)) {
+          TVideoHookPicture picture{};
+          for (int p = 0; p < 8; ++p) picture.data[p] = frame->data[p], picture.linesize[p] = frame->linesize[p];
+          Options.VideoHooks->Process(&picture, frame->format, frame->width, frame->height, micro);
+        }
+        frame->pts = micro == AV_NOPTS_VALUE ? (o.NextPts == AV_NOPTS_VALUE ? 0 : AV_NOPTS_VALUE) : micro;
+        if (FF.av_buffersrc_add_frame_flags(o.Source_, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+          RaiseFFmpeg("Failed to inject frame into filter network");
+        DrainGraph(o);
+      } else if (in.Decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+        if (frame->nb_samples <= 0)
+          RaiseFFmpeg(FormatText("the decoder \"%s\" return bad result.", in.Decoder->codec->name));
+        AudioOut(o, frame, micro);
+      }
+    }
+  }
+
+  void Pace(TInputFile& file, int64_t micro) {
+    if (file.StartWall == 0) file.StartWall = FF.av_gettime_relative();
+    const int64_t elapsed = FF.av_gettime_relative() - file.StartWall;
+    if (micro - elapsed > 1000 && !Owner.StopRequested()) FF.av_usleep(unsigned((micro - elapsed) / 1000 * 1000));
+  }
+
+  void DecodePacket(int streamIndex, AVPacket* pkt) {
+    TInputStream& in = S.InputStreams[size_t(streamIndex)];
+    const int local = streamIndex - S.InputFiles[size_t(in.File)].FirstStream;
+    int r = FF.avcodec_send_packet(in.Decoder, pkt);
+    if (r < 0 && r != AVERROR_EOF) {
+      const std::string text = FormatText("Error while decoding stream #%d:%d (%s)", in.File, local, ErrorCodeText(r).c_str());
+      if (Options.ExitOnError) RaiseFFmpeg(text);
+      Log(&Owner, llError, text);
+      return;
+    }
+    while ((r = FF.avcodec_receive_frame(in.Decoder, S.Frame)) >= 0) {
+      Decoded(streamIndex, S.Frame);
+      FF.av_frame_unref(S.Frame);
+    }
+  }
+
+  void CopyPacket(TOutputStream& o, const TInputStream& in, AVPacket* pkt) {
+    if (o.Finished) return;
+    const int64_t dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (dts != AV_NOPTS_VALUE && PastRecordingTime(o, FF.av_rescale_q(dts, in.Stream->time_base, MicroBase))) {
+      o.Finished = true;
+      return;
+    }
+    if (o.FrameCount >= o.MaxFrames) {
+      o.Finished = true;
+      return;
+    }
+    AVPacket* copy = FF.av_packet_clone(pkt);
+    FF.av_packet_rescale_ts(copy, in.Stream->time_base, o.Stream->time_base);
+    Output(o, copy);
+    FF.av_packet_free(&copy);
+    ++o.FrameCount;
+  }
+
+  bool AllFinished() {
+    for (const TOutputStream& o : S.OutputStreams)
+      if (!o.Finished) return false;
+    return true;
+  }
+
+  void Report(bool final) {
+    TTranscodeProgress p;
+    p.Final = final;
+    int64_t smallest = INT64_MAX, size = 0;
+    for (const TOutputFile& of : S.OutputFiles)
+      if (of.Context->pb) size += std::max<int64_t>(FF.avio_seek(of.Context->pb, 0, SEEK_CUR), 0);
+    bool firstVideo = true;
+    std::string line;
+    for (const TOutputStream& o : S.OutputStreams) {
+      smallest = std::min(smallest, o.LastEndTime);
+      if (!o.Copy && o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO && firstVideo) {
+        firstVideo = false;
+        const double seconds = double(FF.av_gettime_relative() - S.StartWall) / 1e6;
+        p.FrameNumber = int(o.FrameCount);
+        p.FPS = seconds > 0 ? float(o.FrameCount / seconds) : 0;
+        line += FormatText("frame=%5d fps=%3d q=%3.1f ", p.FrameNumber, int(p.FPS + 0.5f), p.Quality);
+        if (final) line += "L";
+      }
+    }
+    if (smallest == INT64_MAX) smallest = 0;
+    p.CurrentSize = size;
+    p.CurrentDuration = smallest;
+    p.BitRate = smallest > 0 ? float(size * 8.0 / (double(smallest) / 1e6) / 1000.0) : 0;
+    p.DupFrames = S.DupFrames;
+    p.DropFrames = S.DropFrames;
+    const int64_t centis = smallest / 10000;
+    line += FormatText("size=%8.0fkB time=%02d:%02d:%02d.%02d bitrate=%6.1fkbits/s", size / 1024.0,
+                       int(centis / 360000), int(centis / 6000 % 60), int(centis / 100 % 60), int(centis % 100), p.BitRate);
+    if (S.DupFrames || S.DropFrames) line += FormatText(" dup=%d drop=%d", S.DupFrames, S.DropFrames);
+    if (Owner.OnProgress)
+      Owner.OnProgress(p);
+    else if (Options.PrintStats)
+      Log(&Owner, llInfo, line);
+    if (final) {
+      Log(&Owner, llInfo,
+          FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n", S.VideoSize / 1024.0,
+                     S.AudioSize / 1024.0, 0.0,
+                     S.VideoSize + S.AudioSize ? 100.0 * (size - S.VideoSize - S.AudioSize) / double(S.VideoSize + S.AudioSize) : 0.0));
+      if (S.VideoSize + S.AudioSize == 0)
+        Log(&Owner, llWarning, "Output file is empty, nothing was encoded (check -ss / -t / -frames parameters if used)");
+    }
+  }
+
+  void Loop() {
+    while (!Owner.StopRequested() && !SizeLimitReached && !AllFinished()) {
+      int chosen = -1;
+      for (int i = 0; i < int(S.InputFiles.size()); ++i) {
+        const TInputFile& f = S.InputFiles[size_t(i)];
+        if (f.Eof) continue;
+        if (chosen < 0 || f.LastTime < S.InputFiles[size_t(chosen)].LastTime) chosen = i;
+      }
+      if (chosen < 0) break;
+      TInputFile& file = S.InputFiles[size_t(chosen)];
+      S.ReadWatch.Start = FF.av_gettime_relative();
+      const int r = FF.av_read_frame(file.Context, S.Packet);
+      if (r == AVERROR(EAGAIN)) {
+        FF.av_usleep(10000);
+        continue;
+      }
+      if (r < 0) {
+        file.Eof = true;
+        if (Options.Shortest) break;
+        continue;
+      }
+      const int index = file.FirstStream + S.Packet->stream_index;
+      if (S.Packet->stream_index >= int(file.Context->nb_streams) ||
+          S.Packet->stream_index >= (chosen + 1 < int(S.InputFiles.size()) ? S.InputFiles[size_t(chosen) + 1].FirstStream
+                                                                             : int(S.InputStreams.size())) - file.FirstStream ||
+          !S.InputStreams[size_t(index)].Used) {
+        FF.av_packet_unref(S.Packet);
+        continue;
+      }
+      TInputStream& in = S.InputStreams[size_t(index)];
+      const int64_t offset = FF.av_rescale_q(file.TsOffset, MicroBase, in.Stream->time_base);
+      if (S.Packet->dts != AV_NOPTS_VALUE) S.Packet->dts = int64_t(double(S.Packet->dts) * in.TsScale) + offset;
+      if (S.Packet->pts != AV_NOPTS_VALUE) S.Packet->pts = int64_t(double(S.Packet->pts) * in.TsScale) + offset;
+      const int64_t dts = S.Packet->dts != AV_NOPTS_VALUE ? S.Packet->dts : S.Packet->pts;
+      if (dts != AV_NOPTS_VALUE) {
+        const int64_t micro = FF.av_rescale_q(dts, in.Stream->time_base, MicroBase);
+        if ((file.Context->iformat->flags & AVFMT_TS_DISCONT) && file.LastTime != INT64_MIN && !Options.CopyTs) {
+          const int64_t delta = micro - file.LastTime;
+          if (std::llabs(delta) > int64_t(Options.DtsDeltaThreshold * AV_TIME_BASE)) {
+            file.TsOffset -= delta;
+            Log(&Owner, llDebug, FormatText("timestamp discontinuity %d, new offset= %d", int(delta), int(file.TsOffset)));
+            const int64_t fix = FF.av_rescale_q(delta, MicroBase, in.Stream->time_base);
+            S.Packet->dts -= fix;
+            if (S.Packet->pts != AV_NOPTS_VALUE) S.Packet->pts -= fix;
+          } else {
+            file.LastTime = micro;
+          }
+        } else {
+          file.LastTime = micro;
+        }
+        if (file.LastTime == INT64_MIN) file.LastTime = micro;
+      }
+      for (TOutputStream& o : S.OutputStreams)
+        if (o.Source == index && o.Copy) {
+          if (file.RateEmulation && dts != AV_NOPTS_VALUE) Pace(file, FF.av_rescale_q(dts, in.Stream->time_base, MicroBase));
+          CopyPacket(o, in, S.Packet);
+        }
+      if (in.Decoder) DecodePacket(index, S.Packet);
+      FF.av_packet_unref(S.Packet);
+      const int64_t now = FF.av_gettime_relative();
+      if (now - S.LastReport > Owner.ProgressInterval) {
+        S.LastReport = now;
+        Report(false);
+      }
+    }
+  }
+
+  void Flush() {
+    for (int i = 0; i < int(S.InputStreams.size()); ++i)
+      if (S.InputStreams[size_t(i)].Decoder) DecodePacket(i, nullptr);
+    for (TOutputStream& o : S.OutputStreams) {
+      if (o.Copy) {
+        if (!o.Filters.empty()) Output(o, nullptr);
+        continue;
+      }
+      if (o.Graph) {
+        if (FF.av_buffersrc_add_frame_flags(o.Source_, nullptr, 0) >= 0) DrainGraph(o);
+      } else if (o.Fifo) {
+        AudioEncodeFifo(o, true);
+      }
+      Encode(o, nullptr);
+    }
+  }
+};
+
+}  // namespace
+
+void TCustomFFmpeg::Run() {
+  FFinished = false;
+  try {
+    if (S->OutputFiles.empty()) RaiseFFmpeg("At least one output file must be specified");
+    S->Frame = FF.av_frame_alloc();
+    S->Filtered = FF.av_frame_alloc();
+    S->Packet = FF.av_packet_alloc();
+    if (!S->Frame || !S->Filtered || !S->Packet) RaiseFFmpeg(ErrorText("transcode_init() error", AVERROR(ENOMEM)));
+    TRun run{*this, FOptions, *S};
+    run.SetupDecoders();
+    run.SetupOutputs();
+    if (FTotalTime < 0) FTotalTime = S->LongestInput > 0 ? S->LongestInput : -1;
+    S->StartWall = S->LastReport = FF.av_gettime_relative();
+    run.Loop();
+    S->Draining = true;
+    run.Flush();
+    for (TOutputFile& of : S->OutputFiles) {
+      S->WriteWatch.Start = FF.av_gettime_relative();
+      const int r = FF.av_write_trailer(of.Context);
+      of.HeaderWritten = false;
+      if (r < 0) RaiseFFmpeg(ErrorText("av_write_trailer()", r));
+    }
+    run.Report(true);
+    FlushLog();
+    FFinished = !FStopRequested;
+  } catch (...) {
+    Release();
+    throw;
+  }
+  Release();
+}
+
+void TCustomFFmpeg::Release() {
+  if (S) S->Draining = true;
+  if (!S || (S->InputFiles.empty() && S->OutputFiles.empty() && !S->Frame && !S->Filtered && !S->Packet)) return;
+  for (TOutputStream& o : S->OutputStreams) {
+    FF.avcodec_free_context(&o.Encoder);
+    FF.avfilter_graph_free(&o.Graph);
+    FF.swr_free(&o.Resampler);
+    if (o.Fifo) FF.av_audio_fifo_free(o.Fifo);
+    o.Fifo = nullptr;
+    FF.av_channel_layout_uninit(&o.SwrLayout);
+    for (AVBSFContext*& b : o.Filters) FF.av_bsf_free(&b);
+  }
+  S->OutputStreams.clear();
+  for (TOutputFile& of : S->OutputFiles) {
+    if (of.HeaderWritten) {
+      // Leave a playable file behind even when the run failed after the header.
+      FF.av_write_trailer(of.Context);
+    }
+    if (of.Context && !(of.Context->oformat->flags & AVFMT_NOFILE)) FF.avio_closep(&of.Context->pb);
+    FF.avformat_free_context(of.Context);
+  }
+  S->OutputFiles.clear();
+  for (TInputStream& in : S->InputStreams) FF.avcodec_free_context(&in.Decoder);
+  S->InputStreams.clear();
+  for (TInputFile& f : S->InputFiles) FF.avformat_close_input(&f.Context);
+  S->InputFiles.clear();
+  FF.av_frame_free(&S->Frame);
+  FF.av_frame_free(&S->Filtered);
+  FF.av_packet_free(&S->Packet);
+}
+
+}  // namespace qm::engine

@@ -1,0 +1,81 @@
+// The transcoder of one task: opens its inputs and its output, then decodes, filters, encodes and
+// writes until the inputs end or a stop is requested. All state belongs to the task, so several
+// tasks may run at once; failures of a run raise FFmpegException.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/option_state.h"
+
+namespace qm::engine {
+
+// Values of one progress report.
+struct TTranscodeProgress {
+  int FrameNumber = 0;
+  float FPS = 0;
+  float Quality = 0;
+  int64_t CurrentSize = 0;  // bytes
+  int64_t CurrentDuration = 0;  // microseconds of output written
+  float BitRate = 0;  // kbit/s
+  int DupFrames = 0;
+  int DropFrames = 0;
+  bool Final = false;
+};
+
+// An input source of the engine's own kind (the frame input): opened in place of a demuxer when
+// the forced format names it. It returns a format context that behaves like a demuxer's.
+using TOwnInputOpener = std::function<int(const std::string& fileName, const TTaskOptions& options,
+                                          struct AVFormatContext** context)>;
+
+class TCustomFFmpeg {
+ public:
+  TCustomFFmpeg();
+  ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+  TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+  // Options are parsed into these before each file is opened; each open consumes the group.
+  TTaskOptions& Options() { return FOptions; }
+
+  // >= 0 on success, else a negative error code with LastError set.
+  int OpenInput(const std::string& fileName);
+  int OpenOutput(const std::string& fileName);
+  // Raises FFmpegException on failure; always releases what the run opened.
+  void Run();
+  // Closes every file and codec; safe to call more than once.
+  void Release();
+
+  // Ends the loop at its next turn; pending reads and writes give up. The output stays valid.
+  void RequestStop() { FStopRequested = true; }
+  bool StopRequested() const { return FStopRequested; }
+  bool Finished() const { return FFinished; }
+  const std::string& LastError() const { return FLastError; }
+  // Expected length of the output in microseconds, -1 when unknown.
+  int64_t TotalTime() const { return FTotalTime; }
+
+  int ReadTimeout = 30000;   // milliseconds, 0 for none
+  int WriteTimeout = 30000;
+  int64_t ProgressInterval = 500000;  // microseconds
+  std::function<void(const TTranscodeProgress&)> OnProgress;
+  // Registered by the frame input; looked up by forced format name.
+  static void RegisterOwnInput(const std::string& format, TOwnInputOpener opener);
+
+  struct TState;
+
+ private:
+  int Fail(int code, const std::string& text);
+
+  TTaskOptions FOptions;
+  std::unique_ptr<TState> S;
+  std::atomic<bool> FStopRequested{false};
+  bool FFinished = false;
+  std::string FLastError;
+  int64_t FTotalTime = -1;
+};
+
+}  // namespace qm::engine

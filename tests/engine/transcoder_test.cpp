@@ -1,0 +1,204 @@
+// The transcoder against real files: clips made by the ffmpeg program, results read back by ffprobe.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "engine/transcoder.h"
+#include "engine_test_support.h"
+
+namespace qm::engine {
+namespace {
+
+using testing::LoadSystemLibraries;
+using testing::TTempFolder;
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+struct TProbe {
+  std::vector<std::map<std::string, std::string>> Streams;
+  double Duration = 0;
+  int Count(const std::string& type) const {
+    int n = 0;
+    for (const auto& s : Streams) n += s.at("codec_type") == type;
+    return n;
+  }
+  const std::map<std::string, std::string>* First(const std::string& type) const {
+    for (const auto& s : Streams)
+      if (s.at("codec_type") == type) return &s;
+    return nullptr;
+  }
+};
+
+TProbe Probe(const std::string& file) {
+  TProbe probe;
+  std::istringstream lines(RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,"
+                                      "sample_rate,channels:format=duration -of flat '" + file + "' 2>/dev/null"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+    if (key == "format.duration") {
+      probe.Duration = atof(value.c_str());
+    } else if (key.rfind("streams.stream.", 0) == 0) {
+      const size_t dot = key.find('.', 15);
+      const size_t index = size_t(atoi(key.substr(15, dot - 15).c_str()));
+      if (probe.Streams.size() <= index) probe.Streams.resize(index + 1);
+      probe.Streams[index][key.substr(dot + 1)] = value;
+    }
+  }
+  return probe;
+}
+
+class TranscoderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    LoadSystemLibraries();
+    Folder = new TTempFolder;
+    // One second of a 25 fps test picture with a 44.1 kHz stereo tone.
+    Clip = Folder->Path + "/clip.mkv";
+    RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=1 -f lavfi -i "
+               "sine=frequency=440:sample_rate=44100:duration=1 -ac 2 -c:v mpeg4 -c:a pcm_s16le '" + Clip + "'");
+    ASSERT_TRUE(std::filesystem::exists(Clip));
+  }
+  static void TearDownTestSuite() {
+    delete Folder;
+    Folder = nullptr;
+  }
+
+  // Options before the input, options before the output, as a task gives them.
+  static void Transcode(TCustomFFmpeg& task, const std::vector<std::pair<std::string, std::string>>& inputs,
+                        const std::string& outputOptions, const std::string& output) {
+    for (const auto& [options, file] : inputs) {
+      TOptionParser(task.Options()).ParseOptions(options.c_str());
+      ASSERT_GE(task.OpenInput(file), 0) << task.LastError();
+    }
+    TOptionParser(task.Options()).ParseOptions(outputOptions.c_str());
+    ASSERT_GE(task.OpenOutput(output), 0) << task.LastError();
+    task.Run();
+  }
+
+  static std::string Out(const std::string& name) { return Folder->Path + "/" + name; }
+
+  static TTempFolder* Folder;
+  static std::string Clip;
+};
+TTempFolder* TranscoderTest::Folder = nullptr;
+std::string TranscoderTest::Clip;
+
+TEST_F(TranscoderTest, EncodesIntoContainersThatFfprobeReadsBack) {
+  struct TCase {
+    std::string Options, File, Video, Audio;
+  };
+  const std::vector<TCase> cases = {
+      {"", "default.mp4", "h264", "aac"},
+      {"-c:v mpeg4 -c:a libmp3lame -b:v 300k", "x.avi", "mpeg4", "mp3"},
+      {"-c:v flv -c:a libmp3lame -ar 22050", "x.flv", "flv1", "mp3"},
+      {"-c:a aac -strict experimental -c:v mpeg4", "strict.mp4", "mpeg4", "aac"},
+      {"-vn -c:a pcm_s16le", "audio.wav", "", "pcm_s16le"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Options + " " + c.File);
+    TCustomFFmpeg task;
+    Transcode(task, {{"", Clip}}, c.Options, Out(c.File));
+    EXPECT_TRUE(task.Finished());
+    const TProbe probe = Probe(Out(c.File));
+    EXPECT_EQ(probe.Count("video"), c.Video.empty() ? 0 : 1);
+    ASSERT_EQ(probe.Count("audio"), 1);
+    if (!c.Video.empty()) EXPECT_EQ(probe.First("video")->at("codec_name"), c.Video);
+    EXPECT_EQ(probe.First("audio")->at("codec_name"), c.Audio);
+    EXPECT_NEAR(probe.Duration, 1.0, 0.1);
+  }
+}
+
+TEST_F(TranscoderTest, SizeFiltersAndRecordingTimeShapeTheOutput) {
+  TCustomFFmpeg task;
+  Transcode(task, {{"", Clip}}, "-c:v mpeg4 -s 80x60 -vf pad=100:80:10:10 -t 0.5 -an", Out("small.mp4"));
+  const TProbe probe = Probe(Out("small.mp4"));
+  ASSERT_EQ(probe.Streams.size(), 1u);
+  EXPECT_EQ(probe.Streams[0].at("width"), "100");
+  EXPECT_EQ(probe.Streams[0].at("height"), "80");
+  EXPECT_NEAR(probe.Duration, 0.5, 0.05);
+}
+
+TEST_F(TranscoderTest, MapsStreamsOfTwoInputsAndCopies) {
+  TCustomFFmpeg task;
+  Transcode(task, {{"", Clip}, {"", Clip}}, "-map 0:1 -map 1:0 -c copy", Out("mapped.mkv"));
+  const TProbe probe = Probe(Out("mapped.mkv"));
+  ASSERT_EQ(probe.Streams.size(), 2u);
+  EXPECT_EQ(probe.Streams[0].at("codec_name"), "pcm_s16le");
+  EXPECT_EQ(probe.Streams[1].at("codec_name"), "mpeg4");
+  EXPECT_NEAR(probe.Duration, 1.0, 0.1);
+}
+
+TEST_F(TranscoderTest, StopLeavesAPlayableShorterFile) {
+  TCustomFFmpeg task;
+  TOptionParser(task.Options()).ParseOptions("-re");
+  ASSERT_GE(task.OpenInput(Clip), 0);
+  TOptionParser(task.Options()).ParseOptions("-c:v mpeg4 -c:a aac");
+  ASSERT_GE(task.OpenOutput(Out("stopped.mp4")), 0);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    task.RequestStop();
+  });
+  try {
+    task.Run();
+  } catch (const FFmpegException& e) {
+    ADD_FAILURE() << e.what();
+  }
+  stopper.join();
+  EXPECT_FALSE(task.Finished());
+  const TProbe probe = Probe(Out("stopped.mp4"));
+  EXPECT_EQ(probe.Streams.size(), 2u);
+  EXPECT_GT(probe.Duration, 0.1);
+  EXPECT_LT(probe.Duration, 0.9);
+}
+
+TEST_F(TranscoderTest, FailuresNameTheirCause) {
+  {
+    TCustomFFmpeg task;
+    TOptionParser(task.Options()).ParseOptions("-f nosuchformat");
+    EXPECT_LT(task.OpenInput(Clip), 0);
+    EXPECT_EQ(task.LastError(), "Unknown input format: \"nosuchformat\"");
+  }
+  {
+    TCustomFFmpeg task;
+    EXPECT_LT(task.OpenInput(Out("missing.avi")), 0);
+    EXPECT_NE(task.LastError().find("missing.avi: "), std::string::npos);
+  }
+  for (const char* codec : {"libfaac", "libopencore_amrnb"}) {
+    TCustomFFmpeg task;
+    ASSERT_GE(task.OpenInput(Clip), 0);
+    TOptionParser(task.Options()).ParseOptions((std::string("-c:a ") + codec).c_str());
+    EXPECT_LT(task.OpenOutput(Out("x.3gp")), 0);
+    EXPECT_EQ(task.LastError().rfind(std::string("Encoder (codec ") + codec + ") not found for output stream #0:1", 0), 0u)
+        << task.LastError();
+  }
+  {
+    TCustomFFmpeg task;
+    ASSERT_GE(task.OpenInput(Clip), 0);
+    try {
+      task.Run();
+      ADD_FAILURE() << "ran without output";
+    } catch (const FFmpegException& e) {
+      EXPECT_STREQ(e.what(), "At least one output file must be specified");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qm::engine
