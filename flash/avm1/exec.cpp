@@ -214,10 +214,19 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     return returned ? result : Value(Undefined{});
 }
 
+// Under tellTarget the target timeline stands where the list's own is.
+static ObjRef ScopeEntry(Interpreter& in, Frame& f, size_t i) {
+    const ObjRef& o = f.scope[i];
+    if (f.target != f.base && o->kind == Kind::Clip && o->clip_id == f.base) {
+        if (DisplayObject* t = in.FindClip(f.target)) return in.ClipObject(*t);
+    }
+    return o;
+}
+
 Value Interpreter::LookupScope(Frame& f, const std::string& name, bool& found) {
     found = true;
     for (size_t i = f.scope.size(); i-- > 0;) {
-        const ObjRef& o = f.scope[i];
+        ObjRef o = ScopeEntry(*this, f, i);
         if (HasProperty(o, name)) return GetOf(o, name, o);
     }
     found = false;
@@ -302,26 +311,20 @@ void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v)
         if (t) SetOf(ClipObject(*t), var, v, ClipObject(*t));
         return;
     }
-    for (size_t i = f.scope.size(); i-- > 0;) {
-        const ObjRef& o = f.scope[i];
-        if (i == 0) break;
+    for (size_t i = f.scope.size(); i-- > 1;) {
+        ObjRef o = ScopeEntry(*this, f, i);
         if (FindOwn(o, name) || (o->kind == Kind::Clip && HasProperty(o, name) && name[0] == '_')) {
             SetOf(o, name, v, o);
             return;
         }
     }
-    // New variables land on the timeline in effect (or a function's activation's timeline).
-    if (ObjRef t = TargetObject(f); t && f.activation == f.scope.back() && f.activation->kind == Kind::Clip) {
-        SetOf(t, name, v, t);
-        return;
-    }
-    if (f.scope.size() > 1) {
-        // Innermost timeline of the chain.
-        for (size_t i = f.scope.size(); i-- > 1;)
-            if (f.scope[i]->kind == Kind::Clip) {
-                SetOf(f.scope[i], name, v, f.scope[i]);
-                return;
-            }
+    // New variables land on the innermost timeline of the chain.
+    for (size_t i = f.scope.size(); i-- > 1;) {
+        ObjRef o = ScopeEntry(*this, f, i);
+        if (o->kind == Kind::Clip) {
+            SetOf(o, name, v, o);
+            return;
+        }
     }
     if (ObjRef t = TargetObject(f)) SetOf(t, name, v, t);
 }
@@ -429,19 +432,24 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             std::string path = payload_string(at);
             if (path.empty()) f.target = f.base;
             else {
-                DisplayObject* t = ResolveClip(f.base, path);
-                f.target = t ? t->instance_id : 0;
+                // An unknown target leaves the main timeline in charge.
+                DisplayObject* t = ResolveClip(f.target, path);
+                f.target = t ? t->instance_id : env_->Root().instance_id;
             }
             break;
         }
         case 0x20: {
             Value v = pop();
             DisplayObject* t = nullptr;
-            if (auto* o = std::get_if<ObjRef>(&v)) t = ClipOf(*o);
+            auto* o = std::get_if<ObjRef>(&v);
+            if (o && (*o)->kind == Kind::Clip) t = ClipOf(*o);
+            else if (std::holds_alternative<Undefined>(v)) t = FindClip(f.base);
             else {
                 std::string path = ToString(v);
                 if (path.empty()) t = FindClip(f.base);
-                else t = ResolveClip(f.base, path);
+                else t = ResolveClip(f.target, path);
+                // An unknown target leaves the main timeline in charge.
+                if (!t) t = &env_->Root();
             }
             f.target = t ? t->instance_id : 0;
             break;
