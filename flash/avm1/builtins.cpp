@@ -462,24 +462,18 @@ void Interpreter::InstallBuiltins() {
         return std::pow(in.ToNumber(Arg(args, 0)), in.ToNumber(Arg(args, 1)));
     });
     Method(math, "max", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        // Two operands, a missing second one being undefined.
         if (args.empty()) return -INFINITY;
-        double r = -INFINITY;
-        for (auto& v : args) {
-            double d = in.ToNumber(v);
-            if (std::isnan(d)) return NAN;
-            r = std::max(r, d);
-        }
-        return r;
+        double a = in.ToNumber(args[0]), b = in.ToNumber(Arg(args, 1));
+        if (std::isnan(a) || std::isnan(b)) return NAN;
+        return std::max(a, b);
     });
     Method(math, "min", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        // Two operands, a missing second one being undefined.
         if (args.empty()) return INFINITY;
-        double r = INFINITY;
-        for (auto& v : args) {
-            double d = in.ToNumber(v);
-            if (std::isnan(d)) return NAN;
-            r = std::min(r, d);
-        }
-        return r;
+        double a = in.ToNumber(args[0]), b = in.ToNumber(Arg(args, 1));
+        if (std::isnan(a) || std::isnan(b)) return NAN;
+        return std::min(a, b);
     });
     Method(math, "random", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value { return in.Random(); });
     Define(math, "PI", M_PI, kDontEnum | kDontDelete | kReadOnly);

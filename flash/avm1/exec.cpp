@@ -457,7 +457,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x8C: {
             size_t at = 0;
             std::string label = payload_string(at);
-            if (auto* t = target_clip(); t && !env_->GotoLabel(*t, label, false)) env_->Stop(*t);
+            // An unknown label moves nothing; older movies' timelines stop
+            // there, newer ones play on.
+            if (auto* t = target_clip(); t && !env_->GotoLabel(*t, label, false) && version_ < 9) env_->Stop(*t);
             break;
         }
         case 0x96: {

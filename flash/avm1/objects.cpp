@@ -84,7 +84,7 @@ double Interpreter::ToNumber(const Value& v) {
             if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) return version_ >= 5 ? NAN : 0;
             d = std::strtod(begin, &end);
         }
-        while (end && (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')) ++end;
+        // Leading white space is skipped, trailing is not.
         if (!end || *end) return version_ >= 5 ? NAN : 0;
         return d;
     }
