@@ -65,7 +65,10 @@ void Interpreter::InstallBuiltins() {
     Method(object_proto_, "valueOf", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value { return self; });
     Method(object_proto_, "hasOwnProperty", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto o = SelfObj(self);
-        return o && in.FindOwn(o, in.ToString(Arg(args, 0))) != nullptr;
+        if (!o || args.empty()) return false;
+        std::string name = in.ToString(args[0]);
+        if (in.FindOwn(o, name)) return true;
+        return (o->kind == Kind::Array && in.HasProperty(o, name) && !in.HasProperty(o->proto, name));
     });
     Method(object_proto_, "isPropertyEnumerable", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto o = SelfObj(self);
@@ -649,8 +652,8 @@ void Interpreter::InstallBuiltins() {
                     return Undefined{};
                 }
             }
-            double n = in.ToNumber(f);
-            if (n >= 1 && n < 4294967296.0) in.env()->GotoFrame(c, uint32_t(n) - 1, play);
+            uint32_t n = uint32_t(in.ToInt32(f));
+            if (n >= 1) in.env()->GotoFrame(c, n - 1, play);
             return Undefined{};
         };
     };

@@ -329,6 +329,12 @@ void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v)
     if (ObjRef t = TargetObject(f)) SetOf(t, name, v, t);
 }
 
+// The numeric And and Or: objects count as true, anything else by its number.
+static bool LegacyTruth(const Value& v, double n) {
+    if (std::holds_alternative<ObjRef>(v)) return true;
+    return n != 0 && !std::isnan(n);
+}
+
 void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result) {
     std::vector<Value>& stack = *f.stack;
     auto pop = [&]() -> Value {
@@ -527,8 +533,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x0E: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b == a)); break; }
         case 0x0F: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b < a)); break; }
-        case 0x10: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(a != 0 && b != 0)); break; }
-        case 0x11: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(a != 0 || b != 0)); break; }
+        case 0x10: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) && LegacyTruth(bv, b))); break; }
+        case 0x11: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) || LegacyTruth(bv, b))); break; }
         case 0x12: {
             Value a = pop();
             if (version_ < 5) push(double(ToNumber(a) == 0 ? 1 : 0));
@@ -935,8 +941,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                     env_->GotoLabel(*t, text, play);
                 }
             } else if (t) {
-                double n = ToNumber(frame);
-                if (n >= 1 && n < 4294967296.0) env_->GotoFrame(*t, uint32_t(n) - 1 + bias, play);
+                // Frame numbers wrap as unsigned 32-bit integers; 0 moves nothing.
+                uint32_t n = uint32_t(ToInt32(frame));
+                if (n >= 1) env_->GotoFrame(*t, n - 1 + bias, play);
             }
             break;
         }

@@ -283,6 +283,7 @@ void Interpreter::Set(const Value& object, const std::string& name, const Value&
 }
 
 void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& value, const Value& self) {
+    if (name.empty()) return;  // no property has an empty name
     if (name == "__proto__") {
         if (auto* p = std::get_if<ObjRef>(&value)) o->proto = *p;
         else o->proto = nullptr;
