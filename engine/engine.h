@@ -1,12 +1,15 @@
 // The encoding engine's public interface: FFmpeg loaded at run time and its function table, the
 // engine logger and the main-thread dispatcher it delivers through, the option language of tasks,
-// and the engine's errors.
+// the engine's errors, the transcoder, media information and the encoder component.
 #pragma once
 
 #include "engine/engine_errors.h"
+#include "engine/ff_encoder.h"
 #include "engine/ffmpeg_api.h"
 #include "engine/library_loader.h"
 #include "engine/logger.h"
 #include "engine/main_thread.h"
+#include "engine/media_info.h"
 #include "engine/option_parser.h"
 #include "engine/option_state.h"
+#include "engine/transcoder.h"

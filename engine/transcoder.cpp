@@ -194,6 +194,29 @@ void TCustomFFmpeg::RegisterOwnInput(const std::string& format, TOwnInputOpener 
   OwnInputs()[format] = std::move(opener);
 }
 
+void TCustomFFmpeg::RequestStop() {
+  std::lock_guard<std::mutex> guard(FPauseLock);
+  FStopRequested = true;
+  FPauseChanged.notify_all();
+}
+
+void TCustomFFmpeg::SetPaused(bool paused) {
+  std::lock_guard<std::mutex> guard(FPauseLock);
+  FPaused = paused;
+  FPauseChanged.notify_all();
+}
+
+void TCustomFFmpeg::WaitWhilePaused() {
+  std::unique_lock<std::mutex> lock(FPauseLock);
+  FPauseChanged.wait(lock, [this] { return !FPaused || FStopRequested; });
+}
+
+int TCustomFFmpeg::InputCount() const { return int(S->InputFiles.size()); }
+bool TCustomFFmpeg::HasOutput() const { return !S->OutputFiles.empty(); }
+AVFormatContext* TCustomFFmpeg::InputContext(int index) const {
+  return index >= 0 && index < int(S->InputFiles.size()) ? S->InputFiles[size_t(index)].Context : nullptr;
+}
+
 TCustomFFmpeg::TCustomFFmpeg() : S(std::make_unique<TState>()) { S->Owner = this; }
 TCustomFFmpeg::~TCustomFFmpeg() { Release(); }
 
@@ -503,6 +526,10 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
   FOptions.ResetGroup();
   return 0;
 }
+
+struct TTranscoderAccess {
+  static void SetCurrentInput(TCustomFFmpeg& owner, int index) { owner.FCurrentInput = index; }
+};
 
 namespace {
 
@@ -1016,6 +1043,7 @@ struct TRun {
 
   void Loop() {
     while (!Owner.StopRequested() && !SizeLimitReached && !AllFinished()) {
+      Owner.WaitWhilePaused();
       int chosen = -1;
       for (int i = 0; i < int(S.InputFiles.size()); ++i) {
         const TInputFile& f = S.InputFiles[size_t(i)];
@@ -1024,6 +1052,7 @@ struct TRun {
       }
       if (chosen < 0) break;
       TInputFile& file = S.InputFiles[size_t(chosen)];
+      TTranscoderAccess::SetCurrentInput(Owner, chosen);
       S.ReadWatch.Start = FF.av_gettime_relative();
       const int r = FF.av_read_frame(file.Context, S.Packet);
       if (r == AVERROR(EAGAIN)) {

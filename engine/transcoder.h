@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,12 +53,21 @@ class TCustomFFmpeg {
   void Release();
 
   // Ends the loop at its next turn; pending reads and writes give up. The output stays valid.
-  void RequestStop() { FStopRequested = true; }
+  void RequestStop();
   bool StopRequested() const { return FStopRequested; }
+  // Holds the loop at its next turn until resumed; a stop request also releases it.
+  void SetPaused(bool paused);
+  void WaitWhilePaused();
   bool Finished() const { return FFinished; }
   const std::string& LastError() const { return FLastError; }
   // Expected length of the output in microseconds, -1 when unknown.
   int64_t TotalTime() const { return FTotalTime; }
+
+  int InputCount() const;
+  bool HasOutput() const;
+  struct AVFormatContext* InputContext(int index) const;
+  // Input file the last packet came from; -1 before the first.
+  int CurrentInput() const { return FCurrentInput; }
 
   int ReadTimeout = 30000;   // milliseconds, 0 for none
   int WriteTimeout = 30000;
@@ -73,9 +84,14 @@ class TCustomFFmpeg {
   TTaskOptions FOptions;
   std::unique_ptr<TState> S;
   std::atomic<bool> FStopRequested{false};
+  std::mutex FPauseLock;
+  std::condition_variable FPauseChanged;
+  bool FPaused = false;
   bool FFinished = false;
   std::string FLastError;
   int64_t FTotalTime = -1;
+  std::atomic<int> FCurrentInput{-1};
+  friend struct TTranscoderAccess;
 };
 
 }  // namespace qm::engine

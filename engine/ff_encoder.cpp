@@ -1,0 +1,334 @@
+#include "engine/ff_encoder.h"
+
+#include <chrono>
+#include <thread>
+
+#include "engine/engine_errors.h"
+#include "engine/ffmpeg_api.h"
+#include "engine/library_loader.h"
+#include "engine/logger.h"
+#include "engine/main_thread.h"
+#include "engine/option_parser.h"
+
+namespace qm::engine {
+
+struct TFFEncoder::TTask {
+  TCustomFFmpeg Transcoder;
+  std::vector<TInputOptions> Inputs;
+  TOutputOptions Output;
+  std::vector<std::unique_ptr<TFFDecoder>> Decoders;
+  std::thread Worker;
+  std::atomic<bool> Working{false};
+  std::atomic<bool> Done{false};  // the worker's body has returned
+  bool Terminated = false;
+  bool Failed = false;
+  std::string ErrorMessage;
+};
+
+TFFEncoder::TFFEncoder() = default;
+
+TFFEncoder::~TFFEncoder() {
+  Stop(true);
+  for (auto& task : FTasks)
+    if (task->Worker.joinable()) task->Worker.join();
+}
+
+bool TFFEncoder::LoadLibraries(const std::string& folder) {
+  FFLoader().SetLibraryPath(folder);
+  if (FFLoader().LoadLibs(AllLibraries)) return true;
+  FLastErrorMessage = FFLoader().LastError();
+  return false;
+}
+
+bool TFFEncoder::LibrariesLoaded() const { return FFLoader().LibsLoaded(AllLibraries); }
+
+int TFFEncoder::TaskCount() const { return int(FTasks.size()); }
+
+void TFFEncoder::CheckNotWorking(const char* operation) const {
+  if (FWorking) throw FFmpegException(FormatText("Cannot %s while working.", operation));
+}
+
+int TFFEncoder::AddTask(const std::string& fileName, TInputOptions* options) {
+  CheckNotWorking("AddTask");
+  FFLoader().CheckLibsLoaded(AllLibraries);
+  auto task = std::make_unique<TTask>();
+  FTasks.push_back(std::move(task));
+  const int index = int(FTasks.size()) - 1;
+  const int r = AddInput(index, fileName, options);
+  if (r < 0) {
+    FTasks.pop_back();
+    return r;
+  }
+  return index;
+}
+
+int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, TInputOptions* options) {
+  CheckNotWorking("AddInput");
+  if (taskIndex < 0 || taskIndex >= int(FTasks.size())) {
+    FLastErrorMessage = FormatText("Invalid task index %d", taskIndex);
+    return -1;
+  }
+  TTask& task = *FTasks[size_t(taskIndex)];
+  try {
+    TInputOptions copy;
+    if (options) {
+      if (options->FileName.empty()) options->FileName = fileName;
+      copy = *options;
+      TOptionParser parser(task.Transcoder.Options(), true, this);
+      parser.ParseOptions(copy.Options.c_str());
+      parser.ParsePresets(copy.Presets.c_str());
+    } else {
+      copy.FileName = fileName;
+    }
+    task.Transcoder.ReadTimeout = ReadTimeout;
+    task.Transcoder.WriteTimeout = WriteTimeout;
+    const int r = task.Transcoder.OpenInput(fileName);
+    if (r < 0) {
+      FLastErrorMessage = task.Transcoder.LastError();
+      return r;
+    }
+    task.Inputs.push_back(copy);
+    auto decoder = std::make_unique<TFFDecoder>();
+    decoder->Attach(task.Transcoder.InputContext(task.Transcoder.InputCount() - 1));
+    task.Decoders.push_back(std::move(decoder));
+    return task.Transcoder.InputCount() - 1;
+  } catch (const std::exception& e) {
+    FLastErrorMessage = e.what();
+    return -1;
+  }
+}
+
+int TFFEncoder::SetOutput(int taskIndex, const std::string& fileName, TOutputOptions* options) {
+  CheckNotWorking("SetOutput");
+  if (taskIndex < 0 || taskIndex >= int(FTasks.size())) {
+    FLastErrorMessage = FormatText("Invalid task index %d", taskIndex);
+    return -1;
+  }
+  TTask& task = *FTasks[size_t(taskIndex)];
+  try {
+    if (options) {
+      if (options->FileName.empty()) options->FileName = fileName;
+      task.Output = *options;
+      if (options->Join) throw FFmpegException("Joining inputs is not supported yet");
+      TOptionParser parser(task.Transcoder.Options(), true, this);
+      parser.ParseOptions(options->Options.c_str());
+      parser.ParsePresets(options->Presets.c_str());
+    } else {
+      task.Output = TOutputOptions();
+    }
+    task.Transcoder.ReadTimeout = ReadTimeout;
+    task.Transcoder.WriteTimeout = WriteTimeout;
+    const int r = task.Transcoder.OpenOutput(fileName);
+    if (r < 0) {
+      FLastErrorMessage = task.Transcoder.LastError();
+      task.Output = TOutputOptions();
+    }
+    return r;
+  } catch (const std::exception& e) {
+    FLastErrorMessage = e.what();
+    return -1;
+  }
+}
+
+void TFFEncoder::RemoveTask(int taskIndex) {
+  CheckNotWorking("RemoveTask");
+  if (taskIndex >= 0 && taskIndex < int(FTasks.size())) FTasks.erase(FTasks.begin() + taskIndex);
+}
+
+void TFFEncoder::ClearTasks() {
+  if (FWorking && !FAllDone) throw FFmpegException("Cannot ClearTasks while working.");
+  for (auto& task : FTasks) WaitFor(*task);
+  FTasks.clear();
+  FLastErrorMessage.clear();
+  FNextIndex = -1;
+  FToStart = FTerminatedCount = 0;
+  FWorking = FAllDone = false;
+  FThreaded = FPaused = false;
+}
+
+int TFFEncoder::IndexOf(const TTask* task) const {
+  for (size_t i = 0; i < FTasks.size(); ++i)
+    if (FTasks[i].get() == task) return int(i);
+  return -1;
+}
+
+void TFFEncoder::StartTask(int maxConcurrent) {
+  CheckNotWorking("StartTask");
+  std::unique_lock<std::mutex> lock(FScheduleLock);
+  FTerminatedCount = 0;
+  FNextIndex = 0;
+  FToStart = int(FTasks.size());
+  FAllDone = false;
+  FThreaded = maxConcurrent > 0;
+  FWorking = true;
+  FPaused = false;
+  if (FTasks.empty()) {
+    lock.unlock();
+    std::lock_guard<std::recursive_mutex> guard(FTerminateLock);
+    FAllDone = true;
+    if (OnTerminate) Deliver([this] { OnTerminate(this, TTerminateInfo{-1, true, false, ""}); });
+    return;
+  }
+  if (!FThreaded) {
+    lock.unlock();
+    while (true) {
+      TTask* next = nullptr;
+      {
+        std::lock_guard<std::mutex> guard(FScheduleLock);
+        if (FToStart <= 0) break;
+        --FToStart;
+        next = FTasks[size_t(FNextIndex++)].get();
+      }
+      Launch(*next);
+    }
+    return;
+  }
+  int started = 0;
+  while (FToStart > 0 && started < maxConcurrent) {
+    TTask& next = *FTasks[size_t(FNextIndex++)];
+    --FToStart;
+    ++started;
+    lock.unlock();
+    Launch(next);
+    lock.lock();
+  }
+}
+
+void TFFEncoder::StartNext() {
+  TTask* next = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(FScheduleLock);
+    if (FToStart <= 0) return;
+    --FToStart;
+    next = FTasks[size_t(FNextIndex++)].get();
+  }
+  Launch(*next);
+}
+
+void TFFEncoder::Launch(TTask& task) {
+  if (task.Working || task.Terminated) return;
+  if (!task.Transcoder.HasOutput() || task.Transcoder.InputCount() == 0) {
+    const char* text = !task.Transcoder.HasOutput() ? "At least one output file must be specified"
+                                                   : "At least one input file must be specified";
+    Log(this, llQuiet, text);
+    task.Failed = true;
+    task.ErrorMessage = text;
+    task.Done = true;
+    Terminated(task);
+    return;
+  }
+  task.Working = true;
+  task.Transcoder.ProgressInterval = int64_t(FProgressInterval) * 1000;
+  if (!FThreaded) {
+    TaskBody(task);
+    return;
+  }
+  if (task.Worker.joinable()) task.Worker.join();
+  task.Worker = std::thread([this, &task] { TaskBody(task); });
+}
+
+void TFFEncoder::TaskBody(TTask& task) {
+  task.Transcoder.OnProgress = [this, &task](const TTranscodeProgress& p) {
+    if (!OnProgress) return;
+    std::lock_guard<std::mutex> guard(FProgressLock);
+    TProgressInfo info;
+    info.TaskIndex = IndexOf(&task);
+    info.InputIndex = p.Final ? -1 : task.Transcoder.CurrentInput();
+    info.FrameNumber = p.FrameNumber;
+    info.FramesPerSecond = int(p.FPS + 0.5f);
+    info.Quality = p.Quality;
+    info.BitRate = p.BitRate;
+    info.OutputSize = p.CurrentSize;
+    info.OutputTime = p.CurrentDuration;
+    info.TotalTime = task.Transcoder.TotalTime();
+    Deliver([&] { OnProgress(this, &info); });
+  };
+  try {
+    task.Transcoder.Run();
+  } catch (const std::exception& e) {
+    Log(this, llQuiet, e.what());
+    task.Failed = true;
+    task.ErrorMessage = e.what();
+  }
+  try {
+    task.Transcoder.Release();
+  } catch (const std::exception& e) {
+    task.Failed = true;
+    task.ErrorMessage = e.what();
+  }
+  Terminated(task);
+  FlushLog();
+  task.Done = true;
+}
+
+void TFFEncoder::Deliver(const std::function<void()>& call) {
+  if (TriggerEventInMainThread)
+    MainThreadDispatcher().RunBlocking(call);
+  else
+    call();
+}
+
+void TFFEncoder::Terminated(TTask& task) {
+  task.Working = false;
+  task.Terminated = true;
+  bool startNext = false;
+  {
+    // Holding the lock across delivery keeps the per-task events and the final one in order.
+    std::lock_guard<std::recursive_mutex> guard(FTerminateLock);
+    if (OnTerminate) {
+      const TTerminateInfo info{IndexOf(&task), task.Transcoder.Finished() && !task.Failed, task.Failed,
+                                task.ErrorMessage};
+      Deliver([&] { OnTerminate(this, info); });
+    }
+    std::lock_guard<std::mutex> schedule(FScheduleLock);
+    ++FTerminatedCount;
+    if (FToStart <= 0 && FTerminatedCount >= int(FTasks.size())) {
+      FAllDone = true;
+      if (OnTerminate) Deliver([this] { OnTerminate(this, TTerminateInfo{-1, true, false, ""}); });
+    } else {
+      startNext = FThreaded && FToStart > 0;
+    }
+  }
+  if (startNext) StartNext();
+}
+
+void TFFEncoder::WaitFor(TTask& task) {
+  if (!task.Worker.joinable()) return;
+  // The worker may be waiting for the main thread to deliver an event: keep serving it.
+  while (!task.Done) {
+    if (MainThreadDispatcher().IsMainThread()) MainThreadDispatcher().ServePending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  task.Worker.join();
+}
+
+void TFFEncoder::Pause() {
+  if (!FWorking || FPaused) return;
+  for (auto& task : FTasks) task->Transcoder.SetPaused(true);
+  FPaused = true;
+}
+
+void TFFEncoder::Resume() {
+  if (!FWorking || !FPaused) return;
+  for (auto& task : FTasks) task->Transcoder.SetPaused(false);
+  FPaused = false;
+}
+
+void TFFEncoder::Stop(bool wait) {
+  {
+    std::lock_guard<std::mutex> guard(FScheduleLock);
+    FToStart = 0;
+  }
+  if (!FWorking) return;
+  for (auto& task : FTasks) {
+    if (task->Working) {
+      task->Transcoder.RequestStop();
+      if (wait) WaitFor(*task);
+    } else if (!task->Terminated) {
+      // Never started: it still reports, so the final event can follow.
+      Terminated(*task);
+    }
+  }
+}
+
+}  // namespace qm::engine
