@@ -105,8 +105,12 @@ void Interpreter::InstallBuiltins() {
     Method(object_ctor_, "registerClass", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return true; });
 
     // Function
-    ObjRef function_ctor = make_class("Function", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
-        return in.NewObject();
+    // Called as a function it hands back its argument, or an object with no prototype.
+    ObjRef function_ctor = make_class("Function", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (!args.empty()) return args[0];
+        ObjRef bare = in.NewObject();
+        bare->proto = nullptr;
+        return bare;
     }, function_proto_, true);
     (void)function_ctor;
     Method(function_proto_, "call", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {

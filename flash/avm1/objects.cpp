@@ -232,10 +232,12 @@ bool Interpreter::HasProperty(const ObjRef& start, const std::string& name) {
 
 Value Interpreter::Get(const Value& object, const std::string& name) {
     if (auto* s = std::get_if<std::string>(&object); s && KeyEq(name, "length")) {
-        // Characters, not bytes.
+        // UTF-16 units, not bytes: characters beyond the basic plane count twice.
         double n = 0;
-        for (unsigned char c : *s)
+        for (unsigned char c : *s) {
             if ((c & 0xC0) != 0x80) ++n;
+            if (c >= 0xF0) ++n;
+        }
         return n;
     }
     ObjRef o = ToObject(object);
