@@ -192,7 +192,7 @@ void Interpreter::InstallBuiltins() {
         return in.NewArray(std::move(out));
     });
     array_method("splice", [clamp_index](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
-        if (args.empty()) return Undefined{};
+        if (args.empty() || std::holds_alternative<Undefined>(args[0])) return Undefined{};
         size_t n = a->elems.size();
         size_t from = clamp_index(in, args[0], n, 0);
         size_t count = n - from;
@@ -220,6 +220,8 @@ void Interpreter::InstallBuiltins() {
         int flags = 0;
         size_t i = 0;
         if (i < args.size() && std::holds_alternative<ObjRef>(args[i])) cmp = args[i++];
+        // Anything but a compare function or flags makes no sort.
+        if (i < args.size() && !std::holds_alternative<double>(args[i])) return Undefined{};
         if (i < args.size()) flags = in.ToInt32(args[i]);
         std::vector<size_t> order(a->elems.size());
         for (size_t k = 0; k < order.size(); ++k) order[k] = k;

@@ -69,6 +69,7 @@ void Interpreter::RunIntervals() {
         if (t.repeat) it->second.due = now + std::max(t.period, 1.0);
         else intervals_.erase(it);
         depth_ = 0;
+        current_callee_ = nullptr;
         try {
             if (!t.method.empty()) Call(Get(t.self, t.method), t.self, t.args);
             else Call(t.function, Undefined{}, t.args);
@@ -99,6 +100,7 @@ void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span
     bool returned = false;
     Value result;
     depth_ = 0;
+    current_callee_ = nullptr;
     try {
         RunCode(f, 0, actions.size(), returned, result);
     } catch (const ThrowSignal& t) {
@@ -134,6 +136,7 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     Value handler = GetOf(self, name, self);
     if (!std::holds_alternative<ObjRef>(handler)) return;
     depth_ = 0;
+    current_callee_ = nullptr;
     try {
         Call(handler, self, {});
     } catch (const ThrowSignal&) {
@@ -159,7 +162,13 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     f.stack = &stack;
     ObjRef arguments = NewArray(args);
     Define(arguments, "callee", fn, kDontEnum);
-    Define(arguments, "caller", Null{}, kDontEnum);
+    Define(arguments, "caller", current_callee_ ? Value(current_callee_) : Value(Null{}), kDontEnum);
+    struct Restore {
+        ObjRef& slot;
+        ObjRef saved;
+        ~Restore() { slot = saved; }
+    } restore{current_callee_, current_callee_};
+    current_callee_ = fn;
     auto super_object = [&]() {
         auto s = std::make_shared<Object>();
         s->kind = Kind::Super;

@@ -124,6 +124,7 @@ private:
     std::vector<std::string> reported_;
     std::map<int, Interval> intervals_;
     int next_interval_ = 1;
+    ObjRef current_callee_;  // the script function running, for arguments.caller
     void RunIntervals();
 };
 
