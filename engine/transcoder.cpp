@@ -566,11 +566,19 @@ struct TRun {
   void SetupVideoGraph(TOutputStream& o, const AVCodec* encoder) {
     const AVCodecContext* dec = S.InputStreams[size_t(o.Source)].Decoder;
     AVPixelFormat fmt = o.PixFmt != AV_PIX_FMT_NONE ? o.PixFmt : dec->pix_fmt;
-    if (encoder->pix_fmts) {
+    const AVPixelFormat* allowed = encoder->pix_fmts;
+    // JPEG encoders take full-range formats unless unofficial output is allowed, as the tool does.
+    static const AVPixelFormat fullRange[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_NONE};
+    if (encoder->id == AV_CODEC_ID_MJPEG) {
+      const std::string* strict = Options.CodecOptions.Get("strict");
+      if (!strict || (*strict != "unofficial" && *strict != "experimental" && atoi(strict->c_str()) >= 0))
+        allowed = fullRange;
+    }
+    if (allowed) {
       bool ok = false;
-      for (const AVPixelFormat* f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) ok |= *f == fmt;
+      for (const AVPixelFormat* f = allowed; *f != AV_PIX_FMT_NONE; ++f) ok |= *f == fmt;
       if (!ok) {
-        const AVPixelFormat best = FF.avcodec_find_best_pix_fmt_of_list(encoder->pix_fmts, fmt, 0, nullptr);
+        const AVPixelFormat best = FF.avcodec_find_best_pix_fmt_of_list(allowed, fmt, 0, nullptr);
         if (o.PixFmt != AV_PIX_FMT_NONE)
           Log(&Owner, llWarning, FormatText("Incompatible pixel format \"%s\" for codec \"%s\", auto-selecting format \"%s\"",
                                             FF.av_get_pix_fmt_name(fmt), encoder->name, FF.av_get_pix_fmt_name(best)));

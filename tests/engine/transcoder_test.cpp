@@ -125,6 +125,59 @@ TEST_F(TranscoderTest, EncodesIntoContainersThatFfprobeReadsBack) {
   }
 }
 
+// Every encoder the format settings offer, into its usual container.
+TEST_F(TranscoderTest, EveryOfferedEncoderProducesItsCodec) {
+  struct TCase {
+    std::string Options, File, Codec;
+  };
+  const std::vector<TCase> cases = {
+      {"-an -c:v msmpeg4v2", "msmpeg4v2.avi", "msmpeg4v2"},
+      {"-an -c:v msmpeg4", "msmpeg4.avi", "msmpeg4v3"},
+      {"-an -c:v wmv1", "wmv1.wmv", "wmv1"},
+      {"-an -c:v wmv2", "wmv2.wmv", "wmv2"},
+      {"-an -c:v libx264", "x264.mp4", "h264"},
+      {"-an -c:v mpeg4 -vtag XVID", "xvid.avi", "mpeg4"},
+      {"-an -c:v libvpx", "vp8.webm", "vp8"},
+      {"-an -c:v mpeg1video", "m1.mpg", "mpeg1video"},
+      {"-an -c:v mpeg2video", "m2.mpg", "mpeg2video"},
+      {"-an -c:v rv20", "rv.rm", "rv20"},
+      {"-an -c:v mjpeg", "mjpeg.avi", "mjpeg"},
+      {"-an -c:v h263 -s 176x144", "h263.3gp", "h263"},
+      {"-an -c:v flv", "flv.flv", "flv1"},
+      {"-target pal-dv", "pal.dv", "dvvideo"},
+      {"-vn -c:a libmp3lame", "a.mp3", "mp3"},
+      {"-vn -c:a pcm_s16le", "a.wav", "pcm_s16le"},
+      {"-vn -c:a flac", "a.flac", "flac"},
+      {"-vn -c:a mp2", "a.mp2", "mp2"},
+      {"-vn -c:a ac3", "a.ac3", "ac3"},
+      {"-vn -c:a libvorbis", "a.ogg", "vorbis"},
+      {"-vn -c:a wmav1", "a1.wma", "wmav1"},
+      {"-vn -c:a wmav2", "a2.wma", "wmav2"},
+      {"-vn -c:a aac -strict experimental", "a.m4a", "aac"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Options + " " + c.File);
+    TCustomFFmpeg task;
+    try {
+      Transcode(task, {{"", Clip}}, c.Options, Out(c.File));
+    } catch (const FFmpegException& e) {
+      ADD_FAILURE() << e.what();
+      continue;
+    }
+    const TProbe probe = Probe(Out(c.File));
+    ASSERT_FALSE(probe.Streams.empty());
+    const bool dv = c.File == "pal.dv";
+    EXPECT_EQ(probe.Streams.size(), dv ? 2u : 1u);
+    EXPECT_EQ(probe.Streams[0].at("codec_name"), c.Codec);
+    // Program streams report their duration from a later start.
+    EXPECT_NEAR(probe.Duration, 1.0, c.File.ends_with(".mpg") ? 0.2 : 0.1);
+    if (dv) {
+      EXPECT_EQ(probe.Streams[0].at("width"), "720");
+      EXPECT_EQ(probe.Streams[0].at("height"), "576");
+    }
+  }
+}
+
 TEST_F(TranscoderTest, SizeFiltersAndRecordingTimeShapeTheOutput) {
   TCustomFFmpeg task;
   Transcode(task, {{"", Clip}}, "-c:v mpeg4 -s 80x60 -vf pad=100:80:10:10 -t 0.5 -an", Out("small.mp4"));
