@@ -88,6 +88,7 @@ int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, TInputOptio
       return r;
     }
     task.Inputs.push_back(copy);
+    task.Transcoder.SetJoinEndTime(task.Transcoder.InputCount() - 1, copy.JoinEndTime);
     auto decoder = std::make_unique<TFFDecoder>();
     decoder->Attach(task.Transcoder.InputContext(task.Transcoder.InputCount() - 1));
     task.Decoders.push_back(std::move(decoder));
@@ -109,7 +110,6 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& fileName, TOutputOpt
     if (options) {
       if (options->FileName.empty()) options->FileName = fileName;
       task.Output = *options;
-      if (options->Join) throw FFmpegException("Joining inputs is not supported yet");
       TOptionParser parser(task.Transcoder.Options(), true, this);
       parser.ParseOptions(options->Options.c_str());
       parser.ParsePresets(options->Presets.c_str());
@@ -118,7 +118,7 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& fileName, TOutputOpt
     }
     task.Transcoder.ReadTimeout = ReadTimeout;
     task.Transcoder.WriteTimeout = WriteTimeout;
-    const int r = task.Transcoder.OpenOutput(fileName);
+    const int r = task.Transcoder.OpenOutput(fileName, task.Output.Join);
     if (r < 0) {
       FLastErrorMessage = task.Transcoder.LastError();
       task.Output = TOutputOptions();

@@ -65,6 +65,7 @@ struct TInputFile {
   int64_t TsOffset = 0;  // microseconds
   bool RateEmulation = false;
   int64_t LastTime = INT64_MIN;  // microseconds of the last packet read
+  int64_t JoinEndTime = INT64_MAX;
   int64_t StartWall = 0;
 };
 
@@ -82,6 +83,7 @@ struct TOutputStream {
   int File = 0;
   int Index = 0;
   int Source = -1;  // input stream
+  std::vector<int> PartSources;  // the source in each joined input
   AVStream* Stream = nullptr;
   AVCodecContext* Encoder = nullptr;
   bool Copy = false;
@@ -131,6 +133,8 @@ struct TCustomFFmpeg::TState {
   int DupFrames = 0, DropFrames = 0;
   int64_t StartWall = 0, LastReport = 0;
   int VideoSync = -1;
+  bool Joining = false;
+  int CurrentPart = 0;
   std::atomic<bool> Draining{false};
   AVFrame* Frame = nullptr;
   AVFrame* Filtered = nullptr;
@@ -209,6 +213,10 @@ void TCustomFFmpeg::SetPaused(bool paused) {
 void TCustomFFmpeg::WaitWhilePaused() {
   std::unique_lock<std::mutex> lock(FPauseLock);
   FPauseChanged.wait(lock, [this] { return !FPaused || FStopRequested; });
+}
+
+void TCustomFFmpeg::SetJoinEndTime(int input, int64_t time) {
+  if (input >= 0 && input < int(S->InputFiles.size())) S->InputFiles[size_t(input)].JoinEndTime = time;
 }
 
 int TCustomFFmpeg::InputCount() const { return int(S->InputFiles.size()); }
@@ -312,7 +320,7 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
   return 0;
 }
 
-int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
+int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
   TFileOptionGroup& g = FOptions.Group;
   AVFormatContext* oc = nullptr;
   int r = FF.avformat_alloc_output_context2(&oc, nullptr, g.Format.empty() ? nullptr : g.Format.c_str(),
@@ -321,21 +329,28 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
   oc->interrupt_callback.callback = WriteInterrupt;
   oc->interrupt_callback.opaque = S.get();
 
-  // Which input streams feed this output.
-  std::vector<int> sources;
-  if (!g.StreamMaps.empty()) {
-    for (const TStreamMap& m : g.StreamMaps) {
-      if (m.Disabled) continue;
-      const int index = S->InputFiles[size_t(m.FileIndex)].FirstStream + m.StreamIndex;
-      bool disabled = false;
-      for (const TStreamMap& d : g.StreamMaps)
-        if (d.Disabled && d.FileIndex == m.FileIndex && d.StreamIndex == m.StreamIndex) disabled = true;
-      if (!disabled) sources.push_back(index);
+  if (join && !S->OutputFiles.empty()) return Fail(AVERROR(EINVAL), "Cannot join more than one output file.");
+  // Which input streams feed this output; in a joining task, those of one part.
+  auto select = [&](int part) {
+    std::vector<int> sources;
+    if (!g.StreamMaps.empty()) {
+      for (const TStreamMap& m : g.StreamMaps) {
+        if (m.Disabled) continue;
+        const int file = part >= 0 ? part : m.FileIndex;
+        if (file >= int(S->InputFiles.size())) continue;
+        const int index = S->InputFiles[size_t(file)].FirstStream + m.StreamIndex;
+        bool disabled = false;
+        for (const TStreamMap& d : g.StreamMaps)
+          if (d.Disabled && d.FileIndex == m.FileIndex && d.StreamIndex == m.StreamIndex) disabled = true;
+        if (!disabled && index < int(S->InputStreams.size()) && S->InputStreams[size_t(index)].File == file)
+          sources.push_back(index);
+      }
+      return sources;
     }
-  } else {
     int bestVideo = -1, bestAudio = -1, firstSubtitle = -1;
     int64_t bestArea = -1, bestChannels = -1;
     for (int i = 0; i < int(S->InputStreams.size()); ++i) {
+      if (part >= 0 && S->InputStreams[size_t(i)].File != part) continue;
       const AVCodecParameters* p = S->InputStreams[size_t(i)].Stream->codecpar;
       if (p->codec_type == AVMEDIA_TYPE_VIDEO && !g.VideoDisable && oc->oformat->video_codec != AV_CODEC_ID_NONE &&
           int64_t(p->width) * p->height > bestArea) {
@@ -352,6 +367,23 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
     }
     for (int i : {bestVideo, bestAudio, firstSubtitle})
       if (i >= 0) sources.push_back(i);
+    return sources;
+  };
+  const std::vector<int> sources = select(join ? 0 : -1);
+  std::vector<std::vector<int>> parts;
+  if (join) {
+    for (int part = 1; part < int(S->InputFiles.size()); ++part) {
+      std::vector<int> later = select(part);
+      bool same = later.size() == sources.size();
+      for (size_t i = 0; same && i < later.size(); ++i)
+        same = S->InputStreams[size_t(later[i])].Stream->codecpar->codec_type ==
+               S->InputStreams[size_t(sources[i])].Stream->codecpar->codec_type;
+      if (!same) {
+        FF.avformat_free_context(oc);
+        return Fail(AVERROR(EINVAL), "Cannot join files with diffrent steams state");
+      }
+      parts.push_back(later);
+    }
   }
 
   const int fileIndex = int(S->OutputFiles.size());
@@ -489,6 +521,13 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
     }
     in.Used = true;
     in.Decode = in.Decode || !o.Copy;
+    o.PartSources.push_back(source);
+    for (const std::vector<int>& part : parts) {
+      TInputStream& later = S->InputStreams[size_t(part[n])];
+      later.Used = true;
+      later.Decode = later.Decode || !o.Copy;
+      o.PartSources.push_back(part[n]);
+    }
     S->OutputStreams.push_back(std::move(o));
   }
 
@@ -503,6 +542,13 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName) {
   file.RecordingTime = g.RecordingTime;
   file.LimitFilesize = g.LimitFilesize;
   if (g.StartTime != INT64_MIN) file.StartTime = g.StartTime;
+  if (join) {
+    S->Joining = true;
+    int64_t sum = 0;
+    for (const TInputFile& in : S->InputFiles)
+      if (in.Context->duration > 0) sum += in.Context->duration;
+    FTotalTime = sum > 0 ? sum : -1;
+  }
   if (g.RecordingTime != INT64_MAX && (FTotalTime < 0 || g.RecordingTime < FTotalTime)) FTotalTime = g.RecordingTime;
   for (const auto& m : g.Metadata) {
     const size_t eq = m.Value.find('=');
@@ -1053,7 +1099,11 @@ struct TRun {
     while (!Owner.StopRequested() && !SizeLimitReached && !AllFinished()) {
       Owner.WaitWhilePaused();
       int chosen = -1;
-      for (int i = 0; i < int(S.InputFiles.size()); ++i) {
+      if (S.Joining) {
+        if (S.InputFiles[size_t(S.CurrentPart)].Eof && !NextPart()) break;
+        chosen = S.CurrentPart;
+      }
+      for (int i = 0; !S.Joining && i < int(S.InputFiles.size()); ++i) {
         const TInputFile& f = S.InputFiles[size_t(i)];
         if (f.Eof) continue;
         if (chosen < 0 || f.LastTime < S.InputFiles[size_t(chosen)].LastTime) chosen = i;
@@ -1069,7 +1119,7 @@ struct TRun {
       }
       if (r < 0) {
         file.Eof = true;
-        if (Options.Shortest) break;
+        if (Options.Shortest && !S.Joining) break;
         continue;
       }
       const int index = file.FirstStream + S.Packet->stream_index;
@@ -1085,6 +1135,11 @@ struct TRun {
       if (S.Packet->dts != AV_NOPTS_VALUE) S.Packet->dts = int64_t(double(S.Packet->dts) * in.TsScale) + offset;
       if (S.Packet->pts != AV_NOPTS_VALUE) S.Packet->pts = int64_t(double(S.Packet->pts) * in.TsScale) + offset;
       const int64_t dts = S.Packet->dts != AV_NOPTS_VALUE ? S.Packet->dts : S.Packet->pts;
+      if (S.Joining && file.JoinEndTime != INT64_MAX && dts != AV_NOPTS_VALUE &&
+          FF.av_rescale_q(dts, in.Stream->time_base, MicroBase) - file.TsOffset >= file.JoinEndTime) {
+        FF.av_packet_unref(S.Packet);
+        continue;
+      }
       if (dts != AV_NOPTS_VALUE) {
         const int64_t micro = FF.av_rescale_q(dts, in.Stream->time_base, MicroBase);
         if ((file.Context->iformat->flags & AVFMT_TS_DISCONT) && file.LastTime != INT64_MIN && !Options.CopyTs) {
@@ -1118,9 +1173,27 @@ struct TRun {
     }
   }
 
+  // Moves a joining task on to its next input, which continues the time line of this one.
+  bool NextPart() {
+    const int part = S.CurrentPart;
+    if (part + 1 >= int(S.InputFiles.size())) return false;
+    for (int i = 0; i < int(S.InputStreams.size()); ++i)
+      if (S.InputStreams[size_t(i)].File == part && S.InputStreams[size_t(i)].Decoder) DecodePacket(i, nullptr);
+    int64_t end = 0;
+    for (TOutputStream& o : S.OutputStreams) {
+      end = std::max(end, o.LastEndTime);
+      if (size_t(part + 1) < o.PartSources.size()) o.Source = o.PartSources[size_t(part) + 1];
+    }
+    S.CurrentPart = part + 1;
+    TInputFile& next = S.InputFiles[size_t(S.CurrentPart)];
+    next.TsOffset += end;
+    return true;
+  }
+
   void Flush() {
     for (int i = 0; i < int(S.InputStreams.size()); ++i)
-      if (S.InputStreams[size_t(i)].Decoder) DecodePacket(i, nullptr);
+      if (S.InputStreams[size_t(i)].Decoder && (!S.Joining || S.InputStreams[size_t(i)].File == S.CurrentPart))
+        DecodePacket(i, nullptr);
     for (TOutputStream& o : S.OutputStreams) {
       if (o.Copy) {
         if (!o.Filters.empty()) Output(o, nullptr);

@@ -46,7 +46,10 @@ class TCustomFFmpeg {
 
   // >= 0 on success, else a negative error code with LastError set.
   int OpenInput(const std::string& fileName);
-  int OpenOutput(const std::string& fileName);
+  // With join, every input feeds the output in turn, each continuing the previous one's time line.
+  int OpenOutput(const std::string& fileName, bool join = false);
+  // In a joining task, packets of that input at or after this time (microseconds) are dropped.
+  void SetJoinEndTime(int input, int64_t time);
   // Raises FFmpegException on failure; always releases what the run opened.
   void Run();
   // Closes every file and codec; safe to call more than once.

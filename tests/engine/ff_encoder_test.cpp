@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "engine/ff_encoder.h"
@@ -16,6 +17,17 @@ namespace {
 
 using testing::LoadSystemLibraries;
 using testing::TTempFolder;
+
+std::string RunCommandOutput(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
 
 struct TTerminateRecorder {
   std::mutex Lock;
@@ -183,6 +195,49 @@ TEST_F(EncoderTest, AddTaskFailuresLeaveNoTask) {
   EXPECT_EQ(encoder.TaskCount(), 0);
   encoder.SetProgressInterval(50);
   EXPECT_EQ(encoder.ProgressInterval(), 100);
+}
+
+// The sound loop: one file joined three times with its audio copied.
+TEST_F(EncoderTest, JoinedInputsFollowEachOtherWithoutAGap) {
+  const std::string sound = Out("tone.mp3");
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i sine=sample_rate=44100:duration=0.7 -c:a libmp3lame '" +
+                         sound + "'").c_str()), 0);
+  TFFDecoder info;
+  ASSERT_TRUE(info.LoadFile(sound));
+  TFileStreamInfo single;
+  info.GetFileStreamInfo(single);
+  TFFEncoder encoder;
+  TTerminateRecorder recorder;
+  recorder.Attach(encoder);
+  ASSERT_EQ(encoder.AddTask(sound), 0);
+  ASSERT_GE(encoder.AddInput(0, sound), 0);
+  TInputOptions last;
+  last.JoinEndTime = 300000;  // only the start of the third copy
+  ASSERT_GE(encoder.AddInput(0, sound, &last), 0);
+  TOutputOptions out;
+  out.Join = true;
+  out.Options = "-c:a copy -b:a 128k -ar 44100 -sn";
+  ASSERT_GE(encoder.SetOutput(0, Out("looped.mp3"), &out), 0) << encoder.LastErrorMessage();
+  encoder.StartTask(1);
+  ASSERT_TRUE(recorder.WaitFinal());
+  ASSERT_TRUE(recorder.Events[0].Finished) << recorder.Events[0].ErrorMessage;
+  ASSERT_TRUE(info.LoadFile(Out("looped.mp3")));
+  TFileStreamInfo joined;
+  info.GetFileStreamInfo(joined);
+  EXPECT_NEAR(double(joined.Duration), 2.0 * double(single.Duration) + 300000, 60000);
+  // Packet times rise steadily across the joins.
+  const std::string times = RunCommandOutput("ffprobe -v error -select_streams a -show_entries packet=pts_time "
+                                             "-of default=nw=1:nk=1 '" + Out("looped.mp3") + "'");
+  std::istringstream lines(times);
+  double previous = -1, value;
+  int packets = 0;
+  while (lines >> value) {
+    if (previous >= 0) EXPECT_NEAR(value - previous, 1152.0 / 44100, 0.002) << "after " << previous;
+    previous = value;
+    ++packets;
+  }
+  EXPECT_GT(packets, 60);
+  encoder.ClearTasks();
 }
 
 TEST_F(EncoderTest, MediaInformationCountsStreamsAndExplainsFailures) {
