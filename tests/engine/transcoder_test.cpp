@@ -188,6 +188,26 @@ TEST_F(TranscoderTest, SizeFiltersAndRecordingTimeShapeTheOutput) {
   EXPECT_NEAR(probe.Duration, 0.5, 0.05);
 }
 
+// The watermark graph: a picture read by movie= and laid over the scaled frame at a place.
+TEST_F(TranscoderTest, WatermarkLandsWhereTheOverlaySaysOnTheScaledFrame) {
+  const std::string black = Out("black.mkv"), mark = Out("mark.png"), out = Out("marked.avi");
+  RunCommand("ffmpeg -v error -y -f lavfi -i color=black:size=100x100:rate=25:duration=0.4 -c:v ffv1 '" + black + "'");
+  RunCommand("ffmpeg -v error -y -f lavfi -i color=white:size=20x10 -frames:v 1 '" + mark + "'");
+  TCustomFFmpeg task;
+  Transcode(task, {{"", black}},
+            "-c:v ffv1 -pix_fmt rgb24 -vf \"movie=" + mark + " [watermark1]; [in] pad=200:100:50:0, scale=160:80 [main]; "
+            "[main][watermark1] overlay=30:40 [out]\"", out);
+  const std::string rgb = RunCommand("ffmpeg -v error -i '" + out + "' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+  ASSERT_EQ(rgb.size(), 160u * 80 * 3);
+  auto at = [&](int x, int y) { return int(uint8_t(rgb[size_t(y * 160 + x) * 3])); };
+  EXPECT_GT(at(30, 40), 200);
+  EXPECT_GT(at(49, 49), 200);
+  EXPECT_LT(at(29, 40), 50);
+  EXPECT_LT(at(50, 49), 50);
+  EXPECT_LT(at(30, 50), 50);
+  EXPECT_LT(at(100, 20), 50);
+}
+
 TEST_F(TranscoderTest, MapsStreamsOfTwoInputsAndCopies) {
   TCustomFFmpeg task;
   Transcode(task, {{"", Clip}, {"", Clip}}, "-map 0:1 -map 1:0 -c copy", Out("mapped.mkv"));
