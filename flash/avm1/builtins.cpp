@@ -33,9 +33,28 @@ Interpreter::Interpreter(const Avm1Options& options) : rng_(options.random_seed)
     InstallBuiltins();
 }
 
+// Objects refer to each other in cycles (a function and its prototype);
+// they are all let go here.
+Interpreter::~Interpreter() {
+    intervals_.clear();
+    for (auto& weak : objects_) {
+        if (ObjRef o = weak.lock()) {
+            o->props.clear();
+            o->proto = nullptr;
+            o->elems.clear();
+            o->code = nullptr;
+            o->native = nullptr;
+            o->primitive = Undefined{};
+            o->super_this = Undefined{};
+            o->super_home = nullptr;
+        }
+    }
+}
+
 void Interpreter::InstallBuiltins() {
-    object_proto_ = std::make_shared<Object>();
-    function_proto_ = std::make_shared<Object>();
+    object_proto_ = NewObject();
+    object_proto_->proto = nullptr;
+    function_proto_ = NewObject();
     function_proto_->proto = object_proto_;
     global_ = NewObject();
     global_->proto = nullptr;  // _global inherits nothing

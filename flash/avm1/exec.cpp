@@ -70,6 +70,7 @@ void Interpreter::RunIntervals() {
         else intervals_.erase(it);
         depth_ = 0;
         current_callee_ = nullptr;
+        stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
         try {
             if (!t.method.empty()) Call(Get(t.self, t.method), t.self, t.args);
             else Call(t.function, Undefined{}, t.args);
@@ -101,6 +102,7 @@ void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span
     Value result;
     depth_ = 0;
     current_callee_ = nullptr;
+    stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
     try {
         RunCode(f, 0, actions.size(), returned, result);
     } catch (const ThrowSignal& t) {
@@ -137,6 +139,7 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     if (!std::holds_alternative<ObjRef>(handler)) return;
     depth_ = 0;
     current_callee_ = nullptr;
+    stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
     try {
         Call(handler, self, {});
     } catch (const ThrowSignal&) {
@@ -170,7 +173,7 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     } restore{current_callee_, current_callee_};
     current_callee_ = fn;
     auto super_object = [&]() {
-        auto s = std::make_shared<Object>();
+        auto s = NewObject();
         s->kind = Kind::Super;
         s->super_this = self;
         Value home = Get(Value(fn), "__home__");
@@ -614,7 +617,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             std::string name = ToString(pop());
             DisplayObject* source = clip_from_value(pop());
             if (source && source->parent && source->character)
-                env_->CreateClip(*source->parent, source->character->id, int32_t(depth) - 16384 + 16384, name);
+                env_->CreateClip(*source->parent, source->character->id, int32_t(depth) + 16384, name);
             break;
         }
         case 0x25: {
@@ -671,6 +674,18 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x3B: {
             std::string name = ToString(pop());
             bool done = false;
+            // "o.a" and "path:a" name a member of what the prefix names.
+            size_t split = name.find_last_of(version_ >= 5 ? ".:" : ":");
+            if (split != std::string::npos && split > 0) {
+                Value owner = name[split] == ':' ? [&]() -> Value {
+                    DisplayObject* t = ResolveClip(f.target, name.substr(0, split));
+                    return t ? Value(ClipObject(*t)) : Value(Undefined{});
+                }()
+                                                 : GetVariable(f, name.substr(0, split));
+                auto* o = std::get_if<ObjRef>(&owner);
+                push(o && *o ? Delete(*o, name.substr(split + 1)) : false);
+                break;
+            }
             for (size_t i = f.scope.size(); i-- > 0;)
                 if (FindOwn(f.scope[i], name)) { done = Delete(f.scope[i], name); break; }
             push(done);
@@ -687,7 +702,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x41: {
             std::string name = ToString(pop());
-            if (f.activation && !FindOwn(f.activation, name)) {
+            if (f.activation && !HasProperty(f.activation, name)) {
                 if (f.activation->kind == Kind::Clip) SetOf(f.activation, name, Undefined{}, f.activation);
                 else Define(f.activation, name, Undefined{}, 0);
             }
@@ -743,8 +758,11 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             else if (std::holds_alternative<bool>(v)) t = "boolean";
             else if (std::holds_alternative<double>(v)) t = "number";
             else if (std::holds_alternative<std::string>(v)) t = "string";
-            else if (auto* o = std::get_if<ObjRef>(&v))
-                t = (*o)->kind == Kind::Function ? "function" : (*o)->kind == Kind::Clip ? "movieclip" : "object";
+            else if (auto* o = std::get_if<ObjRef>(&v)) {
+                t = "object";
+                if ((*o)->kind == Kind::Function) t = "function";
+                if (DisplayObject* c = ClipOf(*o); c && c->sprite) t = "movieclip";
+            }
             push(std::string(t));
             break;
         }
@@ -1019,6 +1037,16 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             fc->bytes = std::make_shared<std::vector<uint8_t>>(f.code.begin() + pos, f.code.begin() + body_end);
             pos = body_end;
             fc->scope = f.scope;
+            if (version_ < 6) {
+                // No closures before version 6: only the global object and the timeline.
+                std::vector<ObjRef> outer{f.scope.front()};
+                for (size_t i = f.scope.size(); i-- > 1;)
+                    if (f.scope[i]->kind == Kind::Clip) {
+                        outer.push_back(f.scope[i]);
+                        break;
+                    }
+                fc->scope = std::move(outer);
+            }
             fc->pool = f.pool;
             fc->target_clip = f.target;
             ObjRef fn = NewObject(function_proto_);

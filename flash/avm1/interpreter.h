@@ -49,6 +49,9 @@ public:
     int AddInterval(Interval interval);
     void ClearInterval(int id);
     explicit Interpreter(const Avm1Options& options);
+    ~Interpreter();
+    Interpreter(const Interpreter&) = delete;
+    Interpreter& operator=(const Interpreter&) = delete;
 
     void RunList(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions);
     void EndOfScripts();
@@ -125,6 +128,10 @@ private:
     std::map<int, Interval> intervals_;
     int next_interval_ = 1;
     ObjRef current_callee_;  // the script function running, for arguments.caller
+    const char* stack_top_ = nullptr;  // machine stack where the outermost script began
+    static constexpr ptrdiff_t kMaxStackBytes = 2 << 20;
+    std::vector<std::weak_ptr<Object>> objects_;  // every object made, to break cycles at the end
+    size_t objects_compacted_ = 0;
     void RunIntervals();
 };
 

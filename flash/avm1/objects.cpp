@@ -175,6 +175,11 @@ ObjRef Interpreter::ToObject(const Value& v) {
 ObjRef Interpreter::NewObject(ObjRef proto) {
     auto o = std::make_shared<Object>();
     o->proto = proto ? proto : object_proto_;
+    if (objects_.size() >= 2 * objects_compacted_ + 1024) {
+        std::erase_if(objects_, [](const std::weak_ptr<Object>& w) { return w.expired(); });
+        objects_compacted_ = objects_.size();
+    }
+    objects_.push_back(o);
     return o;
 }
 
@@ -395,7 +400,9 @@ Value Interpreter::Call(const Value& fn, const Value& self, std::vector<Value> a
     auto* f = std::get_if<ObjRef>(&fn);
     if (!f || (*f)->kind != Kind::Function) return Undefined{};
     ObjRef func = *f;
-    if (depth_ >= 255) {
+    // Deep recursion stops the script before the machine's stack runs out.
+    const char* here = static_cast<const char*>(__builtin_frame_address(0));
+    if (depth_ >= 255 || (stack_top_ && stack_top_ - here > kMaxStackBytes)) {
         Log("256 levels of recursion were exceeded in one action list; the script stops");
         throw AbortSignal{};
     }
