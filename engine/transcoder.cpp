@@ -388,7 +388,13 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
 
   const int fileIndex = int(S->OutputFiles.size());
   auto fail = [&](const std::string& text) {
+    if (oc->pb) FF.avio_closep(&oc->pb);
     FF.avformat_free_context(oc);
+    for (TOutputStream& o : S->OutputStreams)
+      if (o.File == fileIndex) {
+        FF.avcodec_free_context(&o.Encoder);
+        for (AVBSFContext*& b : o.Filters) FF.av_bsf_free(&b);
+      }
     S->OutputStreams.erase(std::remove_if(S->OutputStreams.begin(), S->OutputStreams.end(),
                                           [&](const TOutputStream& o) { return o.File == fileIndex; }),
                            S->OutputStreams.end());
@@ -413,7 +419,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         type != AVMEDIA_TYPE_DATA)
       return fail(FormatText("Cannot map stream #%d:%d - unsupported type.", in.File,
                              source - S->InputFiles[size_t(in.File)].FirstStream));
-    TOutputStream o;
+    // Kept in the list at once so that a failure below frees what it holds.
+    TOutputStream& o = S->OutputStreams.emplace_back();
     o.File = fileIndex;
     o.Index = idx;
     o.Source = source;
@@ -528,7 +535,6 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
       later.Decode = later.Decode || !o.Copy;
       o.PartSources.push_back(part[n]);
     }
-    S->OutputStreams.push_back(std::move(o));
   }
 
   if (!(oc->oformat->flags & AVFMT_NOFILE)) {
