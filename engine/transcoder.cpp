@@ -118,6 +118,7 @@ struct TOutputFile {
   int64_t LimitFilesize = INT64_MAX;
   bool HeaderWritten = false;
   TStreamList Descriptors;
+  TOptionDictionary FormatOptions;
 };
 
 struct TCustomFFmpeg::TState {
@@ -277,6 +278,9 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
     // Demuxer private options are consumed by name; what is left was not understood.
     for (const char* own : {"sample_rate", "channels", "framerate", "video_size", "pixel_format", "loop"})
       FF.av_dict_set(&dict, own, nullptr, 0);
+    // Names that are also codec options serve the decoders.
+    for (const auto& entry : FOptions.CodecOptions.Entries) FF.av_dict_set(&dict, entry.first.c_str(), nullptr, 0);
+    FOptions.FormatOptions.Clear();
     try {
       RaiseUnused(dict);
     } catch (...) {
@@ -573,6 +577,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     }
   }
   file.Descriptors = descriptors;
+  file.FormatOptions = FOptions.FormatOptions;
+  FOptions.FormatOptions.Clear();
   S->OutputFiles.push_back(file);
   ++FOptions.OutputFileCount;
   FOptions.ResetGroup();
@@ -753,7 +759,10 @@ struct TRun {
     for (size_t i = 0; i < S.OutputFiles.size(); ++i) {
       TOutputFile& of = S.OutputFiles[i];
       S.WriteWatch.Start = FF.av_gettime_relative();
-      if (FF.avformat_write_header(of.Context, nullptr) < 0)
+      AVDictionary* dict = ToDictionary(of.FormatOptions);
+      const int r = FF.avformat_write_header(of.Context, &dict);
+      FF.av_dict_free(&dict);
+      if (r < 0)
         RaiseFFmpeg(FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", int(i)));
       of.HeaderWritten = true;
       if (of.Context->pb) S.HeaderSize += FF.avio_seek(of.Context->pb, 0, SEEK_CUR);

@@ -95,9 +95,21 @@ TEST_F(EncoderTest, TasksTerminateInOrderThenTheFinalEvent) {
   TFFEncoder encoder;
   TTerminateRecorder recorder;
   recorder.Attach(encoder);
+  std::vector<TProgressInfo> finals;
+  encoder.OnProgress = [&](void*, TProgressInfo* info) {
+    if (info->InputIndex == -1) finals.push_back(*info);
+  };
   for (int i = 0; i < 3; ++i) AddClipTask(encoder, Out("seq" + std::to_string(i) + ".mp4"));
   encoder.StartTask(1);
   ASSERT_TRUE(recorder.WaitFinal());
+  ASSERT_EQ(finals.size(), 3u);
+  for (const TProgressInfo& p : finals) {
+    EXPECT_EQ(p.FrameNumber, 50);
+    EXPECT_NEAR(double(p.OutputTime), 2e6, 1e5);
+    EXPECT_NEAR(double(p.TotalTime), 2e6, 1e5);
+    EXPECT_GT(p.OutputSize, 1000);
+  }
+  EXPECT_EQ(finals[2].TaskIndex, 2);
   EXPECT_EQ(recorder.Indices(), (std::vector<int>{0, 1, 2, -1}));
   for (const auto& e : recorder.Events) {
     EXPECT_TRUE(e.Finished);
