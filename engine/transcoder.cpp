@@ -1234,6 +1234,14 @@ void TCustomFFmpeg::Run() {
     S->Filtered = FF.av_frame_alloc();
     S->Packet = FF.av_packet_alloc();
     if (!S->Frame || !S->Filtered || !S->Packet) RaiseFFmpeg(ErrorText("transcode_init() error", AVERROR(ENOMEM)));
+    const TTaskOptions& o = FOptions;
+    const std::pair<bool, const char*> unsupported[] = {
+        {o.DoPass != 0, "pass"},           {o.AudioSyncMethod != 0, "async"}, {!o.VStatsFileName.empty(), "vstats"},
+        {o.DoPsnr, "psnr"},                {o.QpHist, "qphist"},              {o.DoDeinterlace, "deinterlace"},
+        {o.DoPktDump || o.DoHexDump, "dump"},
+    };
+    for (const auto& [given, name] : unsupported)
+      if (given) RaiseFFmpeg(FormatText("Option -%s is not supported by this engine yet", name));
     TRun run{*this, FOptions, *S};
     run.SetupDecoders();
     run.SetupOutputs();

@@ -135,7 +135,7 @@ TEST_F(TranscoderTest, EveryOfferedEncoderProducesItsCodec) {
       {"-an -c:v msmpeg4", "msmpeg4.avi", "msmpeg4v3"},
       {"-an -c:v wmv1", "wmv1.wmv", "wmv1"},
       {"-an -c:v wmv2", "wmv2.wmv", "wmv2"},
-      {"-an -c:v libx264", "x264.mp4", "h264"},
+      {"-an -c:v libx264 -preset ultrafast -vprofile baseline -threads 2", "x264.mp4", "h264"},
       {"-an -c:v mpeg4 -vtag XVID", "xvid.avi", "mpeg4"},
       {"-an -c:v libvpx", "vp8.webm", "vp8"},
       {"-an -c:v mpeg1video", "m1.mpg", "mpeg1video"},
@@ -260,6 +260,19 @@ TEST_F(TranscoderTest, FailuresNameTheirCause) {
     EXPECT_LT(task.OpenOutput(Out("x.3gp")), 0);
     EXPECT_EQ(task.LastError().rfind(std::string("Encoder (codec ") + codec + ") not found for output stream #0:1", 0), 0u)
         << task.LastError();
+  }
+  {
+    // An option the engine does not carry out fails by name instead of being ignored.
+    TCustomFFmpeg task;
+    ASSERT_GE(task.OpenInput(Clip), 0);
+    TOptionParser(task.Options()).ParseOptions("-c:v mpeg4 -pass 1");
+    ASSERT_GE(task.OpenOutput(Out("pass.avi")), 0);
+    try {
+      task.Run();
+      ADD_FAILURE() << "ran with an unsupported option";
+    } catch (const FFmpegException& e) {
+      EXPECT_STREQ(e.what(), "Option -pass is not supported by this engine yet");
+    }
   }
   {
     TCustomFFmpeg task;
