@@ -101,6 +101,8 @@ struct TOutputStream {
   int Width = 0, Height = 0;
   AVPixelFormat PixFmt = AV_PIX_FMT_NONE;
   std::string Aspect;
+  std::vector<int64_t> ForcedKeyFrames;  // microseconds, ascending
+  size_t NextForcedKeyFrame = 0;
   // audio
   SwrContext* Resampler = nullptr;
   int SwrRate = 0, SwrFormat = -1;
@@ -485,6 +487,19 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         }
         if (const std::string* v = FindForStream(g.Filters, descriptors, idx)) o.VideoFilter = *v;
         if (const std::string* v = FindForStream(g.FrameAspectRatios, descriptors, idx)) o.Aspect = *v;
+        if (const std::string* v = FindForStream(g.ForcedKeyFrames, descriptors, idx)) {
+          for (size_t start = 0; start <= v->size();) {
+            size_t comma = v->find(',', start);
+            if (comma == std::string::npos) comma = v->size();
+            const std::string item = v->substr(start, comma - start);
+            start = comma + 1;
+            int64_t t = 0;
+            if (FF.av_parse_time(&t, item.c_str(), 1) < 0)
+              return fail(FormatText("Invalid time duration specification '%s' for force_key_frames.", item.c_str()));
+            o.ForcedKeyFrames.push_back(t);
+          }
+          std::sort(o.ForcedKeyFrames.begin(), o.ForcedKeyFrames.end());
+        }
       } else if (type == AVMEDIA_TYPE_AUDIO) {
         const AVCodecParameters* p = in.Stream->codecpar;
         int rate = p->sample_rate;
@@ -885,6 +900,13 @@ struct TRun {
       }
       frame->pts = pts + i;
       frame->pict_type = AV_PICTURE_TYPE_NONE;
+      if (o.NextForcedKeyFrame < o.ForcedKeyFrames.size() &&
+          FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase) >= o.ForcedKeyFrames[o.NextForcedKeyFrame]) {
+        frame->pict_type = AV_PICTURE_TYPE_I;
+        while (o.NextForcedKeyFrame < o.ForcedKeyFrames.size() &&
+               FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase) >= o.ForcedKeyFrames[o.NextForcedKeyFrame])
+          ++o.NextForcedKeyFrame;
+      }
       Encode(o, frame);
       ++o.FrameCount;
     }

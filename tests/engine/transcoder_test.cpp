@@ -208,6 +208,14 @@ TEST_F(TranscoderTest, WatermarkLandsWhereTheOverlaySaysOnTheScaledFrame) {
   EXPECT_LT(at(100, 20), 50);
 }
 
+TEST_F(TranscoderTest, ForcedKeyFramesAreCoded) {
+  TCustomFFmpeg task;
+  Transcode(task, {{"", Clip}}, "-an -c:v mpeg4 -g 1000 -force_key_frames 0.4,0.72", Out("keys.mp4"));
+  const std::string keys = RunCommand("ffprobe -v error -select_streams v -skip_frame nokey -show_entries "
+                                      "frame=pts_time -of default=nw=1:nk=1 '" + Out("keys.mp4") + "'");
+  EXPECT_EQ(keys, "0.000000\n0.400000\n0.720000\n");
+}
+
 TEST_F(TranscoderTest, MapsStreamsOfTwoInputsAndCopies) {
   TCustomFFmpeg task;
   Transcode(task, {{"", Clip}, {"", Clip}}, "-map 0:1 -map 1:0 -c copy", Out("mapped.mkv"));
