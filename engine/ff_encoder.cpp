@@ -116,6 +116,7 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& fileName, TOutputOpt
     } else {
       task.Output = TOutputOptions();
     }
+    ConnectHooks(task);
     task.Transcoder.ReadTimeout = ReadTimeout;
     task.Transcoder.WriteTimeout = WriteTimeout;
     const int r = task.Transcoder.OpenOutput(fileName, task.Output.Join);
@@ -128,6 +129,29 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& fileName, TOutputOpt
     FLastErrorMessage = e.what();
     return -1;
   }
+}
+
+void TFFEncoder::ConnectHooks(TTask& task) {
+  auto frameHook = [this, &task](const TFrameHookEvent& event) -> TCustomFFmpeg::TFrameHook {
+    return [this, &task, &event](AVFrame* frame, int frameNumber, int64_t pts) {
+      if (!event) return;
+      std::lock_guard<std::mutex> guard(FFrameHookLock);
+      TVideoHookPicture picture{};
+      for (int p = 0; p < 8; ++p) picture.data[p] = frame->data[p], picture.linesize[p] = frame->linesize[p];
+      TFrameHookInfo info{IndexOf(&task), frameNumber, &picture, frame->format, frame->width, frame->height, pts};
+      event(this, &info);
+    };
+  };
+  task.Transcoder.OnFrameInput = task.Output.FrameInputHook ? frameHook(OnFrameInputHook) : nullptr;
+  task.Transcoder.OnFrameOutput = task.Output.FrameOutputHook ? frameHook(OnFrameOutputHook) : nullptr;
+  if (task.Output.AudioHook)
+    task.Transcoder.OnAudio = [this, &task](int64_t pts, uint8_t* samples, int size, int rate, int channels, int format) {
+      if (!OnAudioHook) return;
+      std::lock_guard<std::mutex> guard(FAudioHookLock);
+      OnAudioHook(this, IndexOf(&task), pts, samples, size, rate, channels, format);
+    };
+  else
+    task.Transcoder.OnAudio = nullptr;
 }
 
 void TFFEncoder::RemoveTask(int taskIndex) {

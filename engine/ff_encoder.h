@@ -54,6 +54,18 @@ struct TTerminateInfo {
   std::string ErrorMessage;
 };
 
+struct TFrameHookInfo {
+  int TaskIndex = 0;
+  int FrameNumber = 0;
+  TVideoHookPicture* Picture = nullptr;
+  int PixFmt = 0;
+  int Width = 0, Height = 0;
+  int64_t PTS = 0;
+};
+
+using TFrameHookEvent = std::function<void(void* Sender, TFrameHookInfo* AHookInfo)>;
+using TAudioHookEvent = std::function<void(void* Sender, int ATaskIndex, int64_t APTS, uint8_t* ASample, int ASize,
+                                           int ASampleRate, int AChannels, int ASampleFormat)>;
 using TProgressEvent = std::function<void(void* Sender, TProgressInfo* AProgressInfo)>;
 using TTerminateEvent = std::function<void(void* Sender, const TTerminateInfo& ATerminateInfo)>;
 
@@ -88,11 +100,15 @@ class TFFEncoder {
   int WriteTimeout = 30000;
   TProgressEvent OnProgress;
   TTerminateEvent OnTerminate;
+  // Raised on the worker, for tasks whose output options enable them.
+  TFrameHookEvent OnFrameInputHook, OnFrameOutputHook;
+  TAudioHookEvent OnAudioHook;
 
   struct TTask;
 
  private:
   void CheckNotWorking(const char* operation) const;
+  void ConnectHooks(TTask& task);
   void StartNext();
   void Launch(TTask& task);
   void TaskBody(TTask& task);
@@ -107,6 +123,8 @@ class TFFEncoder {
   int FProgressInterval = 500;
   std::recursive_mutex FTerminateLock;
   std::mutex FProgressLock;
+  std::mutex FFrameHookLock;
+  std::mutex FAudioHookLock;
   std::mutex FScheduleLock;
   int FNextIndex = -1;
   int FToStart = 0;

@@ -723,6 +723,10 @@ struct TRun {
       TOutputFile& of = S.OutputFiles[size_t(o.File)];
       const TInputStream& in = S.InputStreams[size_t(o.Source)];
       if (o.Copy) {
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Owner.OnFrameInput)
+          RaiseFFmpeg("-vcodec copy and FrameHook are incompatible (frames are not decoded)");
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && Owner.OnAudio)
+          RaiseFFmpeg("-acodec copy and AudioHook are incompatible (frames are not decoded)");
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Options.VideoHooks && !Options.VideoHooks->Empty())
           RaiseFFmpeg("-vcodec copy and -vhook are incompatible (frames are not decoded)");
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && Options.AudioVolume != 256)
@@ -907,6 +911,8 @@ struct TRun {
                FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase) >= o.ForcedKeyFrames[o.NextForcedKeyFrame])
           ++o.NextForcedKeyFrame;
       }
+      if (Owner.OnFrameOutput && FF.av_frame_make_writable(frame) >= 0)
+        Owner.OnFrameOutput(frame, int(o.FrameCount + 1), FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase));
       Encode(o, frame);
       ++o.FrameCount;
     }
@@ -1031,6 +1037,8 @@ struct TRun {
           for (int p = 0; p < 8; ++p) picture.data[p] = frame->data[p], picture.linesize[p] = frame->linesize[p];
           Options.VideoHooks->Process(&picture, frame->format, frame->width, frame->height, micro);
         }
+        if (Owner.OnFrameInput && FF.av_frame_make_writable(frame) >= 0)
+          Owner.OnFrameInput(frame, int(in.FrameNumber), micro);
         frame->pts = micro == AV_NOPTS_VALUE ? (o.NextPts == AV_NOPTS_VALUE ? 0 : AV_NOPTS_VALUE) : micro;
         if (FF.av_buffersrc_add_frame_flags(o.Source_, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
           RaiseFFmpeg("Failed to inject frame into filter network");
@@ -1038,6 +1046,13 @@ struct TRun {
       } else if (in.Decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
         if (frame->nb_samples <= 0)
           RaiseFFmpeg(FormatText("the decoder \"%s\" return bad result.", in.Decoder->codec->name));
+        if (Owner.OnAudio && FF.av_frame_make_writable(frame) >= 0) {
+          // Packed sound is one block; planar sound shows its first plane.
+          const int channels = frame->ch_layout.nb_channels;
+          const int size = frame->nb_samples * FF.av_get_bytes_per_sample(AVSampleFormat(frame->format)) *
+                           (FF.av_sample_fmt_is_planar(AVSampleFormat(frame->format)) ? 1 : channels);
+          Owner.OnAudio(micro, frame->extended_data[0], size, frame->sample_rate, channels, frame->format);
+        }
         AudioOut(o, frame, micro);
       }
     }

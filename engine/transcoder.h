@@ -14,6 +14,9 @@
 
 #include "engine/option_state.h"
 
+struct AVFormatContext;
+struct AVFrame;
+
 namespace qm::engine {
 
 // Values of one progress report.
@@ -32,7 +35,7 @@ struct TTranscodeProgress {
 // An input source of the engine's own kind (the frame input): opened in place of a demuxer when
 // the forced format names it. It returns a format context that behaves like a demuxer's.
 using TOwnInputOpener = std::function<int(const std::string& fileName, const TTaskOptions& options,
-                                          struct AVFormatContext** context)>;
+                                          AVFormatContext** context)>;
 
 class TCustomFFmpeg {
  public:
@@ -68,7 +71,7 @@ class TCustomFFmpeg {
 
   int InputCount() const;
   bool HasOutput() const;
-  struct AVFormatContext* InputContext(int index) const;
+  AVFormatContext* InputContext(int index) const;
   // Input file the last packet came from; -1 before the first.
   int CurrentInput() const { return FCurrentInput; }
 
@@ -76,6 +79,11 @@ class TCustomFFmpeg {
   int WriteTimeout = 30000;
   int64_t ProgressInterval = 500000;  // microseconds
   std::function<void(const TTranscodeProgress&)> OnProgress;
+  // Hooks on the worker: decoded pictures before the filters, pictures about to be encoded (both
+  // writable in place), and decoded sound before resampling.
+  using TFrameHook = std::function<void(::AVFrame* frame, int frameNumber, int64_t pts)>;
+  TFrameHook OnFrameInput, OnFrameOutput;
+  std::function<void(int64_t pts, uint8_t* samples, int size, int sampleRate, int channels, int sampleFormat)> OnAudio;
   // Registered by the frame input; looked up by forced format name.
   static void RegisterOwnInput(const std::string& format, TOwnInputOpener opener);
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -249,6 +250,55 @@ TEST_F(EncoderTest, JoinedInputsFollowEachOtherWithoutAGap) {
     ++packets;
   }
   EXPECT_GT(packets, 60);
+  encoder.ClearTasks();
+}
+
+TEST_F(EncoderTest, HooksSeeEveryFrameAndTheirChangesAreEncoded) {
+  TFFEncoder encoder;
+  TTerminateRecorder recorder;
+  recorder.Attach(encoder);
+  int inputs = 0, outputs = 0;
+  int64_t soundBytes = 0;
+  encoder.OnFrameInputHook = [&](void*, TFrameHookInfo* info) {
+    ++inputs;
+    EXPECT_EQ(info->FrameNumber, inputs);
+    EXPECT_EQ(info->Width, 160);
+    // A white band over the top rows of every picture.
+    for (int y = 0; y < 16; ++y) memset(info->Picture->data[0] + y * info->Picture->linesize[0], 255, size_t(info->Width));
+  };
+  encoder.OnFrameOutputHook = [&](void*, TFrameHookInfo*) { ++outputs; };
+  encoder.OnAudioHook = [&](void*, int task, int64_t, uint8_t*, int size, int, int channels, int) {
+    EXPECT_EQ(task, 0);
+    EXPECT_EQ(channels, 1);
+    soundBytes += size;
+  };
+  ASSERT_EQ(encoder.AddTask(Clip), 0);
+  TOutputOptions out;
+  out.Options = "-c:v ffv1 -pix_fmt gray -c:a pcm_s16le";
+  out.FrameInputHook = out.FrameOutputHook = out.AudioHook = true;
+  ASSERT_GE(encoder.SetOutput(0, Out("hooked.mkv"), &out), 0) << encoder.LastErrorMessage();
+  encoder.StartTask(1);
+  ASSERT_TRUE(recorder.WaitFinal());
+  EXPECT_TRUE(recorder.Events[0].Finished) << recorder.Events[0].ErrorMessage;
+  EXPECT_EQ(inputs, 50);
+  EXPECT_EQ(outputs, 50);
+  EXPECT_EQ(soundBytes, 2 * 44100 * 2);
+  const std::string gray = RunCommandOutput("ffmpeg -v error -i '" + Out("hooked.mkv") +
+                                            "' -frames:v 1 -f rawvideo -pix_fmt gray -");
+  ASSERT_EQ(gray.size(), 160u * 120);
+  EXPECT_EQ(uint8_t(gray[5 * 160 + 80]), 255);
+  EXPECT_NE(uint8_t(gray[60 * 160 + 80]), 255);
+  encoder.ClearTasks();
+
+  // Copying a stream cannot show its frames.
+  ASSERT_EQ(encoder.AddTask(Clip), 0);
+  out.Options = "-c:v copy -an";
+  out.AudioHook = false;
+  ASSERT_GE(encoder.SetOutput(0, Out("copyhook.mkv"), &out), 0);
+  recorder.Events.clear();
+  encoder.StartTask(1);
+  ASSERT_TRUE(recorder.WaitFinal());
+  EXPECT_EQ(recorder.Events[0].ErrorMessage, "-vcodec copy and FrameHook are incompatible (frames are not decoded)");
   encoder.ClearTasks();
 }
 
