@@ -1,48 +1,46 @@
-// Runs an engine argument string: the inputs, the output options text and the output file, as
-// a conversion hands them to the engine.
-//
-// CommandLineRunner is a stand-in that hands the same words to the ffmpeg program; once the
-// engine's task API runs argument strings, a runner over TFFEncoder takes its place here.
+// Runs an engine argument string the way a conversion hands it to the engine: the inputs, the
+// output options text and the output file, one task on the encoder component.
 #pragma once
 
-#include <QProcess>
-#include <QStandardPaths>
+#include <QString>
 #include <QStringList>
 
 #include <string>
 
-#include "engine/option_parser.h"
+#include "engine/ff_encoder.h"
 
 namespace qm::formats::test {
 
-class ArgumentRunner {
+class EngineRunner {
 public:
-    virtual ~ArgumentRunner() = default;
-    // True when the output was written; otherwise `error` says why.
-    virtual bool Run(const QStringList& inputs, const QString& options, const QString& output, QString& error) = 0;
-};
-
-class CommandLineRunner : public ArgumentRunner {
-public:
-    static bool Available() { return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty(); }
-
-    bool Run(const QStringList& inputs, const QString& options, const QString& output, QString& error) override {
-        QStringList args{QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"), QStringLiteral("-loglevel"),
-                         QStringLiteral("error"), QStringLiteral("-y")};
-        for (const QString& in : inputs) args << QStringLiteral("-i") << in;
-        // The engine's own word rules, so quoting means what it will mean to the engine.
-        for (const std::string& word : engine::SplitWords(options.toStdString())) args << QString::fromStdString(word);
-        args << output;
-        QProcess p;
-        p.start(QStringLiteral("ffmpeg"), args);
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            error = QStringLiteral("ffmpeg did not finish");
-            return false;
+    // True when the task finished; otherwise `error` says why, in the engine's words.
+    bool Run(const QStringList& inputs, const QString& options, const QString& output, QString& error) {
+        using namespace qm::engine;
+        TFFEncoder encoder;
+        encoder.TriggerEventInMainThread = false;
+        TTerminateInfo result;
+        result.Failed = true;
+        result.ErrorMessage = "no terminate event";
+        encoder.OnTerminate = [&](void*, const TTerminateInfo& info) {
+            if (info.TaskIndex >= 0) result = info;
+        };
+        const int task = encoder.AddTask(inputs.value(0).toStdString());
+        if (task < 0) return Fail(encoder, error);
+        for (qsizetype i = 1; i < inputs.size(); ++i) {
+            if (encoder.AddInput(task, inputs[i].toStdString()) < 0) return Fail(encoder, error);
         }
-        error = QString::fromUtf8(p.readAllStandardError());
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        TOutputOptions out;
+        out.Options = options.toStdString();
+        if (encoder.SetOutput(task, output.toStdString(), &out) < 0) return Fail(encoder, error);
+        encoder.StartTask(0);  // on this thread, to the end
+        error = QString::fromStdString(result.ErrorMessage);
+        return result.Finished && !result.Failed;
+    }
+
+private:
+    static bool Fail(const qm::engine::TFFEncoder& encoder, QString& error) {
+        error = QString::fromStdString(encoder.LastErrorMessage());
+        return false;
     }
 };
 
