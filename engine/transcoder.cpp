@@ -495,7 +495,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
             start = comma + 1;
             int64_t t = 0;
             if (FF.av_parse_time(&t, item.c_str(), 1) < 0)
-              return fail(FormatText("Invalid time duration specification '%s' for force_key_frames.", item.c_str()));
+              return fail(FormatText("Invalid time '%s' for force_key_frames.", item.c_str()));
             o.ForcedKeyFrames.push_back(t);
           }
           std::sort(o.ForcedKeyFrames.begin(), o.ForcedKeyFrames.end());
