@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -138,6 +139,17 @@ void Player::KeyUp(uint8_t key) {
     impl_->ClipEventOnAll(swf::kClipEventKeyUp);
     impl_->RunScripts();
 }
+
+uint64_t Player::SoundSamplesBefore(uint64_t frame) const {
+    uint64_t rate = impl_->movie.header.frame_rate ? impl_->movie.header.frame_rate : 256;
+    return frame * uint64_t(kMixRate) * 256 / rate;
+}
+
+void Player::Mix(int16_t* out, size_t count) { std::fill(out, out + count * kMixChannels, int16_t(0)); }
+void Player::SetVolume(int volume) { (void)volume; }
+int Player::Volume() const { return 100; }
+void Player::SetMuted(bool muted) { (void)muted; }
+bool Player::Muted() const { return false; }
 
 void Player::SetTraceSink(TraceSink* sink) { impl_->trace_sink = sink; }
 

@@ -136,6 +136,23 @@ public:
     void KeyDown(uint8_t key);
     void KeyUp(uint8_t key);
 
+    // Sound, in one format: 44100 Hz, stereo, signed 16-bit interleaved.
+    static constexpr int kMixRate = 44100, kMixChannels = 2;
+    // Sample frames from the movie's start to the start of frame `frame`
+    // (0-based): floor(frame * kMixRate / frame rate), exact for fractional
+    // rates. A movie with a zero frame rate counts as 1 frame per second.
+    uint64_t SoundSamplesBefore(uint64_t frame) const;
+    // Writes the next `count` sample frames of the mixed sound (interleaved
+    // s16 stereo) and moves the sound position on. After the k-th Advance()
+    // (showing frame k-1), mixing SoundSamplesBefore(k) -
+    // SoundSamplesBefore(k-1) gives exactly that frame's sound, whatever the
+    // caller's pace.
+    void Mix(int16_t* out, size_t count);
+    void SetVolume(int volume);  // 0..100, applied to the mixed sound
+    int Volume() const;
+    void SetMuted(bool muted);   // muted: Mix gives silence, sounds go on
+    bool Muted() const;
+
     void SetTraceSink(TraceSink* sink);  // not owned; null: traces are dropped
     void SetScriptHost(std::unique_ptr<ScriptHost> host);
     // Receives the player's own log lines (skipped scripts, ignored URLs).
