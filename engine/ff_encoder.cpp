@@ -5,6 +5,8 @@
 
 #include "engine/engine_errors.h"
 #include "engine/ffmpeg_api.h"
+#include "engine/frame_input.h"
+#include "engine/sample_input.h"
 #include "engine/library_loader.h"
 #include "engine/logger.h"
 #include "engine/main_thread.h"
@@ -51,6 +53,9 @@ void TFFEncoder::CheckNotWorking(const char* operation) const {
 int TFFEncoder::AddTask(const std::string& fileName, TInputOptions* options) {
   CheckNotWorking("AddTask");
   FFLoader().CheckLibsLoaded(AllLibraries);
+  // The inputs of the engine's own kind are known to every task.
+  RegisterFrameInputFormat();
+  RegisterSampleInputFormat();
   auto task = std::make_unique<TTask>();
   FTasks.push_back(std::move(task));
   const int index = int(FTasks.size()) - 1;

@@ -20,8 +20,8 @@ std::mutex& OwnInputLock() {
   static std::mutex lock;
   return lock;
 }
-std::map<std::string, TOwnInputOpener>& OwnInputs() {
-  static std::map<std::string, TOwnInputOpener> inputs;
+std::map<std::string, const AVInputFormat*>& OwnInputs() {
+  static std::map<std::string, const AVInputFormat*> inputs;
   return inputs;
 }
 
@@ -196,9 +196,15 @@ static int WriteInterrupt(void* opaque) {
   return TInterruptAccess::Write(s->Owner, s);
 }
 
-void TCustomFFmpeg::RegisterOwnInput(const std::string& format, TOwnInputOpener opener) {
+void TCustomFFmpeg::RegisterOwnInput(const AVInputFormat* format) {
   std::lock_guard<std::mutex> guard(OwnInputLock());
-  OwnInputs()[format] = std::move(opener);
+  OwnInputs().emplace(format->name, format);
+}
+
+const AVInputFormat* TCustomFFmpeg::FindOwnInput(const std::string& name) {
+  std::lock_guard<std::mutex> guard(OwnInputLock());
+  auto it = OwnInputs().find(name);
+  return it == OwnInputs().end() ? nullptr : it->second;
 }
 
 void TCustomFFmpeg::RequestStop() {
@@ -240,18 +246,10 @@ int TCustomFFmpeg::Fail(int code, const std::string& text) {
 int TCustomFFmpeg::OpenInput(const std::string& fileName) {
   TFileOptionGroup& g = FOptions.Group;
   AVFormatContext* ic = nullptr;
-  TOwnInputOpener own;
+  const AVInputFormat* own = g.Format.empty() ? nullptr : FindOwnInput(g.Format);
   {
-    std::lock_guard<std::mutex> guard(OwnInputLock());
-    auto it = OwnInputs().find(g.Format);
-    if (!g.Format.empty() && it != OwnInputs().end()) own = it->second;
-  }
-  if (own) {
-    const int r = own(fileName, FOptions, &ic);
-    if (r < 0) return Fail(r, ErrorText(fileName, r));
-  } else {
-    const AVInputFormat* format = nullptr;
-    if (!g.Format.empty()) {
+    const AVInputFormat* format = own;
+    if (!g.Format.empty() && !own) {
       format = FF.av_find_input_format(g.Format.c_str());
       if (!format) return Fail(AVERROR(EINVAL), FormatText("Unknown input format: \"%s\"", g.Format.c_str()));
     }
@@ -291,7 +289,7 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
     }
     FF.av_dict_free(&dict);
     S->ReadWatch.Start = FF.av_gettime_relative();
-    const int f = FF.avformat_find_stream_info(ic, nullptr);
+    const int f = own ? 0 : FF.avformat_find_stream_info(ic, nullptr);
     if (f < 0) {
       FF.avformat_close_input(&ic);
       return Fail(f, FormatText("%s: could not find codec parameters", fileName.c_str()));

@@ -16,6 +16,7 @@
 
 struct AVFormatContext;
 struct AVFrame;
+struct AVInputFormat;
 
 namespace qm::engine {
 
@@ -31,11 +32,6 @@ struct TTranscodeProgress {
   int DropFrames = 0;
   bool Final = false;
 };
-
-// An input source of the engine's own kind (the frame input): opened in place of a demuxer when
-// the forced format names it. It returns a format context that behaves like a demuxer's.
-using TOwnInputOpener = std::function<int(const std::string& fileName, const TTaskOptions& options,
-                                          AVFormatContext** context)>;
 
 class TCustomFFmpeg {
  public:
@@ -84,8 +80,11 @@ class TCustomFFmpeg {
   using TFrameHook = std::function<void(::AVFrame* frame, int frameNumber, int64_t pts)>;
   TFrameHook OnFrameInput, OnFrameOutput;
   std::function<void(int64_t pts, uint8_t* samples, int size, int sampleRate, int channels, int sampleFormat)> OnAudio;
-  // Registered by the frame input; looked up by forced format name.
-  static void RegisterOwnInput(const std::string& format, TOwnInputOpener opener);
+  // Input formats of the engine's own kind (the frame and sample inputs): this FFmpeg cannot
+  // register demuxers, so a forced format name is looked up here first. They open no file and are
+  // not probed, since probing would ask the program for pictures before the run.
+  static void RegisterOwnInput(const AVInputFormat* format);
+  static const AVInputFormat* FindOwnInput(const std::string& name);
 
   struct TState;
 
