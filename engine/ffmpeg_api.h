@@ -92,7 +92,8 @@ extern "C" {
   X(avcodec_decode_subtitle2) X(avcodec_encode_subtitle) X(avsubtitle_free)                       \
   X(av_packet_alloc) X(av_packet_free) X(av_packet_ref) X(av_packet_unref) X(av_packet_clone)    \
   X(av_packet_move_ref) X(av_packet_copy_props) X(av_packet_rescale_ts)                           \
-  X(av_packet_make_writable) X(av_packet_get_side_data) X(av_new_packet) X(av_grow_packet)       \
+  X(av_packet_make_writable) X(av_packet_get_side_data) X(av_packet_new_side_data) X(av_new_packet) \
+  X(av_grow_packet)                                                                               \
   X(av_shrink_packet)                                                                             \
   X(av_get_bits_per_sample) X(av_get_exact_bits_per_sample) X(av_get_audio_frame_duration2)      \
   X(av_parser_iterate) X(av_parser_init) X(av_parser_parse2) X(av_parser_close)                   \

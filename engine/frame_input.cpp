@@ -17,6 +17,7 @@ namespace qm::engine {
 
 struct TFrameInputAdapter::TLink : TAdapterLink {
   TInputFrameInfo* Info = nullptr;  // of the open input
+  TFrameImage* Image = nullptr;
 };
 
 TFrameInputAdapter::TFrameInputAdapter() : FLink(std::make_shared<TLink>()) {
@@ -32,6 +33,11 @@ TInputFrameInfo* TFrameInputAdapter::FrameInfo() const {
   return FLink->Info;
 }
 
+TFrameImage* TFrameInputAdapter::FrameImage() const {
+  std::lock_guard<std::recursive_mutex> guard(FLink->Lock);
+  return FLink->Image;
+}
+
 namespace {
 
 // What one open input keeps between its packets.
@@ -42,6 +48,7 @@ struct TFrameInputState {
   int64_t Counter = 0;  // frames so far times 1,000,000
   // canvas and dc: top row first; bmp: bottom row first, as a bitmap's memory is laid out.
   std::vector<uint8_t> Pixels;
+  uint32_t Palette[256] = {};
   TFrameImage Image;
 };
 
@@ -93,10 +100,13 @@ int HeaderFail(const std::string& text, int code) {
 void RaiseNotify(TFrameInputState& st, bool header) {
   RunAdapterEvent(*st.Link, InMainThread, [&](void* a) {
     TFrameInputAdapter* adapter = AdapterOf(a);
-    if (header)
+    if (header) {
       st.Link->Info = &st.Info;
-    else if (st.Link->Info == &st.Info)
+      st.Link->Image = st.Image.Bits ? &st.Image : nullptr;
+    } else if (st.Link->Info == &st.Info) {
       st.Link->Info = nullptr;
+      st.Link->Image = nullptr;
+    }
     const TNotifyEvent& event = header ? adapter->OnReadHeader : adapter->OnReadClose;
     try {
       if (event) event(adapter);
@@ -182,7 +192,11 @@ int ReadHeader(AVFormatContext* s) {
       if (info.InputType == fitDC) return HeaderFail(FormatText("CreateDIBSection error #%li", long(ENOMEM)), AVERROR(EIO));
       return AVERROR(ENOMEM);
     }
-    st->Image = TFrameImage{st->Pixels.data(), width, height, info.Stride, info.BitsPerPixel, format};
+    st->Image = TFrameImage{st->Pixels.data(), width, height, info.Stride, info.BitsPerPixel, format, nullptr};
+    if (format == AV_PIX_FMT_PAL8) {
+      for (uint32_t i = 0; i < 256; ++i) st->Palette[i] = 0xFF000000u | i * 0x010101u;
+      st->Image.Palette = st->Palette;
+    }
   }
 
   AVStream* stream = FF.avformat_new_stream(s, nullptr);
@@ -271,6 +285,11 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
   }
   // Every raw picture stands alone; a copied stream needs to know that.
   pkt->flags |= AV_PKT_FLAG_KEY;
+  // Without its colours a palette picture decodes black.
+  if (st.Image.Palette) {
+    uint8_t* colours = FF.av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+    if (colours) std::memcpy(colours, st.Palette, AVPALETTE_SIZE);
+  }
 
   if (info.PTS != pts) {
     // Far-off times would overflow the frame counter; they are as unusable as earlier ones.

@@ -40,13 +40,16 @@ enum TFrameInputType : int { fitYUV = 0, fitBMP = 1, fitCanvas = 2, fitDC = 3 };
 // at Bits + y * Stride, and Stride is a multiple of 4. The memory stays the same for the whole
 // input, so a window may wrap it once, without copying, as
 // QImage(Bits, Width, Height, Stride, format): bgr24 is QImage::Format_BGR888, bgra
-// Format_ARGB32, rgb555le Format_RGB555, pal8 Format_Indexed8 (its palette is not passed on).
+// Format_ARGB32, rgb555le Format_RGB555, pal8 Format_Indexed8 with Palette as its colour table.
 struct TFrameImage {
   uint8_t* Bits = nullptr;
   int Width = 0, Height = 0;
   int Stride = 0;
   int BitsPerPixel = 0;
   int PixFmt = -1;
+  // pal8: the 256 colours as 0xAARRGGBB (a QImage colour table), a grey ramp until the program
+  // sets them; they go with every picture. nullptr for the other formats.
+  uint32_t* Palette = nullptr;
 };
 
 class TFrameInputAdapter;
@@ -56,7 +59,8 @@ using TNotifyEvent = std::function<void(TFrameInputAdapter* Sender)>;
 using TReadFrameCanvasEvent =
     std::function<int(TFrameInputAdapter* Sender, TFrameImage* ACanvas, TInputFrameInfo* AFrameInfo)>;
 using TReadFrameDCEvent = std::function<int(TFrameInputAdapter* Sender, TFrameImage* ADC, TInputFrameInfo* AFrameInfo)>;
-// bmp: AData is the bitmap memory with the bottom row first, Stride bytes per row.
+// bmp: AData is the bitmap memory with the bottom row first, Stride bytes per row (for pal8 the
+// colours are those of FrameImage()->Palette).
 // yuv: AData is the packet itself, to be filled with FrameSize bytes in the pixel format's layout.
 using TReadFrameDataEvent = std::function<int(TFrameInputAdapter* Sender, void* AData, TInputFrameInfo* AFrameInfo)>;
 
@@ -76,8 +80,10 @@ class TFrameInputAdapter {
   // name of an adapter that is gone is refused.
   std::string InputName() const;
 
-  // The frame information of the open input, nullptr when none is open. Valid during events.
+  // The frame information and the picture of the open input, nullptr when none is open. Valid
+  // during events.
   TInputFrameInfo* FrameInfo() const;
+  TFrameImage* FrameImage() const;
 
   bool TriggerEventInMainThread = true;
   TNotifyEvent OnReadHeader;
