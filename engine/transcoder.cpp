@@ -92,6 +92,8 @@ struct TOutputStream {
   int64_t NextPts = AV_NOPTS_VALUE;  // encoder time base
   bool Finished = false;
   std::vector<AVBSFContext*> Filters;  // bitstream filters
+  FILE* PassLog = nullptr;  // first pass: the encoder's statistics are written here
+  char* PassStats = nullptr;  // second pass: what the first one wrote, owned here
   // video
   AVFilterGraph* Graph = nullptr;
   AVFilterContext* Source_ = nullptr;
@@ -742,6 +744,7 @@ struct TRun {
         if (of.Context->oformat->flags & AVFMT_GLOBALHEADER) o.Encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* dict =
             ToDictionary(CodecOptionsForStream(Options.CodecOptions, of.Descriptors, o.Index, encoder, true));
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Options.DoPass) SetupPass(o, encoder, &dict);
         if (!FF.av_dict_get(dict, "threads", nullptr, 0)) FF.av_dict_set(&dict, "threads", "auto", 0);
         if (const AVDictionaryEntry* b = FF.av_dict_get(dict, "b", nullptr, 0))
           if (atoll(b->value) > 0 && atoll(b->value) < 1000)
@@ -796,6 +799,39 @@ struct TRun {
     }
   }
 
+  // Two-pass encoding: the first pass writes the encoder's statistics to prefix-N.log, the second
+  // reads them back; libx264 keeps its own file under that name.
+  void SetupPass(TOutputStream& o, const AVCodec* encoder, AVDictionary** dict) {
+    const std::string prefix = Options.PassLogFileName.empty() ? "ffencoder2pass" : Options.PassLogFileName;
+    std::string name = prefix + "-" + std::to_string(S.OutputStreams.empty() ? 0 : &o - &S.OutputStreams[0]) + ".log";
+    if (name.size() > 1023) name.resize(1023);
+    if (Options.DoPass & 1) o.Encoder->flags |= AV_CODEC_FLAG_PASS1;
+    if (Options.DoPass & 2) o.Encoder->flags |= AV_CODEC_FLAG_PASS2;
+    if (!std::strcmp(encoder->name, "libx264")) {
+      FF.av_dict_set(dict, "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
+      return;
+    }
+    if (Options.DoPass & 2) {
+      FILE* f = std::fopen(name.c_str(), "rb");
+      std::string text;
+      if (f) {
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+        if (std::ferror(f)) text.clear();
+        std::fclose(f);
+      }
+      if (!f || text.empty()) RaiseFFmpeg(FormatText("Error reading log file \"%s\" for pass-2 encoding", name.c_str()));
+      o.PassStats = FF.av_strdup(text.c_str());
+      if (!o.PassStats) RaiseFFmpeg(FormatText("Error reading log file \"%s\" for pass-2 encoding", name.c_str()));
+      o.Encoder->stats_in = o.PassStats;
+    }
+    if (Options.DoPass & 1) {
+      o.PassLog = std::fopen(name.c_str(), "wb");
+      if (!o.PassLog) RaiseFFmpeg(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
+    }
+  }
+
   void WritePacket(TOutputStream& o, AVPacket* pkt) {
     TOutputFile& of = S.OutputFiles[size_t(o.File)];
     pkt->stream_index = o.Stream->index;
@@ -845,11 +881,14 @@ struct TRun {
     if (r < 0 && r != AVERROR_EOF) RaiseFFmpeg(video ? "Video encoding failed" : "Audio encoding failed");
     AVPacket* pkt = FF.av_packet_alloc();
     while ((r = FF.avcodec_receive_packet(o.Encoder, pkt)) >= 0) {
+      if (o.PassLog && o.Encoder->stats_out) std::fputs(o.Encoder->stats_out, o.PassLog);
       FF.av_packet_rescale_ts(pkt, o.Encoder->time_base, o.Stream->time_base);
       Output(o, pkt);
       FF.av_packet_unref(pkt);
     }
     FF.av_packet_free(&pkt);
+    // The statistics of the whole stream follow its last packet.
+    if (r == AVERROR_EOF && o.PassLog && o.Encoder->stats_out) std::fputs(o.Encoder->stats_out, o.PassLog);
     if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) RaiseFFmpeg(video ? "Video encoding failed" : "Audio encoding failed");
   }
 
@@ -1271,7 +1310,7 @@ void TCustomFFmpeg::Run() {
     if (!S->Frame || !S->Filtered || !S->Packet) RaiseFFmpeg(ErrorText("transcode_init() error", AVERROR(ENOMEM)));
     const TTaskOptions& o = FOptions;
     const std::pair<bool, const char*> unsupported[] = {
-        {o.DoPass != 0, "pass"},           {o.AudioSyncMethod != 0, "async"}, {!o.VStatsFileName.empty(), "vstats"},
+        {o.AudioSyncMethod != 0, "async"}, {!o.VStatsFileName.empty(), "vstats"},
         {o.DoPsnr, "psnr"},                {o.QpHist, "qphist"},              {o.DoDeinterlace, "deinterlace"},
         {o.DoPktDump || o.DoHexDump, "dump"},
     };
@@ -1306,6 +1345,9 @@ void TCustomFFmpeg::Release() {
   if (!S || (S->InputFiles.empty() && S->OutputFiles.empty() && !S->Frame && !S->Filtered && !S->Packet)) return;
   for (TOutputStream& o : S->OutputStreams) {
     FF.avcodec_free_context(&o.Encoder);
+    if (o.PassLog) std::fclose(o.PassLog);
+    o.PassLog = nullptr;
+    FF.av_freep(&o.PassStats);
     FF.avfilter_graph_free(&o.Graph);
     FF.swr_free(&o.Resampler);
     if (o.Fifo) FF.av_audio_fifo_free(o.Fifo);

@@ -173,6 +173,39 @@ TEST_F(TranscoderTest, ForcedKeyFramesAreCoded) {
   EXPECT_EQ(keys, "0.000000\n0.400000\n0.720000\n");
 }
 
+// The first pass leaves the encoder's statistics in prefix-N.log, the second reads them; libx264
+// keeps its own file under that name; a second pass without a first one fails by name.
+TEST_F(TranscoderTest, TwoPassEncodingKeepsItsLogs) {
+  const std::string prefix = Out("twopass");
+  for (const std::string codec : {"mpeg4", "libx264 -preset ultrafast"}) {
+    SCOPED_TRACE(codec);
+    std::filesystem::remove(prefix + "-0.log");
+    for (int pass : {1, 2}) {
+      TCustomFFmpeg task;
+      Transcode(task, {{"", Clip}},
+                "-an -c:v " + codec + " -b:v 150k -pass " + std::to_string(pass) + " -passlogfile \"" + prefix + "\"",
+                Out("pass" + std::to_string(pass) + ".mp4"));
+      EXPECT_TRUE(task.Finished());
+      ASSERT_TRUE(std::filesystem::exists(prefix + "-0.log"));
+      EXPECT_GT(std::filesystem::file_size(prefix + "-0.log"), 100u);
+    }
+    const TProbe probe = Probe(Out("pass2.mp4"));
+    ASSERT_EQ(probe.Streams.size(), 1u);
+    EXPECT_NEAR(probe.Duration, 1.0, 0.1);
+  }
+  std::filesystem::remove(prefix + "-0.log");
+  TCustomFFmpeg task;
+  ASSERT_GE(task.OpenInput(Clip), 0);
+  TOptionParser(task.Options()).ParseOptions(("-an -c:v mpeg4 -pass 2 -passlogfile \"" + prefix + "\"").c_str());
+  ASSERT_GE(task.OpenOutput(Out("nolog.mp4")), 0);
+  try {
+    task.Run();
+    ADD_FAILURE() << "second pass ran without a log";
+  } catch (const FFmpegException& e) {
+    EXPECT_EQ(std::string(e.what()), "Error reading log file \"" + prefix + "-0.log\" for pass-2 encoding");
+  }
+}
+
 TEST_F(TranscoderTest, MapsStreamsOfTwoInputsAndCopies) {
   TCustomFFmpeg task;
   Transcode(task, {{"", Clip}, {"", Clip}}, "-map 0:1 -map 1:0 -c copy", Out("mapped.mkv"));
@@ -230,13 +263,13 @@ TEST_F(TranscoderTest, FailuresNameTheirCause) {
     // An option the engine does not carry out fails by name instead of being ignored.
     TCustomFFmpeg task;
     ASSERT_GE(task.OpenInput(Clip), 0);
-    TOptionParser(task.Options()).ParseOptions("-c:v mpeg4 -pass 1");
-    ASSERT_GE(task.OpenOutput(Out("pass.avi")), 0);
+    TOptionParser(task.Options()).ParseOptions("-c:v mpeg4 -dump");
+    ASSERT_GE(task.OpenOutput(Out("dump.avi")), 0);
     try {
       task.Run();
       ADD_FAILURE() << "ran with an unsupported option";
     } catch (const FFmpegException& e) {
-      EXPECT_STREQ(e.what(), "Option -pass is not supported by this engine yet");
+      EXPECT_STREQ(e.what(), "Option -dump is not supported by this engine yet");
     }
   }
   {
