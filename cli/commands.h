@@ -12,6 +12,8 @@ using Args = std::vector<std::string>;
 int RunInfo(const Args& args);
 int RunTrace(const Args& args);
 int RunRender(const Args& args);
+int RunSound(const Args& args);
 int RunFormats(const Args& args);
+int RunConvert(const Args& args);
 
 }  // namespace qm::cli

@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "conversion/conversion_log.h"
 #include "conversion/offline_capture.h"
 #include "engine/ff_encoder.h"
+#include "engine/ffmpeg_api.h"
 #include "engine/frame_input.h"
 #include "engine/library_loader.h"
 #include "engine/sample_input.h"
@@ -29,6 +31,8 @@
 namespace qm::conversion {
 
 namespace {
+
+using engine::FF;
 
 constexpr int kSampleRate = flash::Player::kMixRate;
 constexpr int kChannels = flash::Player::kMixChannels;
@@ -54,8 +58,36 @@ std::vector<uint8_t> readFile(const QString& path, bool& ok) {
 }
 
 struct Frame {
-    std::vector<uint8_t> pixels;  // width * 4 bytes a row, premultiplied BGRA (opaque)
+    std::vector<uint8_t> pixels;  // planar 4:2:0, the planes one after another
     bool end = false;
+};
+
+// BGRA to planar 4:2:0 on the render thread: the pictures enter the engine as a recorded video
+// would (so every encoder is given what it would get from one), and the conversion runs beside
+// the encoder rather than before it.
+class PlanarConverter {
+public:
+    PlanarConverter(int width, int height) : width_(width), height_(height) {
+        context_ = FF.sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
+                                     SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    }
+    ~PlanarConverter() {
+        if (context_) FF.sws_freeContext(context_);
+    }
+    bool Valid() const { return context_ != nullptr; }
+    size_t FrameSize() const { return size_t(FF.av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width_, height_, 1)); }
+    void Convert(const uint8_t* bgra, int stride, uint8_t* out) const {
+        uint8_t* planes[4] = {};
+        int lines[4] = {};
+        FF.av_image_fill_arrays(planes, lines, out, AV_PIX_FMT_YUV420P, width_, height_, 1);
+        const uint8_t* source[4] = {bgra, nullptr, nullptr, nullptr};
+        const int sourceLines[4] = {stride, 0, 0, 0};
+        FF.sws_scale(context_, source, sourceLines, 0, height_, planes, lines);
+    }
+
+private:
+    int width_, height_;
+    SwsContext* context_ = nullptr;
 };
 
 }  // namespace
@@ -87,6 +119,23 @@ bool ReadMovieInfo(const QString& moviePath, formats::TSWFInfo& info, QString& e
         return false;
     }
     const swf::Header& h = parsed.movie->header;
+    if (h.StageWidthPixels() <= 0 || h.StageHeightPixels() <= 0 || h.StageWidthPixels() > 8192 ||
+        h.StageHeightPixels() > 8192) {
+        error = QStringLiteral("the movie is damaged: its stage size %1x%2 cannot be shown")
+                    .arg(h.StageWidthPixels())
+                    .arg(h.StageHeightPixels());
+        return false;
+    }
+    const bool anyFrame = std::any_of(parsed.movie->tags.begin(), parsed.movie->tags.end(), [](const swf::Tag& t) {
+        return std::holds_alternative<swf::ShowFrame>(t.body);
+    });
+    if (!anyFrame) {
+        error = parsed.movie->truncated ? QStringLiteral("the movie is damaged: %1 (at byte %2)")
+                                              .arg(QString::fromStdString(parsed.movie->truncated->message))
+                                              .arg(parsed.movie->truncated->offset)
+                                        : QStringLiteral("the movie is damaged: it holds no frame");
+        return false;
+    }
     info.FileName = moviePath;
     info.FrameCount = h.frame_count;
     info.Width = h.StageWidthPixels();
@@ -261,8 +310,13 @@ CaptureResult OfflineCapture::Run() {
     sound.TriggerEventInMainThread = false;
     const size_t rowBytes = size_t(fitW) * 4;
 
-    pictures.OnReadFrameCanvas = [&](engine::TFrameInputAdapter*, engine::TFrameImage* canvas,
-                                     engine::TInputFrameInfo* info) -> int {
+    std::optional<PlanarConverter> converter;
+    if (video) {
+        converter.emplace(fitW, fitH);
+        if (!converter->Valid()) return fail(QStringLiteral("Cannot do convert, error: no picture converter"));
+    }
+    const size_t frameSize = video ? converter->FrameSize() : 0;
+    pictures.OnReadFrameYUV = [&](engine::TFrameInputAdapter*, void* data, engine::TInputFrameInfo* info) -> int {
         Frame frame;
         {
             std::unique_lock<std::mutex> guard(state.lock);
@@ -272,11 +326,8 @@ CaptureResult OfflineCapture::Run() {
             state.frames.pop_front();
             state.changed.notify_all();
         }
-        if (frame.end) return -1;
-        const int rows = std::min(canvas->Height, fitH);
-        const size_t bytes = std::min(rowBytes, size_t(canvas->Stride));
-        for (int y = 0; y < rows; ++y)
-            std::memcpy(canvas->Bits + size_t(y) * canvas->Stride, frame.pixels.data() + size_t(y) * rowBytes, bytes);
+        if (frame.end || size_t(info->FrameSize) != frame.pixels.size()) return -1;
+        std::memcpy(data, frame.pixels.data(), frame.pixels.size());
         const int64_t n = info->FrameNumber - 1;
         info->PTS = n * 1000000 * rate.Den / rate.Num;
         std::lock_guard<std::mutex> guard(state.lock);
@@ -305,6 +356,7 @@ CaptureResult OfflineCapture::Run() {
         flash::Renderer draw(player.Characters(), player.Version());
         draw.SetQuality(flash::Quality::High);
         std::vector<int16_t> mix;
+        std::vector<uint8_t> canvas(video ? rowBytes * size_t(fitH) : 0);
         size_t soundPos = 0;
         uint32_t lastMovieFrame = UINT32_MAX;
         size_t lastHash = 0;
@@ -321,9 +373,10 @@ CaptureResult OfflineCapture::Run() {
             Frame frame;
             size_t hash = 0;
             if (video) {
-                frame.pixels = state.SpareBuffer(rowBytes * size_t(fitH));
-                flash::RenderTarget target{frame.pixels.data(), fitW, fitH, int(rowBytes)};
+                flash::RenderTarget target{canvas.data(), fitW, fitH, int(rowBytes)};
                 draw.Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target);
+                frame.pixels = state.SpareBuffer(frameSize);
+                converter->Convert(canvas.data(), int(rowBytes), frame.pixels.data());
                 if (limits_.End == EndRule::Stall)
                     hash = std::hash<std::string_view>{}(
                         std::string_view(reinterpret_cast<const char*>(frame.pixels.data()), frame.pixels.size()));
@@ -388,7 +441,7 @@ CaptureResult OfflineCapture::Run() {
     int task = -1;
     if (video) {
         engine::TInputOptions in;
-        in.Options = QStringLiteral("-f frameinput -input_type canvas -pix_fmt bgra -r %1 -s %2")
+        in.Options = QStringLiteral("-f frameinput -input_type yuv -pix_fmt yuv420p -r %1 -s %2")
                          .arg(rate.Text(), o.FitSize)
                          .toStdString();
         task = encoder.AddTask(pictures.InputName(), &in);
