@@ -86,6 +86,10 @@ struct DisplayObject {
     // Edit texts: the text shown, when a script has set one.
     std::optional<std::string> text;
 
+    // Clips: what scripts drew with lines and fills, shown under the
+    // children; null when nothing was drawn.
+    std::shared_ptr<swf::Shape> drawing;
+
     // Sprites and buttons: what is drawn inside them, in their own space.
     // For a button this holds the records of its current visual state.
     DisplayList children;

@@ -72,7 +72,14 @@ LoadResult Player::LoadFile(const std::string& path) {
     in.seekg(0);
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return {nullptr, "cannot read " + path};
-    return LoadBytes(std::move(bytes));
+    LoadResult result = LoadBytes(std::move(bytes));
+    if (result.player) {
+        // Files the movie reads by relative path are looked up beside it.
+        size_t slash = path.rfind('/');
+        result.player->impl_->movie_folder = slash == std::string::npos ? "." : path.substr(0, slash);
+        if (result.player->impl_->movie_folder.empty()) result.player->impl_->movie_folder = "/";
+    }
+    return result;
 }
 
 const swf::Header& Player::Header() const { return impl_->movie.header; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,7 +55,21 @@ public:
     virtual DisplayObject* CreateClip(DisplayObject& parent, uint16_t character_id, int32_t depth,
                                       std::string_view name) = 0;
     virtual void RemoveClip(DisplayObject& object) = 0;
+    // Objects made by scripts from no character of the movie: an empty clip
+    // of one frame (createEmptyMovieClip), and a text field of its own
+    // definition (createTextField). Null when the parent cannot take them.
+    virtual DisplayObject* CreateEmptyClip(DisplayObject& parent, int32_t depth, std::string_view name) {
+        return (void)parent, (void)depth, (void)name, nullptr;
+    }
+    virtual DisplayObject* CreateTextField(DisplayObject& parent, int32_t depth, std::string_view name,
+                                           const swf::EditText& definition) {
+        return (void)parent, (void)depth, (void)name, (void)definition, nullptr;
+    }
     virtual void Trace(std::string_view text) = 0;
+    // The text of a file a script loads by a relative path ("data.xml"),
+    // from the movie's own folder; nothing for other places, for URLs, or
+    // when the movie was not loaded from a file.
+    virtual std::optional<std::string> ReadLocalFile(std::string_view url) { return (void)url, std::nullopt; }
     // Loading URLs and movies is not done by this player; the request is logged.
     virtual void GetUrl(std::string_view url, std::string_view target) = 0;
     virtual void Log(std::string_view line) = 0;

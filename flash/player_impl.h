@@ -112,6 +112,17 @@ struct Player::Impl : ScriptEnvironment {
     DisplayObject* CreateClip(DisplayObject& parent, uint16_t character_id, int32_t depth,
                               std::string_view name) override;
     void RemoveClip(DisplayObject& object) override;
+    std::optional<std::string> ReadLocalFile(std::string_view url) override;
+    std::string movie_folder;  // empty: the movie did not come from a file
+    DisplayObject* CreateEmptyClip(DisplayObject& parent, int32_t depth, std::string_view name) override;
+    DisplayObject* CreateTextField(DisplayObject& parent, int32_t depth, std::string_view name,
+                                   const swf::EditText& definition) override;
+    // Definitions of what scripts made; deques keep their addresses.
+    std::deque<swf::TagBody> script_definitions;
+    std::deque<Character> script_characters;
+    const Character* empty_clip_character = nullptr;
+    DisplayObject* CreateScripted(DisplayObject& parent, const Character& character, int32_t depth,
+                                  std::string_view name);
     void Trace(std::string_view text) override;
     void GetUrl(std::string_view url, std::string_view target) override;
     void Log(std::string_view line) override;

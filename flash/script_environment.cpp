@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <fstream>
 
 #include "flash/player_impl.h"
 
@@ -128,6 +129,66 @@ DisplayObject* Player::Impl::CreateClip(DisplayObject& parent, uint16_t characte
     DisplayObject* created = o.get();
     Attach(parent, std::move(o));
     return created;
+}
+
+DisplayObject* Player::Impl::CreateScripted(DisplayObject& parent, const Character& character, int32_t depth,
+                                            std::string_view name) {
+    if (!IsLive(parent) || !MayCreateUnder(parent)) return nullptr;
+    auto o = CreateObject(character, parent, depth);
+    o->name = std::string(name);
+    o->placed_by_script = true;
+    DisplayObject* created = o.get();
+    Attach(parent, std::move(o));
+    return created;
+}
+
+DisplayObject* Player::Impl::CreateEmptyClip(DisplayObject& parent, int32_t depth, std::string_view name) {
+    if (!empty_clip_character) {
+        // One shared definition: a sprite of one frame with no tags.
+        auto& body = script_definitions.emplace_back(swf::Sprite{0, 1, {}});
+        auto* sprite = std::get_if<swf::Sprite>(&body);
+        sprite_timelines.emplace(sprite, TimelineDef::Build(sprite->tags, 1));
+        Character& c = script_characters.emplace_back();
+        c.definition = &body;
+        empty_clip_character = &c;
+    }
+    return CreateScripted(parent, *empty_clip_character, depth, name);
+}
+
+DisplayObject* Player::Impl::CreateTextField(DisplayObject& parent, int32_t depth, std::string_view name,
+                                            const swf::EditText& definition) {
+    if (!IsLive(parent) || !MayCreateUnder(parent)) return nullptr;
+    auto& body = script_definitions.emplace_back(definition);
+    Character& c = script_characters.emplace_back();
+    c.definition = &body;
+    return CreateScripted(parent, c, depth, name);
+}
+
+std::optional<std::string> Player::Impl::ReadLocalFile(std::string_view url) {
+    if (movie_folder.empty() || url.empty()) return std::nullopt;
+    std::string name(url.substr(0, url.find_first_of("?#")));
+    // Only plain relative names: no scheme, no absolute path, no way up.
+    if (name.empty() || name.front() == '/' || name.find(':') != std::string::npos || name.find('\\') != std::string::npos)
+        return std::nullopt;
+    for (size_t at = 0; at <= name.size();) {
+        size_t cut = name.find('/', at);
+        if (cut == std::string::npos) cut = name.size();
+        if (name.compare(at, cut - at, "..") == 0 && cut - at == 2) return std::nullopt;
+        at = cut + 1;
+    }
+    std::ifstream in(movie_folder + "/" + name, std::ios::binary);
+    if (!in) return std::nullopt;
+    constexpr size_t kMaxBytes = 16 << 20;
+    std::string text;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, size_t(in.gcount()));
+        if (text.size() > kMaxBytes) {
+            Log("file too large for a script: \"" + name + "\"");
+            return std::nullopt;
+        }
+    }
+    return text;
 }
 
 void Player::Impl::RemoveClip(DisplayObject& object) {

@@ -47,6 +47,7 @@ Interpreter::~Interpreter() {
             o->primitive = Undefined{};
             o->super_this = Undefined{};
             o->super_home = nullptr;
+            o->xml = nullptr;
         }
     }
 }
@@ -706,6 +707,11 @@ void Interpreter::InstallBuiltins() {
                 if (!(p.flags & kDontEnum)) in.SetOf(o, p.name, p.value, o);
         return o;
     });
+    clip_method("createEmptyMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        if (args.size() < 2) return Undefined{};
+        DisplayObject* d = in.env()->CreateEmptyClip(c, in.ToInt32(args[1]) + 16384, in.ToString(args[0]));
+        return d ? Value(in.ClipObject(*d)) : Value(Undefined{});
+    });
     clip_method("getNextHighestDepth", [](Interpreter&, DisplayObject& c, std::vector<Value>&) -> Value {
         int32_t top = 0;
         if (!c.children.empty()) top = std::max<int32_t>(0, c.children.rbegin()->first - 16384 + 1);
@@ -747,6 +753,24 @@ void Interpreter::InstallBuiltins() {
                                                 in.ToString(Arg(args, 0)));
         return d ? Value(in.ClipObject(*d)) : Value(Undefined{});
     });
+    InstallDrawing();
+    InstallXml();
+}
+
+ObjRef Interpreter::DefineClass(const std::string& name, NativeFn fn, const ObjRef& proto, bool constructs,
+                                const ObjRef& where) {
+    ObjRef c = NewFunction(std::move(fn), constructs);
+    Define(c, "prototype", proto, kDontEnum | kDontDelete);
+    Define(proto, "constructor", c, kDontEnum);
+    Define(where ? where : global_, name, c, kDontEnum);
+    return c;
+}
+
+void Interpreter::Accessor(const ObjRef& o, const std::string& name, NativeFn getter, NativeFn setter) {
+    Property p{name, Undefined{}, NewFunction(std::move(getter)), setter ? NewFunction(std::move(setter)) : nullptr,
+               kDontEnum | kDontDelete};
+    if (Property* old = FindOwn(o, name)) *old = p;
+    else o->props.push_back(std::move(p));
 }
 
 }  // namespace qm::flash::avm1

@@ -44,6 +44,14 @@ struct Interval {
     bool repeat = true;
 };
 
+// Pen and styles of a clip's drawing.
+struct DrawState {
+    int32_t x = 0, y = 0;            // pen, twips
+    int32_t fill_x = 0, fill_y = 0;  // where the open fill began
+    uint32_t fill = 0, line = 0;     // one-based styles; 0 none
+    bool started = false;
+};
+
 class Interpreter {
 public:
     int AddInterval(Interval interval);
@@ -104,8 +112,25 @@ public:
         boolean_proto_, clip_proto_;
     ObjRef array_ctor_, string_ctor_, number_ctor_, boolean_ctor_, object_ctor_;
 
+    // A class: constructor `name` in `where` (the global object when null)
+    // with `proto` as its prototype.
+    ObjRef DefineClass(const std::string& name, NativeFn fn, const ObjRef& proto, bool constructs,
+                       const ObjRef& where = nullptr);
+    // A property computed by native functions (setter may be null).
+    void Accessor(const ObjRef& o, const std::string& name, NativeFn getter, NativeFn setter = nullptr);
+
+    // XML nodes: the text of a node and its subtree; a document read from text.
+    std::string XmlText(const ObjRef& node, int depth = 0);
+    void ParseXml(const ObjRef& document, const std::string& text);
+    std::function<ObjRef(Interpreter&, int, const Value&, const ObjRef&)> xml_make_node_;
+
+    DrawState& Drawing(DisplayObject& clip);
+    std::unordered_map<uint64_t, DrawState> drawings_;
+
 private:
     void InstallBuiltins();
+    void InstallDrawing();
+    void InstallXml();
     void RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result);
     Value CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args);
     Value GetVariable(Frame& f, const std::string& name);

@@ -52,6 +52,17 @@ struct FunctionCode {
 
 enum class Kind : uint8_t { Plain, Function, Array, String, Number, Boolean, Clip, Super, Arguments };
 
+// A node of an XML tree; children are the elements of `children`, an array
+// the scripts see as childNodes.
+struct XmlNode {
+    int type = 1;  // 1 element, 3 text
+    Value name;    // element name or null
+    Value value;   // text or null
+    ObjRef attributes;
+    ObjRef children;
+    std::weak_ptr<Object> parent;
+};
+
 struct Object {
     Kind kind = Kind::Plain;
     std::vector<Property> props;
@@ -64,6 +75,7 @@ struct Object {
     uint64_t clip_id = 0;        // movie clips
     Value super_this;            // `super`
     ObjRef super_home;
+    std::shared_ptr<XmlNode> xml;  // XML nodes
 };
 
 }  // namespace qm::flash::avm1

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "flash/render/drawable.h"
+#include "flash/render/dynamic_shape.h"
 #include "flash/render/filters.h"
 #include "flash/render/render.h"
 #include "flash/render/text_draw.h"
@@ -388,6 +389,7 @@ void Renderer::Impl::AddBounds(Box& box, const DisplayObject& obj, const Matrix&
         if (cairo_surface_t* s = Bitmap(bitmap->id))
             box.add(swf::Rect{0, cairo_image_surface_get_width(s) * 20, 0, cairo_image_surface_get_height(s) * 20}, m);
     } else {
+        if (obj.drawing && !obj.drawing->records.empty()) box.add(obj.drawing->bounds, m);
         for (const auto& [depth, child] : obj.children)
             if (child) AddBounds(box, *child, m * ToMatrix(child->matrix));
     }
@@ -476,11 +478,14 @@ void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const
             }
             cairo_identity_matrix(canvas.cr);
         }
-    } else if (!obj.children.empty() && nesting < kMaxNesting) {
-        // A runaway tree (a clip inside itself, again and again) stops here.
-        ++nesting;
-        DrawList(canvas, obj.children, m, cx, maskMode);
-        --nesting;
+    } else {
+        if (obj.drawing) DrawDynamicShape(canvas.cr, *obj.drawing, m, cx, e);
+        if (!obj.children.empty() && nesting < kMaxNesting) {
+            // A runaway tree (a clip inside itself, again and again) stops here.
+            ++nesting;
+            DrawList(canvas, obj.children, m, cx, maskMode);
+            --nesting;
+        }
     }
 }
 
