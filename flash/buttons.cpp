@@ -208,6 +208,7 @@ void Player::Impl::SetButtonState(DisplayObject& button, ButtonVisualState state
 }
 
 void Player::Impl::ButtonEvent(DisplayObject& button, uint16_t condition) {
+    ButtonSoundFor(button, condition);
     if (!scripts_enabled || !button.parent) return;
     DisplayObject* context = button.parent;
     while (context && !context->sprite) context = context->parent;

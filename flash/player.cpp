@@ -100,6 +100,7 @@ bool Player::IsPlaying() const { return impl_->root->sprite->playing; }
 void Player::GotoFrame(uint32_t frame) {
     impl_->Goto(*impl_->root, frame);
     impl_->RunScripts();
+    impl_->SyncSound();
 }
 
 uint32_t Player::CurrentFrame() const { return impl_->root->sprite->current_frame; }
@@ -152,11 +153,11 @@ uint64_t Player::SoundSamplesBefore(uint64_t frame) const {
     return frame * uint64_t(kMixRate) * 256 / rate;
 }
 
-void Player::Mix(int16_t* out, size_t count) { std::fill(out, out + count * kMixChannels, int16_t(0)); }
-void Player::SetVolume(int volume) { (void)volume; }
-int Player::Volume() const { return 100; }
-void Player::SetMuted(bool muted) { (void)muted; }
-bool Player::Muted() const { return false; }
+void Player::Mix(int16_t* out, size_t count) { impl_->mixer.Mix(out, count); }
+void Player::SetVolume(int volume) { impl_->mixer.SetVolume(volume); }
+int Player::Volume() const { return impl_->mixer.Volume(); }
+void Player::SetMuted(bool muted) { impl_->mixer.SetMuted(muted); }
+bool Player::Muted() const { return impl_->mixer.Muted(); }
 
 void Player::SetTraceSink(TraceSink* sink) { impl_->trace_sink = sink; }
 

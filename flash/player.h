@@ -70,6 +70,47 @@ public:
     // from the movie's own folder; nothing for other places, for URLs, or
     // when the movie was not loaded from a file.
     virtual std::optional<std::string> ReadLocalFile(std::string_view url) { return (void)url, std::nullopt; }
+
+    // Sound, for the Sound object. `clip` is the owner of a sound: its
+    // transform and those of its parents apply to what it plays; null
+    // stands for the whole movie (the global transform, every sound).
+    // The sound character exported under `name` (DefineSound only), 0 when none.
+    virtual uint16_t ExportedSound(std::string_view name) { return (void)name, 0; }
+    // Starts a sound character, `offset_seconds` into it, played `loops`
+    // times (less than 1 counts as 1). Gives a handle for the position
+    // queries, 0 when nothing starts (unknown or undecodable sound).
+    virtual uint64_t StartSound(DisplayObject* clip, uint16_t sound_id, double offset_seconds, int loops) {
+        return (void)clip, (void)sound_id, (void)offset_seconds, (void)loops, 0;
+    }
+    // Stops the sounds started on `clip` (null: every sound of the movie,
+    // as stopAllSounds); `sound_id` 0 stops them all, else only that sound.
+    virtual void StopSounds(DisplayObject* clip, uint16_t sound_id) { (void)clip, (void)sound_id; }
+    // Volume and balance in percent: left out = (ll * left + rl * right) / 100,
+    // right out = (lr * left + rr * right) / 100, both times volume / 100.
+    // A clip that never had one set gives the default.
+    struct SoundTransform {
+        int32_t volume = 100;
+        int32_t ll = 100, lr = 0, rl = 0, rr = 100;
+        bool operator==(const SoundTransform&) const = default;
+    };
+    virtual SoundTransform GetSoundTransform(const DisplayObject* clip) { return (void)clip, SoundTransform{}; }
+    virtual void SetSoundTransform(DisplayObject* clip, const SoundTransform& transform) {
+        (void)clip, (void)transform;
+    }
+    // Pan -100 (left only) .. 100 (right only): the side away from the pan
+    // is turned down (ll = 100 - pan for pan > 0, rr = 100 + pan for pan < 0),
+    // the cross terms cleared. SoundPan gives rr - ll of the clip's transform.
+    virtual void SetSoundPan(DisplayObject* clip, int32_t pan) { (void)clip, (void)pan; }
+    virtual int32_t SoundPan(const DisplayObject* clip) { return (void)clip, 0; }
+    // One play of a sound character, in milliseconds; 0 for unknown ones.
+    virtual uint32_t SoundDurationMs(uint16_t sound_id) { return (void)sound_id, 0; }
+    // How far the sound of a handle has played at the current frame, in ms
+    // into the sound (offset included, within the current loop); a finished
+    // or stopped sound keeps where it ended.
+    virtual uint32_t SoundPositionMs(uint64_t handle) { return (void)handle, 0; }
+    // True until the sound of a handle has played to its end or was stopped.
+    virtual bool SoundPlaying(uint64_t handle) { return (void)handle, false; }
+
     // Loading URLs and movies is not done by this player; the request is logged.
     virtual void GetUrl(std::string_view url, std::string_view target) = 0;
     virtual void Log(std::string_view line) = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "flash/player.h"
+#include "flash/sound/sound.h"
 #include "flash/timeline_def.h"
 
 namespace qm::flash {
@@ -97,6 +98,27 @@ struct Player::Impl : ScriptEnvironment {
     void UpdateMouse(bool press);
     void ButtonKeyPress(uint8_t key);
 
+    // --- sound (sound/player_sound.cpp)
+    sound::Mixer mixer;
+    uint64_t frames_shown = 0;  // Advance calls so far
+    std::unordered_map<uint16_t, sound::DecodeResult> decoded_sounds;
+    std::unordered_map<const TimelineDef*, sound::Stream> streams;
+    struct StreamPlace {
+        uint16_t frame = 0;
+        uint64_t tick = 0;
+    };
+    std::unordered_map<uint64_t, StreamPlace> stream_places;  // by clip instance
+    std::unordered_map<uint64_t, SoundTransform> sound_transforms;  // by clip instance; 0: global
+    uint64_t SoundNow() const;  // the sample where the frame shown began
+    std::shared_ptr<const sound::Pcm> DecodedSound(uint16_t sound_id);
+    void StartSoundTag(const swf::StartSound& start, uint64_t owner);
+    void PlaySoundInfo(uint16_t sound_id, const swf::SoundInfo& info, uint64_t owner);
+    void ButtonSoundFor(const DisplayObject& button, uint16_t condition);
+    void StartFrameSounds(DisplayObject& clip, uint16_t frame);
+    // After a frame or a goto: streams follow their timelines, gains their clips.
+    void SyncSound();
+    const sound::Stream* StreamOf(const TimelineDef& timeline);
+
     // --- ScriptEnvironment (script_environment.cpp)
     uint8_t MovieVersion() const override { return movie.header.version; }
     DisplayObject& Root() override { return *root; }
@@ -126,6 +148,16 @@ struct Player::Impl : ScriptEnvironment {
     void Trace(std::string_view text) override;
     void GetUrl(std::string_view url, std::string_view target) override;
     void Log(std::string_view line) override;
+    uint16_t ExportedSound(std::string_view name) override;
+    uint64_t StartSound(DisplayObject* clip, uint16_t sound_id, double offset_seconds, int loops) override;
+    void StopSounds(DisplayObject* clip, uint16_t sound_id) override;
+    SoundTransform GetSoundTransform(const DisplayObject* clip) override;
+    void SetSoundTransform(DisplayObject* clip, const SoundTransform& transform) override;
+    void SetSoundPan(DisplayObject* clip, int32_t pan) override;
+    int32_t SoundPan(const DisplayObject* clip) override;
+    uint32_t SoundDurationMs(uint16_t sound_id) override;
+    uint32_t SoundPositionMs(uint64_t handle) override;
+    bool SoundPlaying(uint64_t handle) override;
 };
 
 }  // namespace qm::flash

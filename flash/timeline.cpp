@@ -199,6 +199,9 @@ void Player::Impl::ApplyFrame(DisplayObject& clip, uint16_t frame, bool with_scr
             if (o && !o->placed_by_script) RemoveChild(clip, remove->depth);
         } else if (auto* bg = std::get_if<swf::SetBackgroundColor>(&tag->body)) {
             if (&clip == root.get()) background = bg->color;
+        } else if (auto* start = std::get_if<swf::StartSound>(&tag->body)) {
+            // Frames passed over by a goto stay silent.
+            if (with_scripts) StartSoundTag(*start, clip.instance_id);
         }
     }
 }
@@ -331,6 +334,7 @@ void Player::Impl::Goto(DisplayObject& clip, uint32_t frame) {
     } else {
         QueueFrameScripts(clip, target);
         Rebuild(clip, target);
+        StartFrameSounds(clip, target);
     }
     s.current_frame = target;
 }
@@ -358,6 +362,7 @@ void Player::Impl::AdvanceClip(DisplayObject& clip) {
 }
 
 void Player::Impl::Tick() {
+    ++frames_shown;
     if (!scripts_enabled && movie.header.version >= 9) {
         static constexpr std::string_view kSkipped = "ActionScript 3 movie: its scripts are skipped";
         if (!root->sprite->entered) Log(kSkipped);
@@ -365,6 +370,7 @@ void Player::Impl::Tick() {
     if (!root->sprite->entered) {
         EnterFirstFrame(*root);
         RunScripts();
+        SyncSound();
         return;
     }
     // Newest timelines first; those created during this tick wait for the
@@ -382,6 +388,7 @@ void Player::Impl::Tick() {
     }
     for (PendingScript& s : frame_scripts) scripts.push_back(s);
     RunScripts();
+    SyncSound();
 }
 
 bool Player::Impl::TakeNextScript(PendingScript& next) {

@@ -151,8 +151,10 @@ public:
             case 0x07:
                 if (target) env.Stop(*target);
                 break;
+            case 0x09:
+                env.StopSounds(nullptr, 0);
+                break;
             case 0x08:  // quality
-            case 0x09:  // sounds
             case 0x89:  // compiler hint
                 break;
             case 0x81:

@@ -64,6 +64,9 @@ Bytes encodeADPCM(const std::vector<int16_t>& samples, int bitsPerCode, bool ste
         for (size_t c = 0; c < channels; ++c) {
             const int16_t sample = samples[i * channels + c];
             if (packetStart) {
+                // The packet header has six bits for the step index: the
+                // encoder goes on from what the decoder will read.
+                state[c].index = std::min(state[c].index, 63);
                 state[c].predicted = sample;
                 w.ub(uint16_t(sample), 16);
                 w.ub(uint32_t(state[c].index), 6);

@@ -457,6 +457,17 @@ uint16_t Movie::defineSprite(const Sprite& s) {
     return id;
 }
 
+void Movie::defineButtonSound(uint16_t buttonId, const std::array<uint16_t, 4>& sounds,
+                              const std::array<SoundInfo, 4>& infos) {
+    BitWriter w;
+    w.u16(buttonId);
+    for (size_t i = 0; i < 4; ++i) {
+        w.u16(sounds[i]);
+        if (sounds[i]) writeSoundInfo(w, infos[i]);
+    }
+    detail::appendTag(tags_, 17, w.data());
+}
+
 uint16_t Movie::defineSound(const SoundFormat& f, uint32_t sampleCount, const Bytes& data) {
     const uint16_t id = takeId();
     BitWriter w;

@@ -660,6 +660,10 @@ public:
     uint16_t defineButton(const std::vector<ButtonRecord>& records, const Actions& onRelease);
     uint16_t defineButton2(const std::vector<ButtonRecord>& records,
                            const std::vector<ButtonCondAction>& actions, bool trackAsMenu = false);
+    // Sounds of the transitions OverUpToIdle, IdleToOverUp, OverUpToOverDown, OverDownToOverUp
+    // (0: none).
+    void defineButtonSound(uint16_t buttonId, const std::array<uint16_t, 4>& sounds,
+                           const std::array<SoundInfo, 4>& infos = {});
 
     Bytes bytes() const;
     void save(const std::string& path) const;  // throws std::runtime_error

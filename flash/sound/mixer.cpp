@@ -1,0 +1,206 @@
+// The mixer: channels on an absolute sample clock, their envelopes and
+// gains, summed with saturation.
+#include <algorithm>
+#include <cmath>
+
+#include "flash/sound/sound.h"
+
+namespace qm::flash::sound {
+
+namespace {
+
+// Handles whose timings are kept for position queries.
+constexpr size_t kKeptTimings = 4096;
+
+// Envelope levels (0..32768) at a position, interpolated linearly between
+// points; before the first point its level holds, after the last the last.
+void EnvelopeAt(const std::vector<swf::SoundEnvelopePoint>& env, uint64_t pos, double& left, double& right) {
+    auto it = std::upper_bound(env.begin(), env.end(), pos,
+                               [](uint64_t p, const swf::SoundEnvelopePoint& e) { return p < e.pos44; });
+    if (it == env.begin()) {
+        left = env.front().left;
+        right = env.front().right;
+    } else if (it == env.end()) {
+        left = env.back().left;
+        right = env.back().right;
+    } else {
+        const auto& a = *(it - 1);
+        const auto& b = *it;
+        const double f = double(pos - a.pos44) / double(b.pos44 - a.pos44);
+        left = a.left + (double(b.left) - a.left) * f;
+        right = a.right + (double(b.right) - a.right) * f;
+    }
+    left /= 32768.0;
+    right /= 32768.0;
+}
+
+}  // namespace
+
+uint64_t Mixer::Timing::EndAt() const {
+    uint64_t end = stop_at;
+    if (out > in + offset) {
+        const uint64_t first = out - in - offset;
+        const uint64_t length = first + uint64_t(loops - 1) * (out - in);
+        end = std::min(end, at + length);
+    } else {
+        end = std::min(end, at);
+    }
+    return end;
+}
+
+bool Mixer::Locate(const Timing& t, uint64_t when, uint64_t& frame, uint64_t& played) {
+    if (when >= t.EndAt() || when < t.at) return false;
+    played = when - t.at;
+    const uint64_t first = t.out - t.in - t.offset;
+    if (played < first) {
+        frame = t.in + t.offset + played;
+    } else {
+        frame = t.in + (played - first) % (t.out - t.in);
+    }
+    return true;
+}
+
+uint64_t Mixer::Start(EventStart s) {
+    Channel c;
+    c.handle = next_handle_++;
+    c.owner = s.owner;
+    c.sound_id = s.sound_id;
+    const uint64_t frames = s.pcm ? s.pcm->Frames() : 0;
+    c.timing.at = s.at;
+    c.timing.out = s.out == 0 || s.out > frames ? frames : s.out;
+    c.timing.in = std::min(s.in, c.timing.out);
+    c.timing.offset = std::min(s.offset, c.timing.out - c.timing.in);
+    c.timing.loops = std::max<uint32_t>(s.loops, 1);
+    c.pcm = std::move(s.pcm);
+    c.envelope = std::move(s.envelope);
+    std::stable_sort(c.envelope.begin(), c.envelope.end(),
+                     [](const auto& a, const auto& b) { return a.pos44 < b.pos44; });
+    timings_[c.handle] = c.timing;
+    if (timings_.size() > kKeptTimings) timings_.erase(timings_.begin());
+    const uint64_t handle = c.handle;
+    if (c.timing.EndAt() > std::max(c.timing.at, position_)) channels_.push_back(std::move(c));
+    return handle;
+}
+
+void Mixer::Stop(uint16_t sound_id, uint64_t owner, uint64_t at) {
+    for (Channel& c : channels_) {
+        if (c.handle == 0) continue;
+        if ((sound_id && c.sound_id != sound_id) || (owner && c.owner != owner)) continue;
+        c.timing.stop_at = std::min(c.timing.stop_at, at);
+        auto it = timings_.find(c.handle);
+        if (it != timings_.end()) it->second.stop_at = c.timing.stop_at;
+    }
+}
+
+bool Mixer::IsPlaying(uint16_t sound_id, uint64_t at) const {
+    return std::any_of(channels_.begin(), channels_.end(), [&](const Channel& c) {
+        return c.handle && c.sound_id == sound_id && c.timing.at <= at && at < c.timing.EndAt();
+    });
+}
+
+void Mixer::StartStream(uint64_t owner, std::shared_ptr<const Pcm> pcm, uint64_t from, uint64_t at) {
+    StopStream(owner, at);
+    if (!pcm || from >= pcm->Frames()) return;
+    Channel c;
+    c.owner = owner;
+    c.timing.at = at;
+    c.timing.in = 0;
+    c.timing.offset = from;
+    c.timing.out = pcm->Frames();
+    c.pcm = std::move(pcm);
+    channels_.push_back(std::move(c));
+}
+
+void Mixer::StopStream(uint64_t owner, uint64_t at) {
+    for (Channel& c : channels_) {
+        if (c.handle == 0 && c.owner == owner) c.timing.stop_at = std::min(c.timing.stop_at, at);
+    }
+}
+
+bool Mixer::HasStream(uint64_t owner) const {
+    return std::any_of(channels_.begin(), channels_.end(), [&](const Channel& c) {
+        return c.handle == 0 && c.owner == owner && c.timing.stop_at == UINT64_MAX;
+    });
+}
+
+uint64_t Mixer::PositionOf(uint64_t handle, uint64_t at) const {
+    auto it = timings_.find(handle);
+    if (it == timings_.end()) return 0;
+    const Timing& t = it->second;
+    if (at < t.at) return t.in + t.offset;
+    uint64_t frame = 0, played = 0;
+    if (Locate(t, at, frame, played)) return frame;
+    // Over: where it stopped, or the end of its last loop.
+    const uint64_t end = t.EndAt();
+    if (end <= t.at) return t.in + t.offset;
+    if (Locate(t, end - 1, frame, played)) return frame + 1;
+    return t.out;
+}
+
+bool Mixer::Sounding(uint64_t handle, uint64_t at) const {
+    auto it = timings_.find(handle);
+    return it != timings_.end() && at < it->second.EndAt();
+}
+
+void Mixer::SetGains(uint64_t owner, const Gains& gains) {
+    if (gains == Gains{}) gains_.erase(owner);
+    else gains_[owner] = gains;
+}
+
+std::vector<uint64_t> Mixer::Owners() const {
+    std::vector<uint64_t> owners;
+    for (const Channel& c : channels_) {
+        if (std::find(owners.begin(), owners.end(), c.owner) == owners.end()) owners.push_back(c.owner);
+    }
+    return owners;
+}
+
+void Mixer::SetVolume(int volume) { volume_ = std::clamp(volume, 0, 100); }
+
+void Mixer::MixChannel(const Channel& c, int32_t* acc, size_t count) const {
+    const int16_t* pcm = c.pcm->samples.data();
+    Gains g;
+    if (auto it = gains_.find(c.owner); it != gains_.end()) g = it->second;
+    const bool plain = c.envelope.empty() && g == Gains{};
+    const uint64_t end = c.timing.EndAt();
+    const uint64_t first = std::max(position_, c.timing.at);
+    const uint64_t last = std::min(position_ + count, end);
+    for (uint64_t t = first; t < last; ++t) {
+        uint64_t frame = 0, played = 0;
+        if (!Locate(c.timing, t, frame, played)) break;
+        const size_t i = size_t(t - position_) * 2;
+        double l = pcm[frame * 2], r = pcm[frame * 2 + 1];
+        if (plain) {
+            acc[i] += int32_t(l);
+            acc[i + 1] += int32_t(r);
+            continue;
+        }
+        if (!c.envelope.empty()) {
+            double el = 1, er = 1;
+            // Envelope positions count from the start of the sound over
+            // every loop played.
+            EnvelopeAt(c.envelope, c.timing.in + c.timing.offset + played, el, er);
+            if (c.pcm->mono) el = er = (el + er) / 2;
+            l *= el;
+            r *= er;
+        }
+        const double ol = l * g.ll + r * g.rl;
+        const double orr = l * g.lr + r * g.rr;
+        acc[i] += int32_t(std::lrint(ol));
+        acc[i + 1] += int32_t(std::lrint(orr));
+    }
+}
+
+void Mixer::Mix(int16_t* out, size_t count) {
+    std::vector<int32_t> acc(count * 2, 0);
+    for (const Channel& c : channels_) MixChannel(c, acc.data(), count);
+    const bool silent = muted_ || volume_ == 0;
+    for (size_t i = 0; i < acc.size(); ++i) {
+        const int32_t v = silent ? 0 : volume_ == 100 ? acc[i] : acc[i] * volume_ / 100;
+        out[i] = int16_t(std::clamp<int32_t>(v, -32768, 32767));
+    }
+    position_ += count;
+    std::erase_if(channels_, [this](const Channel& c) { return c.timing.EndAt() <= position_; });
+}
+
+}  // namespace qm::flash::sound
