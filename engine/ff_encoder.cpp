@@ -1,10 +1,17 @@
 #include "engine/ff_encoder.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "engine/engine_errors.h"
 #include "engine/ffmpeg_api.h"
+#include "engine/frame_bitmap.h"
 #include "engine/frame_input.h"
 #include "engine/sample_input.h"
 #include "engine/library_loader.h"
@@ -25,7 +32,24 @@ struct TFFEncoder::TTask {
   bool Terminated = false;
   bool Failed = false;
   std::string ErrorMessage;
+  // Bitmaps of the video hooks and the preview; a hook the handler stopped stays off.
+  TFrameBitmap InputBitmap, OutputBitmap, PreviewBitmap;
+  std::atomic<bool> VideoInputStopped{false}, VideoOutputStopped{false}, PreviewOff{false};
 };
+
+namespace {
+
+// One lock for the previews of every encoder: they share the program's preview.
+std::mutex PreviewLock;
+
+void ApplyThreadPriority(void* sender, TThreadPriority priority) {
+  static const int nice[] = {19, 10, 5, 0, -5, -10, -20};
+  if (priority == tpNormal || priority < tpIdle || priority > tpTimeCritical) return;
+  if (setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), nice[priority]) != 0)
+    Log(sender, llWarning, FormatText("Could not set the priority of the task's thread: %s", std::strerror(errno)));
+}
+
+}  // namespace
 
 TFFEncoder::TFFEncoder() = default;
 
@@ -87,6 +111,11 @@ int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, TInputOptio
     }
     task.Transcoder.ReadTimeout = ReadTimeout;
     task.Transcoder.WriteTimeout = WriteTimeout;
+    task.Transcoder.OnBeforeFindStreamInfo = [this](AVFormatContext* context) {
+      if (!OnBeforeFindStreamInfo) return;
+      std::lock_guard<std::mutex> guard(FBeforeFindLock);
+      Deliver([&] { OnBeforeFindStreamInfo(this, context); });
+    };
     const int r = task.Transcoder.OpenInput(fileName);
     if (r < 0) {
       FLastErrorMessage = task.Transcoder.LastError();
@@ -115,6 +144,8 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& fileName, TOutputOpt
     if (options) {
       if (options->FileName.empty()) options->FileName = fileName;
       task.Output = *options;
+      // The option string may set it again.
+      task.Transcoder.Options().VideoHookBitsPixel = options->VideoHookBitsPixel;
       TOptionParser parser(task.Transcoder.Options(), true, this);
       parser.ParseOptions(options->Options.c_str());
       parser.ParsePresets(options->Presets.c_str());
@@ -149,6 +180,33 @@ void TFFEncoder::ConnectHooks(TTask& task) {
   };
   task.Transcoder.OnFrameInput = task.Output.FrameInputHook ? frameHook(OnFrameInputHook) : nullptr;
   task.Transcoder.OnFrameOutput = task.Output.FrameOutputHook ? frameHook(OnFrameOutputHook) : nullptr;
+  // A video hook hands the handler the frame as a bitmap and takes the bitmap back unless told not to.
+  auto videoHook = [this, &task](const TVideoHookEvent& event, TFrameBitmap& bitmap,
+                                 std::atomic<bool>& stopped) -> TCustomFFmpeg::TFrameHook {
+    return [this, &task, &event, &bitmap, &stopped](AVFrame* frame, int frameNumber, int64_t pts) {
+      if (!event || stopped) return;
+      std::lock_guard<std::mutex> guard(FVideoHookLock);
+      if (!bitmap.FromFrame(frame, task.Transcoder.Options().VideoHookBitsPixel)) {
+        Log(this, llError, FormatText("Cannot convert the frame to a bitmap of %d bits per pixel",
+                                      task.Transcoder.Options().VideoHookBitsPixel));
+        stopped = true;
+        return;
+      }
+      THookInfo info{IndexOf(&task), &bitmap.Image, frameNumber, pts, true, false};
+      try {
+        event(this, &info);
+      } catch (const std::exception& e) {
+        Log(this, llError, std::string("Error occurs VideoHook event: ") + e.what());
+        info.Update = false;
+      }
+      if (info.StopHook) stopped = true;
+      if (info.Update) bitmap.ToFrame(frame);
+    };
+  };
+  task.Transcoder.OnVideoInput =
+      task.Output.VideoInputHook ? videoHook(OnVideoInputHook, task.InputBitmap, task.VideoInputStopped) : nullptr;
+  task.Transcoder.OnVideoOutput =
+      task.Output.VideoOutputHook ? videoHook(OnVideoOutputHook, task.OutputBitmap, task.VideoOutputStopped) : nullptr;
   if (task.Output.AudioHook)
     task.Transcoder.OnAudio = [this, &task](int64_t pts, uint8_t* samples, int size, int rate, int channels, int format) {
       if (!OnAudioHook) return;
@@ -248,12 +306,27 @@ void TFFEncoder::Launch(TTask& task) {
   }
   task.Working = true;
   task.Transcoder.ProgressInterval = int64_t(FProgressInterval) * 1000;
+  task.Transcoder.PreviewRequested = FPreviewBitmap;
+  task.Transcoder.OnPreview = [this, &task](AVFrame* frame, int frameNumber, int64_t pts) {
+    if (!FPreviewBitmap || task.PreviewOff || !OnPreviewBitmap) return;
+    std::lock_guard<std::mutex> guard(PreviewLock);
+    if (!task.PreviewBitmap.FromFrame(frame, task.Transcoder.Options().VideoHookBitsPixel)) {
+      Log(this, llError, "Cannot convert the frame to a preview bitmap; the preview is off for this task");
+      task.PreviewOff = true;
+      return;
+    }
+    const TPreviewInfo info{IndexOf(&task), &task.PreviewBitmap.Image, frameNumber, pts};
+    Deliver([&] { OnPreviewBitmap(this, info); });
+  };
   if (!FThreaded) {
     TaskBody(task);
     return;
   }
   if (task.Worker.joinable()) task.Worker.join();
-  task.Worker = std::thread([this, &task] { TaskBody(task); });
+  task.Worker = std::thread([this, &task, priority = ThreadPriority] {
+    ApplyThreadPriority(this, priority);
+    TaskBody(task);
+  });
 }
 
 void TFFEncoder::TaskBody(TTask& task) {
@@ -330,6 +403,8 @@ void TFFEncoder::WaitFor(TTask& task) {
   }
   task.Worker.join();
 }
+
+void TFFEncoder::SetPreviewBitmap(bool value) { FPreviewBitmap = value; }
 
 void TFFEncoder::Pause() {
   if (!FWorking || FPaused) return;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/frame_input.h"
 #include "engine/media_info.h"
 #include "engine/transcoder.h"
 
@@ -63,7 +64,33 @@ struct TFrameHookInfo {
   int64_t PTS = 0;
 };
 
+// A video hook's view of a frame. When Update is still true after the handler, the bitmap,
+// possibly drawn on, goes back into the frame; StopHook disconnects the hook for the task.
+struct THookInfo {
+  int TaskIndex = 0;
+  TFrameImage* Bitmap = nullptr;
+  int FrameNumber = 0;
+  int64_t PTS = 0;
+  bool Update = true;
+  bool StopHook = false;
+};
+
+struct TPreviewInfo {
+  int TaskIndex = 0;
+  TFrameImage* Bitmap = nullptr;  // valid during the event
+  int FrameNumber = 0;
+  int64_t PTS = 0;
+};
+
+// Priorities of the task workers, as nice values of their threads: tpIdle 19, tpLowest 10, tpLower
+// 5, tpNormal unchanged, tpHigher -5, tpHighest -10, tpTimeCritical -20. Raising one needs the
+// right to do so; without it the worker runs at the normal priority and the log says why.
+enum TThreadPriority : int { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
 using TFrameHookEvent = std::function<void(void* Sender, TFrameHookInfo* AHookInfo)>;
+using TVideoHookEvent = std::function<void(void* Sender, THookInfo* AHookInfo)>;
+using TPreviewBitmapEvent = std::function<void(void* Sender, const TPreviewInfo& APreviewInfo)>;
+using TBeforeFindStreamInfoEvent = std::function<void(void* Sender, AVFormatContext* AFormatContext)>;
 using TAudioHookEvent = std::function<void(void* Sender, int ATaskIndex, int64_t APTS, uint8_t* ASample, int ASize,
                                            int ASampleRate, int AChannels, int ASampleFormat)>;
 using TProgressEvent = std::function<void(void* Sender, TProgressInfo* AProgressInfo)>;
@@ -102,7 +129,18 @@ class TFFEncoder {
   TTerminateEvent OnTerminate;
   // Raised on the worker, for tasks whose output options enable them.
   TFrameHookEvent OnFrameInputHook, OnFrameOutputHook;
+  TVideoHookEvent OnVideoInputHook, OnVideoOutputHook;
   TAudioHookEvent OnAudioHook;
+  // Output frames as bitmaps of the task's VideoHookBitsPixel, at most one per 100 ms and task,
+  // while PreviewBitmap is set; on the main thread when TriggerEventInMainThread.
+  TPreviewBitmapEvent OnPreviewBitmap;
+  // Inside AddTask and AddInput, on the calling thread.
+  TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+
+  bool PreviewBitmap() const { return FPreviewBitmap; }
+  // Passed on to every task at once, running ones included.
+  void SetPreviewBitmap(bool value);
+  TThreadPriority ThreadPriority = tpNormal;
 
   struct TTask;
 
@@ -125,6 +163,9 @@ class TFFEncoder {
   std::mutex FProgressLock;
   std::mutex FFrameHookLock;
   std::mutex FAudioHookLock;
+  std::mutex FVideoHookLock;
+  std::mutex FBeforeFindLock;
+  std::atomic<bool> FPreviewBitmap{false};
   std::mutex FScheduleLock;
   int FNextIndex = -1;
   int FToStart = 0;

@@ -136,7 +136,7 @@ struct TCustomFFmpeg::TState {
   int64_t LongestInput = 0;
   int64_t VideoSize = 0, AudioSize = 0, HeaderSize = 0;
   int DupFrames = 0, DropFrames = 0;
-  int64_t StartWall = 0, LastReport = 0;
+  int64_t StartWall = 0, LastReport = 0, LastPreview = 0;
   int VideoSync = -1;
   bool Joining = false;
   int CurrentPart = 0;
@@ -290,6 +290,7 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
       throw;
     }
     FF.av_dict_free(&dict);
+    if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(ic);
     S->ReadWatch.Start = FF.av_gettime_relative();
     const int f = own ? 0 : FF.avformat_find_stream_info(ic, nullptr);
     if (f < 0) {
@@ -723,12 +724,16 @@ struct TRun {
       TOutputFile& of = S.OutputFiles[size_t(o.File)];
       const TInputStream& in = S.InputStreams[size_t(o.Source)];
       if (o.Copy) {
-        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Owner.OnFrameInput)
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (Owner.OnVideoInput || Owner.OnVideoOutput))
+          RaiseFFmpeg("-vcodec copy and VideoHook are incompatible (frames are not decoded)");
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (Owner.OnFrameInput || Owner.OnFrameOutput))
           RaiseFFmpeg("-vcodec copy and FrameHook are incompatible (frames are not decoded)");
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && Owner.OnAudio)
           RaiseFFmpeg("-acodec copy and AudioHook are incompatible (frames are not decoded)");
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Options.VideoHooks && !Options.VideoHooks->Empty())
           RaiseFFmpeg("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Owner.PreviewRequested)
+          RaiseFFmpeg("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && Options.AudioVolume != 256)
           RaiseFFmpeg("-acodec copy and -vol are incompatible (frames are not decoded)");
         const uint32_t tag = o.Stream->codecpar->codec_tag;
@@ -948,8 +953,18 @@ struct TRun {
                FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase) >= o.ForcedKeyFrames[o.NextForcedKeyFrame])
           ++o.NextForcedKeyFrame;
       }
-      if (Owner.OnFrameOutput && FF.av_frame_make_writable(frame) >= 0)
-        Owner.OnFrameOutput(frame, int(o.FrameCount + 1), FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase));
+      const int64_t micro = FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase);
+      if ((Owner.OnVideoOutput || Owner.OnFrameOutput) && FF.av_frame_make_writable(frame) >= 0) {
+        if (Owner.OnVideoOutput) Owner.OnVideoOutput(frame, int(o.FrameCount + 1), micro);
+        if (Owner.OnFrameOutput) Owner.OnFrameOutput(frame, int(o.FrameCount + 1), micro);
+      }
+      if (Owner.OnPreview) {
+        const int64_t now = FF.av_gettime_relative();
+        if (S.LastPreview == 0 || now - S.LastPreview >= Owner.PreviewInterval) {
+          S.LastPreview = now;
+          Owner.OnPreview(frame, int(o.FrameCount + 1), micro);
+        }
+      }
       Encode(o, frame);
       ++o.FrameCount;
     }
@@ -1074,8 +1089,10 @@ struct TRun {
           for (int p = 0; p < 8; ++p) picture.data[p] = frame->data[p], picture.linesize[p] = frame->linesize[p];
           Options.VideoHooks->Process(&picture, frame->format, frame->width, frame->height, micro);
         }
-        if (Owner.OnFrameInput && FF.av_frame_make_writable(frame) >= 0)
-          Owner.OnFrameInput(frame, int(in.FrameNumber), micro);
+        if ((Owner.OnFrameInput || Owner.OnVideoInput) && FF.av_frame_make_writable(frame) >= 0) {
+          if (Owner.OnFrameInput) Owner.OnFrameInput(frame, int(in.FrameNumber), micro);
+          if (Owner.OnVideoInput) Owner.OnVideoInput(frame, int(in.FrameNumber), micro);
+        }
         frame->pts = micro == AV_NOPTS_VALUE ? (o.NextPts == AV_NOPTS_VALUE ? 0 : AV_NOPTS_VALUE) : micro;
         if (FF.av_buffersrc_add_frame_flags(o.Source_, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
           RaiseFFmpeg("Failed to inject frame into filter network");

@@ -79,6 +79,15 @@ class TCustomFFmpeg {
   // writable in place), and decoded sound before resampling.
   using TFrameHook = std::function<void(::AVFrame* frame, int frameNumber, int64_t pts)>;
   TFrameHook OnFrameInput, OnFrameOutput;
+  // The same places as the frame hooks, for the hooks that see the picture as a bitmap.
+  TFrameHook OnVideoInput, OnVideoOutput;
+  // Output pictures, at most one per PreviewInterval. A copied video stream is refused while
+  // PreviewRequested is set.
+  TFrameHook OnPreview;
+  bool PreviewRequested = false;
+  int64_t PreviewInterval = 100000;  // microseconds
+  // After an input file is opened, before its streams are probed.
+  std::function<void(AVFormatContext* context)> OnBeforeFindStreamInfo;
   std::function<void(int64_t pts, uint8_t* samples, int size, int sampleRate, int channels, int sampleFormat)> OnAudio;
   // Input formats of the engine's own kind (the frame and sample inputs): this FFmpeg cannot
   // register demuxers, so a forced format name is looked up here first. They open no file and are

@@ -10,7 +10,12 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include "engine/ff_encoder.h"
+#include "engine/ffmpeg_api.h"
 #include "engine_test_support.h"
 
 namespace qm::engine {
@@ -300,6 +305,88 @@ TEST_F(EncoderTest, HooksSeeEveryFrameAndTheirChangesAreEncoded) {
   ASSERT_TRUE(recorder.WaitFinal());
   EXPECT_EQ(recorder.Events[0].ErrorMessage, "-vcodec copy and FrameHook are incompatible (frames are not decoded)");
   encoder.ClearTasks();
+}
+
+// Video hooks see bitmaps of the hook's bits per pixel: drawing on one changes the encoded frame
+// unless Update is cleared; StopHook ends the hook; a handler's exception is logged and its bitmap
+// dropped. The other events: previews at most every 100 ms, the probe event, the worker priority.
+TEST_F(EncoderTest, VideoHooksPreviewsAndTheOtherEvents) {
+  testing::TLogRecorder log(llError);
+  TFFEncoder encoder;
+  TTerminateRecorder recorder;
+  recorder.Attach(encoder);
+  int inputs = 0, outputs = 0, probed = 0, nice = 0;
+  std::vector<TPreviewInfo> previews;
+  encoder.OnBeforeFindStreamInfo = [&](void* sender, AVFormatContext* context) {
+    EXPECT_EQ(sender, &encoder);
+    EXPECT_EQ(std::string(context->url), Clip);
+    ++probed;
+  };
+  encoder.OnVideoInputHook = [&](void*, THookInfo* info) {
+    ++inputs;
+    EXPECT_EQ(info->FrameNumber, inputs);
+    ASSERT_EQ(info->Bitmap->BitsPerPixel, 32);
+    ASSERT_EQ(info->Bitmap->Stride, 160 * 4);
+    // A white band over the top rows; odd frames throw after drawing, so theirs is dropped.
+    for (int y = 0; y < 16; ++y) memset(info->Bitmap->Bits + y * info->Bitmap->Stride, 255, size_t(info->Bitmap->Stride));
+    if (inputs % 2) throw std::runtime_error("boom");
+    if (inputs == 4) info->Update = false;
+  };
+  encoder.OnVideoOutputHook = [&](void*, THookInfo* info) {
+    ++outputs;
+    nice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    info->StopHook = outputs == 3;
+  };
+  encoder.OnPreviewBitmap = [&](void*, const TPreviewInfo& info) {
+    EXPECT_EQ(info.Bitmap->Width, 160);
+    EXPECT_EQ(info.Bitmap->BitsPerPixel, 32);
+    previews.push_back(info);
+  };
+  encoder.SetPreviewBitmap(true);
+  encoder.ThreadPriority = tpLower;
+  TInputOptions in;
+  in.Options = "-re";
+  ASSERT_EQ(encoder.AddTask(Clip, &in), 0) << encoder.LastErrorMessage();
+  EXPECT_EQ(probed, 1);
+  TOutputOptions out;
+  out.Options = "-c:v ffv1 -pix_fmt gray -an";
+  out.VideoInputHook = out.VideoOutputHook = true;
+  out.VideoHookBitsPixel = 32;
+  ASSERT_GE(encoder.SetOutput(0, Out("videohooked.mkv"), &out), 0) << encoder.LastErrorMessage();
+  encoder.StartTask(1);
+  ASSERT_TRUE(recorder.WaitFinal());
+  EXPECT_TRUE(recorder.Events[0].Finished) << recorder.Events[0].ErrorMessage;
+  EXPECT_TRUE(recorder.Events[1].Finished) << recorder.Events[1].ErrorMessage;
+  EXPECT_EQ(inputs, 50);
+  EXPECT_EQ(outputs, 3);
+  EXPECT_EQ(nice, 5);
+  EXPECT_TRUE(log.Contains("Error occurs VideoHook event: boom"));
+  // Paced to two seconds: one preview per 100 ms at most, in frame order.
+  EXPECT_GE(previews.size(), 10u);
+  EXPECT_LE(previews.size(), 21u);
+  for (size_t i = 1; i < previews.size(); ++i) EXPECT_GE(previews[i].PTS - previews[i - 1].PTS, 80000);
+  const std::string gray =
+      RunCommandOutput("ffmpeg -v error -i '" + Out("videohooked.mkv") + "' -frames:v 4 -f rawvideo -pix_fmt gray -");
+  ASSERT_EQ(gray.size(), 4u * 160 * 120);
+  for (int frame = 0; frame < 4; ++frame)
+    EXPECT_EQ(uint8_t(gray[size_t(frame) * 160 * 120 + 5 * 160 + 80]) > 250, frame == 1) << "frame " << frame + 1;
+  encoder.ClearTasks();
+
+  // A copied stream has no frames to show.
+  for (bool preview : {false, true}) {
+    encoder.SetPreviewBitmap(preview);
+    ASSERT_EQ(encoder.AddTask(Clip), 0);
+    out.Options = "-c:v copy -an";
+    out.VideoInputHook = !preview;
+    out.VideoOutputHook = false;
+    ASSERT_GE(encoder.SetOutput(0, Out("copied.mkv"), &out), 0);
+    recorder.Events.clear();
+    encoder.StartTask(1);
+    ASSERT_TRUE(recorder.WaitFinal());
+    EXPECT_EQ(recorder.Events[0].ErrorMessage, preview ? "-vcodec copy and PostHooks are incompatible (frames are not decoded)"
+                                                       : "-vcodec copy and VideoHook are incompatible (frames are not decoded)");
+    encoder.ClearTasks();
+  }
 }
 
 TEST_F(EncoderTest, MediaInformationCountsStreamsAndExplainsFailures) {
