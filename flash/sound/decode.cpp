@@ -67,6 +67,35 @@ constexpr int kMp3Bitrates[2][16] = {
 };
 constexpr int kMp3Rates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
 
+// G.711, as FLV numbers it: 7 A-law, 8 mu-law.
+constexpr auto kAlaw = swf::SoundCodec(7);
+constexpr auto kMulaw = swf::SoundCodec(8);
+
+int16_t FromAlaw(uint8_t byte) {
+    const int a = byte ^ 0x55;
+    const int exponent = (a >> 4) & 7, mantissa = a & 0x0F;
+    const int magnitude = exponent == 0 ? (mantissa << 4) + 8 : ((mantissa << 4) + 0x108) << (exponent - 1);
+    return int16_t(a & 0x80 ? magnitude : -magnitude);
+}
+
+int16_t FromMulaw(uint8_t byte) {
+    const int u = ~byte & 0xFF;
+    const int exponent = (u >> 4) & 7, mantissa = u & 0x0F;
+    const int magnitude = (((mantissa << 3) + 0x84) << exponent) - 0x84;
+    return int16_t(u & 0x80 ? -magnitude : magnitude);
+}
+
+NativePcm DecodeG711(const swf::SoundFormat& format, std::span<const uint8_t> data) {
+    NativePcm pcm;
+    pcm.channels = format.is_stereo ? 2 : 1;
+    pcm.rate_x2 = RateX2(format);
+    const size_t count = data.size() / size_t(pcm.channels) * size_t(pcm.channels);
+    pcm.samples.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        pcm.samples.push_back(format.codec == kAlaw ? FromAlaw(data[i]) : FromMulaw(data[i]));
+    return pcm;
+}
+
 }  // namespace
 
 uint32_t RateX2(const swf::SoundFormat& format) {
@@ -152,6 +181,8 @@ bool DecodeNative(const swf::SoundFormat& format, std::span<const uint8_t> data,
     case swf::SoundCodec::UncompressedNativeEndian:
     case swf::SoundCodec::UncompressedLittleEndian: out = DecodeUncompressed(format, data); break;
     case swf::SoundCodec::Adpcm: out = DecodeAdpcm(format, data); break;
+    case kAlaw:
+    case kMulaw: out = DecodeG711(format, data); break;
     case swf::SoundCodec::Mp3:
     case swf::SoundCodec::Nellymoser16k:
     case swf::SoundCodec::Nellymoser8k:

@@ -163,13 +163,16 @@ protected:
 
     // A 1 s tone of 440 Hz encoded by ffmpeg into an FLV file; the audio
     // payloads of its tags (without their format byte).
+    // With a raw format of its own ("-f alaw"), the whole file is one packet.
     std::vector<Bytes> FlvPackets(const std::string& codec_args, const std::string& name) {
         const fs::path out = dir_ / (name + ".flv");
+        const bool raw = codec_args.find("-f ") != std::string::npos;
         const std::string command = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1:sample_rate=44100 " +
-                                    codec_args + " -f flv '" + out.string() + "'";
+                                    codec_args + (raw ? "" : " -f flv") + " '" + out.string() + "'";
         if (std::system(command.c_str()) != 0) return {};
         std::ifstream in(out, std::ios::binary);
         Bytes f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (raw) return {f};
         std::vector<Bytes> packets;
         size_t pos = 9 + 4;
         while (pos + 11 <= f.size()) {
@@ -189,7 +192,7 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(FfmpegSounds, Mp3NellymoserAndSpeexDecode) {
+TEST_F(FfmpegSounds, Mp3NellymoserSpeexAndG711Decode) {
     struct Case {
         std::string name, args;
         swf::SoundFormat format;
@@ -203,6 +206,8 @@ TEST_F(FfmpegSounds, Mp3NellymoserAndSpeexDecode) {
         {"Nellymoser 16 kHz", "-c:a nellymoser -ar 16000 -ac 1", Format(swf::SoundCodec::Nellymoser16k, 0), {}},
         {"Nellymoser 8 kHz", "-c:a nellymoser -ar 8000 -ac 1", Format(swf::SoundCodec::Nellymoser8k, 0), {}},
         {"Speex", "-c:a libspeex -ar 16000 -ac 1", Format(swf::SoundCodec::Speex, 0), {}},
+        {"G.711 A-law", "-c:a pcm_alaw -ar 11025 -ac 1 -f alaw", Format(swf::SoundCodec(7), 1), {}},
+        {"G.711 mu-law", "-c:a pcm_mulaw -ar 11025 -ac 1 -f mulaw", Format(swf::SoundCodec(8), 1), {}},
     };
     for (const Case& c : cases) {
         std::vector<Bytes> packets = FlvPackets(c.args, std::to_string(&c - cases));
