@@ -120,9 +120,16 @@ bool BuildProfile(const Request& q, QString& error) {
                 for (const TFormatInfo& f : *list)
                     if (found < 0 && f.Name.compare(name, Qt::CaseInsensitive) == 0) found = f.ID;
         }
-        if (found < 0 || !OptionsFromFormat(CurrentOptions, found)) {
+        TFormatInfo format;
+        if (found < 0 || !FindFormat(found, format) || !OptionsFromFormat(CurrentOptions, found)) {
             error = QStringLiteral("no format \"%1\" in the catalogue (see quellmark-cli formats)")
                         .arg(QString::fromStdString(q.format));
+            return false;
+        }
+        if (const QStringList missing = MissingEncoders(format); !missing.isEmpty()) {
+            error = QStringLiteral("format %1 (%2) cannot be made: the engine has no encoder %3")
+                        .arg(format.ID)
+                        .arg(format.Name, missing.join(QStringLiteral(", ")));
             return false;
         }
     } else if (CurrentOptions.FormatID < 0 || CurrentOptions.FileExt.isEmpty()) {

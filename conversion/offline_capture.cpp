@@ -58,18 +58,18 @@ std::vector<uint8_t> readFile(const QString& path, bool& ok) {
 }
 
 struct Frame {
-    std::vector<uint8_t> pixels;  // planar 4:2:0, the planes one after another
+    std::vector<uint8_t> pixels;  // width * 4 bytes a row, premultiplied BGRA (opaque)
     bool end = false;
 };
 
-// BGRA to planar 4:2:0 on the render thread: the pictures enter the engine as a recorded video
-// would (so every encoder is given what it would get from one), and the conversion runs beside
-// the encoder rather than before it.
+// BGRA to planar 4:2:0: the pictures enter the engine as a recorded video would, so every
+// encoder is given what it would get from one. It runs on the engine's reading thread, which is
+// otherwise idle while the encoder's own threads work, so the render thread only renders.
 class PlanarConverter {
 public:
     PlanarConverter(int width, int height) : width_(width), height_(height) {
         context_ = FF.sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
     }
     ~PlanarConverter() {
         if (context_) FF.sws_freeContext(context_);
@@ -326,8 +326,8 @@ CaptureResult OfflineCapture::Run() {
             state.frames.pop_front();
             state.changed.notify_all();
         }
-        if (frame.end || size_t(info->FrameSize) != frame.pixels.size()) return -1;
-        std::memcpy(data, frame.pixels.data(), frame.pixels.size());
+        if (frame.end || size_t(info->FrameSize) != frameSize) return -1;
+        converter->Convert(frame.pixels.data(), int(rowBytes), static_cast<uint8_t*>(data));
         const int64_t n = info->FrameNumber - 1;
         info->PTS = n * 1000000 * rate.Den / rate.Num;
         std::lock_guard<std::mutex> guard(state.lock);
@@ -356,7 +356,6 @@ CaptureResult OfflineCapture::Run() {
         flash::Renderer draw(player.Characters(), player.Version());
         draw.SetQuality(flash::Quality::High);
         std::vector<int16_t> mix;
-        std::vector<uint8_t> canvas(video ? rowBytes * size_t(fitH) : 0);
         size_t soundPos = 0;
         uint32_t lastMovieFrame = UINT32_MAX;
         size_t lastHash = 0;
@@ -373,10 +372,9 @@ CaptureResult OfflineCapture::Run() {
             Frame frame;
             size_t hash = 0;
             if (video) {
-                flash::RenderTarget target{canvas.data(), fitW, fitH, int(rowBytes)};
+                frame.pixels = state.SpareBuffer(rowBytes * size_t(fitH));
+                flash::RenderTarget target{frame.pixels.data(), fitW, fitH, int(rowBytes)};
                 draw.Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target);
-                frame.pixels = state.SpareBuffer(frameSize);
-                converter->Convert(canvas.data(), int(rowBytes), frame.pixels.data());
                 if (limits_.End == EndRule::Stall)
                     hash = std::hash<std::string_view>{}(
                         std::string_view(reinterpret_cast<const char*>(frame.pixels.data()), frame.pixels.size()));
