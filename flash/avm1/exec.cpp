@@ -40,6 +40,12 @@ void Interpreter::Step() {
 }
 
 void Interpreter::EndOfScripts() {
+    // Loads finish once the frame's scripts have run, in the order asked.
+    if (!loads_.empty() && env_) {
+        std::vector<Interval> loads;
+        loads.swap(loads_);
+        for (Interval& t : loads) Fire(t);
+    }
     stack_.clear();
     frame_actions_ = 0;
     stopped_logged_ = false;
@@ -68,15 +74,19 @@ void Interpreter::RunIntervals() {
         Interval t = it->second;
         if (t.repeat) it->second.due = now + std::max(t.period, 1.0);
         else intervals_.erase(it);
-        depth_ = 0;
-        current_callee_ = nullptr;
-        stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
-        try {
-            if (!t.method.empty()) Call(Get(t.self, t.method), t.self, t.args);
-            else Call(t.function, Undefined{}, t.args);
-        } catch (const ThrowSignal&) {
-        } catch (const AbortSignal&) {
-        }
+        Fire(t);
+    }
+}
+
+void Interpreter::Fire(const Interval& t) {
+    depth_ = 0;
+    current_callee_ = nullptr;
+    stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
+    try {
+        if (!t.method.empty()) Call(Get(t.self, t.method), t.self, t.args);
+        else Call(t.function, Undefined{}, t.args);
+    } catch (const ThrowSignal&) {
+    } catch (const AbortSignal&) {
     }
 }
 

@@ -56,6 +56,8 @@ class Interpreter {
 public:
     int AddInterval(Interval interval);
     void ClearInterval(int id);
+    // A load's answer: self[method](args) once this frame's scripts are done.
+    void QueueLoad(Interval answer) { loads_.push_back(std::move(answer)); }
     explicit Interpreter(const Avm1Options& options);
     ~Interpreter();
     Interpreter(const Interpreter&) = delete;
@@ -123,6 +125,7 @@ public:
     std::string XmlText(const ObjRef& node, int depth = 0);
     void ParseXml(const ObjRef& document, const std::string& text);
     std::function<ObjRef(Interpreter&, int, const Value&, const ObjRef&)> xml_make_node_;
+    ObjRef xml_node_ctor_;
 
     DrawState& Drawing(DisplayObject& clip);
     std::unordered_map<uint64_t, DrawState> drawings_;
@@ -158,6 +161,8 @@ private:
     std::vector<std::weak_ptr<Object>> objects_;  // every object made, to break cycles at the end
     size_t objects_compacted_ = 0;
     void RunIntervals();
+    void Fire(const Interval& t);
+    std::vector<Interval> loads_;
 };
 
 }  // namespace qm::flash::avm1

@@ -60,6 +60,8 @@ std::string Escape(const std::string& s) {
     return out;
 }
 
+void AppendUtf8(std::string& out, uint32_t cp);
+
 std::string Unescape(const std::string& s) {
     static const std::pair<const char*, char> entities[] = {
         {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
@@ -77,9 +79,43 @@ std::string Unescape(const std::string& s) {
                 }
             }
         }
+        if (!done && s[i] == '&' && i + 2 < s.size() && s[i + 1] == '#') {
+            size_t semi = s.find(';', i);
+            bool hex = s[i + 2] == 'x' || s[i + 2] == 'X';
+            size_t from = i + (hex ? 3 : 2);
+            if (semi != std::string::npos && semi > from && semi - from <= 6) {
+                std::string digits = s.substr(from, semi - from);
+                if (digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos) {
+                    unsigned long cp = std::stoul(digits, nullptr, hex ? 16 : 10);
+                    if (cp > 0 && cp < 0x110000) {
+                        AppendUtf8(out, uint32_t(cp));
+                        i = semi + 1;
+                        done = true;
+                    }
+                }
+            }
+        }
         if (!done) out += s[i++];
     }
     return out;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 63));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 63));
+        out += char(0x80 | (cp & 63));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 63));
+        out += char(0x80 | ((cp >> 6) & 63));
+        out += char(0x80 | (cp & 63));
+    }
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -90,8 +126,15 @@ void Interpreter::InstallXml() {
     ObjRef node_proto = NewObject();
     ObjRef xml_proto = NewObject(node_proto);
 
-    auto make_node = [node_proto](Interpreter& in, int type, const Value& text, const ObjRef& proto) {
-        ObjRef o = in.NewObject(proto ? proto : node_proto);
+    auto make_node = [this](Interpreter& in, int type, const Value& text, const ObjRef& proto) {
+        // Nodes take the prototype XMLNode has at the time, which scripts may replace.
+        ObjRef use = proto;
+        if (!use) {
+            Value p = xml_node_ctor_ ? in.GetOf(xml_node_ctor_, "prototype", xml_node_ctor_) : Value(Undefined{});
+            auto* po = std::get_if<ObjRef>(&p);
+            use = po ? *po : in.object_proto_;
+        }
+        ObjRef o = in.NewObject(use);
         o->xml = std::make_shared<XmlNode>();
         o->xml->type = type;
         o->xml->name = Null{};
@@ -107,21 +150,22 @@ void Interpreter::InstallXml() {
 
     // Adds `child` at `index` of `parent`, taking it from where it was.
     auto insert = [](const ObjRef& parent, const ObjRef& child, size_t index) {
-        if (!parent->xml || !child->xml || IsSelfOrAncestor(child, parent)) return;
-        Detach(child);
+        // A node that belongs to a tree stays where it is, and a node never
+        // goes under itself.
+        if (!parent->xml || !child->xml || ParentOf(child) || IsSelfOrAncestor(child, parent)) return;
         auto& e = Children(parent)->elems;
         e.insert(e.begin() + ptrdiff_t(std::min(index, e.size())), child);
         child->xml->parent = parent;
     };
 
-    auto ctor = DefineClass("XMLNode", [make_node](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+    xml_node_ctor_ = DefineClass("XMLNode", [make_node](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto* o = std::get_if<ObjRef>(&self);
-        if (!o || !*o || args.empty()) return Undefined{};
-        ObjRef made = make_node(in, in.ToInt32(args[0]), Arg(args, 1), nullptr);
+        if (!o || !*o) return Undefined{};
+        int type = args.empty() ? 1 : in.ToInt32(args[0]);
+        ObjRef made = make_node(in, type, Arg(args, 1), *o);
         (*o)->xml = made->xml;
         return Undefined{};
     }, node_proto, false);
-    (void)ctor;
 
     auto getter = [&](const std::string& name, std::function<Value(Interpreter&, const ObjRef&)> fn,
                       NativeFn setter = nullptr) {
@@ -135,7 +179,9 @@ void Interpreter::InstallXml() {
     getter("nodeType", [](Interpreter&, const ObjRef& o) -> Value { return double(o->xml->type); });
     getter("nodeName", [](Interpreter&, const ObjRef& o) -> Value { return o->xml->name; },
            [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
-               if (auto n = NodeOf(self)) n->name = std::holds_alternative<Null>(Arg(args, 0)) ? Value(Null{}) : Value(in.ToString(Arg(args, 0)));
+               Value v = Arg(args, 0);
+               if (std::holds_alternative<Undefined>(v)) return Undefined{};
+               if (auto n = NodeOf(self)) n->name = std::holds_alternative<Null>(v) ? Value(Null{}) : Value(in.ToString(v));
                return Undefined{};
            });
     getter("nodeValue", [](Interpreter&, const ObjRef& o) -> Value { return o->xml->value; },
@@ -243,7 +289,6 @@ void Interpreter::InstallXml() {
         if (!c || !*c || !(*c)->xml || !before || !*before) return Undefined{};
         if (ParentOf(*before) != o) return Undefined{};
         if (*c == *before) return Undefined{};
-        Detach(*c);
         insert(o, *c, IndexIn(o, *before));
         return Undefined{};
     });
@@ -282,6 +327,7 @@ void Interpreter::InstallXml() {
         if (!o || !*o) return Undefined{};
         ObjRef made = make_node(in, 1, Undefined{}, xml_proto);
         (*o)->xml = made->xml;
+        if (in.version() >= 8) in.Define(*o, "idMap", in.NewObject(), kDontEnum);
         if (!args.empty() && !std::holds_alternative<Undefined>(args[0]) && !std::holds_alternative<Null>(args[0]))
             in.ParseXml(*o, in.ToString(args[0]));
         (void)this;
@@ -305,8 +351,12 @@ void Interpreter::InstallXml() {
     Method(xml_proto, "createTextNode", [make_node](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
         return make_node(in, 3, Arg(args, 0), nullptr);
     });
-    Method(xml_proto, "getBytesLoaded", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
-    Method(xml_proto, "getBytesTotal", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
+    Method(xml_proto, "getBytesLoaded", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        return in.Get(self, "_bytesLoaded");
+    });
+    Method(xml_proto, "getBytesTotal", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        return in.Get(self, "_bytesTotal");
+    });
     Method(xml_proto, "addRequestHeader", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
     Method(xml_proto, "send", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
     // Loading: a file beside the movie arrives on a later frame through
@@ -315,12 +365,17 @@ void Interpreter::InstallXml() {
         auto* o = std::get_if<ObjRef>(&self);
         if (!o || !*o || args.empty()) return false;
         in.Set(self, "loaded", false);
+        in.Set(self, "_bytesLoaded", 0.0);
+        in.Set(self, "_bytesTotal", Undefined{});
         Interval t;
         t.self = self;
         t.method = "onData";
-        if (auto text = in.env()->ReadLocalFile(in.ToString(args[0]))) t.args.push_back(*text);
-        t.repeat = false;
-        in.AddInterval(std::move(t));
+        if (auto text = in.env()->ReadLocalFile(in.ToString(args[0]))) {
+            t.args.push_back(*text);
+            in.Set(self, "_bytesLoaded", double(text->size()));
+            in.Set(self, "_bytesTotal", double(text->size()));
+        }
+        in.QueueLoad(std::move(t));
         return true;
     };
     Method(xml_proto, "load", load);
@@ -444,6 +499,7 @@ void Interpreter::ParseXml(const ObjRef& doc, const std::string& s) {
             }
             ObjRef element = xml_make_node_(*this, 1, name, nullptr);
             bool closed = false, ended = false;
+            std::vector<std::pair<std::string, std::string>> attributes;
             while (j < n) {
                 while (j < n && IsSpace(s[j])) ++j;
                 if (j >= n) break;
@@ -476,11 +532,19 @@ void Interpreter::ParseXml(const ObjRef& doc, const std::string& s) {
                     status = -8;
                     break;
                 }
-                // The first of a repeated attribute stays.
-                if (!FindOwn(element->xml->attributes, attr))
-                    Define(element->xml->attributes, attr, Unescape(s.substr(k + 1, close - k - 1)), 0);
+                attributes.emplace_back(attr, Unescape(s.substr(k + 1, close - k - 1)));
                 j = close + 1;
             }
+            // Enumeration gives the newest first; the document's order is kept
+            // by adding them last to first. The first of a repeated name counts.
+            for (auto a = attributes.rbegin(); a != attributes.rend(); ++a) Define(element->xml->attributes, a->first, a->second, 0);
+            if (version_ >= 8)
+                for (auto& [attr, value] : attributes)
+                    if (attr == "id") {
+                        Value map = Get(doc, "idMap");
+                        if (std::holds_alternative<ObjRef>(map)) Set(map, value, element);
+                        break;
+                    }
             if (status != 0) break;
             if (!ended) {
                 status = -6;
