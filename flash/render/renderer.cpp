@@ -11,6 +11,7 @@
 #include "flash/render/filters.h"
 #include "flash/render/render.h"
 #include "flash/render/text_draw.h"
+#include "flash/video/video.h"
 
 namespace qm::flash {
 
@@ -230,6 +231,18 @@ struct Renderer::Impl {
     DrawEnv env;
     TextRenderer text;
 
+    // Placed videos by instance: each decodes on its own, and the picture
+    // of the frame last drawn is kept while the frame stays.
+    struct VideoInstance {
+        std::unique_ptr<video::VideoPlayback> playback;
+        SurfacePtr surface;
+        int32_t frame = -1;
+        uint64_t used = 0;  // render pass that last drew it
+    };
+    std::unordered_map<uint64_t, VideoInstance> videos;
+    uint64_t pass = 0;
+    cairo_surface_t* VideoPicture(const DisplayObject& obj, const swf::VideoStream& stream);
+
     Impl(const Dictionary& d, uint8_t v) : dictionary(d), version(v) {
         env.movie_version = v;
         env.bitmap = [this](uint16_t id) { return Bitmap(id); };
@@ -326,7 +339,71 @@ struct Renderer::Impl {
                     bool maskMode);
     void DrawContent(Canvas& canvas, const DisplayObject& obj, const Matrix& m, const ColorTransform& cx,
                      bool maskMode);
+    void DrawVideo(Canvas& canvas, const DisplayObject& obj, const swf::VideoStream& stream, const Matrix& m,
+                   const ColorTransform& cx, const DrawEnv& e);
 };
+
+cairo_surface_t* Renderer::Impl::VideoPicture(const DisplayObject& obj, const swf::VideoStream& stream) {
+    // Objects made outside a timeline have no instance number: their address stands in.
+    VideoInstance& v = videos[obj.instance_id ? obj.instance_id : reinterpret_cast<uintptr_t>(&obj)];
+    v.used = pass;
+    if (!v.playback) v.playback = std::make_unique<video::VideoPlayback>(stream, dictionary.VideoFrames(stream.id));
+    if (v.frame == obj.ratio && v.surface) return v.surface.get();
+    const DecodedBitmap* picture = v.playback->PictureAt(obj.ratio);
+    v.frame = obj.ratio;
+    if (!picture || picture->empty()) {
+        v.surface.reset();
+        return nullptr;
+    }
+    v.surface = MakeSurface(*picture);
+    return v.surface.get();
+}
+
+void Renderer::Impl::DrawVideo(Canvas& canvas, const DisplayObject& obj, const swf::VideoStream& stream,
+                               const Matrix& m, const ColorTransform& cx, const DrawEnv& e) {
+    if (stream.width == 0 || stream.height == 0 || !Invertible(m)) return;
+    cairo_t* cr = canvas.cr;
+    if (e.mask_mode) {
+        cairo_matrix_t cm = m.toCairo();
+        cairo_set_matrix(cr, &cm);
+        cairo_rectangle(cr, 0, 0, stream.width * 20.0, stream.height * 20.0);
+        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+        cairo_fill(cr);
+        cairo_identity_matrix(cr);
+        return;
+    }
+    cairo_surface_t* picture = VideoPicture(obj, stream);
+    if (!picture) return;
+    SurfacePtr tinted;
+    if (!cx.isIdentity() && !cx.onlyAlphaMultiply()) {
+        tinted = TransformedSurface(picture, cx);
+        if (!tinted) return;
+        picture = tinted.get();
+    }
+    // The picture fills the stream's box whatever size it was coded at.
+    int pw = cairo_image_surface_get_width(picture), ph = cairo_image_surface_get_height(picture);
+    Matrix toPicture;
+    toPicture.a = stream.width * 20.0 / pw;
+    toPicture.d = stream.height * 20.0 / ph;
+    Matrix full = m * toPicture;
+    cairo_matrix_t cm = full.toCairo();
+    cairo_set_matrix(cr, &cm);
+    PatternPtr pattern(cairo_pattern_create_for_surface(picture));
+    cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
+    bool smooth = stream.smoothing && e.smoothing;
+    cairo_pattern_set_filter(pattern.get(), smooth ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_NEAREST);
+    cairo_set_source(cr, pattern.get());
+    cairo_rectangle(cr, 0, 0, pw, ph);
+    if (cx.isIdentity() || !cx.onlyAlphaMultiply()) {
+        cairo_fill(cr);
+    } else {
+        cairo_save(cr);
+        cairo_clip(cr);
+        cairo_paint_with_alpha(cr, std::clamp(cx.ma, 0.0, 1.0));
+        cairo_restore(cr);
+    }
+    cairo_identity_matrix(cr);
+}
 
 void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx,
                               bool maskMode) {
@@ -388,6 +465,8 @@ void Renderer::Impl::AddBounds(Box& box, const DisplayObject& obj, const Matrix&
     } else if (auto* bitmap = ch->As<swf::Bitmap>()) {
         if (cairo_surface_t* s = Bitmap(bitmap->id))
             box.add(swf::Rect{0, cairo_image_surface_get_width(s) * 20, 0, cairo_image_surface_get_height(s) * 20}, m);
+    } else if (auto* stream = ch->As<swf::VideoStream>()) {
+        box.add(swf::Rect{0, stream->width * 20, 0, stream->height * 20}, m);
     } else {
         if (obj.drawing && !obj.drawing->records.empty()) box.add(obj.drawing->bounds, m);
         for (const auto& [depth, child] : obj.children)
@@ -478,6 +557,8 @@ void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const
             }
             cairo_identity_matrix(canvas.cr);
         }
+    } else if (auto* stream = ch.As<swf::VideoStream>()) {
+        DrawVideo(canvas, obj, *stream, m, cx, e);
     } else {
         if (obj.drawing) DrawDynamicShape(canvas.cr, *obj.drawing, m, cx, e);
         if (!obj.children.empty() && nesting < kMaxNesting) {
@@ -504,6 +585,7 @@ void Renderer::ClearCaches() {
     impl_->morphs.clear();
     impl_->bitmaps.clear();
     impl_->tinted.clear();
+    impl_->videos.clear();
 }
 
 void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
@@ -526,8 +608,11 @@ void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba
                               background.a / 255.0);
         cairo_paint(canvas.cr);
         cairo_set_operator(canvas.cr, CAIRO_OPERATOR_OVER);
+        ++impl_->pass;
         impl_->DrawList(canvas, root, toDevice, ColorTransform{}, false);
     }
+    // Videos no longer on the stage let their decoders go.
+    std::erase_if(impl_->videos, [&](const auto& entry) { return entry.second.used != impl_->pass; });
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
 }

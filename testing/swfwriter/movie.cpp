@@ -347,6 +347,14 @@ void Timeline::soundStreamHead(const SoundFormat& stream, uint16_t samplesPerBlo
 
 void Timeline::soundStreamBlock(const Bytes& data) { detail::appendTag(tags_, 19, data, true); }
 
+void Timeline::videoFrame(uint16_t streamId, uint16_t frameNum, const Bytes& data) {
+    BitWriter w;
+    w.u16(streamId);
+    w.u16(frameNum);
+    w.bytes(data);
+    detail::appendTag(tags_, 61, w.data(), true);
+}
+
 void Timeline::rawTag(uint16_t code, const Bytes& body, bool longForm) {
     if (code > 0x3FF) throw std::invalid_argument("tag codes have 10 bits");
     if (code == 1) ++frames_;
@@ -476,6 +484,20 @@ uint16_t Movie::defineSound(const SoundFormat& f, uint32_t sampleCount, const By
     w.u32(sampleCount);
     w.bytes(data);
     detail::appendTag(tags_, 14, w.data());
+    return id;
+}
+
+uint16_t Movie::defineVideoStream(uint16_t frames, uint16_t width, uint16_t height, uint8_t codec,
+                                  bool smoothing, uint8_t deblocking) {
+    const uint16_t id = takeId();
+    BitWriter w;
+    w.u16(id);
+    w.u16(frames);
+    w.u16(width);
+    w.u16(height);
+    w.u8(uint8_t(((deblocking & 7) << 1) | (smoothing ? 1 : 0)));
+    w.u8(codec);
+    detail::appendTag(tags_, 60, w.data());
     return id;
 }
 

@@ -588,6 +588,8 @@ public:
     void soundStreamHead(const SoundFormat& stream, uint16_t samplesPerBlock,
                          std::optional<int16_t> latencySeek = std::nullopt, bool head1 = false);
     void soundStreamBlock(const Bytes& data);
+    // VideoFrame: one packet of an embedded video stream.
+    void videoFrame(uint16_t streamId, uint16_t frameNum, const Bytes& data);
 
     void end() { rawTag(0, {}); }  // only for an End where none would be written
 
@@ -657,6 +659,10 @@ public:
     uint16_t defineEditText(const EditText& e);
     uint16_t defineSprite(const Sprite& s);
     uint16_t defineSound(const SoundFormat& f, uint32_t sampleCount, const Bytes& data);
+    // DefineVideoStream. codec: 2 H.263, 3 screen video, 4 VP6, 5 VP6 with alpha, 6 screen video 2;
+    // deblocking 0..7 as stored.
+    uint16_t defineVideoStream(uint16_t frames, uint16_t width, uint16_t height, uint8_t codec,
+                               bool smoothing = false, uint8_t deblocking = 0);
     uint16_t defineButton(const std::vector<ButtonRecord>& records, const Actions& onRelease);
     uint16_t defineButton2(const std::vector<ButtonRecord>& records,
                            const std::vector<ButtonCondAction>& actions, bool trackAsMenu = false);
