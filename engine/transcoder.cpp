@@ -98,6 +98,9 @@ struct TOutputStream {
   AVFilterGraph* Graph = nullptr;
   AVFilterContext* Source_ = nullptr;
   AVFilterContext* Sink = nullptr;
+  int GraphWidth = 0, GraphHeight = 0;  // what the graph's source takes
+  int ChainWidth = 0, ChainHeight = 0;  // what the filter chain takes
+  int GraphFormat = -1;
   std::string VideoFilter;
   AVRational FrameRate{25, 1};
   int Width = 0, Height = 0;
@@ -639,7 +642,25 @@ struct TRun {
 
   void SetupVideoGraph(TOutputStream& o, const AVCodec* encoder) {
     const AVCodecContext* dec = S.InputStreams[size_t(o.Source)].Decoder;
-    AVPixelFormat fmt = o.PixFmt != AV_PIX_FMT_NONE ? o.PixFmt : dec->pix_fmt;
+    BuildVideoGraph(o, encoder, dec->width, dec->height, dec->pix_fmt, dec->sample_aspect_ratio, false);
+  }
+
+  // Pictures of another size or format than the graph takes (a later part of a join): a new graph
+  // for them brings them to what the encoder was opened with, after what is already in the old one.
+  void ReconfigureVideoGraph(TOutputStream& o, const AVFrame* frame) {
+    if (FF.av_buffersrc_add_frame_flags(o.Source_, nullptr, 0) >= 0) DrainGraph(o);
+    FF.avfilter_graph_free(&o.Graph);
+    o.Source_ = o.Sink = nullptr;
+    BuildVideoGraph(o, o.Encoder->codec, frame->width, frame->height, AVPixelFormat(frame->format),
+                    frame->sample_aspect_ratio, true);
+  }
+
+  void BuildVideoGraph(TOutputStream& o, const AVCodec* encoder, int srcWidth, int srcHeight, AVPixelFormat srcFormat,
+                       AVRational srcAspect, bool fixedOutput) {
+    o.GraphWidth = srcWidth;
+    o.GraphHeight = srcHeight;
+    o.GraphFormat = srcFormat;
+    AVPixelFormat fmt = fixedOutput ? o.Encoder->pix_fmt : o.PixFmt != AV_PIX_FMT_NONE ? o.PixFmt : srcFormat;
     const AVPixelFormat* allowed = encoder->pix_fmts;
     // JPEG encoders take full-range formats unless unofficial output is allowed, as the tool does.
     static const AVPixelFormat fullRange[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_NONE};
@@ -648,7 +669,7 @@ struct TRun {
       if (!strict || (*strict != "unofficial" && *strict != "experimental" && atoi(strict->c_str()) >= 0))
         allowed = fullRange;
     }
-    if (allowed) {
+    if (allowed && !fixedOutput) {
       bool ok = false;
       for (const AVPixelFormat* f = allowed; *f != AV_PIX_FMT_NONE; ++f) ok |= *f == fmt;
       if (!ok) {
@@ -659,7 +680,14 @@ struct TRun {
         fmt = best;
       }
     }
-    const int width = o.Width ? o.Width : dec->width, height = o.Height ? o.Height : dec->height;
+    // A later part enters the chain at the size the first one did.
+    int width = o.Width ? o.Width : srcWidth, height = o.Height ? o.Height : srcHeight;
+    if (fixedOutput) {
+      width = o.VideoFilter.empty() ? o.Encoder->width : o.ChainWidth;
+      height = o.VideoFilter.empty() ? o.Encoder->height : o.ChainHeight;
+    }
+    o.ChainWidth = width;
+    o.ChainHeight = height;
     unsigned swsFlags = SWS_BICUBIC;
     if (const std::string* f = Options.ScalerOptions.Get("sws_flags")) swsFlags = unsigned(strtoul(f->c_str(), nullptr, 0));
     auto fail = [&](int code) { RaiseFFmpeg(ErrorText("Error opening filters", code)); };
@@ -667,9 +695,9 @@ struct TRun {
     if (!o.Graph) fail(AVERROR(ENOMEM));
     const std::string swsText = FormatText("flags=0x%X", swsFlags);
     o.Graph->scale_sws_opts = FF.av_strdup(swsText.c_str());
-    const AVRational sar = dec->sample_aspect_ratio.num ? dec->sample_aspect_ratio : AVRational{0, 1};
-    const std::string args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
-                                        dec->height, int(dec->pix_fmt), 1, AV_TIME_BASE, sar.num, sar.den ? sar.den : 1);
+    const AVRational sar = srcAspect.num ? srcAspect : AVRational{0, 1};
+    const std::string args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", srcWidth,
+                                        srcHeight, int(srcFormat), 1, AV_TIME_BASE, sar.num, sar.den ? sar.den : 1);
     int r = FF.avfilter_graph_create_filter(&o.Source_, FF.avfilter_get_by_name("buffer"), "src", args.c_str(), nullptr, o.Graph);
     if (r < 0) fail(r);
     AVFilterContext* format = nullptr;
@@ -679,8 +707,17 @@ struct TRun {
     r = FF.avfilter_graph_create_filter(&o.Sink, FF.avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, o.Graph);
     if (r < 0) fail(r);
     if ((r = FF.avfilter_link(format, 0, o.Sink, 0)) < 0) fail(r);
+    // A later part's chain may end at another size than the encoder's.
+    AVFilterContext* chainEnd = format;
+    if (fixedOutput && !o.VideoFilter.empty()) {
+      r = FF.avfilter_graph_create_filter(&chainEnd, FF.avfilter_get_by_name("scale"), "fit",
+                                          FormatText("%d:%d:flags=0x%X", o.Encoder->width, o.Encoder->height, swsFlags).c_str(),
+                                          nullptr, o.Graph);
+      if (r < 0) fail(r);
+      if ((r = FF.avfilter_link(chainEnd, 0, format, 0)) < 0) fail(r);
+    }
     AVFilterContext* last = o.Source_;
-    if (width != dec->width || height != dec->height) {
+    if (width != srcWidth || height != srcHeight) {
       AVFilterContext* scale = nullptr;
       r = FF.avfilter_graph_create_filter(&scale, FF.avfilter_get_by_name("scale"), "scale",
                                           FormatText("%d:%d:flags=0x%X", width, height, swsFlags).c_str(), nullptr, o.Graph);
@@ -694,7 +731,7 @@ struct TRun {
       outputs->name = FF.av_strdup("in");
       outputs->filter_ctx = last;
       inputs->name = FF.av_strdup("out");
-      inputs->filter_ctx = format;
+      inputs->filter_ctx = chainEnd;
       r = FF.avfilter_graph_parse_ptr(o.Graph, o.VideoFilter.c_str(), &inputs, &outputs, nullptr);
       FF.avfilter_inout_free(&inputs);
       FF.avfilter_inout_free(&outputs);
@@ -703,6 +740,7 @@ struct TRun {
       fail(r);
     }
     if ((r = FF.avfilter_graph_config(o.Graph, nullptr)) < 0) RaiseFFmpeg("Error opening filters: " + ErrorCodeText(r));
+    if (fixedOutput) return;
     AVCodecContext* enc = o.Encoder;
     enc->width = FF.av_buffersink_get_w(o.Sink);
     enc->height = FF.av_buffersink_get_h(o.Sink);
@@ -1078,7 +1116,7 @@ struct TRun {
     TInputFile& file = S.InputFiles[size_t(in.File)];
     int64_t ts = frame->best_effort_timestamp;
     int64_t micro = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : FF.av_rescale_q(ts, in.Stream->time_base, MicroBase);
-    if (micro != AV_NOPTS_VALUE) micro = int64_t(double(micro) * in.TsScale) + file.TsOffset;
+    // The packet's times carry the input's offset and scale already.
     ++in.FrameNumber;
     if (file.RateEmulation && micro != AV_NOPTS_VALUE) Pace(file, micro);
     for (TOutputStream& o : S.OutputStreams) {
@@ -1094,6 +1132,8 @@ struct TRun {
           if (Owner.OnVideoInput) Owner.OnVideoInput(frame, int(in.FrameNumber), micro);
         }
         frame->pts = micro == AV_NOPTS_VALUE ? (o.NextPts == AV_NOPTS_VALUE ? 0 : AV_NOPTS_VALUE) : micro;
+        if (frame->width != o.GraphWidth || frame->height != o.GraphHeight || frame->format != o.GraphFormat)
+          ReconfigureVideoGraph(o, frame);
         if (FF.av_buffersrc_add_frame_flags(o.Source_, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
           RaiseFFmpeg("Failed to inject frame into filter network");
         DrainGraph(o);

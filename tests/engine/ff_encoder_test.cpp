@@ -250,11 +250,47 @@ TEST_F(EncoderTest, JoinedInputsFollowEachOtherWithoutAGap) {
   double previous = -1, value;
   int packets = 0;
   while (lines >> value) {
-    if (previous >= 0) EXPECT_NEAR(value - previous, 1152.0 / 44100, 0.002) << "after " << previous;
+    if (previous >= 0) {
+      EXPECT_NEAR(value - previous, 1152.0 / 44100, 0.002) << "after " << previous;
+    }
     previous = value;
     ++packets;
   }
   EXPECT_GT(packets, 60);
+  encoder.ClearTasks();
+}
+
+// Parts of other picture sizes and sound formats are brought to the first part's: the file keeps
+// one size and one sound format throughout, and every part's frames are there.
+TEST_F(EncoderTest, JoinedPartsOfOtherSizesAndSampleFormats) {
+  const std::string wide = Out("wide.mkv");
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i color=white:size=320x180:rate=25:duration=1 -f lavfi -i "
+                         "sine=sample_rate=48000:duration=1 -ac 2 -c:v mpeg4 -c:a flac '" + wide + "'").c_str()), 0);
+  TFFEncoder encoder;
+  TTerminateRecorder recorder;
+  recorder.Attach(encoder);
+  ASSERT_EQ(encoder.AddTask(Clip), 0);
+  ASSERT_GE(encoder.AddInput(0, wide), 0);
+  TOutputOptions out;
+  out.Join = true;
+  out.Options = "-c:v mpeg4 -vf \"pad=200:120:20:0\" -c:a aac";
+  ASSERT_GE(encoder.SetOutput(0, Out("joinedsizes.mp4"), &out), 0) << encoder.LastErrorMessage();
+  encoder.StartTask(1);
+  ASSERT_TRUE(recorder.WaitFinal());
+  ASSERT_TRUE(recorder.Events[0].Finished) << recorder.Events[0].ErrorMessage;
+  const std::string streams = RunCommandOutput("ffprobe -v error -show_entries stream=width,height,sample_rate,channels "
+                                               "-of default=nw=1 '" + Out("joinedsizes.mp4") + "'");
+  EXPECT_NE(streams.find("width=200\nheight=120"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("sample_rate=44100\nchannels=1"), std::string::npos) << streams;
+  // Three seconds of pictures: the test picture, then the white one, padded to the same frame.
+  const std::string gray = RunCommandOutput("ffmpeg -v error -i '" + Out("joinedsizes.mp4") +
+                                            "' -f rawvideo -pix_fmt gray -");
+  ASSERT_EQ(gray.size(), 75u * 200 * 120);
+  const size_t last = 74u * 200 * 120;
+  EXPECT_GT(uint8_t(gray[last + 60 * 200 + 100]), 240);
+  EXPECT_LT(uint8_t(gray[last + 60 * 200 + 5]), 30);
+  const std::string samples = RunCommandOutput("ffmpeg -v error -i '" + Out("joinedsizes.mp4") + "' -f s16le -ac 1 -");
+  EXPECT_NEAR(double(samples.size()) / 2 / 44100, 3.0, 0.05);
   encoder.ClearTasks();
 }
 

@@ -76,7 +76,9 @@ TEST_F(TranscoderTest, EncodesIntoContainersThatFfprobeReadsBack) {
     const TProbe probe = Probe(Out(c.File));
     EXPECT_EQ(probe.Count("video"), c.Video.empty() ? 0 : 1);
     ASSERT_EQ(probe.Count("audio"), 1);
-    if (!c.Video.empty()) EXPECT_EQ(probe.First("video")->at("codec_name"), c.Video);
+    if (!c.Video.empty()) {
+      EXPECT_EQ(probe.First("video")->at("codec_name"), c.Video);
+    }
     EXPECT_EQ(probe.First("audio")->at("codec_name"), c.Audio);
     EXPECT_NEAR(probe.Duration, 1.0, 0.1);
   }
