@@ -1,12 +1,15 @@
-// quellmark-cli sound MOVIE --frames N --out OUT.wav
+// quellmark-cli sound MOVIE --frames N (--out OUT.wav | --play)
 // Runs the movie N frames and writes the sound of those frames, mixed, as a
 // 16-bit stereo PCM WAV file: exactly the samples of N frames at the
-// movie's frame rate.
+// movie's frame rate. --play plays them in real time through the audio
+// output (the sound device, or the silent output where there is none).
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio.h"
@@ -19,7 +22,7 @@ namespace {
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "quellmark-cli sound: %s\n", why.c_str());
-    std::fprintf(stderr, "Usage: quellmark-cli sound MOVIE --frames N --out OUT.wav\n");
+    std::fprintf(stderr, "Usage: quellmark-cli sound MOVIE --frames N (--out OUT.wav | --play)\n");
     return 2;
 }
 
@@ -33,9 +36,12 @@ int Fail(const std::string& why) {
 int RunSound(const Args& args) {
     std::string movie, out;
     long frames = -1;
+    bool play = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--frames" || a == "--out") {
+        if (a == "--play") {
+            play = true;
+        } else if (a == "--frames" || a == "--out") {
             if (i + 1 >= args.size()) return Usage(a + " needs a value");
             const std::string& v = args[++i];
             if (a == "--out") {
@@ -56,7 +62,7 @@ int RunSound(const Args& args) {
         }
     }
     if (movie.empty()) return Usage("no movie given");
-    if (out.empty()) return Usage("--out is required");
+    if (out.empty() == !play) return Usage("give either --out or --play");
     if (frames < 0) return Usage("--frames is required");
 
     flash::LoadResult loaded = flash::Player::LoadFile(movie);
@@ -66,6 +72,28 @@ int RunSound(const Args& args) {
     if (player.SoundSamplesBefore(uint64_t(frames)) * kFrameBytes > audio::WavWriter::kMaxDataBytes)
         return Fail("the sound of " + std::to_string(frames) + " frames is too long for a WAV file");
 
+    if (play) {
+        std::string note;
+        auto output = audio::OpenOutput(audio::WaveFormat::Pcm16(flash::Player::kMixRate, flash::Player::kMixChannels),
+                                        &note);
+        std::fprintf(stderr, "quellmark-cli sound: %s\n", note.c_str());
+        std::vector<int16_t> block;
+        for (long f = 1; f <= frames; ++f) {
+            player.Advance();
+            const size_t count =
+                size_t(player.SoundSamplesBefore(uint64_t(f)) - player.SoundSamplesBefore(uint64_t(f - 1)));
+            block.resize(count * flash::Player::kMixChannels);
+            player.Mix(block.data(), count);
+            // Waits while the output holds enough: the movie runs in real time.
+            if (!output->Write(block.data(), count)) return Fail("the sound output was closed");
+        }
+        output->Drain();
+        // The last block has started: let it finish.
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            uint64_t(block.size() / flash::Player::kMixChannels) * 1000000 / flash::Player::kMixRate));
+        output->Close();
+        return 0;
+    }
     audio::WavWriter wav;
     std::string error;
     if (!wav.Open(out, audio::WaveFormat::Pcm16(flash::Player::kMixRate, flash::Player::kMixChannels), error))
