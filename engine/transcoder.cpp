@@ -110,6 +110,7 @@ struct TOutputStream {
   size_t NextForcedKeyFrame = 0;
   // audio
   SwrContext* Resampler = nullptr;
+  std::vector<int> ChannelMap;  // map_channel: the input channel of each output channel, -1 silent
   int SwrRate = 0, SwrFormat = -1;
   AVChannelLayout SwrLayout{};
   AVAudioFifo* Fifo = nullptr;
@@ -516,9 +517,21 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
           rate = best;
         }
         o.Encoder->sample_rate = rate;
-        int channels = p->ch_layout.nb_channels;
+        const int local = source - S->InputFiles[size_t(in.File)].FirstStream;
+        for (const TAudioChannelMap& m : g.AudioChannelMaps) {
+          if ((m.ChannelIndex != -1 && (m.FileIndex != in.File || m.StreamIndex != local)) ||
+              (m.OutputFileIndex != -1 && m.OutputFileIndex != fileIndex) ||
+              (m.OutputStreamIndex != -1 && m.OutputStreamIndex != idx))
+            continue;
+          if (o.ChannelMap.size() >= 32) {
+            Log(this, llFatal, FormatText("Max channel mapping for output %d.%d reached", fileIndex, idx));
+            break;
+          }
+          o.ChannelMap.push_back(m.ChannelIndex);
+        }
+        int channels = o.ChannelMap.empty() ? p->ch_layout.nb_channels : int(o.ChannelMap.size());
         if (const int* v = FindForStream(g.AudioChannels, descriptors, idx)) channels = *v;
-        if (channels == p->ch_layout.nb_channels && p->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+        if (o.ChannelMap.empty() && channels == p->ch_layout.nb_channels && p->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
           FF.av_channel_layout_copy(&o.Encoder->ch_layout, &p->ch_layout);
         else
           FF.av_channel_layout_default(&o.Encoder->ch_layout, channels);
@@ -1088,6 +1101,15 @@ struct TRun {
                                frame->sample_rate, enc->ch_layout.nb_channels, enc->sample_rate));
       if (Options.AudioVolume != 256)
         FF.av_opt_set_double(o.Resampler, "rematrix_volume", Options.AudioVolume / 256.0, 0);
+      if (!o.ChannelMap.empty()) {
+        // The mapped channels, in order, are what gets rematrixed to the encoder's layout.
+        for (int channel : o.ChannelMap)
+          if (channel >= frame->ch_layout.nb_channels)
+            RaiseFFmpeg(FormatText("mapchan: invalid audio channel #%d.%d.%d", in.File,
+                                   o.Source - S.InputFiles[size_t(in.File)].FirstStream, channel));
+        FF.av_opt_set_int(o.Resampler, "used_channel_count", int64_t(o.ChannelMap.size()), 0);
+        if (FF.swr_set_channel_mapping(o.Resampler, o.ChannelMap.data()) < 0) RaiseFFmpeg("swr_init() failed");
+      }
       if (FF.swr_init(o.Resampler) < 0) RaiseFFmpeg("swr_init() failed");
       o.SwrRate = frame->sample_rate;
       o.SwrFormat = frame->format;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -205,6 +206,39 @@ TEST_F(TranscoderTest, TwoPassEncodingKeepsItsLogs) {
     ADD_FAILURE() << "second pass ran without a log";
   } catch (const FFmpegException& e) {
     EXPECT_EQ(std::string(e.what()), "Error reading log file \"" + prefix + "-0.log\" for pass-2 encoding");
+  }
+}
+
+// Output channels taken from chosen input channels, silent ones with -1; their count sets the
+// output's channel count.
+TEST_F(TranscoderTest, MappedChannelsChooseAndOrderTheOutputChannels) {
+  const std::string left = Out("left.wav");
+  RunCommand("ffmpeg -v error -y -f lavfi -i 'aevalsrc=sin(440*2*PI*t)|0:s=44100:d=0.5' -c:a pcm_s16le '" + left + "'");
+  struct TCase {
+    std::string Maps;
+    std::vector<bool> Loud;  // per output channel
+  };
+  const std::vector<TCase> cases = {
+      {"-map_channel 0.0.1 -map_channel 0.0.0", {false, true}},
+      {"-map_channel 0.0.0", {true}},
+      {"-map_channel -1 -map_channel 0.0.0 -map_channel 0.0.0", {false, true, true}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Maps);
+    TCustomFFmpeg task;
+    Transcode(task, {{"", left}}, c.Maps + " -c:a pcm_s16le", Out("mapped.wav"));
+    const std::string pcm = RunCommand("ffmpeg -v error -i '" + Out("mapped.wav") + "' -f s16le -");
+    const size_t channels = c.Loud.size();
+    ASSERT_EQ(pcm.size(), 22050u * 2 * channels);
+    for (size_t ch = 0; ch < channels; ++ch) {
+      double energy = 0;
+      for (size_t i = ch; i < pcm.size() / 2; i += channels) {
+        int16_t v;
+        std::memcpy(&v, pcm.data() + i * 2, 2);
+        energy += double(v) * v;
+      }
+      EXPECT_EQ(energy / 22050 > 1e6, c.Loud[ch]) << "channel " << ch;
+    }
   }
 }
 
