@@ -36,6 +36,52 @@ char TypeLetter(AVMediaType type) {
   }
 }
 
+// "c0,c1,...,c63": a quantiser matrix for the encoder, which frees it.
+uint16_t* ParseMatrix(const std::string& text, std::string& error) {
+  auto* matrix = static_cast<uint16_t*>(FF.av_mallocz(64 * sizeof(uint16_t)));
+  const char* p = text.c_str();
+  for (int i = 0; i < 64; ++i) {
+    char* end = nullptr;
+    const long v = std::strtol(p, &end, 10);
+    if (end == p || v <= 0 || v > 65535 || (i < 63 && *end != ',')) {
+      error = FormatText("Syntax error in matrix \"%s\" at coeff %d", text.c_str(), i);
+      FF.av_free(matrix);
+      return nullptr;
+    }
+    matrix[i] = uint16_t(v);
+    p = end + 1;
+  }
+  return matrix;
+}
+
+// "start,end,q/start,end,q...": frame ranges coded at a quantiser (q > 0) or at -q percent of the
+// rate control's quality.
+std::string ParseRcOverride(const std::string& text, AVCodecContext* enc) {
+  std::vector<RcOverride> items;
+  for (const char* p = text.c_str(); p;) {
+    int start, end, q;
+    if (std::sscanf(p, "%d,%d,%d", &start, &end, &q) != 3) return "error parsing rc_override";
+    RcOverride r{};
+    r.start_frame = start;
+    r.end_frame = end;
+    if (q > 0) {
+      r.qscale = q;
+      r.quality_factor = 1.0f;
+    } else {
+      r.qscale = 0;
+      r.quality_factor = -float(q) / 100.0f;
+    }
+    items.push_back(r);
+    p = std::strchr(p, '/');
+    if (p) ++p;
+  }
+  enc->rc_override = static_cast<RcOverride*>(FF.av_malloc(items.size() * sizeof(RcOverride)));
+  if (!enc->rc_override) return "error parsing rc_override";
+  std::memcpy(enc->rc_override, items.data(), items.size() * sizeof(RcOverride));
+  enc->rc_override_count = int(items.size());
+  return std::string();
+}
+
 AVDictionary* ToDictionary(const TOptionDictionary& options) {
   AVDictionary* dict = nullptr;
   for (const auto& [name, value] : options.Entries) FF.av_dict_set(&dict, name.c_str(), value.c_str(), 0);
@@ -111,6 +157,10 @@ struct TOutputStream {
   // audio
   SwrContext* Resampler = nullptr;
   std::vector<int> ChannelMap;  // map_channel: the input channel of each output channel, -1 silent
+  float RematrixVolume = 1;  // rmvol
+  int TopFieldFirst = -1;    // top
+  bool CopyInitialNonKeyframes = false;  // copyinkf
+  bool SeenKeyFrame = false;
   int SwrRate = 0, SwrFormat = -1;
   AVChannelLayout SwrLayout{};
   AVAudioFifo* Fifo = nullptr;
@@ -118,6 +168,28 @@ struct TOutputStream {
   int64_t SamplesIn = 0;
   int64_t LastEndTime = 0;  // microseconds
 };
+
+// The per-stream and task-wide video options that go straight to the encoder. Empty, or the text
+// of what could not be read.
+std::string ApplyVideoCodecOptions(TOutputStream& o, const TTaskOptions& task, const TStreamList& descriptors,
+                                   int idx) {
+  const TFileOptionGroup& g = task.Group;
+  AVCodecContext* enc = o.Encoder;
+  std::string error;
+  if (const std::string* v = FindForStream(g.IntraMatrices, descriptors, idx))
+    if (!(enc->intra_matrix = ParseMatrix(*v, error))) return error;
+  if (const std::string* v = FindForStream(g.InterMatrices, descriptors, idx))
+    if (!(enc->inter_matrix = ParseMatrix(*v, error))) return error;
+  if (const std::string* v = FindForStream(g.RcOverrides, descriptors, idx)) {
+    error = ParseRcOverride(*v, enc);
+    if (!error.empty()) return error;
+  }
+  if (const int* v = FindForStream(g.TopFieldFirst, descriptors, idx)) o.TopFieldFirst = *v;
+  if (task.Intra) enc->gop_size = 0;
+  enc->intra_dc_precision = task.IntraDcPrecision - 8;
+  if (task.FrameBitsPerRawSample) enc->bits_per_raw_sample = task.FrameBitsPerRawSample;
+  return error;
+}
 
 struct TOutputFile {
   AVFormatContext* Context = nullptr;
@@ -555,7 +627,16 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         o.Encoder->flags |= AV_CODEC_FLAG_QSCALE;
         o.Encoder->global_quality = int(FF_QP2LAMBDA * *q);
       }
+      if (type == AVMEDIA_TYPE_VIDEO) {
+        const std::string error = ApplyVideoCodecOptions(o, FOptions, descriptors, idx);
+        if (!error.empty()) return fail(error);
+      } else if (type == AVMEDIA_TYPE_AUDIO) {
+        if (const float* v = FindForStream(g.RematrixVolume, descriptors, idx)) o.RematrixVolume = *v;
+      }
     }
+    if (const bool* v = FindForStream(g.CopyInitialNonKeyframes, descriptors, idx)) o.CopyInitialNonKeyframes = *v;
+    for (const TStreamId& id : g.StreamIds)
+      if (id.OutputStreamIndex == idx) o.Stream->id = id.Id;
     if (const std::string* tag = FindForStream(g.CodecTags, descriptors, idx)) {
       char* end = nullptr;
       unsigned long value = strtoul(tag->c_str(), &end, 0);
@@ -579,6 +660,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     r = FF.avio_open2(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE, &cb, nullptr);
     if (r < 0) return fail(ErrorText(fileName, r));
   }
+  oc->max_delay = int(g.MuxDelay * AV_TIME_BASE);
   TOutputFile file;
   file.Context = oc;
   file.RecordingTime = g.RecordingTime;
@@ -610,6 +692,11 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
   }
   file.Descriptors = descriptors;
   file.FormatOptions = FOptions.FormatOptions;
+  const AVClass* muxer = oc->oformat->priv_class;
+  if (muxer && !file.FormatOptions.Get("preload") && FF.av_opt_find(&muxer, "preload", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+    file.FormatOptions.Set("preload", std::to_string(int64_t(g.MuxPreload * AV_TIME_BASE)));
+  if (FOptions.LoopOutput >= 0 && muxer && FF.av_opt_find(&muxer, "loop", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+    file.FormatOptions.Set("loop", std::to_string(FOptions.LoopOutput));
   FOptions.FormatOptions.Clear();
   S->OutputFiles.push_back(file);
   ++FOptions.OutputFileCount;
@@ -644,6 +731,8 @@ struct TRun {
       in.Decoder = FF.avcodec_alloc_context3(codec);
       FF.avcodec_parameters_to_context(in.Decoder, in.Stream->codecpar);
       in.Decoder->pkt_timebase = in.Stream->time_base;
+      if (Options.VideoDiscard && in.Decoder->codec_type == AVMEDIA_TYPE_VIDEO)
+        in.Decoder->skip_frame = AVDiscard(Options.VideoDiscard);
       AVDictionary* dict =
           ToDictionary(CodecOptionsForStream(Options.CodecOptions, Options.Inputs[size_t(in.File)], local, codec, false));
       if (!FF.av_dict_get(dict, "threads", nullptr, 0)) FF.av_dict_set(&dict, "threads", "auto", 0);
@@ -997,6 +1086,7 @@ struct TRun {
       }
       frame->pts = pts + i;
       frame->pict_type = AV_PICTURE_TYPE_NONE;
+      if (o.TopFieldFirst >= 0) frame->top_field_first = o.TopFieldFirst;
       if (o.NextForcedKeyFrame < o.ForcedKeyFrames.size() &&
           FF.av_rescale_q(frame->pts, o.Encoder->time_base, MicroBase) >= o.ForcedKeyFrames[o.NextForcedKeyFrame]) {
         frame->pict_type = AV_PICTURE_TYPE_I;
@@ -1099,8 +1189,8 @@ struct TRun {
       if (r < 0 || !o.Resampler)
         RaiseFFmpeg(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", frame->ch_layout.nb_channels,
                                frame->sample_rate, enc->ch_layout.nb_channels, enc->sample_rate));
-      if (Options.AudioVolume != 256)
-        FF.av_opt_set_double(o.Resampler, "rematrix_volume", Options.AudioVolume / 256.0, 0);
+      if (Options.AudioVolume != 256 || o.RematrixVolume != 1)
+        FF.av_opt_set_double(o.Resampler, "rematrix_volume", Options.AudioVolume / 256.0 * o.RematrixVolume, 0);
       if (!o.ChannelMap.empty()) {
         // The mapped channels, in order, are what gets rematrixed to the encoder's layout.
         for (int channel : o.ChannelMap)
@@ -1207,6 +1297,8 @@ struct TRun {
       o.Finished = true;
       return;
     }
+    // What comes before the first key frame cannot be decoded on its own.
+    if (o.FrameCount == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !o.CopyInitialNonKeyframes) return;
     AVPacket* copy = FF.av_packet_clone(pkt);
     FF.av_packet_rescale_ts(copy, in.Stream->time_base, o.Stream->time_base);
     Output(o, copy);

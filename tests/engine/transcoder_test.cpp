@@ -242,6 +242,43 @@ TEST_F(TranscoderTest, MappedChannelsChooseAndOrderTheOutputChannels) {
   }
 }
 
+// Options that reach the encoder, the muxer or the demuxer directly, seen in the file.
+TEST_F(TranscoderTest, EncoderMuxerAndDemuxerOptionsShowInTheFile) {
+  auto count = [&](const std::string& file, const std::string& entries) {
+    return RunCommand("ffprobe -v error -select_streams v " + entries + " -of default=nw=1:nk=1 '" + file + "'");
+  };
+  {
+    TCustomFFmpeg task;
+    Transcode(task, {{"", Clip}}, "-an -c:v mpeg4 -streamid 0:77", Out("id.ts"));
+    EXPECT_EQ(count(Out("id.ts"), "-show_entries stream=id").substr(0, 5), "0x4d\n");
+  }
+  {
+    TCustomFFmpeg task;
+    Transcode(task, {{"", Clip}}, "-an -c:v mpeg4 -intra", Out("intra.avi"));
+    EXPECT_EQ(count(Out("intra.avi"), "-skip_frame nokey -count_frames -show_entries stream=nb_read_frames"), "25\n");
+  }
+  {
+    // Only the key frames of a 12-frame group are read.
+    TCustomFFmpeg task;
+    Transcode(task, {{"-vdt 32", Clip}}, "-an -c:v mpeg4 -vsync passthrough", Out("keysonly.avi"));
+    EXPECT_EQ(count(Out("keysonly.avi"), "-count_frames -show_entries stream=nb_read_frames"), "3\n");
+  }
+  auto energy = [&](const std::string& file) {
+    const std::string pcm = RunCommand("ffmpeg -v error -i '" + file + "' -f s16le -ac 1 -");
+    double sum = 0;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+      int16_t v;
+      std::memcpy(&v, pcm.data() + i, 2);
+      sum += double(v) * v;
+    }
+    return sum;
+  };
+  TCustomFFmpeg full, half;
+  Transcode(full, {{"", Clip}}, "-vn -c:a pcm_s16le", Out("full.wav"));
+  Transcode(half, {{"", Clip}}, "-vn -c:a pcm_s16le -rmvol 0.5", Out("half.wav"));
+  EXPECT_NEAR(energy(Out("half.wav")) / energy(Out("full.wav")), 0.25, 0.01);
+}
+
 TEST_F(TranscoderTest, MapsStreamsOfTwoInputsAndCopies) {
   TCustomFFmpeg task;
   Transcode(task, {{"", Clip}, {"", Clip}}, "-map 0:1 -map 1:0 -c copy", Out("mapped.mkv"));
