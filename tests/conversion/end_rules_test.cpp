@@ -1,0 +1,87 @@
+// When the offline capture ends: at the last frame, after one second in which nothing changes,
+// at the frame limit; a movie whose main timeline stops while a clip still moves goes on.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include "testing/swfwriter/swfwriter.h"
+
+namespace {
+
+using namespace qm::swfwriter;
+
+// 10 frames at 24 fps of 64x48; a box moves each frame. With stopAt, the main timeline stops on
+// that frame; with a spinner, a clip on the stage keeps changing after that.
+void WriteMovie(const QString& path, int stopAt, bool spinner) {
+    Movie movie({.version = 6, .frame = Rect::pixels(64, 48), .frameRate = fps(24)});
+    Shape box;
+    box.fill0(box.addFill(FillStyle::solid({200, 0, 0}))).rect(0, 0, 200, 200);
+    const uint16_t boxId = movie.defineShape(box);
+    if (spinner) {
+        Sprite clip = movie.sprite();
+        clip.place({.depth = 1, .character = boxId});
+        clip.showFrame();
+        clip.place({.depth = 1, .move = true, .matrix = Matrix::translate(400, 400)});
+        clip.showFrame();
+        const uint16_t clipId = movie.defineSprite(clip);
+        movie.place({.depth = 2, .character = clipId, .matrix = Matrix::translate(0, 500)});
+    }
+    for (int f = 0; f < 10; ++f) {
+        movie.place({.depth = 1, .character = f == 0 ? std::optional<uint16_t>(boxId) : std::nullopt, .move = f > 0,
+                     .matrix = Matrix::translate(f * 100, 0)});
+        if (f == stopAt) movie.doAction(Actions().stop());
+        movie.showFrame();
+    }
+    movie.save(path.toStdString());
+}
+
+TEST(EndRulesTest, CaptureEndsAsTheRuleSays) {
+    QTemporaryDir dir, home;
+    WriteMovie(dir.filePath("plays.swf"), -1, false);
+    WriteMovie(dir.filePath("stops.swf"), 2, false);
+    WriteMovie(dir.filePath("spins.swf"), 2, true);
+    struct Case {
+        const char* movie;
+        QStringList options;
+        int frames;
+    };
+    const Case cases[] = {
+        {"plays.swf", {}, 10},                                  // the last frame ends it
+        {"plays.swf", {"--end", "last"}, 10},
+        {"plays.swf", {"--end", "frames", "--frames", "25"}, 25},  // the movie loops up to the limit
+        {"plays.swf", {"--frames", "4"}, 4},
+        {"plays.swf", {"--duration", "0.5"}, 10},               // the movie ends first
+        {"stops.swf", {}, 3 + 23},                              // frame 2 shown for one second
+        {"stops.swf", {"--end", "last", "--frames", "40"}, 40},
+        {"spins.swf", {"--duration", "2"}, 48},                 // still moving: only the limit ends it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.movie + (" " + c.options.join(' ')).toStdString());
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(QM_CLI_PATH), QStringList{"convert", dir.filePath(c.movie), "--output-dir", dir.path(),
+                                                         "--overwrite", "--no-audio", "--json"}
+                                                 << c.options);
+        ASSERT_TRUE(p.waitForFinished(300000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        const QJsonObject result =
+            QJsonDocument::fromJson(p.readAllStandardOutput()).object()["results"].toArray()[0].toObject();
+        EXPECT_EQ(result["frames"].toInt(), c.frames);
+        EXPECT_TRUE(result["warnings"].toArray().isEmpty());
+        QProcess probe;
+        probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                                "stream=nb_read_frames", "-of", "default=nw=1:nk=1", result["output"].toString()});
+        probe.waitForFinished(60000);
+        EXPECT_EQ(probe.readAllStandardOutput().trimmed().toInt(), c.frames);
+    }
+}
+
+}  // namespace
