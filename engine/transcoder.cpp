@@ -160,7 +160,12 @@ struct TOutputStream {
   float RematrixVolume = 1;  // rmvol
   int TopFieldFirst = -1;    // top
   bool CopyInitialNonKeyframes = false;  // copyinkf
-  bool SeenKeyFrame = false;
+  // What the encoder said of its last coded picture, and the sums of its errors for the PSNR.
+  float Quality = -1;
+  char PictureType = '?';
+  uint64_t LastError[3] = {};
+  uint64_t TotalError[3] = {};
+  int64_t CodedFrames = 0;
   int SwrRate = 0, SwrFormat = -1;
   AVChannelLayout SwrLayout{};
   AVAudioFifo* Fifo = nullptr;
@@ -213,6 +218,9 @@ struct TCustomFFmpeg::TState {
   int64_t VideoSize = 0, AudioSize = 0, HeaderSize = 0;
   int DupFrames = 0, DropFrames = 0;
   int64_t StartWall = 0, LastReport = 0, LastPreview = 0;
+  int QpHistogram[52] = {};
+  int LoggedDup = 0, LoggedDrop = 0;
+  FILE* VStats = nullptr;
   int VideoSync = -1;
   bool Joining = false;
   int CurrentPart = 0;
@@ -324,6 +332,8 @@ int TCustomFFmpeg::Fail(int code, const std::string& text) {
 int TCustomFFmpeg::OpenInput(const std::string& fileName) {
   TFileOptionGroup& g = FOptions.Group;
   AVFormatContext* ic = nullptr;
+  if (!g.DumpAttachment.empty())
+    return Fail(AVERROR(ENOSYS), "Option -dump_attachment is not supported by this engine yet");
   const AVInputFormat* own = g.Format.empty() ? nullptr : FindOwnInput(g.Format);
   {
     const AVInputFormat* format = own;
@@ -412,7 +422,18 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
   oc->interrupt_callback.callback = WriteInterrupt;
   oc->interrupt_callback.opaque = S.get();
 
-  if (join && !S->OutputFiles.empty()) return Fail(AVERROR(EINVAL), "Cannot join more than one output file.");
+  if (join && !S->OutputFiles.empty()) {
+    FF.avformat_free_context(oc);
+    return Fail(AVERROR(EINVAL), "Cannot join more than one output file.");
+  }
+  for (const auto& [given, name] : {std::pair<bool, const char*>{!g.MetadataMaps.empty(), "map_metadata"},
+                                    {g.ChaptersInputFile != INT_MAX, "map_chapters"},
+                                    {!g.Attachments.empty(), "attach"},
+                                    {!g.DumpAttachment.empty(), "dump_attachment"}})
+    if (given) {
+      FF.avformat_free_context(oc);
+      return Fail(AVERROR(ENOSYS), FormatText("Option -%s is not supported by this engine yet", name));
+    }
   // Which input streams feed this output; in a joining task, those of one part.
   auto select = [&](int part) {
     std::vector<int> sources;
@@ -890,6 +911,7 @@ struct TRun {
         AVDictionary* dict =
             ToDictionary(CodecOptionsForStream(Options.CodecOptions, of.Descriptors, o.Index, encoder, true));
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Options.DoPass) SetupPass(o, encoder, &dict);
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && Options.DoPsnr) o.Encoder->flags |= AV_CODEC_FLAG_PSNR;
         if (!FF.av_dict_get(dict, "threads", nullptr, 0)) FF.av_dict_set(&dict, "threads", "auto", 0);
         if (const AVDictionaryEntry* b = FF.av_dict_get(dict, "b", nullptr, 0))
           if (atoll(b->value) > 0 && atoll(b->value) < 1000)
@@ -1020,6 +1042,46 @@ struct TRun {
     }
   }
 
+  void NoteCodedPicture(TOutputStream& o, const AVPacket* pkt) {
+    size_t size = 0;
+    const uint8_t* stats = FF.av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
+    ++o.CodedFrames;
+    if (stats && size >= 6) {
+      uint32_t quality;
+      std::memcpy(&quality, stats, 4);
+      o.Quality = float(quality) / FF_QP2LAMBDA;
+      o.PictureType = FF.av_get_picture_type_char(AVPictureType(stats[4]));
+      const int errors = std::min<int>(stats[5], 3);
+      for (int j = 0; j < errors && size >= 8 + size_t(j + 1) * 8; ++j) {
+        std::memcpy(&o.LastError[j], stats + 8 + j * 8, 8);
+        o.TotalError[j] += o.LastError[j];
+      }
+    }
+    if (!Options.VStatsFileName.empty()) WriteVideoStats(o, pkt->size);
+  }
+
+  static double Psnr(double d) { return -10.0 * std::log10(d); }
+
+  // One line per coded picture, as the tool's vstats file has it.
+  void WriteVideoStats(const TOutputStream& o, int frameSize) {
+    if (!S.VStats) {
+      S.VStats = std::fopen(Options.VStatsFileName.c_str(), "w");
+      if (!S.VStats) RaiseFFmpeg("fopen fail: " + Options.VStatsFileName);
+    }
+    const AVCodecContext* enc = o.Encoder;
+    std::fprintf(S.VStats, "frame= %5d q= %2.1f ", int(o.CodedFrames), o.Quality < 0 ? 0.0 : o.Quality);
+    if (enc->flags & AV_CODEC_FLAG_PSNR)
+      std::fprintf(S.VStats, "PSNR= %6.2f ", Psnr(double(o.LastError[0]) / (enc->width * enc->height * 255.0 * 255.0)));
+    std::fprintf(S.VStats, "f_size= %6d ", frameSize);
+    double time = double(o.CodedFrames) * av_q2d(enc->time_base);
+    if (time < 0.01) time = 0.01;
+    const double bitrate = frameSize * 8 / av_q2d(enc->time_base) / 1000.0;
+    const double average = double(S.VideoSize + frameSize) * 8 / time / 1000.0;
+    std::fprintf(S.VStats, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                 double(S.VideoSize + frameSize) / 1024, time, bitrate, average);
+    std::fprintf(S.VStats, "type= %c\n", o.PictureType);
+  }
+
   void Encode(TOutputStream& o, AVFrame* frame) {
     int r = FF.avcodec_send_frame(o.Encoder, frame);
     const bool video = o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO;
@@ -1027,6 +1089,7 @@ struct TRun {
     AVPacket* pkt = FF.av_packet_alloc();
     while ((r = FF.avcodec_receive_packet(o.Encoder, pkt)) >= 0) {
       if (o.PassLog && o.Encoder->stats_out) std::fputs(o.Encoder->stats_out, o.PassLog);
+      if (video) NoteCodedPicture(o, pkt);
       FF.av_packet_rescale_ts(pkt, o.Encoder->time_base, o.Stream->time_base);
       Output(o, pkt);
       FF.av_packet_unref(pkt);
@@ -1319,16 +1382,41 @@ struct TRun {
     for (const TOutputFile& of : S.OutputFiles)
       if (of.Context->pb) size += std::max<int64_t>(FF.avio_seek(of.Context->pb, 0, SEEK_CUR), 0);
     bool firstVideo = true;
+    p.Quality = -1;
     std::string line;
     for (const TOutputStream& o : S.OutputStreams) {
       smallest = std::min(smallest, o.LastEndTime);
-      if (!o.Copy && o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO && firstVideo) {
-        firstVideo = false;
-        const double seconds = double(FF.av_gettime_relative() - S.StartWall) / 1e6;
-        p.FrameNumber = int(o.FrameCount);
-        p.FPS = seconds > 0 ? float(o.FrameCount / seconds) : 0;
-        line += FormatText("frame=%5d fps=%3d q=%3.1f ", p.FrameNumber, int(p.FPS + 0.5f), p.Quality);
-        if (final) line += "L";
+      if (o.Copy || o.Encoder->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+      const AVCodecContext* enc = o.Encoder;
+      if (!firstVideo) {
+        line += FormatText("q=%2.1f ", o.Quality < 0 ? 0.0 : o.Quality);
+        continue;
+      }
+      firstVideo = false;
+      const double seconds = double(FF.av_gettime_relative() - S.StartWall) / 1e6;
+      p.FrameNumber = int(o.FrameCount);
+      p.FPS = seconds >= 1 ? float(o.FrameCount / seconds) : 0;
+      p.Quality = o.Quality;
+      line += FormatText("frame=%5d fps=%3d q=%3.1f ", p.FrameNumber, int(p.FPS + 0.5f), o.Quality < 0 ? 0.0 : o.Quality);
+      if (final) line += "L";
+      if (Options.QpHist) {
+        const int qp = int(std::lrint(o.Quality));
+        if (qp >= 0 && qp < 52) ++S.QpHistogram[qp];
+        for (int j = 0; j < 32; ++j) line += FormatText("%X", int(std::lrint(std::log2(S.QpHistogram[j] + 1))));
+      }
+      if ((enc->flags & AV_CODEC_FLAG_PSNR) && o.CodedFrames > 0) {
+        static const char planes[] = "YUV";
+        double errorSum = 0, scaleSum = 0;
+        line += "PSNR=";
+        for (int j = 0; j < 3; ++j) {
+          const double error = double(final ? o.TotalError[j] : o.LastError[j]);
+          double scale = enc->width * enc->height * 255.0 * 255.0 * (final ? double(o.CodedFrames) : 1.0);
+          if (j) scale /= 4;
+          errorSum += error;
+          scaleSum += scale;
+          line += FormatText("%c:%2.2f ", planes[j], Psnr(error / scale));
+        }
+        line += FormatText("*:%2.2f ", Psnr(errorSum / scaleSum));
       }
     }
     if (smallest == INT64_MAX) smallest = 0;
@@ -1341,10 +1429,15 @@ struct TRun {
     line += FormatText("size=%8.0fkB time=%02d:%02d:%02d.%02d bitrate=%6.1fkbits/s", size / 1024.0,
                        int(centis / 360000), int(centis / 6000 % 60), int(centis / 100 % 60), int(centis % 100), p.BitRate);
     if (S.DupFrames || S.DropFrames) line += FormatText(" dup=%d drop=%d", S.DupFrames, S.DropFrames);
-    if (Owner.OnProgress)
+    if (Owner.OnProgress) {
       Owner.OnProgress(p);
-    else if (Options.PrintStats)
+      // The program shows the progress; the log keeps the lines where frames were added or lost.
+      if (S.DupFrames != S.LoggedDup || S.DropFrames != S.LoggedDrop) Log(&Owner, llInfo, line);
+    } else if (Options.PrintStats) {
       Log(&Owner, llInfo, line);
+    }
+    S.LoggedDup = S.DupFrames;
+    S.LoggedDrop = S.DropFrames;
     if (final) {
       Log(&Owner, llInfo,
           FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n", S.VideoSize / 1024.0,
@@ -1391,6 +1484,8 @@ struct TRun {
         continue;
       }
       TInputStream& in = S.InputStreams[size_t(index)];
+      if (Options.DoPktDump || Options.DoHexDump)
+        FF.av_pkt_dump_log2(nullptr, AV_LOG_INFO, S.Packet, Options.DoHexDump, in.Stream);
       const int64_t offset = FF.av_rescale_q(file.TsOffset, MicroBase, in.Stream->time_base);
       if (S.Packet->dts != AV_NOPTS_VALUE) S.Packet->dts = int64_t(double(S.Packet->dts) * in.TsScale) + offset;
       if (S.Packet->pts != AV_NOPTS_VALUE) S.Packet->pts = int64_t(double(S.Packet->pts) * in.TsScale) + offset;
@@ -1481,9 +1576,8 @@ void TCustomFFmpeg::Run() {
     if (!S->Frame || !S->Filtered || !S->Packet) RaiseFFmpeg(ErrorText("transcode_init() error", AVERROR(ENOMEM)));
     const TTaskOptions& o = FOptions;
     const std::pair<bool, const char*> unsupported[] = {
-        {o.AudioSyncMethod != 0, "async"}, {!o.VStatsFileName.empty(), "vstats"},
-        {o.DoPsnr, "psnr"},                {o.QpHist, "qphist"},              {o.DoDeinterlace, "deinterlace"},
-        {o.DoPktDump || o.DoHexDump, "dump"},
+        {o.AudioSyncMethod != 0, "async"},
+        {o.DoDeinterlace, "deinterlace"},
     };
     for (const auto& [given, name] : unsupported)
       if (given) RaiseFFmpeg(FormatText("Option -%s is not supported by this engine yet", name));
@@ -1543,6 +1637,8 @@ void TCustomFFmpeg::Release() {
   FF.av_frame_free(&S->Frame);
   FF.av_frame_free(&S->Filtered);
   FF.av_packet_free(&S->Packet);
+  if (S->VStats) std::fclose(S->VStats);
+  S->VStats = nullptr;
 }
 
 }  // namespace qm::engine

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -279,6 +280,47 @@ TEST_F(TranscoderTest, EncoderMuxerAndDemuxerOptionsShowInTheFile) {
   EXPECT_NEAR(energy(Out("half.wav")) / energy(Out("full.wav")), 0.25, 0.01);
 }
 
+// The statistics: the final line with the quantiser, its histogram and the PSNR of each plane,
+// one vstats line per coded picture, and the dump of every packet read.
+TEST_F(TranscoderTest, StatisticsLineVideoStatsAndPacketDump) {
+  testing::TLogRecorder log(llInfo);
+  const std::string stats = Out("coding.log");
+  TCustomFFmpeg task;
+  std::vector<TTranscodeProgress> reports;
+  task.OnProgress = [&](const TTranscodeProgress& p) { reports.push_back(p); };
+  Transcode(task, {{"", Clip}}, "-an -c:v mpeg4 -psnr -qphist -dump -vstats_file \"" + stats + "\"", Out("stats.avi"));
+  ASSERT_FALSE(reports.empty());
+  EXPECT_TRUE(reports.back().Final);
+  EXPECT_GT(reports.back().Quality, 0.5f);
+  EXPECT_LE(reports.back().Quality, 31.0f);
+  task.OnProgress = nullptr;
+  std::ifstream file(stats);
+  std::string line;
+  int lines = 0;
+  while (std::getline(file, line)) {
+    ++lines;
+    EXPECT_EQ(line.rfind("frame= ", 0), 0u) << line;
+    EXPECT_NE(line.find(" PSNR= "), std::string::npos) << line;
+    EXPECT_NE(line.find(lines == 1 ? "type= I" : "type= "), std::string::npos) << line;
+  }
+  EXPECT_EQ(lines, 25);
+  bool dumped = false;
+  for (const std::string& text : log.Texts()) dumped |= text.find("stream #0:") != std::string::npos;
+  EXPECT_TRUE(dumped);
+  // Without a progress handler the line goes to the log.
+  TCustomFFmpeg quiet;
+  Transcode(quiet, {{"", Clip}}, "-an -c:v mpeg4 -psnr -qphist", Out("stats2.avi"));
+  std::string final;
+  for (const std::string& text : log.Texts())
+    if (text.rfind("frame=   25", 0) == 0) final = text;
+  ASSERT_FALSE(final.empty());
+  const size_t l = final.find(" L");
+  ASSERT_NE(l, std::string::npos) << final;
+  EXPECT_EQ(final.substr(l + 2).find_first_not_of("0123456789ABCDEF"), 32u) << final;
+  EXPECT_NE(final.find("PSNR=Y:"), std::string::npos) << final;
+  EXPECT_NE(final.find(" *:"), std::string::npos) << final;
+}
+
 TEST_F(TranscoderTest, MapsStreamsOfTwoInputsAndCopies) {
   TCustomFFmpeg task;
   Transcode(task, {{"", Clip}, {"", Clip}}, "-map 0:1 -map 1:0 -c copy", Out("mapped.mkv"));
@@ -336,14 +378,21 @@ TEST_F(TranscoderTest, FailuresNameTheirCause) {
     // An option the engine does not carry out fails by name instead of being ignored.
     TCustomFFmpeg task;
     ASSERT_GE(task.OpenInput(Clip), 0);
-    TOptionParser(task.Options()).ParseOptions("-c:v mpeg4 -dump");
-    ASSERT_GE(task.OpenOutput(Out("dump.avi")), 0);
+    TOptionParser(task.Options()).ParseOptions("-c:v mpeg4 -async 1");
+    ASSERT_GE(task.OpenOutput(Out("async.avi")), 0);
     try {
       task.Run();
       ADD_FAILURE() << "ran with an unsupported option";
     } catch (const FFmpegException& e) {
-      EXPECT_STREQ(e.what(), "Option -dump is not supported by this engine yet");
+      EXPECT_STREQ(e.what(), "Option -async is not supported by this engine yet");
     }
+  }
+  {
+    TCustomFFmpeg task;
+    ASSERT_GE(task.OpenInput(Clip), 0);
+    TOptionParser(task.Options()).ParseOptions("-map_metadata 0");
+    EXPECT_LT(task.OpenOutput(Out("meta.avi")), 0);
+    EXPECT_EQ(task.LastError(), "Option -map_metadata is not supported by this engine yet");
   }
   {
     TCustomFFmpeg task;
