@@ -147,6 +147,22 @@ NativePcm DecodeAdpcm(const swf::SoundFormat& format, std::span<const uint8_t> d
     return pcm;
 }
 
+size_t AdpcmFewestFrames(const swf::SoundFormat& format, size_t bytes, size_t frames) {
+    if (bytes == 0) return 0;
+    const size_t channels = format.is_stereo ? 2 : 1;
+    // The code size is in the first byte; the caller decoded with it.
+    auto bits_for = [&](size_t n, size_t bits) {
+        const size_t packets = (n + 4095) / 4096;
+        return 2 + packets * 22 * channels + (n - packets) * bits * channels;
+    };
+    for (size_t bits = 2; bits <= 5; ++bits) {
+        if ((bits_for(frames, bits) + 7) / 8 != bytes) continue;
+        while (frames > 0 && (bits_for(frames - 1, bits) + 7) / 8 == bytes) --frames;
+        return frames;
+    }
+    return frames;
+}
+
 std::vector<std::pair<size_t, size_t>> Mp3Frames(std::span<const uint8_t> data) {
     std::vector<std::pair<size_t, size_t>> frames;
     size_t pos = 0;
@@ -263,7 +279,8 @@ DecodeResult DecodeEventSound(const swf::DefineSound& sound) {
 }
 
 Stream DecodeStream(const swf::SoundStreamHead& head,
-                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks) {
+                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
+                    uint16_t frame_rate) {
     Stream stream;
     const swf::SoundFormat& format = head.stream;
     NativePcm native;
@@ -303,7 +320,17 @@ Stream DecodeStream(const swf::SoundStreamHead& head,
                 continue;
             }
             const size_t channels = size_t(part.channels);
-            source_start[frame] = native.samples.size() / channels;
+            const uint64_t before = native.samples.size() / channels;
+            if (format.codec == swf::SoundCodec::Adpcm && frame_rate) {
+                // Padding codes would make every block a little longer than
+                // its frame: drop those that run past the frame's ideal end.
+                const uint64_t ideal_end = (uint64_t(frame - blocks.front().first) + 1) * part.rate_x2 * 128 / frame_rate;
+                const size_t decoded = part.samples.size() / channels;
+                const size_t fewest = AdpcmFewestFrames(format, block->data.size(), decoded);
+                const size_t allowed = ideal_end > before ? size_t(ideal_end - before) : 0;
+                part.samples.resize(std::max(fewest, std::min(decoded, allowed)) * channels);
+            }
+            source_start[frame] = before;
             native.channels = part.channels;
             native.rate_x2 = part.rate_x2;
             native.samples.insert(native.samples.end(), part.samples.begin(), part.samples.end());

@@ -127,7 +127,7 @@ const sound::Stream* Player::Impl::StreamOf(const TimelineDef& timeline) {
     }
     sound::Stream stream;
     if (head && !blocks.empty()) {
-        stream = sound::DecodeStream(*head, blocks);
+        stream = sound::DecodeStream(*head, blocks, movie.header.frame_rate);
         if (!stream.pcm) Log("the stream sound is not played: " + stream.error);
     }
     it = streams.emplace(&timeline, std::move(stream)).first;

@@ -45,6 +45,9 @@ uint32_t RateX2(const swf::SoundFormat& format);
 NativePcm DecodeUncompressed(const swf::SoundFormat& format, std::span<const uint8_t> data);
 // The movie format's ADPCM; `max_frames` 0 means as many as the data holds.
 NativePcm DecodeAdpcm(const swf::SoundFormat& format, std::span<const uint8_t> data, size_t max_frames = 0);
+// The last byte of ADPCM data may hold whole codes of padding: the fewest
+// frames that need all `bytes` of data that decoded to `frames`.
+size_t AdpcmFewestFrames(const swf::SoundFormat& format, size_t bytes, size_t frames);
 // Splits MP3 data into whole frames (offset, size); a damaged or cut frame
 // ends the list.
 std::vector<std::pair<size_t, size_t>> Mp3Frames(std::span<const uint8_t> data);
@@ -75,9 +78,11 @@ struct Stream {
     std::string error;  // why it has no sound, when pcm is null
 };
 
-// `blocks`: the timeline's block of each frame that has one, in frame order.
+// `blocks`: the timeline's block of each frame that has one, in frame order;
+// `frame_rate`: the movie's, 8.8 fixed point.
 Stream DecodeStream(const swf::SoundStreamHead& head,
-                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks);
+                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
+                    uint16_t frame_rate);
 
 // Volume and balance applied to a channel, as gains (1.0 = unchanged).
 struct Gains {

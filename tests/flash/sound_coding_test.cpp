@@ -256,7 +256,7 @@ TEST_F(FfmpegSounds, Mp3StreamFramesBeginWhereTheirSeekSamplesSay) {
     }
     std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> list;
     for (size_t f = 0; f < blocks.size(); ++f) list.emplace_back(uint16_t(f), &blocks[f]);
-    Stream stream = DecodeStream(head, list);
+    Stream stream = DecodeStream(head, list, 20 << 8);
     ASSERT_TRUE(stream.pcm) << stream.error;
     for (const auto& [frame, start] : stream.frame_start) {
         // Frame f begins at f / 20 s: 2205 samples a frame at 44.1 kHz.

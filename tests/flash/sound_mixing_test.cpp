@@ -189,6 +189,22 @@ TEST(StreamSound, LastsExactlyItsFramesAndFollowsGotosAndStops) {
     }
 }
 
+TEST(StreamSound, AdpcmBlocksKeepTheirFrames) {
+    // 3-bit codes leave room for one more code in each block's last byte.
+    w::Movie m = MovieAt(20);
+    m.soundStreamHead({1, 3, true, false}, 2205);
+    for (int f = 0; f < 60; ++f) {
+        m.soundStreamBlock(w::encodeADPCM(std::vector<int16_t>(2205, int16_t(1000 + 100 * f)), 3));
+        m.showFrame();
+    }
+    m.showFrame();
+    auto player = Load(m);
+    std::vector<int16_t> s = Play(*player, 61);
+    EXPECT_EQ(LastSound(s), 132300u - 1);
+    // Each frame begins with its block's first sample.
+    for (int f = 0; f < 60; f += 7) EXPECT_EQ(LeftAt(s, size_t(f) * 2205), 1000 + 100 * f) << f;
+}
+
 TEST(EventSound, SoundInfoShapesWhatIsHeard) {
     struct Case {
         const char* name;
