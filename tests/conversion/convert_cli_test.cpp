@@ -15,6 +15,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -192,6 +193,58 @@ TEST_F(ConvertCliTest, BatchConvertsInParallelAndADamagedMovieFailsAlone) {
     const CliRun again = Cli({"convert", movies[0], "--output-dir", Path("out")});
     EXPECT_EQ(again.code, 0);
     EXPECT_EQ(again.out.trimmed(), Path("out/one(1).mp4"));
+}
+
+// A replacement sound, looped or not, a crop, a new size and a watermark, all in the one run.
+TEST_F(ConvertCliTest, ReplacementSoundCropAndWatermarkInOneRun) {
+    const QString movie = Path("three.swf");
+    WriteClickMovie(movie, 3);
+    const QString tone = Path("tone.wav");
+    Tool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-ar", "44100", tone});
+    const QString mark = Path("logo, [1].png");
+    QImage green(8, 8, QImage::Format_ARGB32);
+    green.fill(qRgba(0, 255, 0, 255));
+    ASSERT_TRUE(green.save(mark, "PNG"));
+
+    // Loudness of the decoded sound over a stretch of seconds.
+    const auto level = [&](const QString& file, double from, double to) {
+        const QByteArray pcm = Tool("ffmpeg", {"-v", "error", "-i", file, "-ac", "1", "-f", "s16le", "-"});
+        const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+        double sum = 0;
+        size_t n = 0;
+        for (size_t i = size_t(from * 44100); i < size_t(to * 44100) && i < size_t(pcm.size()) / 2; ++i, ++n)
+            sum += std::abs(s[i]);
+        return n ? sum / double(n) : -1.0;
+    };
+    const CliRun looped = Cli({"convert", movie, "-o", Path("looped.mp4"), "--audio", tone, "--loop", "--end", "last",
+                               "--crop", "0,0,160,120", "--resolution", "640x360", "--watermark", mark,
+                               "--watermark-rect", "0,0,40,30"});
+    ASSERT_EQ(looped.code, 0) << looped.err.toStdString();
+    const CliRun once = Cli({"convert", movie, "-o", Path("once.mp4"), "--audio", tone, "--end", "last"});
+    ASSERT_EQ(once.code, 0) << once.err.toStdString();
+    EXPECT_NEAR(Probe(Path("looped.mp4"), "format=duration"), 3.0, 0.05);
+    EXPECT_GT(level(Path("looped.mp4"), 0.2, 0.8), 1000);
+    EXPECT_GT(level(Path("looped.mp4"), 2.2, 2.8), 1000);
+    EXPECT_GT(level(Path("once.mp4"), 0.2, 0.8), 1000);
+    EXPECT_LT(level(Path("once.mp4"), 2.2, 2.8), 100);
+
+    // The 160x120 corner fills the 4:3 part of a 640x360 frame (bars of 80 pixels), and the
+    // watermark covers its top left quarter: 40x30 movie pixels, 120x90 in the output.
+    EXPECT_EQ(Tool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height", "-of",
+                               "csv=p=0", Path("looped.mp4")}).trimmed(),
+              "640,360");
+    const QByteArray rgb = Tool("ffmpeg", {"-v", "error", "-i", Path("looped.mp4"), "-frames:v", "1", "-f", "rawvideo",
+                                           "-pix_fmt", "rgb24", "-"});
+    ASSERT_EQ(rgb.size(), 640 * 360 * 3);
+    const auto pixel = [&](int x, int y) {
+        const char* p = rgb.constData() + (y * 640 + x) * 3;
+        return std::array<int, 3>{uchar(p[0]), uchar(p[1]), uchar(p[2])};
+    };
+    EXPECT_LT(pixel(40, 180)[1], 30);    // bar
+    EXPECT_GT(pixel(100, 20)[1], 200);   // watermark
+    EXPECT_LT(pixel(100, 20)[0], 60);
+    EXPECT_GT(pixel(190, 100)[1], 200);
+    EXPECT_GT(pixel(300, 200)[0], 200);  // the movie's own light background
 }
 
 TEST_F(ConvertCliTest, BadUsageIsRefused) {
