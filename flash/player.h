@@ -65,6 +65,9 @@ public:
                                            const swf::EditText& definition) {
         return (void)parent, (void)depth, (void)name, (void)definition, nullptr;
     }
+    // A text field's definition that scripts may change (border, colours,
+    // kind) for this field alone; null when the object is no text field.
+    virtual swf::EditText* OwnTextDefinition(DisplayObject& field) { return (void)field, nullptr; }
     virtual void Trace(std::string_view text) = 0;
     // The text of a file a script loads by a relative path ("data.xml"),
     // from the movie's own folder; nothing for other places, for URLs, or

@@ -748,13 +748,79 @@ void Interpreter::InstallBuiltins() {
     clip_method("getBytesLoaded", [](Interpreter&, DisplayObject&, std::vector<Value>&) -> Value { return 1.0; });
     clip_method("getBytesTotal", [](Interpreter&, DisplayObject&, std::vector<Value>&) -> Value { return 1.0; });
     clip_method("duplicateMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
-        if (!c.parent || !c.character) return Undefined{};
-        DisplayObject* d = in.env()->CreateClip(*c.parent, c.character->id, in.ToInt32(Arg(args, 1)) + 16384,
-                                                in.ToString(Arg(args, 0)));
+        DisplayObject* d = in.Duplicate(c, in.ToString(Arg(args, 0)), in.ToInt32(Arg(args, 1)) + 16384);
         return d ? Value(in.ClipObject(*d)) : Value(Undefined{});
     });
+    // Boxes and points between spaces: pixels of the object, its parent or the stage.
+    auto box_object = [](Interpreter& in, const Bounds& b) -> Value {
+        ObjRef o = in.NewObject();
+        const double none = 6710886.35;  // what an empty box reports
+        in.Set(o, "xMin", b.empty ? none : b.x0 / 20.0);
+        in.Set(o, "xMax", b.empty ? none : b.x1 / 20.0);
+        in.Set(o, "yMin", b.empty ? none : b.y0 / 20.0);
+        in.Set(o, "yMax", b.empty ? none : b.y1 / 20.0);
+        return o;
+    };
+    auto bounds = [box_object](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        DisplayObject* space = &c;
+        if (!args.empty()) {
+            auto* o = std::get_if<ObjRef>(&args[0]);
+            space = o ? in.ClipOf(*o) : nullptr;
+            if (!space) return Undefined{};
+        }
+        return box_object(in, in.BoundsIn(c, space));
+    };
+    clip_method("getBounds", bounds);
+    clip_method("getRect", bounds);
+    clip_method("hitTest", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        if (args.empty()) return false;
+        Bounds mine = in.BoundsIn(c, nullptr);
+        if (auto* o = std::get_if<ObjRef>(&args[0]); o && args.size() == 1) {
+            DisplayObject* other = in.ClipOf(*o);
+            if (!other) return false;
+            Bounds theirs = in.BoundsIn(*other, nullptr);
+            return !mine.empty && !theirs.empty && mine.x0 <= theirs.x1 && theirs.x0 <= mine.x1 && mine.y0 <= theirs.y1 &&
+                   theirs.y0 <= mine.y1;
+        }
+        if (args.size() < 2) return false;
+        double x = in.ToNumber(args[0]) * 20.0, y = in.ToNumber(args[1]) * 20.0;
+        return !mine.empty && x >= mine.x0 && x <= mine.x1 && y >= mine.y0 && y <= mine.y1;
+    });
+    auto convert = [](bool to_stage) {
+        return [to_stage](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+            auto* p = args.empty() ? nullptr : std::get_if<ObjRef>(&args[0]);
+            if (!p) return Undefined{};
+            swf::Matrix m = Interpreter::ToStage(c);
+            if (!to_stage && !Interpreter::Invert(m, m)) return Undefined{};
+            double x = in.ToNumber(in.Get(*p, "x")) * 20.0, y = in.ToNumber(in.Get(*p, "y")) * 20.0;
+            in.Set(*p, "x", (m.a * x + m.c * y + m.tx) / 20.0);
+            in.Set(*p, "y", (m.b * x + m.d * y + m.ty) / 20.0);
+            return Undefined{};
+        };
+    };
+    clip_method("localToGlobal", convert(true));
+    clip_method("globalToLocal", convert(false));
+
     InstallDrawing();
     InstallXml();
+    InstallText();
+}
+
+DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {
+    if (!c.parent || !c.character) return nullptr;
+    // A clip a script made has no character of the movie to copy.
+    DisplayObject* d = c.character->id == 0 && c.sprite ? env_->CreateEmptyClip(*c.parent, depth, name)
+                                                        : env_->CreateClip(*c.parent, c.character->id, depth, name);
+    if (!d) return nullptr;
+    // The copy stands where the original stands, with what was drawn on it.
+    d->matrix = c.matrix;
+    d->color_transform = c.color_transform;
+    d->script_moved = true;
+    if (c.drawing) {
+        d->drawing = std::make_shared<swf::Shape>(*c.drawing);
+        drawings_[d->instance_id] = drawings_[c.instance_id];
+    }
+    return d;
 }
 
 ObjRef Interpreter::DefineClass(const std::string& name, NativeFn fn, const ObjRef& proto, bool constructs,

@@ -25,7 +25,8 @@ DisplayObject* Interpreter::FindClip(uint64_t id) {
 ObjRef Interpreter::ClipObject(DisplayObject& clip) {
     auto it = clip_objects_.find(clip.instance_id);
     if (it != clip_objects_.end()) return it->second;
-    auto o = NewObject(clip_proto_);
+    bool field = clip.character && clip.character->As<swf::EditText>();
+    auto o = NewObject(field && textfield_proto_ ? textfield_proto_ : clip_proto_);
     o->kind = Kind::Clip;
     o->clip_id = clip.instance_id;
     clip_objects_[clip.instance_id] = o;
@@ -74,7 +75,11 @@ bool Interpreter::GetClipProperty(DisplayObject& clip, const std::string& name, 
     else if (is("_name")) out = clip.parent ? clip.name : std::string();
     else if (is("_target")) out = TargetPath(clip, true);
     else if (is("_url")) out = std::string();
-    else if (is("_width") || is("_height")) out = 0.0;
+    else if (is("_width") || is("_height")) {
+        Bounds b = clip.parent ? BoundsIn(clip, clip.parent) : BoundsIn(clip, &clip);
+        double size = b.empty ? 0.0 : (is("_width") ? b.x1 - b.x0 : b.y1 - b.y0);
+        out = std::round(size) / 20.0;
+    }
     else if (is("_xmouse") || is("_ymouse")) out = 0.0;
     else if (is("_quality")) out = std::string("HIGH");
     else if (is("_highquality")) out = 1.0;
@@ -125,12 +130,114 @@ bool Interpreter::SetClipProperty(DisplayObject& clip, const std::string& name, 
     } else if (is("_alpha")) clip.color_transform.a_mult = int16_t(std::clamp(d * 256.0 / 100.0, -32768.0, 32767.0));
     else if (is("_visible")) clip.visible = ToBoolean(v) || (std::holds_alternative<std::string>(v) && ToNumber(v) != 0);
     else if (is("_name")) clip.name = ToString(v);
+    else if (is("_width") || is("_height")) {
+        // The scale that gives the object this size, its rotation kept.
+        bool x = is("_width");
+        d = ToNumber(v);
+        if (!std::isfinite(d) || d < 0) return true;
+        Bounds local;
+        AddBounds(local, clip, swf::Matrix{}, 0);
+        double size = local.empty ? 0 : (x ? local.x1 - local.x0 : local.y1 - local.y0);
+        if (size <= 0) return true;
+        clip.script_moved = true;
+        SetClipProperty(clip, x ? "_xscale" : "_yscale", d * 20.0 / size * 100.0);
+    }
     else if (is("_currentframe") || is("_totalframes") || is("_framesloaded") || is("_target") || is("_url") ||
-             is("_width") || is("_height") || is("_xmouse") || is("_ymouse") || is("_droptarget") ||
+             is("_xmouse") || is("_ymouse") || is("_droptarget") ||
              is("_quality") || is("_highquality") || is("_focusrect") || is("_soundbuftime"))
         return true;
     else return false;
     return true;
+}
+
+}  // namespace qm::flash::avm1
+
+namespace qm::flash::avm1 {
+
+namespace {
+void AddPoint(Bounds& b, double x, double y) {
+    if (b.empty) {
+        b = Bounds{x, y, x, y, false};
+        return;
+    }
+    b.x0 = std::min(b.x0, x);
+    b.y0 = std::min(b.y0, y);
+    b.x1 = std::max(b.x1, x);
+    b.y1 = std::max(b.y1, y);
+}
+
+void AddRect(Bounds& b, const swf::Rect& r, const swf::Matrix& m) {
+    for (double x : {double(r.x_min), double(r.x_max)})
+        for (double y : {double(r.y_min), double(r.y_max)}) AddPoint(b, m.a * x + m.c * y + m.tx, m.b * x + m.d * y + m.ty);
+}
+}  // namespace
+
+swf::Matrix Interpreter::Concat(const swf::Matrix& outer, const swf::Matrix& inner) {
+    swf::Matrix r;
+    r.a = outer.a * inner.a + outer.c * inner.b;
+    r.b = outer.b * inner.a + outer.d * inner.b;
+    r.c = outer.a * inner.c + outer.c * inner.d;
+    r.d = outer.b * inner.c + outer.d * inner.d;
+    r.tx = outer.a * inner.tx + outer.c * inner.ty + outer.tx;
+    r.ty = outer.b * inner.tx + outer.d * inner.ty + outer.ty;
+    return r;
+}
+
+// The object's own space to the stage, in twips.
+swf::Matrix Interpreter::ToStage(const DisplayObject& o) {
+    swf::Matrix m;
+    int guard = 0;
+    for (const DisplayObject* at = &o; at && at->parent && guard < 256; at = at->parent, ++guard) m = Concat(at->matrix, m);
+    return m;
+}
+
+bool Interpreter::Invert(const swf::Matrix& m, swf::Matrix& out) {
+    double det = m.a * m.d - m.b * m.c;
+    if (det == 0 || !std::isfinite(det)) return false;
+    out.a = m.d / det;
+    out.b = -m.b / det;
+    out.c = -m.c / det;
+    out.d = m.a / det;
+    out.tx = -(out.a * m.tx + out.c * m.ty);
+    out.ty = -(out.b * m.tx + out.d * m.ty);
+    return true;
+}
+
+// What the object covers, through `m` (its own space to the wanted one), in twips.
+void Interpreter::AddBounds(Bounds& b, const DisplayObject& o, const swf::Matrix& m, int depth) {
+    const Character* ch = o.character;
+    if (ch) {
+        if (auto* shape = ch->As<swf::Shape>()) AddRect(b, shape->bounds, m);
+        else if (auto* morph = ch->As<swf::MorphShape>()) {
+            // Between the two ends by the morph's progress.
+            double t = o.ratio / 65535.0;
+            swf::Rect r;
+            r.x_min = int32_t(morph->start_bounds.x_min + (morph->end_bounds.x_min - morph->start_bounds.x_min) * t);
+            r.x_max = int32_t(morph->start_bounds.x_max + (morph->end_bounds.x_max - morph->start_bounds.x_max) * t);
+            r.y_min = int32_t(morph->start_bounds.y_min + (morph->end_bounds.y_min - morph->start_bounds.y_min) * t);
+            r.y_max = int32_t(morph->start_bounds.y_max + (morph->end_bounds.y_max - morph->start_bounds.y_max) * t);
+            AddRect(b, r, m);
+        } else if (auto* text = ch->As<swf::Text>()) AddRect(b, text->bounds, Concat(m, text->matrix));
+        else if (auto* edit = ch->As<swf::EditText>()) AddRect(b, edit->bounds, m);
+        else if (auto* bitmap = ch->As<swf::Bitmap>()) {
+            if (bitmap->width && bitmap->height) AddRect(b, swf::Rect{0, bitmap->width * 20, 0, bitmap->height * 20}, m);
+        }
+    }
+    if (o.drawing && !o.drawing->records.empty()) AddRect(b, o.drawing->bounds, m);
+    if (depth > 64) return;
+    for (const auto& [d, child] : o.children)
+        if (child && child->clip_depth == 0) AddBounds(b, *child, Concat(m, child->matrix), depth + 1);
+}
+
+Bounds Interpreter::BoundsIn(const DisplayObject& o, const DisplayObject* space) {
+    swf::Matrix m = ToStage(o);
+    if (space) {
+        swf::Matrix inv;
+        if (Invert(ToStage(*space), inv)) m = Concat(inv, m);
+    }
+    Bounds b;
+    AddBounds(b, o, m, 0);
+    return b;
 }
 
 }  // namespace qm::flash::avm1

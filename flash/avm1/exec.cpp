@@ -626,8 +626,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             double depth = ToNumber(pop());
             std::string name = ToString(pop());
             DisplayObject* source = clip_from_value(pop());
-            if (source && source->parent && source->character)
-                env_->CreateClip(*source->parent, source->character->id, int32_t(depth) + 16384, name);
+            // The depth comes as the display list has it (scripts' depths plus 16384).
+            if (source && std::isfinite(depth)) Duplicate(*source, name, int32_t(std::clamp(depth, -2e9, 2e9)));
             break;
         }
         case 0x25: {

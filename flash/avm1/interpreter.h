@@ -10,6 +10,7 @@
 
 #include "flash/avm1/avm1.h"
 #include "flash/avm1/value.h"
+#include "swf/swf.h"
 
 namespace qm::flash::avm1 {
 
@@ -42,6 +43,12 @@ struct Interval {
     double period = 0;
     double due = 0;
     bool repeat = true;
+};
+
+// A box in twips; empty until a point is added.
+struct Bounds {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool empty = true;
 };
 
 // Pen and styles of a clip's drawing.
@@ -128,12 +135,28 @@ public:
     ObjRef xml_node_ctor_;
 
     DrawState& Drawing(DisplayObject& clip);
+    // Text fields: the text shown, plain; settings kept beside the definition.
+    std::string FieldText(DisplayObject& field);
+    std::unordered_map<uint64_t, std::string> auto_sizes_;
+    std::map<std::pair<uint64_t, std::string>, Value> field_values_;
+    ObjRef textfield_proto_;
+    // duplicateMovieClip: a copy of a clip beside it, at a display list depth.
+    DisplayObject* Duplicate(DisplayObject& clip, const std::string& name, int32_t depth);
+
+    // Geometry of display objects, twips.
+    static swf::Matrix Concat(const swf::Matrix& outer, const swf::Matrix& inner);
+    static swf::Matrix ToStage(const DisplayObject& o);
+    static bool Invert(const swf::Matrix& m, swf::Matrix& out);
+    void AddBounds(Bounds& b, const DisplayObject& o, const swf::Matrix& m, int depth);
+    // The object's box in the space of `space` (the stage when null).
+    Bounds BoundsIn(const DisplayObject& o, const DisplayObject* space);
     std::unordered_map<uint64_t, DrawState> drawings_;
 
 private:
     void InstallBuiltins();
     void InstallDrawing();
     void InstallXml();
+    void InstallText();
     void RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result);
     Value CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args);
     Value GetVariable(Frame& f, const std::string& name);
