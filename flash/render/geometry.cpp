@@ -34,7 +34,7 @@ double Matrix::scaleY() const { return std::hypot(c, d); }
 
 namespace {
 uint8_t Channel(double v, double mult, double add) {
-    double r = std::floor(v * mult + add);
+    double r = std::round(v * mult + add);
     return static_cast<uint8_t>(std::clamp(r, 0.0, 255.0));
 }
 }  // namespace

@@ -362,7 +362,12 @@ TEST(RenderColor, TransformMultipliesThenAddsAndComposes) {
     cx.ag = 300;
     cx.ma = 0.5;
     cx.aa = -10;
-    EXPECT_EQ(cx.apply({200, 10, 0, 255}), (Rgba{100, 255, 0, 117}));
+    // Products round to the nearest level: 255 * 0.5 - 10 = 117.5 gives 118.
+    EXPECT_EQ(cx.apply({200, 10, 0, 255}), (Rgba{100, 255, 0, 118}));
+    // An _alpha of 30 is stored as 76/256 and shows an opaque pixel at 76.
+    ColorTransform thirty;
+    thirty.ma = 76 / 256.0;
+    EXPECT_EQ(thirty.apply({0, 0, 255, 255}).a, 76);
     ColorTransform outer;
     outer.mr = 0.5;
     outer.ar = 20;
