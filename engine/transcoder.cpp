@@ -840,6 +840,17 @@ struct TRun {
       if ((r = FF.avfilter_link(chainEnd, 0, format, 0)) < 0) fail(r);
     }
     AVFilterContext* last = o.Source_;
+    if (Options.DoDeinterlace) {
+      // Both fields of every picture become a whole picture, before anything scales them.
+      AVFilterContext* yadif = nullptr;
+      const AVFilter* filter = FF.avfilter_get_by_name("yadif");
+      if (filter && FF.avfilter_graph_create_filter(&yadif, filter, "deinterlace", "mode=send_frame:parity=auto:deint=all",
+                                                    nullptr, o.Graph) >= 0 &&
+          FF.avfilter_link(last, 0, yadif, 0) >= 0)
+        last = yadif;
+      else
+        Log(&Owner, llWarning, "Deinterlacing failed.");
+    }
     if (width != srcWidth || height != srcHeight) {
       AVFilterContext* scale = nullptr;
       r = FF.avfilter_graph_create_filter(&scale, FF.avfilter_get_by_name("scale"), "scale",
@@ -1177,7 +1188,10 @@ struct TRun {
 
   void DrainGraph(TOutputStream& o) {
     int r;
+    // Filters such as a deinterlacer change the time base; the rest of the way counts microseconds.
+    const AVRational base = FF.av_buffersink_get_time_base(o.Sink);
     while ((r = FF.av_buffersink_get_frame(o.Sink, S.Filtered)) >= 0) {
+      if (S.Filtered->pts != AV_NOPTS_VALUE) S.Filtered->pts = FF.av_rescale_q(S.Filtered->pts, base, MicroBase);
       VideoOut(o, S.Filtered);
       FF.av_frame_unref(S.Filtered);
     }
@@ -1577,7 +1591,6 @@ void TCustomFFmpeg::Run() {
     const TTaskOptions& o = FOptions;
     const std::pair<bool, const char*> unsupported[] = {
         {o.AudioSyncMethod != 0, "async"},
-        {o.DoDeinterlace, "deinterlace"},
     };
     for (const auto& [given, name] : unsupported)
       if (given) RaiseFFmpeg(FormatText("Option -%s is not supported by this engine yet", name));

@@ -301,6 +301,37 @@ TEST_F(FrameInputTest, LayoutsGiveTheirStrideAndKeepThePictureUpright) {
   }
 }
 
+// A comb of lines that trade places every picture: deinterlacing joins the fields, so neighbouring
+// rows no longer differ by the whole range.
+TEST_F(FrameInputTest, DeinterlacingJoinsTheFields) {
+  double rowDifference[2] = {};
+  for (int deinterlace : {0, 1}) {
+    Terminates.clear();
+    Encoder.ClearTasks();
+    TFrameInputAdapter adapter;
+    adapter.TriggerEventInMainThread = false;
+    adapter.OnReadFrameYUV = [](TFrameInputAdapter*, void* data, TInputFrameInfo* info) {
+      if (info->FrameNumber > 6) return -1;
+      for (int y = 0; y < info->Height; ++y)
+        std::memset(static_cast<uint8_t*>(data) + y * info->Width, (y + info->FrameNumber) % 2 ? 255 : 0, size_t(info->Width));
+      return 0;
+    };
+    const TTerminateInfo done = Convert(adapter.InputName(), "-f frameinput -pix_fmt gray -r 25 -s 32x32",
+                                        std::string("-c:v ffv1 -pix_fmt gray") + (deinterlace ? " -deinterlace" : ""),
+                                        Out("comb.nut"));
+    EXPECT_TRUE(done.Finished) << done.ErrorMessage;
+    const std::string gray = RunCommand("ffmpeg -v error -i '" + Out("comb.nut") + "' -f rawvideo -pix_fmt gray -");
+    ASSERT_EQ(gray.size(), 6u * 32 * 32) << deinterlace;
+    double sum = 0;
+    for (size_t frame = 1; frame < 5; ++frame)
+      for (size_t y = 1; y < 31; ++y)
+        sum += std::abs(int(uint8_t(gray[(frame * 32 + y) * 32 + 16])) - int(uint8_t(gray[(frame * 32 + y + 1) * 32 + 16])));
+    rowDifference[deinterlace] = sum / (4 * 30);
+  }
+  EXPECT_GT(rowDifference[0], 250);
+  EXPECT_LT(rowDifference[1], 128);
+}
+
 // A main thread of the test's own: calls from the worker wait until it has run them.
 class TTestMainThread final : public TMainThreadDispatcher {
  public:

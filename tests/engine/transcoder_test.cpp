@@ -149,6 +149,17 @@ TEST_F(TranscoderTest, SizeFiltersAndRecordingTimeShapeTheOutput) {
   EXPECT_NEAR(probe.Duration, 0.5, 0.05);
 }
 
+// A filter that counts time in its own units still leaves the pictures at their times.
+TEST_F(TranscoderTest, FilterTimeBasesKeepTheTimeLine) {
+  TCustomFFmpeg task;
+  Transcode(task, {{"", Clip}}, "-an -c:v mpeg4 -vf fps=10", Out("fps10.mp4"));
+  const std::string frames = RunCommand("ffprobe -v error -count_frames -show_entries stream=nb_read_frames "
+                                        "-of default=nw=1:nk=1 '" + Out("fps10.mp4") + "'");
+  // Ten pictures a second, repeated to the output's 25: the last one is not stretched past its time.
+  EXPECT_NEAR(atoi(frames.c_str()), 24.5, 0.5);
+  EXPECT_NEAR(Probe(Out("fps10.mp4")).Duration, 1.0, 0.1);
+}
+
 // The watermark graph: a picture read by movie= and laid over the scaled frame at a place.
 TEST_F(TranscoderTest, WatermarkLandsWhereTheOverlaySaysOnTheScaledFrame) {
   const std::string black = Out("black.mkv"), mark = Out("mark.png"), out = Out("marked.avi");
