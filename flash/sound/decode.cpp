@@ -223,14 +223,15 @@ Pcm Resample(const NativePcm& in) {
     };
     const uint64_t out_rate_x2 = 2 * kRate;
     if (in.rate_x2 == out_rate_x2) {
-        out.samples.resize(frames * 2);
-        for (size_t i = 0; i < frames; ++i) {
+        const size_t kept = size_t(std::min<uint64_t>(frames, kMaxFrames));
+        out.samples.resize(kept * 2);
+        for (size_t i = 0; i < kept; ++i) {
             out.samples[2 * i] = int16_t(at(i, 0));
             out.samples[2 * i + 1] = int16_t(at(i, 1));
         }
         return out;
     }
-    const uint64_t out_frames = (uint64_t(frames) * out_rate_x2 + in.rate_x2 - 1) / in.rate_x2;
+    const uint64_t out_frames = std::min(kMaxFrames, (uint64_t(frames) * out_rate_x2 + in.rate_x2 - 1) / in.rate_x2);
     out.samples.resize(size_t(out_frames) * 2);
     for (uint64_t j = 0; j < out_frames; ++j) {
         // Source position j * rate / kRate, as a whole part and a fraction

@@ -146,7 +146,10 @@ NativePcm DecodeWithFfmpeg(const swf::SoundFormat& format, std::span<const uint8
                     rate_known = true;
                 }
                 // A stream that changes its layout midway keeps the first.
-                if (cc.frame->ch_layout.nb_channels == out.channels) Append(*cc.frame, out);
+                // Beyond the longest sound kept, the rest is not decoded.
+                if (cc.frame->ch_layout.nb_channels == out.channels &&
+                    out.samples.size() / size_t(out.channels) < kMaxFrames)
+                    Append(*cc.frame, out);
             }
             FF.av_frame_unref(cc.frame);
         }
@@ -154,6 +157,7 @@ NativePcm DecodeWithFfmpeg(const swf::SoundFormat& format, std::span<const uint8
     // Padded copies: decoders may read a little past a packet's end.
     std::vector<uint8_t> buffer;
     for (const auto& [offset, size] : packets) {
+        if (out.samples.size() / size_t(out.channels) >= kMaxFrames) break;
         buffer.assign(data.begin() + std::ptrdiff_t(offset), data.begin() + std::ptrdiff_t(offset + size));
         buffer.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
         cc.packet->data = buffer.data();

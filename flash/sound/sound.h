@@ -17,6 +17,9 @@
 namespace qm::flash::sound {
 
 constexpr int kRate = 44100;
+// A decoded sound is cut at this length (30 minutes, 300 MiB), so a damaged
+// or hostile movie cannot make the player take all memory.
+constexpr uint64_t kMaxFrames = uint64_t(kRate) * 60 * 30;
 
 // A decoded sound at kRate, interleaved stereo.
 struct Pcm {

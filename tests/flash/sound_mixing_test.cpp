@@ -189,6 +189,31 @@ TEST(StreamSound, LastsExactlyItsFramesAndFollowsGotosAndStops) {
     }
 }
 
+TEST(StreamSound, ClipsStreamTheirOwnAndStopWhenRemoved) {
+    // A clip with a stream of 20 frames (value 100 * (f + 1)) under a main
+    // timeline with a stream of its own (value 7); the clip goes on frame 6.
+    w::Movie m = MovieAt(20);
+    w::Sprite clip = m.sprite();
+    clip.soundStreamHead({3, 3, true, false}, 2205);
+    for (int f = 0; f < 20; ++f) {
+        clip.soundStreamBlock(Constant(int16_t(100 * (f + 1)), 2205));
+        clip.showFrame();
+    }
+    const uint16_t id = m.defineSprite(clip);
+    m.soundStreamHead({3, 3, true, false}, 2205);
+    m.place({.depth = 1, .character = id});
+    for (int f = 0; f < 10; ++f) {
+        if (f == 6) m.removeObject2(1);
+        m.soundStreamBlock(Constant(7, 2205));
+        m.showFrame();
+    }
+    auto player = Load(m);
+    std::vector<int16_t> s = Play(*player, 8);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(LeftAt(s, size_t(k) * 2205 + 9), 100 * (k + 1) + 7) << k;
+    EXPECT_EQ(LeftAt(s, 6 * 2205 + 9), 7);
+    EXPECT_EQ(LeftAt(s, 7 * 2205 + 9), 7);
+}
+
 TEST(StreamSound, AdpcmBlocksKeepTheirFrames) {
     // 3-bit codes leave room for one more code in each block's last byte.
     w::Movie m = MovieAt(20);
