@@ -205,7 +205,8 @@ public:
     // s16 stereo) and moves the sound position on. After the k-th Advance()
     // (showing frame k-1), mixing SoundSamplesBefore(k) -
     // SoundSamplesBefore(k-1) gives exactly that frame's sound, whatever the
-    // caller's pace.
+    // caller's pace. Like every call here, on the thread that advances the
+    // movie; an audio output takes the blocks from there.
     void Mix(int16_t* out, size_t count);
     void SetVolume(int volume);  // 0..100, applied to the mixed sound
     int Volume() const;
