@@ -2,8 +2,10 @@
 // colour matrix and convolution. The picture is premultiplied ARGB; sizes
 // and distances are in stage pixels and follow the stage's scaling.
 #include "flash/render/filters.h"
+#include "flash/render/render_parts.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <type_traits>
 #include <variant>
@@ -92,31 +94,22 @@ struct Rgbaf {
     float r, g, b, a;
 };
 
-// Paints `shadow` (coverage 0..1 per pixel, colour `c`) with the object as
-// the filters combine them.
-void CombineShadow(Pixels& px, const Plane& coverage, const Plane* second, Rgbaf c, Rgbaf c2, bool inner,
-                   bool knockout, bool hideObject, bool onTop) {
+// The effect's premultiplied colour at each pixel, 0..1 per channel.
+struct Effect {
+    int w = 0;
+    std::vector<Rgbaf> v;
+    Effect(int w_, int h_) : w(w_), v(static_cast<size_t>(w_) * h_, Rgbaf{0, 0, 0, 0}) {}
+};
+
+// Paints the effect with the object as the filters combine them.
+void CombineEffect(Pixels& px, const Effect& effect, bool inner, bool knockout, bool hideObject, bool onTop) {
     for (int y = 0; y < px.h; ++y) {
         for (int x = 0; x < px.w; ++x) {
             uint32_t p = px.at(x, y);
             float sa = (p >> 24) / 255.f;
             float sr = (p >> 16) & 255, sg = (p >> 8) & 255, sb = p & 255, sA = float(p >> 24);
-            float k = coverage.v[static_cast<size_t>(y) * px.w + x];
-            // The effect's premultiplied colour.
-            float ea = c.a * k;
-            float er = c.r * ea, eg = c.g * ea, eb = c.b * ea;
-            if (second) {
-                float k2 = second->v[static_cast<size_t>(y) * px.w + x];
-                float a2 = c2.a * k2;
-                er = er * (1 - a2) + c2.r * a2;
-                eg = eg * (1 - a2) + c2.g * a2;
-                eb = eb * (1 - a2) + c2.b * a2;
-                ea = ea + a2 - ea * a2;
-            }
-            er *= 255;
-            eg *= 255;
-            eb *= 255;
-            ea *= 255;
+            const Rgbaf& e = effect.v[static_cast<size_t>(y) * px.w + x];
+            float er = e.r * 255, eg = e.g * 255, eb = e.b * 255, ea = e.a * 255;
             float oa, orr, og, ob;
             if (inner) {
                 // Inside the object only.
@@ -145,6 +138,38 @@ void CombineShadow(Pixels& px, const Plane& coverage, const Plane* second, Rgbaf
             px.at(x, y) = Pack(oa, orr, og, ob);
         }
     }
+}
+
+// One colour (or two, for a bevel's two sides) spread by coverage planes.
+void CombineShadow(Pixels& px, const Plane& coverage, const Plane* second, Rgbaf c, Rgbaf c2, bool inner,
+                   bool knockout, bool hideObject, bool onTop) {
+    Effect effect(px.w, px.h);
+    for (size_t i = 0; i < effect.v.size(); ++i) {
+        float ea = c.a * coverage.v[i];
+        float er = c.r * ea, eg = c.g * ea, eb = c.b * ea;
+        if (second) {
+            float a2 = c2.a * second->v[i];
+            er = er * (1 - a2) + c2.r * a2;
+            eg = eg * (1 - a2) + c2.g * a2;
+            eb = eb * (1 - a2) + c2.b * a2;
+            ea = ea + a2 - ea * a2;
+        }
+        effect.v[i] = {er, eg, eb, ea};
+    }
+    CombineEffect(px, effect, inner, knockout, hideObject, onTop);
+}
+
+// A gradient's colours by level (0..255), premultiplied.
+std::array<Rgbaf, 256> Ramp(const std::vector<swf::GradientRecord>& records) {
+    std::vector<GradientStop> stops;
+    for (const auto& r : records) stops.push_back({r.ratio, {r.color.r, r.color.g, r.color.b, r.color.a}});
+    std::array<Rgba, 256> ramp = BuildGradientRamp(stops, Interpolation::Rgb);
+    std::array<Rgbaf, 256> out{};
+    for (int i = 0; i < 256; ++i) {
+        float a = ramp[i].a / 255.f;
+        out[i] = {ramp[i].r / 255.f * a, ramp[i].g / 255.f * a, ramp[i].b / 255.f * a, a};
+    }
+    return out;
 }
 
 Plane Shifted(const Plane& p, double dx, double dy) {
@@ -190,6 +215,33 @@ void Bevel(Pixels& px, const swf::BevelFilter& f, double scale) {
     bool inner = f.inner;
     CombineShadow(px, dark, &light, Color(f.shadow_color), Color(f.highlight_color), inner, f.knockout,
                   !f.composite_source, f.on_top);
+}
+
+// Gradient glow: the shadow plane's level picks a colour of the gradient.
+// Gradient bevel: the lit side reads the gradient from the middle towards
+// its start, the shaded side towards its end.
+void GradientEffect(Pixels& px, const swf::GradientFilter& f, double scale) {
+    if (f.gradient.empty()) return;
+    std::array<Rgbaf, 256> ramp = Ramp(f.gradient);
+    Plane a = AlphaOf(px);
+    if (f.inner && !f.bevel)
+        for (auto& v : a.v) v = 255.f - v;
+    Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
+    double dx = std::cos(f.angle) * f.distance * scale, dy = std::sin(f.angle) * f.distance * scale;
+    Effect effect(px.w, px.h);
+    auto level = [](float v) { return static_cast<int>(std::clamp(std::lround(v * 255.f), 0L, 255L)); };
+    if (f.bevel) {
+        Plane toward = Shifted(a, dx, dy), away = Shifted(a, -dx, -dy);
+        for (size_t i = 0; i < a.v.size(); ++i) {
+            float d = std::clamp((away.v[i] - toward.v[i]) * float(f.strength) / 255.f, -1.f, 1.f);
+            effect.v[i] = ramp[static_cast<size_t>(std::clamp(128 - static_cast<int>(std::lround(d * 128)), 0, 255))];
+        }
+    } else {
+        Plane s = f.distance != 0 ? Shifted(a, dx, dy) : a;
+        for (size_t i = 0; i < s.v.size(); ++i)
+            effect.v[i] = ramp[static_cast<size_t>(level(std::clamp(s.v[i] * float(f.strength) / 255.f, 0.f, 1.f)))];
+    }
+    CombineEffect(px, effect, f.inner, f.knockout, !f.composite_source, f.on_top);
 }
 
 void ColorMatrix(Pixels& px, const std::array<float, 20>& m) {
@@ -315,27 +367,7 @@ void ApplyFilters(cairo_surface_t* picture, const std::vector<swf::Filter>& filt
         } else if (auto* f = std::get_if<swf::ConvolutionFilter>(&filter)) {
             Convolve(px, *f);
         } else if (auto* f = std::get_if<swf::GradientFilter>(&filter)) {
-            // Drawn as a glow or bevel in the gradient's outermost colour.
-            swf::Rgba c = f->gradient.empty() ? swf::Rgba{0, 0, 0, 0} : f->gradient.back().color;
-            if (f->bevel) {
-                swf::BevelFilter b;
-                b.highlight_color = f->gradient.empty() ? c : f->gradient.front().color;
-                b.shadow_color = c;
-                b.blur_x = f->blur_x;
-                b.blur_y = f->blur_y;
-                b.angle = f->angle;
-                b.distance = f->distance;
-                b.strength = f->strength;
-                b.inner = f->inner;
-                b.knockout = f->knockout;
-                b.composite_source = f->composite_source;
-                b.on_top = f->on_top;
-                b.passes = f->passes;
-                Bevel(px, b, scale);
-            } else {
-                Shadow(px, c, f->blur_x, f->blur_y, f->angle, f->distance, f->strength, f->inner, f->knockout,
-                       f->composite_source, f->passes, scale);
-            }
+            GradientEffect(px, *f, scale);
         }
     }
 }

@@ -490,6 +490,37 @@ TEST(RenderMovie, FiltersWorkOnTheObjectsOwnPicture) {
     EXPECT_LT(G(p.at(79, 30)), 250);
 }
 
+TEST(RenderMovie, GradientFiltersPickTheirColoursByLevel) {
+    w::Movie m = Stage(80, 80);
+    uint16_t box = Box(m, w::FillStyle::solid({255, 0, 0}), 0, 0, 20, 20);
+    // Glow: faint coverage reads the green start of the gradient, strong
+    // coverage the blue end.
+    std::vector<w::GradientStop> glow = {{0, {0, 255, 0, 0}}, {100, {0, 255, 0, 255}}, {200, {0, 0, 255, 255}},
+                                         {255, {0, 0, 255, 255}}};
+    m.place({.depth = 1, .character = box, .matrix = w::Matrix::translate(600, 200),
+             .filters = {w::Filter::gradientGlow(glow, 16, 16, 0, 0, 2)}});
+    // Bevel: lit from the top left (white), shaded at the bottom right (black).
+    std::vector<w::GradientStop> bevel = {{0, {255, 255, 255, 255}}, {128, {0, 0, 0, 0}}, {255, {0, 0, 0, 255}}};
+    m.place({.depth = 2, .character = box, .matrix = w::Matrix::translate(600, 1000),
+             .filters = {w::Filter::gradientBevel(bevel, 4, 4, M_PI / 4, 3, 1, true)}});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 80, 80);
+    EXPECT_EQ(p.at(40, 20), 0xFFFF0000u);
+    uint32_t near = p.at(51, 20), far = p.at(57, 20);
+    EXPECT_GT(B(near), 200);
+    EXPECT_LT(G(near), 80);
+    EXPECT_GT(G(far), 200);
+    EXPECT_LT(B(far), G(far) - 40);
+    EXPECT_EQ(p.at(75, 20), 0xFFFFFFFFu);
+    // The bevel stays inside the box; its middle keeps the fill.
+    EXPECT_EQ(p.at(40, 60), 0xFFFF0000u);
+    EXPECT_GT(G(p.at(31, 51)), 60);
+    EXPECT_LT(R(p.at(48, 68)), 200);
+    EXPECT_EQ(G(p.at(48, 68)), 0);
+    EXPECT_EQ(p.at(28, 60), 0xFFFFFFFFu);
+}
+
 TEST(RenderMovie, BrokenReferencesDrawNothingAndDoNotCrash) {
     w::Movie m = Stage(20, 20);
     // A bitmap fill naming no bitmap, a gradient without stops, a squashed matrix.
