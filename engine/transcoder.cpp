@@ -1277,6 +1277,16 @@ struct TRun {
         FF.av_opt_set_int(o.Resampler, "used_channel_count", int64_t(o.ChannelMap.size()), 0);
         if (FF.swr_set_channel_mapping(o.Resampler, o.ChannelMap.data()) < 0) RaiseFFmpeg("swr_init() failed");
       }
+      if (Options.AudioSyncMethod) {
+        // The resampler follows the input's times: gaps are filled with silence and overlaps cut
+        // once they pass the drift threshold, smaller drifts are stretched at async samples a second.
+        FF.av_opt_set_double(o.Resampler, "async", Options.AudioSyncMethod, 0);
+        FF.av_opt_set_double(o.Resampler, "min_hard_comp", Options.AudioDriftThreshold, 0);
+        const int64_t start = o.AudioStart == AV_NOPTS_VALUE
+                                  ? (micro == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, FF.av_rescale_q(micro, MicroBase, enc->time_base)))
+                                  : o.AudioStart + o.SamplesIn + FF.av_audio_fifo_size(o.Fifo);
+        FF.av_opt_set_int(o.Resampler, "first_pts", start, 0);
+      }
       if (FF.swr_init(o.Resampler) < 0) RaiseFFmpeg("swr_init() failed");
       o.SwrRate = frame->sample_rate;
       o.SwrFormat = frame->format;
@@ -1284,6 +1294,11 @@ struct TRun {
       FF.av_channel_layout_copy(&o.SwrLayout, &frame->ch_layout);
     }
     if (o.AudioStart == AV_NOPTS_VALUE) o.AudioStart = micro == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, FF.av_rescale_q(micro, MicroBase, enc->time_base));
+    if (Options.AudioSyncMethod && micro != AV_NOPTS_VALUE) {
+      // In units of 1 / (input rate * output rate), as the resampler counts.
+      const int64_t in = FF.av_rescale(micro, int64_t(frame->sample_rate) * enc->sample_rate, AV_TIME_BASE);
+      FF.swr_next_pts(o.Resampler, in);
+    }
     const int capacity = FF.swr_get_out_samples(o.Resampler, frame->nb_samples) + 32;
     uint8_t** buffer = nullptr;
     int lines = 0;
@@ -1588,12 +1603,6 @@ void TCustomFFmpeg::Run() {
     S->Filtered = FF.av_frame_alloc();
     S->Packet = FF.av_packet_alloc();
     if (!S->Frame || !S->Filtered || !S->Packet) RaiseFFmpeg(ErrorText("transcode_init() error", AVERROR(ENOMEM)));
-    const TTaskOptions& o = FOptions;
-    const std::pair<bool, const char*> unsupported[] = {
-        {o.AudioSyncMethod != 0, "async"},
-    };
-    for (const auto& [given, name] : unsupported)
-      if (given) RaiseFFmpeg(FormatText("Option -%s is not supported by this engine yet", name));
     TRun run{*this, FOptions, *S};
     run.SetupDecoders();
     run.SetupOutputs();
