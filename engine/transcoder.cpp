@@ -452,6 +452,9 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
       return sources;
     }
     int bestVideo = -1, bestAudio = -1, firstSubtitle = -1;
+    // A container without a subtitle kind of its own takes one when a subtitle codec is named.
+    bool subtitleNamed = false;
+    for (const auto& c : g.CodecNames) subtitleNamed |= c.Specifier == "s" || c.Specifier.rfind("s:", 0) == 0;
     int64_t bestArea = -1, bestChannels = -1;
     for (int i = 0; i < int(S->InputStreams.size()); ++i) {
       if (part >= 0 && S->InputStreams[size_t(i)].File != part) continue;
@@ -465,7 +468,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
         bestChannels = p->ch_layout.nb_channels;
         bestAudio = i;
       } else if (p->codec_type == AVMEDIA_TYPE_SUBTITLE && !g.SubtitleDisable && firstSubtitle < 0 &&
-                 oc->oformat->subtitle_codec != AV_CODEC_ID_NONE) {
+                 (oc->oformat->subtitle_codec != AV_CODEC_ID_NONE || subtitleNamed)) {
         firstSubtitle = i;
       }
     }
@@ -533,7 +536,10 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     const std::string* codecName = FindForStream(g.CodecNames, descriptors, idx);
     o.Copy = codecName && *codecName == "copy";
     if (type == AVMEDIA_TYPE_DATA && !o.Copy) return fail("Data stream encoding not supported yet (only streamcopy)");
-    if (type == AVMEDIA_TYPE_SUBTITLE && !o.Copy) o.Copy = true;  // subtitles pass through
+    // Subtitles the container can hold pass through unless a codec is named; others are recoded.
+    if (type == AVMEDIA_TYPE_SUBTITLE && !o.Copy && !codecName &&
+        FF.avformat_query_codec(oc->oformat, in.Stream->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 1)
+      o.Copy = true;
     if (const int64_t* v = FindForStream(g.MaxFrames, descriptors, idx)) o.MaxFrames = *v;
     if (const std::string* v = FindForStream(g.BitstreamFilters, descriptors, idx)) {
       for (size_t start = 0; start <= v->size();) {
@@ -918,6 +924,19 @@ struct TRun {
       } else {
         const AVCodec* encoder = o.Encoder->codec;
         if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) SetupVideoGraph(o, encoder);
+        if (in.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+          const AVCodecContext* dec = in.Decoder;
+          o.Encoder->time_base = AVRational{1, AV_TIME_BASE};
+          o.Encoder->width = dec->width;
+          o.Encoder->height = dec->height;
+          if (dec->subtitle_header && dec->subtitle_header_size > 0) {
+            // Text encoders need the decoder's style header.
+            o.Encoder->subtitle_header = static_cast<uint8_t*>(FF.av_mallocz(size_t(dec->subtitle_header_size) + 1));
+            if (!o.Encoder->subtitle_header) RaiseFFmpeg(ErrorText("transcode_init() error", AVERROR(ENOMEM)));
+            std::memcpy(o.Encoder->subtitle_header, dec->subtitle_header, size_t(dec->subtitle_header_size));
+            o.Encoder->subtitle_header_size = dec->subtitle_header_size;
+          }
+        }
         if (of.Context->oformat->flags & AVFMT_GLOBALHEADER) o.Encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* dict =
             ToDictionary(CodecOptionsForStream(Options.CodecOptions, of.Descriptors, o.Index, encoder, true));
@@ -940,7 +959,7 @@ struct TRun {
         if (o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
           o.Stream->avg_frame_rate = o.FrameRate;
           o.Stream->sample_aspect_ratio = o.Encoder->sample_aspect_ratio;
-        } else {
+        } else if (o.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
           o.Fifo = FF.av_audio_fifo_alloc(o.Encoder->sample_fmt, o.Encoder->ch_layout.nb_channels, 1024);
           if (!o.Fifo) RaiseFFmpeg("av_fifo_realloc2() failed");
         }
@@ -1362,8 +1381,64 @@ struct TRun {
     if (micro - elapsed > 1000 && !Owner.StopRequested()) FF.av_usleep(unsigned((micro - elapsed) / 1000 * 1000));
   }
 
+  void DecodeSubtitle(int streamIndex, AVPacket* pkt) {
+    TInputStream& in = S.InputStreams[size_t(streamIndex)];
+    if (!pkt) return;  // subtitle decoders hold nothing back
+    AVSubtitle sub{};
+    int got = 0;
+    const int r = FF.avcodec_decode_subtitle2(in.Decoder, &sub, &got, pkt);
+    if (r < 0) {
+      const int local = streamIndex - S.InputFiles[size_t(in.File)].FirstStream;
+      const std::string text = FormatText("Error while decoding stream #%d:%d (%s)", in.File, local, ErrorCodeText(r).c_str());
+      if (Options.ExitOnError) RaiseFFmpeg(text);
+      Log(&Owner, llError, text);
+      return;
+    }
+    if (!got) return;
+    struct TFree {
+      AVSubtitle* Sub;
+      ~TFree() { FF.avsubtitle_free(Sub); }
+    } release{&sub};
+    ++in.FrameNumber;
+    const int64_t micro = pkt->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : FF.av_rescale_q(pkt->pts, in.Stream->time_base, MicroBase);
+    for (TOutputStream& o : S.OutputStreams) {
+      if (o.Source != streamIndex || o.Copy || o.Finished) continue;
+      if (micro == AV_NOPTS_VALUE) RaiseFFmpeg("Subtitle packets must have a pts");
+      if (PastRecordingTime(o, micro)) {
+        o.Finished = true;
+        continue;
+      }
+      // The shown span moves into the packet's time and duration.
+      AVSubtitle shown = sub;
+      shown.pts = micro + int64_t(sub.start_display_time) * 1000;
+      shown.end_display_time = sub.end_display_time - sub.start_display_time;
+      shown.start_display_time = 0;
+      std::vector<uint8_t> buffer(1 << 20);
+      const int size = FF.avcodec_encode_subtitle(o.Encoder, buffer.data(), int(buffer.size()), &shown);
+      if (size < 0) RaiseFFmpeg("Subtitle encoding failed");
+      AVPacket* out = FF.av_packet_alloc();
+      if (!out || FF.av_new_packet(out, size) < 0) {
+        FF.av_packet_free(&out);
+        RaiseFFmpeg("Subtitle encoding failed");
+      }
+      std::memcpy(out->data, buffer.data(), size_t(size));
+      out->pts = out->dts = FF.av_rescale_q(shown.pts, MicroBase, o.Stream->time_base);
+      out->duration = FF.av_rescale_q(shown.end_display_time, AVRational{1, 1000}, o.Stream->time_base);
+      out->flags |= AV_PKT_FLAG_KEY;
+      try {
+        Output(o, out);
+      } catch (...) {
+        FF.av_packet_free(&out);
+        throw;
+      }
+      FF.av_packet_free(&out);
+      ++o.FrameCount;
+    }
+  }
+
   void DecodePacket(int streamIndex, AVPacket* pkt) {
     TInputStream& in = S.InputStreams[size_t(streamIndex)];
+    if (in.Decoder->codec_type == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(streamIndex, pkt);
     const int local = streamIndex - S.InputFiles[size_t(in.File)].FirstStream;
     int r = FF.avcodec_send_packet(in.Decoder, pkt);
     if (r < 0 && r != AVERROR_EOF) {
@@ -1413,8 +1488,13 @@ struct TRun {
     bool firstVideo = true;
     p.Quality = -1;
     std::string line;
+    // Subtitles come and go: the pictures and the sound tell how far the output is.
+    bool timed = false;
+    for (const TOutputStream& o : S.OutputStreams) timed |= o.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ||
+                                                              o.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
     for (const TOutputStream& o : S.OutputStreams) {
-      smallest = std::min(smallest, o.LastEndTime);
+      const AVMediaType kind = o.Stream->codecpar->codec_type;
+      if (!timed || kind == AVMEDIA_TYPE_VIDEO || kind == AVMEDIA_TYPE_AUDIO) smallest = std::min(smallest, o.LastEndTime);
       if (o.Copy || o.Encoder->codec_type != AVMEDIA_TYPE_VIDEO) continue;
       const AVCodecContext* enc = o.Encoder;
       if (!firstVideo) {
@@ -1583,6 +1663,7 @@ struct TRun {
         if (!o.Filters.empty()) Output(o, nullptr);
         continue;
       }
+      if (o.Encoder->codec_type == AVMEDIA_TYPE_SUBTITLE) continue;
       if (o.Graph) {
         if (FF.av_buffersrc_add_frame_flags(o.Source_, nullptr, 0) >= 0) DrainGraph(o);
       } else if (o.Fifo) {

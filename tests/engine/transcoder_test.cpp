@@ -190,6 +190,34 @@ TEST_F(TranscoderTest, AudioSyncFillsHolesInTheTimeLine) {
   }
 }
 
+// Subtitles the container can hold pass through; a named codec recodes them, at the same times.
+TEST_F(TranscoderTest, SubtitlesPassOrBecomeTheContainersKind) {
+  const std::string srt = Out("words.srt"), titled = Out("titled.mkv");
+  {
+    std::ofstream f(srt);
+    f << "1\n00:00:00,200 --> 00:00:00,600\nHello there\n\n";
+  }
+  RunCommand("ffmpeg -v error -y -i '" + Clip + "' -i '" + srt + "' -map 0 -map 1 -c:v copy -c:a copy -c:s subrip '" +
+             titled + "'");
+  struct TCase {
+    std::string Options, File, Codec;
+  };
+  for (const TCase& c : {TCase{"", "subs.mkv", "subrip"}, TCase{"-c:s ass", "subs.mkv", "ass"},
+                         TCase{"-c:s mov_text", "subs.mp4", "mov_text"}}) {
+    SCOPED_TRACE(c.Options + " " + c.File);
+    TCustomFFmpeg task;
+    Transcode(task, {{"", titled}}, "-c:v mpeg4 -an " + c.Options, Out(c.File));
+    EXPECT_TRUE(task.Finished());
+    const TProbe probe = Probe(Out(c.File));
+    ASSERT_EQ(probe.Count("subtitle"), 1);
+    EXPECT_EQ(probe.First("subtitle")->at("codec_name"), c.Codec);
+    EXPECT_NEAR(probe.Duration, 1.0, 0.1);
+    const std::string text = RunCommand("ffmpeg -v error -i '" + Out(c.File) + "' -map 0:s -f srt -");
+    EXPECT_NE(text.find("00:00:00,200 --> 00:00:00,600"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hello there"), std::string::npos) << text;
+  }
+}
+
 // The watermark graph: a picture read by movie= and laid over the scaled frame at a place.
 TEST_F(TranscoderTest, WatermarkLandsWhereTheOverlaySaysOnTheScaledFrame) {
   const std::string black = Out("black.mkv"), mark = Out("mark.png"), out = Out("marked.avi");
