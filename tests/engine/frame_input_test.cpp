@@ -362,6 +362,7 @@ class TTestMainThread final : public TMainThreadDispatcher {
 TEST_F(FrameInputTest, EventsReachTheMainThreadAndAGoneAdapterEndsTheInput) {
   TTestMainThread mainThread;
   SetMainThreadDispatcher(&mainThread);
+  Encoder.TriggerEventInMainThread = true;
   auto adapter = std::make_unique<TFrameInputAdapter>();
   std::atomic<int> frames{0};
   std::atomic<bool> offMain{false};
