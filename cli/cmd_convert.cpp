@@ -9,9 +9,11 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -203,6 +205,11 @@ private:
     std::vector<double> fractions_;
     bool bar_;
 };
+
+// Ctrl-C ends the conversions under way with valid, shorter files; a second one ends the program.
+std::atomic<bool> gInterrupted{false};
+
+void OnInterrupt(int) { gInterrupted = true; }
 
 }  // namespace
 
@@ -408,17 +415,39 @@ int RunConvert(const Args& args) {
             view.Set(i, 1);
             for (const QString& w : r.Warnings)
                 view.Line(stderr, "quellmark-cli convert: " + out.movie + ": warning: " + w.toStdString());
-            if (!r.Succeeded)
+            if (!r.Succeeded && r.Cancelled)
+                view.Line(stderr, "quellmark-cli convert: " + out.movie + ": stopped; " + out.output.toStdString() +
+                                      " holds the first " + std::to_string(r.Frames) + " frames");
+            else if (!r.Succeeded)
                 view.Line(stderr, "quellmark-cli convert: " + out.movie + ": " + r.Error.toStdString());
             else if (!q.json)
                 view.Line(stdout, out.output.toStdString());
         }
     };
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previousInt {}, previousTerm {};
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+        while (!finished && !gInterrupted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!gInterrupted) return;
+        next = outcomes.size();  // nothing new starts
+        for (auto& capture : captures)
+            if (capture) capture->Cancel();
+    });
     std::vector<std::thread> threads;
     const size_t count = std::min<size_t>(size_t(q.jobs), outcomes.size());
     for (size_t t = 1; t < count; ++t) threads.emplace_back(worker);
     worker();
     for (std::thread& t : threads) t.join();
+    finished = true;
+    watcher.join();
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
     view.Finish();
     captures.clear();
     flash::ReleaseFontResources();
@@ -437,6 +466,7 @@ int RunConvert(const Args& args) {
     }
     if (q.json) std::fputs(QJsonDocument(QJsonObject{{"results", list}}).toJson(QJsonDocument::Indented).constData(), stdout);
     std::fflush(stdout);
+    if (gInterrupted) return 130;
     return all ? 0 : 1;
 }
 

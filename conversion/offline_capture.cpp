@@ -479,6 +479,9 @@ CaptureResult OfflineCapture::Run() {
     }
     if (cancelled_) {
         result.Error = QStringLiteral("cancelled");
+        result.Cancelled = true;
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (video) result.Frames = state.delivered;
         return result;
     }
     if (result.SafetyLimitReached)

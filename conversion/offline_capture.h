@@ -45,6 +45,7 @@ struct CaptureResult {
     int64_t Frames = 0;       // video frames delivered
     int64_t Duration = 0;     // microseconds of movie time captured
     bool SafetyLimitReached = false;
+    bool Cancelled = false;   // stopped early: the file is valid and holds Frames frames
 };
 
 // The movie's frame rate as a fraction, and as the text the engine and the profile read.

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <array>
 #include <cmath>
@@ -186,7 +187,7 @@ TEST_F(ConvertCliTest, BatchConvertsInParallelAndADamagedMovieFailsAlone) {
     ASSERT_EQ(lines.size(), 1) << run.err.toStdString();
     EXPECT_TRUE(lines[0].startsWith("quellmark-cli convert: " + Path("damaged.swf") + ": ")) << lines[0].toStdString();
     const QJsonObject summary = QJsonDocument::fromJson(run.out.toUtf8()).object();
-    EXPECT_EQ(summary["results"].toArray().size(), 4);
+    ASSERT_EQ(summary["results"].toArray().size(), 4);
     EXPECT_FALSE(summary["results"].toArray()[2].toObject()["converted"].toBool());
 
     // The same names again: numbered, not replaced.
@@ -245,6 +246,23 @@ TEST_F(ConvertCliTest, ReplacementSoundCropAndWatermarkInOneRun) {
     EXPECT_LT(pixel(100, 20)[0], 60);
     EXPECT_GT(pixel(190, 100)[1], 200);
     EXPECT_GT(pixel(300, 200)[0], 200);  // the movie's own light background
+}
+
+// Stopping the program mid-way leaves a valid file of what was converted.
+TEST_F(ConvertCliTest, StoppedConversionLeavesAValidFile) {
+    const QString movie = Path("endless.swf");
+    WriteClickMovie(movie, 1);
+    QProcess p;
+    p.start(QStringLiteral(QM_CLI_PATH), {"convert", movie, "-o", Path("endless.mp4"), "--end", "frames", "--frames",
+                                          "1000000"});
+    ASSERT_TRUE(p.waitForStarted());
+    // Wait until encoding is under way.
+    for (int i = 0; i < 600 && QFileInfo(Path("endless.mp4")).size() < 20000; ++i) QThread::msleep(100);
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 130);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("stopped;"));
+    EXPECT_GT(Probe(Path("endless.mp4"), "format=duration"), 0.5);
 }
 
 TEST_F(ConvertCliTest, BadUsageIsRefused) {

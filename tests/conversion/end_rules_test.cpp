@@ -72,8 +72,9 @@ TEST(EndRulesTest, CaptureEndsAsTheRuleSays) {
                                                  << c.options);
         ASSERT_TRUE(p.waitForFinished(300000));
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        const QJsonObject result =
-            QJsonDocument::fromJson(p.readAllStandardOutput()).object()["results"].toArray()[0].toObject();
+        const QJsonArray results = QJsonDocument::fromJson(p.readAllStandardOutput()).object()["results"].toArray();
+        ASSERT_EQ(results.size(), 1);
+        const QJsonObject result = results[0].toObject();
         EXPECT_EQ(result["frames"].toInt(), c.frames);
         EXPECT_TRUE(result["warnings"].toArray().isEmpty());
         QProcess probe;
