@@ -192,6 +192,13 @@ void Mixer::MixChannel(const Channel& c, int32_t* acc, size_t count) const {
 }
 
 void Mixer::Mix(int16_t* out, size_t count) {
+    // Long requests go in pieces: the sums need memory of their own.
+    constexpr size_t kPiece = 65536;
+    while (count > kPiece) {
+        Mix(out, kPiece);
+        out += kPiece * 2;
+        count -= kPiece;
+    }
     std::vector<int32_t> acc(count * 2, 0);
     for (const Channel& c : channels_) MixChannel(c, acc.data(), count);
     const bool silent = muted_ || volume_ == 0;
