@@ -48,6 +48,7 @@ Interpreter::~Interpreter() {
             o->super_this = Undefined{};
             o->super_home = nullptr;
             o->xml = nullptr;
+            o->sound = nullptr;
         }
     }
 }
@@ -804,6 +805,7 @@ void Interpreter::InstallBuiltins() {
     InstallDrawing();
     InstallXml();
     InstallText();
+    InstallSound();
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

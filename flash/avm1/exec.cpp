@@ -139,7 +139,10 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     env_ = &env;
     version_ = env.MovieVersion();
     // The main timeline's enterFrame comes once a frame, after every clip's.
-    if (event == swf::kClipEventEnterFrame && !clip.parent) RunIntervals();
+    if (event == swf::kClipEventEnterFrame && !clip.parent) {
+        CheckSounds();
+        RunIntervals();
+    }
     // Clips no script has touched have no handlers of their own.
     ObjRef self;
     if (auto it = clip_objects_.find(clip.instance_id); it != clip_objects_.end()) self = it->second;

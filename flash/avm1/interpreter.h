@@ -157,6 +157,9 @@ private:
     void InstallDrawing();
     void InstallXml();
     void InstallText();
+    void InstallSound();
+    void CheckSounds();
+    std::vector<std::weak_ptr<Object>> playing_sounds_;
     void RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result);
     Value CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args);
     Value GetVariable(Frame& f, const std::string& name);

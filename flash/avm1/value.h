@@ -63,6 +63,16 @@ struct XmlNode {
     std::weak_ptr<Object> parent;
 };
 
+// A Sound object: whose sounds it controls and what it plays.
+struct SoundState {
+    ObjRef owner;        // a clip; null for the whole movie
+    std::string path;    // the owner's path, to find it again when it was replaced
+    bool global = true;
+    uint16_t sound_id = 0;  // attached sound, 0 none
+    uint64_t handle = 0;    // the last start
+    bool playing = false;   // started and not yet reported complete
+};
+
 struct Object {
     Kind kind = Kind::Plain;
     std::vector<Property> props;
@@ -76,6 +86,7 @@ struct Object {
     Value super_this;            // `super`
     ObjRef super_home;
     std::shared_ptr<XmlNode> xml;  // XML nodes
+    std::shared_ptr<SoundState> sound;  // Sound objects
 };
 
 }  // namespace qm::flash::avm1
