@@ -35,6 +35,10 @@ bool TFrameBitmap::FromFrame(const AVFrame* frame, int bitsPerPixel) {
   int lines[4] = {stride, 0, 0, 0};
   if (FF.sws_scale(FTo, frame->data, frame->linesize, 0, frame->height, planes, lines) != frame->height) return false;
   Image = TFrameImage{FPixels.data(), frame->width, frame->height, stride, bitsPerPixel, format, nullptr};
+  FWidth = frame->width;
+  FHeight = frame->height;
+  FStride = stride;
+  FFormat = format;
   if (format == AV_PIX_FMT_GRAY8) {
     for (uint32_t i = 0; i < 256; ++i) FPalette[i] = 0xFF000000u | i * 0x010101u;
     Image.Palette = FPalette;
@@ -43,13 +47,13 @@ bool TFrameBitmap::FromFrame(const AVFrame* frame, int bitsPerPixel) {
 }
 
 bool TFrameBitmap::ToFrame(AVFrame* frame) {
-  if (!Image.Bits || Image.Width != frame->width || Image.Height != frame->height) return false;
-  FBack = FF.sws_getCachedContext(FBack, Image.Width, Image.Height, AVPixelFormat(Image.PixFmt), frame->width,
-                                  frame->height, AVPixelFormat(frame->format), SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (FPixels.empty() || FWidth != frame->width || FHeight != frame->height) return false;
+  FBack = FF.sws_getCachedContext(FBack, FWidth, FHeight, AVPixelFormat(FFormat), frame->width, frame->height,
+                                  AVPixelFormat(frame->format), SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!FBack) return false;
-  const uint8_t* planes[4] = {Image.Bits, nullptr, nullptr, nullptr};
-  const int lines[4] = {Image.Stride, 0, 0, 0};
-  return FF.sws_scale(FBack, planes, lines, 0, Image.Height, frame->data, frame->linesize) == frame->height;
+  const uint8_t* planes[4] = {FPixels.data(), nullptr, nullptr, nullptr};
+  const int lines[4] = {FStride, 0, 0, 0};
+  return FF.sws_scale(FBack, planes, lines, 0, FHeight, frame->data, frame->linesize) == frame->height;
 }
 
 }  // namespace qm::engine

@@ -29,6 +29,8 @@ class TFrameBitmap {
 
  private:
   std::vector<uint8_t> FPixels;
+  // The bitmap as made; the program may have changed Image.
+  int FWidth = 0, FHeight = 0, FStride = 0, FFormat = -1;
   uint32_t FPalette[256] = {};
   SwsContext* FTo = nullptr;
   SwsContext* FBack = nullptr;

@@ -239,11 +239,17 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
   pkt->pts = pkt->dts = pts;
   info.PTS = pts;
 
+  // The program may write into what it is shown; only the time is taken from it.
+  const TInputFrameInfo kept = info;
+  const bool palette = kept.PixFmt == AV_PIX_FMT_PAL8 && kept.InputType != fitYUV;
+  if (!st.Pixels.empty())
+    st.Image = TFrameImage{st.Pixels.data(), kept.Width, kept.Height, kept.Stride, kept.BitsPerPixel, kept.PixFmt,
+                           palette ? st.Palette : nullptr};
   int result = -1;
   const bool alive = RunAdapterEvent(*st.Link, InMainThread, [&](void* a) {
     TFrameInputAdapter* adapter = AdapterOf(a);
     try {
-      switch (info.InputType) {
+      switch (kept.InputType) {
         case fitCanvas:
           if (adapter->OnReadFrameCanvas) result = adapter->OnReadFrameCanvas(adapter, &st.Image, &info);
           break;
@@ -263,6 +269,9 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
     }
   });
   if (!alive) Log(nullptr, llError, "Invalid FrameInputAdapter");
+  const int64_t written = info.PTS;
+  info = kept;
+  info.PTS = written;
   if (result < 0) {
     FF.av_packet_unref(pkt);
     if (info.InputType == fitBMP)
@@ -286,7 +295,7 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
   // Every raw picture stands alone; a copied stream needs to know that.
   pkt->flags |= AV_PKT_FLAG_KEY;
   // Without its colours a palette picture decodes black.
-  if (st.Image.Palette) {
+  if (palette) {
     uint8_t* colours = FF.av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
     if (colours) std::memcpy(colours, st.Palette, AVPALETTE_SIZE);
   }

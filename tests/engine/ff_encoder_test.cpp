@@ -367,6 +367,8 @@ TEST_F(EncoderTest, VideoHooksPreviewsAndTheOtherEvents) {
     for (int y = 0; y < 16; ++y) memset(info->Bitmap->Bits + y * info->Bitmap->Stride, 255, size_t(info->Bitmap->Stride));
     if (inputs % 2) throw std::runtime_error("boom");
     if (inputs == 4) info->Update = false;
+    // What the handler does to the description does not reach the conversion back.
+    if (inputs == 6) info->Bitmap->Stride = info->Bitmap->Height = 1 << 20;
   };
   encoder.OnVideoOutputHook = [&](void*, THookInfo* info) {
     ++outputs;

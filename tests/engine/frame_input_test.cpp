@@ -162,6 +162,34 @@ TEST_F(FrameInputTest, HandlerTimesReplaceDefaultsWhenLater) {
   EXPECT_TRUE(log.Contains("invalid pts 500000"));
 }
 
+// What the program may write is the time: sizes it scribbles over are put back, so the packets
+// keep their size and the picture its memory.
+TEST_F(FrameInputTest, HandlersCannotChangeThePictureGeometry) {
+  TFrameInputAdapter adapter;
+  adapter.TriggerEventInMainThread = false;
+  std::vector<int> seenSizes;
+  adapter.OnReadFrameCanvas = [&](TFrameInputAdapter*, TFrameImage* image, TInputFrameInfo* info) {
+    if (info->FrameNumber > 3) return -1;
+    seenSizes.push_back(info->FrameSize);
+    EXPECT_EQ(image->Stride, 3 * 64);
+    if (!image->Bits) return -1;
+    Fill(image, 0, image->Height, 10, 20, 30);
+    info->FrameSize = info->Stride = info->Height = 1 << 30;
+    info->InputType = fitYUV;
+    image->Bits = nullptr;
+    image->Stride = -1;
+    return 0;
+  };
+  const TTerminateInfo done =
+      Convert(adapter.InputName(), "-f frameinput -input_type canvas -pix_fmt bgr24 -r 25 -s 64x48", "-c:v ffv1",
+              Out("scribbled.nut"));
+  EXPECT_TRUE(done.Finished) << done.ErrorMessage;
+  EXPECT_EQ(seenSizes, (std::vector<int>{64 * 3 * 48, 64 * 3 * 48, 64 * 3 * 48}));
+  const std::string rgb = RunCommand("ffmpeg -v error -i '" + Out("scribbled.nut") + "' -f rawvideo -pix_fmt rgb24 -");
+  ASSERT_EQ(rgb.size(), 3u * 64 * 48 * 3);
+  EXPECT_EQ(uint8_t(rgb[rgb.size() - 3]), 30);
+}
+
 // What a header refuses: the log names the reason, AddTask fails with "invalid argument".
 TEST_F(FrameInputTest, BadNamesAndSettingsAreRefused) {
   TLogRecorder log(llError);
