@@ -11,6 +11,9 @@ namespace {
 
 // Handles whose timings are kept for position queries.
 constexpr size_t kKeptTimings = 4096;
+// Event sounds heard at once; beyond them a new sound stays silent, so a
+// movie that starts long sounds every frame cannot slow mixing down.
+constexpr size_t kMaxEventChannels = 64;
 
 // Envelope levels (0..32768) at a position, interpolated linearly between
 // points; before the first point its level holds, after the last the last.
@@ -75,6 +78,10 @@ uint64_t Mixer::Start(EventStart s) {
     c.envelope = std::move(s.envelope);
     std::stable_sort(c.envelope.begin(), c.envelope.end(),
                      [](const auto& a, const auto& b) { return a.pos44 < b.pos44; });
+    const auto sounding = std::count_if(channels_.begin(), channels_.end(), [&](const Channel& other) {
+        return other.handle && other.timing.EndAt() > c.timing.at;
+    });
+    if (size_t(sounding) >= kMaxEventChannels) c.timing.stop_at = c.timing.at;
     timings_[c.handle] = c.timing;
     if (timings_.size() > kKeptTimings) timings_.erase(timings_.begin());
     const uint64_t handle = c.handle;

@@ -293,6 +293,20 @@ TEST(EventSound, NoMultipleAndStopAndStopSounds) {
     EXPECT_EQ(LastSound(s), 2205u * 5 - 1);
 }
 
+TEST(EventSound, AMovieStartingSoundsEveryFrameIsHeardWithinBounds) {
+    w::Movie m = MovieAt(20);
+    const uint16_t tone = m.defineSound({3, 3, true, false}, 441, Constant(10, 441));
+    for (int f = 0; f < 3; ++f) {
+        for (int i = 0; i < 100; ++i) m.startSound(tone, {.loops = 60000});
+        m.showFrame();
+    }
+    auto player = Load(m);
+    std::vector<int16_t> s = Play(*player, 3);
+    // 64 sounds at once, no more, and they go on.
+    EXPECT_EQ(LeftAt(s, 0), 640);
+    EXPECT_EQ(LeftAt(s, 2205 * 2 + 5), 640);
+}
+
 // A host that runs a test's own calls on the first frame script.
 struct CallingHost : ScriptHost {
     std::function<void(ScriptEnvironment&, DisplayObject&)> on_frame;
