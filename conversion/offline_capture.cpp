@@ -233,9 +233,15 @@ CaptureResult OfflineCapture::Run() {
         o.WaterMark.PreparedFile.clear();
     }
 
-    // The sound: a replacement file, decoded to raw samples first so it enters the run at the
-    // same pace as the pictures and ends with them; or the movie's own.
-    std::vector<int16_t> replacement;
+    // The safety limit and the duration bound of the run.
+    const int64_t safetyFrames = kSafetyLimitSeconds * rate.Num / rate.Den;
+    const int64_t maxFrames = limits_.FrameLimit > 0 ? limits_.FrameLimit : safetyFrames;
+    const int64_t maxDuration = maxFrames * 1000000 * rate.Den / rate.Num;
+
+    // The sound: a replacement file, decoded to raw samples first (no longer than the run can
+    // use) so it enters the run at the same pace as the pictures and ends with them; or the
+    // movie's own.
+    QFile replacement;
     bool useReplacement = false;
     const bool loopReplacement = o.ReplaceAudioMode == 2;
     if (!o.AudioDisabled && !ReplacementSound(job_).isEmpty()) {
@@ -247,19 +253,15 @@ CaptureResult OfflineCapture::Run() {
             if (t.Failed && error.empty()) error = t.ErrorMessage.empty() ? "failed" : t.ErrorMessage;
         };
         engine::TOutputOptions out;
-        out.Options = "-vn -sn -c:a pcm_s16le -ar 44100 -ac 2 -f s16le";
+        out.Options = ("-vn -sn -c:a pcm_s16le -ar 44100 -ac 2 -f s16le -t " + DurationText(maxDuration)).toStdString();
         if (decoder.AddTask(o.ReplaceAudioFile.toStdString()) < 0 ||
             decoder.SetOutput(0, raw.toStdString(), &out) < 0) {
             error = decoder.LastErrorMessage();
         } else {
             decoder.StartTask(0);
         }
-        bool ok = error.empty();
-        std::vector<uint8_t> bytes = ok ? readFile(raw, ok) : std::vector<uint8_t>{};
-        if (ok && bytes.size() >= 4) {
-            replacement.resize(bytes.size() / 2);
-            std::memcpy(replacement.data(), bytes.data(), replacement.size() * 2);
-            replacement.resize(replacement.size() / kChannels * kChannels);
+        replacement.setFileName(raw);
+        if (error.empty() && replacement.open(QIODevice::ReadOnly) && replacement.size() >= 4) {
             useReplacement = true;
         } else {
             const QString why = QStringLiteral("Audio file open error: ") +
@@ -287,10 +289,6 @@ CaptureResult OfflineCapture::Run() {
     if (video && (fitW <= 0 || fitH <= 0 || fitW > 8192 || fitH > 8192))
         return fail(QStringLiteral("Cannot do convert, error: picture size %1").arg(o.FitSize));
 
-    // The safety limit and the duration bound of the run.
-    const int64_t safetyFrames = kSafetyLimitSeconds * rate.Num / rate.Den;
-    const int64_t maxFrames = limits_.FrameLimit > 0 ? limits_.FrameLimit : safetyFrames;
-    const int64_t maxDuration = maxFrames * 1000000 * rate.Den / rate.Num;
 
     QString graph;
     QString options;
@@ -356,7 +354,6 @@ CaptureResult OfflineCapture::Run() {
         flash::Renderer draw(player.Characters(), player.Version());
         draw.SetQuality(flash::Quality::High);
         std::vector<int16_t> mix;
-        size_t soundPos = 0;
         uint32_t lastMovieFrame = UINT32_MAX;
         size_t lastHash = 0;
         int64_t stallStart = 0;
@@ -394,13 +391,19 @@ CaptureResult OfflineCapture::Run() {
                 // The player's own sound moves on in step even when it is replaced.
                 if (count > 0) player.Mix(mix.data(), count);
                 if (useReplacement) {
+                    // From the decoded file, again from its start when it loops, else silence.
                     std::fill(mix.begin(), mix.end(), int16_t(0));
-                    for (size_t i = 0; i < mix.size(); ++i, ++soundPos) {
-                        if (soundPos >= replacement.size()) {
-                            if (!loopReplacement) break;
-                            soundPos = 0;
+                    const qint64 frameBytes = 2 * kChannels;
+                    qint64 done = 0;
+                    const qint64 wanted = qint64(mix.size()) * 2;
+                    auto* bytes = reinterpret_cast<char*>(mix.data());
+                    while (done < wanted) {
+                        const qint64 got = replacement.read(bytes + done, wanted - done);
+                        if (got > 0) {
+                            done += got;
+                            continue;
                         }
-                        mix[i] = replacement[soundPos];
+                        if (!loopReplacement || replacement.size() < frameBytes || !replacement.seek(0)) break;
                     }
                 }
                 state.PushSamples(mix.data(), mix.size());
