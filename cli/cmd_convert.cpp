@@ -353,8 +353,19 @@ int RunConvert(const Args& args) {
         }
         auto& o = job.Options;
         if (q.crop) {
+            const app::TRect& r = *q.crop;
+            if (r.right > job.SWFInfo.Width || r.bottom > job.SWFInfo.Height) {
+                out.error = QStringLiteral("the crop area %1,%2,%3,%4 does not lie within the %5x%6 stage")
+                                .arg(r.left)
+                                .arg(r.top)
+                                .arg(r.width())
+                                .arg(r.height())
+                                .arg(job.SWFInfo.Width)
+                                .arg(job.SWFInfo.Height);
+                continue;
+            }
             o.CropEnabled = true;
-            o.CropRect = *q.crop;
+            o.CropRect = r;
         }
         if (!q.watermark.empty()) {
             o.WatermarkKind = 1;
