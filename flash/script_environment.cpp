@@ -205,7 +205,9 @@ std::optional<std::string> Player::Impl::ReadLocalFile(std::string_view url) {
 }
 
 void Player::Impl::RemoveClip(DisplayObject& object) {
-    if (object.parent && IsLive(object) && object.parent->children.At(object.depth) == &object) {
+    // Objects without a timeline (text fields) live as long as their parent does.
+    bool live = IsLive(object) || (!object.sprite && object.parent && IsLive(*object.parent));
+    if (object.parent && live && object.parent->children.At(object.depth) == &object) {
         RemoveChild(*object.parent, object.depth);
     }
 }

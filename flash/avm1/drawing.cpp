@@ -39,17 +39,17 @@ DrawState& Interpreter::Drawing(DisplayObject& clip) {
     return s;
 }
 
-static void Grow(swf::Shape& shape, int32_t x, int32_t y, int32_t half_width) {
-    auto grow = [&](swf::Rect& r, int32_t w, bool first) {
-        if (first) r = swf::Rect{x - w, x + w, y - w, y + w};
+static void Grow(DrawState& s, swf::Shape& shape, int32_t x, int32_t y, int32_t half_width) {
+    auto grow = [&](swf::Rect& r, int32_t w) {
+        if (!s.has_bounds) r = swf::Rect{x - w, x + w, y - w, y + w};
         r.x_min = std::min(r.x_min, x - w);
         r.x_max = std::max(r.x_max, x + w);
         r.y_min = std::min(r.y_min, y - w);
         r.y_max = std::max(r.y_max, y + w);
     };
-    bool first = shape.edge_bounds == swf::Rect{} && shape.records.size() <= 1;
-    grow(shape.edge_bounds, 0, first);
-    grow(shape.bounds, half_width, first);
+    grow(shape.edge_bounds, 0);
+    grow(shape.bounds, half_width);
+    s.has_bounds = true;
 }
 
 void Interpreter::InstallDrawing() {
@@ -74,14 +74,14 @@ void Interpreter::InstallDrawing() {
             s.started = true;
         }
         int32_t half = s.line ? shape.line_styles[s.line - 1].width / 2 : 0;
-        Grow(shape, s.x, s.y, half);
+        Grow(s, shape, s.x, s.y, half);
         if (curve) {
             shape.records.push_back(swf::CurvedEdgeRecord{cx - s.x, cy - s.y, x - cx, y - cy});
-            Grow(shape, cx, cy, half);
+            Grow(s, shape, cx, cy, half);
         } else {
             shape.records.push_back(swf::StraightEdgeRecord{x - s.x, y - s.y});
         }
-        Grow(shape, x, y, half);
+        Grow(s, shape, x, y, half);
         s.x = x;
         s.y = y;
     };

@@ -57,6 +57,7 @@ struct DrawState {
     int32_t fill_x = 0, fill_y = 0;  // where the open fill began
     uint32_t fill = 0, line = 0;     // one-based styles; 0 none
     bool started = false;
+    bool has_bounds = false;  // an edge has been drawn
 };
 
 class Interpreter {

@@ -1,0 +1,250 @@
+// Built-in classes of the interpreter on written movies: XML, drawing on
+// empty clips, bounds and points, text fields, Sound.
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "flash/avm1/avm1.h"
+#include "flash/render/render.h"
+#include "tests/flash/player_test_support.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+
+namespace {
+
+// Expressions leave one value on the stack; statements leave none.
+using E = w::Actions;
+
+E Lit(w::PushValue v) { return E().push({v}); }
+E Var(const std::string& name) { return E().push({name}).getVariable(); }
+E Member(const E& object, const std::string& name) {
+    E a = object;
+    return a.push({name}).getMember();
+}
+E Args(const std::vector<E>& args) {
+    E a;
+    for (auto it = args.rbegin(); it != args.rend(); ++it) a.raw(it->bytes());
+    return a.push({int(args.size())});
+}
+E Call(const E& object, const std::string& method, const std::vector<E>& args = {}) {
+    E a = Args(args);
+    a.raw(object.bytes());
+    return a.push({method}).callMethod();
+}
+E CallFn(const std::string& name, const std::vector<E>& args = {}) { return Args(args).push({name}).callFunction(); }
+E New(const std::string& cls, const std::vector<E>& args = {}) { return Args(args).push({cls}).newObject(); }
+E Fn(const std::vector<std::string>& params, const E& body) { return E().defineFunction("", params, body); }
+
+E SetVar(const std::string& name, const E& value) { return E().push({name}).raw(value.bytes()).setVariable(); }
+E SetMember(const E& object, const std::string& name, const E& value) {
+    E a = object;
+    return a.push({name}).raw(value.bytes()).setMember();
+}
+E Trace(const E& value) {
+    E a = value;
+    return a.trace();
+}
+E Do(const E& value) {
+    E a = value;
+    return a.pop();
+}
+
+E Seq(std::initializer_list<E> statements) {
+    E a;
+    for (const E& s : statements) a.raw(s.bytes());
+    return a;
+}
+
+std::vector<std::string> RunFrames(const w::Movie& movie, int frames, std::unique_ptr<Player>* keep = nullptr) {
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    for (int i = 0; i < frames; ++i) player->Advance();
+    player->SetTraceSink(nullptr);
+    if (keep) *keep = std::move(player);
+    return traces.lines;
+}
+
+std::vector<std::string> RunScript(const E& script, uint8_t version = 8) {
+    w::Movie movie({.version = version});
+    movie.doAction(script);
+    movie.showFrame();
+    return RunFrames(movie, 1);
+}
+
+}  // namespace
+
+// Text in, tree, text out; a damaged document reports what is wrong.
+TEST(Avm1Classes, XmlParsesAndWritesBack) {
+    struct Case {
+        std::string text;
+        std::string written;
+        int status;
+    };
+    std::vector<Case> cases = {
+        {"<a y=\"2\" x=\"1\"><b>t &amp; u&#33;</b><c/></a>", "<a y=\"2\" x=\"1\"><b>t &amp; u!</b><c /></a>", 0},
+        {"<?xml version=\"1.0\"?><a>it's</a>", "<?xml version=\"1.0\"?><a>it&apos;s</a>", 0},
+        {"<a><![CDATA[<raw>]]><!-- note --></a>", "<a>&lt;raw&gt;</a>", 0},
+        {"<a><b></a>", "", -9},
+        {"</a>", "", -10},
+        {"<a x=\"1></a>", "", -8},
+        {"<a><!-- open", "", -5},
+        {"<a><![CDATA[open", "", -2},
+    };
+    for (const auto& c : cases) {
+        auto lines = RunScript(Seq({SetVar("x", New("XML", {Lit(c.text)})), Trace(Member(Var("x"), "status")),
+                                    Trace(Call(Var("x"), "toString"))}));
+        ASSERT_EQ(lines.size(), 2u) << c.text;
+        EXPECT_EQ(lines[0], std::to_string(c.status)) << c.text;
+        if (c.status == 0) {
+            EXPECT_EQ(lines[1], c.written) << c.text;
+        }
+    }
+    // Navigation, attributes in document order, white space dropped on request.
+    auto lines = RunScript(Seq({
+        SetVar("x", New("XML")),
+        SetMember(Var("x"), "ignoreWhite", Lit(true)),
+        Do(Call(Var("x"), "parseXML", {Lit("<r>  <p k=\"v\" j=\"w\">one</p> <q/></r>")})),
+        SetVar("p", Member(Member(Var("x"), "firstChild"), "firstChild")),
+        Trace(Member(Member(Member(Var("x"), "firstChild"), "childNodes"), "length")),
+        Trace(Member(Member(Var("p"), "attributes"), "j")),
+        Trace(Member(Member(Var("p"), "nextSibling"), "nodeName")),
+        Trace(Member(Member(Var("p"), "firstChild"), "nodeValue")),
+        Trace(Member(Member(Var("p"), "firstChild"), "nodeType")),
+        Trace(Member(Var("p"), "previousSibling")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"2", "w", "q", "one", "3", "null"}));
+}
+
+// A node never goes under itself or its own children, and a node that is in a
+// tree stays where it is.
+TEST(Avm1Classes, XmlTreeRefusesCycles) {
+    auto lines = RunScript(Seq({
+        SetVar("x", New("XML", {Lit("<a><b/></a><c/>")})),
+        SetVar("a", Member(Var("x"), "firstChild")),
+        SetVar("b", Member(Var("a"), "firstChild")),
+        Do(Call(Var("b"), "appendChild", {Var("a")})),
+        Do(Call(Var("a"), "appendChild", {Var("a")})),
+        Do(Call(Var("a"), "appendChild", {Member(Var("x"), "lastChild")})),
+        Trace(Call(Var("x"), "toString")),
+        // Taken out first, it may go anywhere.
+        Do(Call(Member(Var("x"), "lastChild"), "removeNode")),
+        Do(Call(Var("b"), "appendChild", {New("XMLNode", {Lit(1), Lit("c")})})),
+        Trace(Call(Var("x"), "toString")),
+        Trace(Member(Member(Member(Var("b"), "firstChild"), "parentNode"), "nodeName")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"<a><b /></a><c />", "<a><b><c /></b></a>", "b"}));
+}
+
+// Loads read files beside the movie only, and answer after the frame's scripts.
+TEST(Avm1Classes, XmlLoadReadsOnlyFilesBesideTheMovie) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("qm_avm1_load_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "movie");
+    std::ofstream(dir / "movie" / "data.xml") << "<d>here</d>";
+    std::ofstream(dir / "secret.xml") << "<s>outside</s>";
+    auto loader = [](const std::string& name, const std::string& url) {
+        return Seq({SetVar(name, New("XML")),
+                    SetMember(Var(name), "onLoad",
+                              Fn({"ok"}, Seq({Trace(E().push({url + " "}).raw(Var("ok").bytes()).add2()),
+                                              Trace(Call(E().push({"this"}).getVariable(), "toString"))}))),
+                    Do(Call(Var(name), "load", {Lit(url)}))});
+    };
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({loader("a", "data.xml"), loader("b", "../secret.xml"), loader("c", (dir / "secret.xml").string()),
+                        Trace(Lit("asked"))}));
+    movie.showFrame();
+    w::Bytes bytes = movie.bytes();
+    std::ofstream(dir / "movie" / "test.swf", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                                      std::streamsize(bytes.size()));
+    LoadResult r = Player::LoadFile((dir / "movie" / "test.swf").string());
+    ASSERT_TRUE(r.player) << r.error;
+    Traces traces;
+    r.player->SetTraceSink(&traces);
+    r.player->Advance();
+    fs::remove_all(dir);
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"asked", "data.xml true", "<d>here</d>", "../secret.xml false", "",
+                                                      (dir / "secret.xml").string() + " false", ""}));
+}
+
+// Lines and fills drawn on an empty clip are shown, measured and copied with
+// the clip.
+TEST(Avm1Classes, DrawingOnEmptyClips) {
+    w::Movie movie({.version = 8, .frame = w::Rect::pixels(200, 100)});
+    movie.setBackgroundColor({255, 255, 255});
+    E c = Var("c");
+    movie.doAction(Seq({
+        SetVar("c", Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(1)})),
+        Do(Call(c, "beginFill", {Lit(0xFF0000), Lit(100)})),
+        Do(Call(c, "moveTo", {Lit(10), Lit(10)})),
+        Do(Call(c, "lineTo", {Lit(50), Lit(10)})),
+        Do(Call(c, "lineTo", {Lit(50), Lit(50)})),
+        Do(Call(c, "lineTo", {Lit(10), Lit(50)})),
+        Do(Call(c, "endFill")),
+        SetMember(c, "_x", Lit(20)),
+        Trace(Member(c, "_width")),
+        Trace(Member(Call(c, "getBounds", {Var("_root")}), "xMin")),
+        Trace(Call(c, "hitTest", {Lit(45), Lit(20), Lit(true)})),
+        Trace(Call(c, "hitTest", {Lit(25), Lit(20), Lit(true)})),
+        SetVar("p", E().push({"x", 0, "y", 0, 2}).initObject()),
+        Do(Call(c, "localToGlobal", {Var("p")})),
+        Trace(Member(Var("p"), "x")),
+        SetVar("d", Call(c, "duplicateMovieClip", {Lit("d"), Lit(2)})),
+        SetMember(Var("d"), "_x", Lit(120)),
+        Trace(Member(Var("d"), "_width")),
+        SetMember(c, "_width", Lit(80)),
+        Trace(Member(c, "_xscale")),
+    }));
+    movie.showFrame();
+    std::unique_ptr<Player> player;
+    EXPECT_EQ(RunFrames(movie, 1, &player), (std::vector<std::string>{"40", "30", "true", "false", "20", "40", "200"}));
+    std::vector<uint32_t> pixels(200 * 100);
+    Renderer renderer(player->Characters(), player->Version());
+    renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
+                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 200, 100, 200 * 4});
+    auto at = [&](int x, int y) { return pixels[size_t(y) * 200 + size_t(x)] & 0xFFFFFF; };
+    EXPECT_EQ(at(100, 30), 0xFF0000u);  // the first clip, twice as wide
+    EXPECT_EQ(at(150, 30), 0xFF0000u);  // the copy
+    EXPECT_EQ(at(185, 30), 0xFFFFFFu);
+    EXPECT_EQ(at(100, 80), 0xFFFFFFu);
+}
+
+// Text fields made by scripts: found by name, their text and kind set and read.
+TEST(Avm1Classes, TextFields) {
+    E t = Var("field");
+    auto lines = RunScript(Seq({
+        SetVar("field", Call(Var("_root"), "createTextField", {Lit("t"), Lit(3), Lit(5), Lit(6), Lit(100), Lit(20)})),
+        Trace(t),
+        Trace(Member(Member(Var("_root"), "t"), "_x")),
+        Trace(Member(t, "type")),
+        SetMember(t, "text", Lit("hello")),
+        SetMember(t, "type", Lit("INPUT")),
+        Trace(Member(t, "text")),
+        Trace(Member(t, "length")),
+        Trace(Member(t, "type")),
+        Trace(Call(t, "getDepth")),
+        Do(Call(t, "removeTextField")),
+        Trace(Member(Var("_root"), "t")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"_level0.t", "5", "dynamic", "hello", "5", "input", "3", "undefined"}));
+}
+
+// A Sound object follows its clip by path: nothing before the clip exists or
+// after it goes, its settings while it is there.
+TEST(Avm1Classes, SoundFollowsItsClip) {
+    E s = Var("s");
+    auto lines = RunScript(Seq({
+        SetVar("s", New("Sound", {Lit("m")})),
+        Trace(Call(s, "getVolume")),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("m"), Lit(1)})),
+        Trace(Call(s, "getVolume")),
+        Do(Call(s, "setVolume", {Lit(40)})),
+        Trace(Call(s, "getVolume")),
+        Trace(Member(s, "duration")),
+        Do(Call(Member(Var("_root"), "m"), "removeMovieClip")),
+        Trace(Call(s, "getVolume")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"undefined", "100", "40", "undefined", "undefined"}));
+}
