@@ -34,6 +34,10 @@ struct WaveFormat {
 
 // --- Interception
 
+// The two ways the player's sound leaves the program: a sound device
+// through SDL, or the silent output.
+enum class OutputPath : uint8_t { Device = 0, Silent = 1 };
+
 // Receives what outputs open and write while its switches are on. Opened
 // runs on the thread that opens an output, BlockWritten on the output's
 // own thread, once per block, before the block is played.
@@ -42,6 +46,16 @@ public:
     virtual ~OutputHook() = default;
     virtual void Opened(const WaveFormat& format) = 0;
     virtual void BlockWritten(const void* data, size_t bytes) = 0;
+    // The same, told which path the output is on; a hook that records one
+    // path only overrides these.
+    virtual void OpenedOn(OutputPath path, const WaveFormat& format) {
+        (void)path;
+        Opened(format);
+    }
+    virtual void BlockWrittenOn(OutputPath path, const void* data, size_t bytes) {
+        (void)path;
+        BlockWritten(data, bytes);
+    }
 };
 
 // The process-wide interception points. One hook at a time; the open and
@@ -49,13 +63,18 @@ public:
 // format all along but the samples only while it records.
 namespace hooks {
 void Install(OutputHook* hook);  // not owned; null removes it
+// Installs `hook` only when no other hook holds the points.
+bool TryInstall(OutputHook* hook);
+// Removes `hook` when it is the one installed; returns once no call of it
+// runs any more.
+void Remove(OutputHook* hook);
 void SetOpenHookOn(bool on);
 void SetWriteHookOn(bool on);
 bool OpenHookOn();
 bool WriteHookOn();
 // Called by outputs.
-void NotifyOpened(const WaveFormat& format);
-void NotifyBlock(const void* data, size_t bytes);
+void NotifyOpened(const WaveFormat& format, OutputPath path = OutputPath::Device);
+void NotifyBlock(const void* data, size_t bytes, OutputPath path = OutputPath::Device);
 }  // namespace hooks
 
 // --- Outputs
@@ -75,6 +94,7 @@ public:
     // "SDL" with the device's driver, or "silent".
     virtual std::string Name() const = 0;
     const WaveFormat& Format() const { return format_; }
+    OutputPath Path() const { return path_; }
 
     // Queues one block of interleaved samples in the output's format (whole
     // sample frames). Waits while more than the output's latency is queued,
@@ -111,6 +131,7 @@ protected:
     void ApplyVolume(int16_t* samples, size_t count) const;
 
     WaveFormat format_;
+    OutputPath path_ = OutputPath::Device;
     std::shared_ptr<Queue> queue_;
     std::atomic<int> volume_{100};
     std::atomic<bool> muted_{false};

@@ -24,21 +24,33 @@ void Install(OutputHook* hook) {
     g_hook = hook;
 }
 
+bool TryInstall(OutputHook* hook) {
+    std::lock_guard<std::mutex> guard(Lock());
+    if (g_hook && g_hook != hook) return false;
+    g_hook = hook;
+    return true;
+}
+
+void Remove(OutputHook* hook) {
+    std::lock_guard<std::mutex> guard(Lock());
+    if (g_hook == hook) g_hook = nullptr;
+}
+
 void SetOpenHookOn(bool on) { g_open_on = on; }
 void SetWriteHookOn(bool on) { g_write_on = on; }
 bool OpenHookOn() { return g_open_on; }
 bool WriteHookOn() { return g_write_on; }
 
-void NotifyOpened(const WaveFormat& format) {
+void NotifyOpened(const WaveFormat& format, OutputPath path) {
     if (!g_open_on) return;
     std::lock_guard<std::mutex> guard(Lock());
-    if (g_hook) g_hook->Opened(format);
+    if (g_hook) g_hook->OpenedOn(path, format);
 }
 
-void NotifyBlock(const void* data, size_t bytes) {
+void NotifyBlock(const void* data, size_t bytes, OutputPath path) {
     if (!g_write_on) return;
     std::lock_guard<std::mutex> guard(Lock());
-    if (g_hook) g_hook->BlockWritten(data, bytes);
+    if (g_hook) g_hook->BlockWrittenOn(path, data, bytes);
 }
 
 }  // namespace qm::audio::hooks

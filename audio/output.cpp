@@ -77,7 +77,7 @@ bool Output::TakeBlock(std::vector<int16_t>& block) {
         q.played_frames += frames;
         q.changed.notify_all();
     }
-    hooks::NotifyBlock(block.data(), block.size() * sizeof(int16_t));
+    hooks::NotifyBlock(block.data(), block.size() * sizeof(int16_t), path_);
     return true;
 }
 

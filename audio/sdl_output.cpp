@@ -41,7 +41,7 @@ public:
         }
         const char* driver = SDL_GetCurrentAudioDriver();
         driver_ = driver ? driver : "";
-        hooks::NotifyOpened(format_);
+        hooks::NotifyOpened(format_, path_);
         SDL_PauseAudioDevice(device_, 0);
         return true;
     }

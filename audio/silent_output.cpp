@@ -31,7 +31,8 @@ class SilentOutput : public Output {
 public:
     SilentOutput(const WaveFormat& format, Clock& clock)
         : Output(format, std::max<size_t>(format.samples_per_sec / 5, 1)), clock_(clock) {
-        hooks::NotifyOpened(format_);
+        path_ = OutputPath::Silent;
+        hooks::NotifyOpened(format_, path_);
         thread_ = std::thread([this] { Run(); });
     }
     ~SilentOutput() override { Close(); }
