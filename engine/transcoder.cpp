@@ -413,6 +413,119 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
   return 0;
 }
 
+namespace {
+
+// "g", "s[:stream specifier]", "c:chapter", "p:program"; false for anything else.
+bool ParseMetadataSpecifier(const std::string& spec, char& type, std::string& rest) {
+  type = spec.empty() ? 'g' : spec[0];
+  rest.clear();
+  if (type != 'g' && type != 's' && type != 'c' && type != 'p') return false;
+  if (spec.size() > 1) {
+    if (spec[1] != ':') return false;
+    rest = spec.substr(2);
+  }
+  return true;
+}
+
+}  // namespace
+
+// What the inputs say of themselves goes with the output, as the tool does it: the first input's
+// global metadata, each stream's own, and the chapters of the first input that has some, unless
+// -map_metadata and -map_chapters say otherwise. Empty, or the text of a bad map.
+std::string TCustomFFmpeg::CopyMetadataAndChapters(AVFormatContext* oc, const TFileOptionGroup& g,
+                                                   const TStreamList& descriptors, const std::vector<int>& sources) {
+  bool globalManual = false, streamsManual = false, chaptersManual = false;
+  // A map names what it takes from and what it gives to; neither is then copied by default.
+  for (const auto& m : g.MetadataMaps) {
+    const size_t colon = m.Value.find(':');
+    const std::string inSpec = colon == std::string::npos ? "" : m.Value.substr(colon + 1);
+    char out, in;
+    std::string rest;
+    if (!ParseMetadataSpecifier(m.Specifier, out, rest)) return FormatText("Invalid metadata specifier %s.", m.Specifier.c_str());
+    if (!ParseMetadataSpecifier(inSpec, in, rest)) return FormatText("Invalid metadata specifier %s.", inSpec.c_str());
+    for (char type : {out, in}) {
+      globalManual |= type == 'g';
+      streamsManual |= type == 's';
+      chaptersManual |= type == 'c';
+    }
+  }
+  int chapterFile = g.ChaptersInputFile;
+  if (chapterFile == INT_MAX) {
+    chapterFile = -1;
+    for (size_t i = 0; i < S->InputFiles.size() && chapterFile < 0; ++i)
+      if (S->InputFiles[i].Context->nb_chapters > 0) chapterFile = int(i);
+  } else if (chapterFile >= int(S->InputFiles.size())) {
+    return FormatText("Invalid input file index %d while processing metadata maps", chapterFile);
+  }
+  if (chapterFile >= 0) {
+    const TInputFile& in = S->InputFiles[size_t(chapterFile)];
+    const int64_t limit = g.RecordingTime;
+    for (unsigned i = 0; i < in.Context->nb_chapters; ++i) {
+      const AVChapter* from = in.Context->chapters[i];
+      const int64_t start = FF.av_rescale_q(from->start, from->time_base, AVRational{1, AV_TIME_BASE}) + in.TsOffset;
+      const int64_t end = FF.av_rescale_q(from->end, from->time_base, AVRational{1, AV_TIME_BASE}) + in.TsOffset;
+      if (end < 0) continue;
+      if (limit != INT64_MAX && start >= limit) break;
+      auto* to = static_cast<AVChapter*>(FF.av_mallocz(sizeof(AVChapter)));
+      auto** list = static_cast<AVChapter**>(FF.av_realloc_array(oc->chapters, oc->nb_chapters + 1, sizeof(AVChapter*)));
+      if (!to || !list) {
+        FF.av_free(to);
+        return ErrorText("Could not copy the chapters", AVERROR(ENOMEM));
+      }
+      oc->chapters = list;
+      to->id = from->id;
+      to->time_base = AVRational{1, AV_TIME_BASE};
+      to->start = std::max<int64_t>(0, start);
+      to->end = limit != INT64_MAX ? std::min(limit, end) : end;
+      if (!chaptersManual) FF.av_dict_copy(&to->metadata, from->metadata, 0);
+      oc->chapters[oc->nb_chapters++] = to;
+    }
+  }
+  for (const auto& m : g.MetadataMaps) {
+    const size_t colon = m.Value.find(':');
+    const int file = atoi(m.Value.substr(0, colon).c_str());
+    const std::string inSpec = colon == std::string::npos ? "" : m.Value.substr(colon + 1);
+    char outType, inType;
+    std::string outRest, inRest;
+    ParseMetadataSpecifier(m.Specifier, outType, outRest);
+    if (!ParseMetadataSpecifier(inSpec, inType, inRest)) return FormatText("Invalid metadata specifier %s.", inSpec.c_str());
+    if (file < 0) continue;  // nothing from the inputs
+    if (file >= int(S->InputFiles.size()))
+      return FormatText("Invalid input file index %d while processing metadata maps", file);
+    AVFormatContext* ic = S->InputFiles[size_t(file)].Context;
+    const AVDictionary* from = ic->metadata;
+    if (inType == 's') {
+      from = nullptr;
+      for (unsigned i = 0; i < ic->nb_streams && !from; ++i)
+        if (inRest.empty() || CheckStreamSpecifier(FOptions.Inputs[size_t(file)], int(i), inRest) > 0) from = ic->streams[i]->metadata;
+      if (!from && ic->nb_streams == 0) return FormatText("Invalid %s index %d while processing metadata maps.", "stream", 0);
+    } else if (inType == 'c' || inType == 'p') {
+      const int index = atoi(inRest.c_str());
+      const unsigned count = inType == 'c' ? ic->nb_chapters : ic->nb_programs;
+      if (index < 0 || unsigned(index) >= count)
+        return FormatText("Invalid %s index %d while processing metadata maps.", inType == 'c' ? "chapter" : "program", index);
+      from = inType == 'c' ? ic->chapters[index]->metadata : ic->programs[index]->metadata;
+    }
+    if (outType == 'g') {
+      FF.av_dict_copy(&oc->metadata, from, AV_DICT_DONT_OVERWRITE);
+    } else if (outType == 's') {
+      for (int i = 0; i < int(descriptors.size()); ++i)
+        if (outRest.empty() || CheckStreamSpecifier(descriptors, i, outRest) > 0)
+          FF.av_dict_copy(&oc->streams[i]->metadata, from, AV_DICT_DONT_OVERWRITE);
+    } else {
+      const int index = atoi(outRest.c_str());
+      if (outType == 'p' || index < 0 || unsigned(index) >= oc->nb_chapters)
+        return FormatText("Invalid %s index %d while processing metadata maps.", outType == 'c' ? "chapter" : "program", index);
+      FF.av_dict_copy(&oc->chapters[index]->metadata, from, AV_DICT_DONT_OVERWRITE);
+    }
+  }
+  if (!globalManual && !S->InputFiles.empty()) FF.av_dict_copy(&oc->metadata, S->InputFiles[0].Context->metadata, AV_DICT_DONT_OVERWRITE);
+  if (!streamsManual)
+    for (size_t i = 0; i < sources.size() && i < oc->nb_streams; ++i)
+      FF.av_dict_copy(&oc->streams[i]->metadata, S->InputStreams[size_t(sources[i])].Stream->metadata, AV_DICT_DONT_OVERWRITE);
+  return std::string();
+}
+
 int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
   TFileOptionGroup& g = FOptions.Group;
   AVFormatContext* oc = nullptr;
@@ -426,9 +539,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     FF.avformat_free_context(oc);
     return Fail(AVERROR(EINVAL), "Cannot join more than one output file.");
   }
-  for (const auto& [given, name] : {std::pair<bool, const char*>{!g.MetadataMaps.empty(), "map_metadata"},
-                                    {g.ChaptersInputFile != INT_MAX, "map_chapters"},
-                                    {!g.Attachments.empty(), "attach"},
+  for (const auto& [given, name] : {std::pair<bool, const char*>{!g.Attachments.empty(), "attach"},
                                     {!g.DumpAttachment.empty(), "dump_attachment"}})
     if (given) {
       FF.avformat_free_context(oc);
@@ -701,6 +812,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     FTotalTime = sum > 0 ? sum : -1;
   }
   if (g.RecordingTime != INT64_MAX && (FTotalTime < 0 || g.RecordingTime < FTotalTime)) FTotalTime = g.RecordingTime;
+  const std::string mapped = CopyMetadataAndChapters(oc, g, descriptors, sources);
+  if (!mapped.empty()) return fail(mapped);
   for (const auto& m : g.Metadata) {
     const size_t eq = m.Value.find('=');
     if (eq == std::string::npos) return fail(FormatText("No \"=\" character in metadata string %s.", m.Value.c_str()));

@@ -99,6 +99,8 @@ class TCustomFFmpeg {
 
  private:
   int Fail(int code, const std::string& text);
+  std::string CopyMetadataAndChapters(AVFormatContext* oc, const TFileOptionGroup& g, const TStreamList& descriptors,
+                                      const std::vector<int>& sources);
 
   TTaskOptions FOptions;
   std::unique_ptr<TState> S;

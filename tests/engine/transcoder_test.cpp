@@ -218,6 +218,49 @@ TEST_F(TranscoderTest, SubtitlesPassOrBecomeTheContainersKind) {
   }
 }
 
+// Titles, stream languages and chapters go with the output unless the maps say otherwise.
+TEST_F(TranscoderTest, MetadataAndChaptersFollowTheMaps) {
+  const std::string tagged = Out("tagged.mkv"), chapters = Out("chapters.txt");
+  {
+    std::ofstream f(chapters);
+    f << ";FFMETADATA1\ntitle=Hello\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Opening\n";
+  }
+  RunCommand("ffmpeg -v error -y -i '" + Clip + "' -i '" + chapters + "' -map_metadata 1 -map_chapters 1 -map 0 "
+             "-metadata:s:a language=fra -c copy '" + tagged + "'");
+  struct TCase {
+    std::string Options, Expected;
+  };
+  const std::vector<TCase> cases = {
+      // global title | audio language | chapter title | audio title | chapter language
+      {"", "Hello|fra|Opening||"},
+      {"-map_metadata -1", "|fra|Opening||"},
+      {"-map_chapters -1", "Hello|fra|||"},
+      {"-map_metadata:s:a 0:g", "||Opening|Hello|"},
+      {"-map_metadata:c:0 0:s:a -map_metadata 0:c:0", "Opening||||fra"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Options);
+    TCustomFFmpeg task;
+    Transcode(task, {{"", tagged}}, "-c copy " + c.Options, Out("retagged.mkv"));
+    auto tag = [&](const std::string& entries) {
+      std::string v = RunCommand("ffprobe -v error " + entries + " -of default=nw=1:nk=1 '" + Out("retagged.mkv") + "'");
+      while (!v.empty() && v.back() == '\n') v.pop_back();
+      return v;
+    };
+    const std::string seen = tag("-show_entries format_tags=title") + "|" +
+                             tag("-select_streams a -show_entries stream_tags=language") + "|" +
+                             tag("-show_entries chapter_tags=title") + "|" +
+                             tag("-select_streams a -show_entries stream_tags=title") + "|" +
+                             tag("-show_entries chapter_tags=language");
+    EXPECT_EQ(seen, c.Expected);
+  }
+  TCustomFFmpeg task;
+  ASSERT_GE(task.OpenInput(tagged), 0);
+  TOptionParser(task.Options()).ParseOptions("-map_metadata 3");
+  EXPECT_LT(task.OpenOutput(Out("badmap.mkv")), 0);
+  EXPECT_EQ(task.LastError(), "Invalid input file index 3 while processing metadata maps");
+}
+
 // The watermark graph: a picture read by movie= and laid over the scaled frame at a place.
 TEST_F(TranscoderTest, WatermarkLandsWhereTheOverlaySaysOnTheScaledFrame) {
   const std::string black = Out("black.mkv"), mark = Out("mark.png"), out = Out("marked.avi");
@@ -447,9 +490,9 @@ TEST_F(TranscoderTest, FailuresNameTheirCause) {
     // An option the engine does not carry out fails by name instead of being ignored.
     TCustomFFmpeg task;
     ASSERT_GE(task.OpenInput(Clip), 0);
-    TOptionParser(task.Options()).ParseOptions("-map_metadata 0");
-    EXPECT_LT(task.OpenOutput(Out("meta.avi")), 0);
-    EXPECT_EQ(task.LastError(), "Option -map_metadata is not supported by this engine yet");
+    TOptionParser(task.Options()).ParseOptions("-attach cover.png");
+    EXPECT_LT(task.OpenOutput(Out("attach.mkv")), 0);
+    EXPECT_EQ(task.LastError(), "Option -attach is not supported by this engine yet");
   }
   {
     TCustomFFmpeg task;
