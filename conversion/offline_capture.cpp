@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <ctime>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -412,6 +413,9 @@ CaptureResult OfflineCapture::Run() {
             result.Frames = k + 1;
             if (lastFrameEnds && f != 0 && total > 0 && f >= total - 1) break;
         }
+        timespec used{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+        result.RenderSeconds = double(used.tv_sec) + double(used.tv_nsec) / 1e9;
         state.EndSamples();
         if (video) {
             Frame end;

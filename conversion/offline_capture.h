@@ -46,6 +46,7 @@ struct CaptureResult {
     int64_t Duration = 0;     // microseconds of movie time captured
     bool SafetyLimitReached = false;
     bool Cancelled = false;   // stopped early: the file is valid and holds Frames frames
+    double RenderSeconds = 0; // processor time of the render thread (player, renderer, mixer)
 };
 
 // The movie's frame rate as a fraction, and as the text the engine and the profile read.
