@@ -42,7 +42,7 @@ void titleBand(QPainter& p, const QSizeF& s) {
 
 void flat(QPainter& p, const QSizeF& s) { p.fillRect(QRectF(QPointF(0, 0), s), kFrame); }
 
-void dialogButton(QPainter& p, const QSizeF& s, int state) {  // 0 up, 1 hot, 2 down
+void dialogButton(QPainter& p, const QSizeF& s, int state, bool opaque = true) {  // 0 up, 1 hot, 2 down
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r(0.5, 0.5, s.width() - 1, s.height() - 1);
     QLinearGradient g(0, 0, 0, s.height());
@@ -56,7 +56,7 @@ void dialogButton(QPainter& p, const QSizeF& s, int state) {  // 0 up, 1 hot, 2 
         g.setColorAt(0, QColor(208, 226, 247));
         g.setColorAt(1, QColor(220, 234, 250));
     }
-    p.fillRect(QRectF(QPointF(0, 0), s), kFace);  // bitmaps have no transparency: corners take the face
+    if (opaque) p.fillRect(QRectF(QPointF(0, 0), s), kFace);  // bitmaps have no transparency: corners take the face
     p.setBrush(g);
     p.setPen(QPen(state == 0 ? kLine : (state == 1 ? kAccent : kAccentDark), 1));
     p.drawRoundedRect(r, 4, 4);
@@ -259,7 +259,7 @@ void toolButton(QPainter& p, const QSizeF& s, const QString& what) {
 
 // "Getting Started" pictures: a small button face with a glyph and its caption.
 void guideButton(QPainter& p, const QSizeF& s, const QString& what, const QString& caption) {
-    dialogButton(p, s, 0);
+    dialogButton(p, s, 0, false);
     glyph(p, QSizeF(s.height(), s.height()), what, kAccent);
     QFont f = p.font();
     f.setPixelSize(12);
