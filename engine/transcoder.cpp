@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -332,8 +333,6 @@ int TCustomFFmpeg::Fail(int code, const std::string& text) {
 int TCustomFFmpeg::OpenInput(const std::string& fileName) {
   TFileOptionGroup& g = FOptions.Group;
   AVFormatContext* ic = nullptr;
-  if (!g.DumpAttachment.empty())
-    return Fail(AVERROR(ENOSYS), "Option -dump_attachment is not supported by this engine yet");
   const AVInputFormat* own = g.Format.empty() ? nullptr : FindOwnInput(g.Format);
   {
     const AVInputFormat* format = own;
@@ -396,6 +395,7 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
     file.TsOffset -= g.StartTime;
   }
   TStreamList streams = DescribeStreams(ic);
+
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
     TInputStream s;
     s.File = int(S->InputFiles.size());
@@ -409,7 +409,13 @@ int TCustomFFmpeg::OpenInput(const std::string& fileName) {
   }
   S->InputFiles.push_back(file);
   FOptions.Inputs.push_back(streams);
+  // Kept by the task now, so a failure below still closes it.
+  const auto dumps = g.DumpAttachment;
   FOptions.ResetGroup();
+  for (const auto& d : dumps)
+    for (unsigned i = 0; i < ic->nb_streams; ++i)
+      if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT && CheckStreamSpecifier(streams, int(i), d.Specifier) > 0)
+        DumpAttachment(ic, int(i), d.Value);
   return 0;
 }
 
@@ -526,6 +532,59 @@ std::string TCustomFFmpeg::CopyMetadataAndChapters(AVFormatContext* oc, const TF
   return std::string();
 }
 
+// Writes an input's attached file out: to the name given, else to the name it was attached under.
+void TCustomFFmpeg::DumpAttachment(AVFormatContext* ic, int index, const std::string& name) {
+  const AVStream* st = ic->streams[index];
+  const int file = int(S->InputFiles.size()) - 1;
+  if (!st->codecpar->extradata_size) {
+    Log(this, llWarning, FormatText("No extradata to dump in stream #%d:%d.", file, index));
+    return;
+  }
+  std::string target = name;
+  if (target.empty()) {
+    const AVDictionaryEntry* e = FF.av_dict_get(st->metadata, "filename", nullptr, 0);
+    if (!e) RaiseFFmpeg(FormatText("No filename specified and no \"filename\" tag in stream #%d:%d.", file, index));
+    target = e->value;
+  }
+  if (!FOptions.Overwrite && std::ifstream(target).good()) {
+    Log(this, llWarning, FormatText("File \"%s\" already exists. Ignore.", target.c_str()));
+    return;
+  }
+  std::ofstream out(target, std::ios::binary);
+  if (!out) RaiseFFmpeg(FormatText("Could not open file %s for writing.", target.c_str()));
+  out.write(reinterpret_cast<const char*>(st->codecpar->extradata), st->codecpar->extradata_size);
+}
+
+// Files attached to the output as streams of their own, carried in the stream's extra data.
+std::string TCustomFFmpeg::AddAttachments(AVFormatContext* oc, const TFileOptionGroup& g, TStreamList& descriptors) {
+  for (const std::string& name : g.Attachments) {
+    std::ifstream in(name, std::ios::binary | std::ios::ate);
+    if (!in) return FormatText("Could not open attachment file %s.", name.c_str());
+    const std::streamoff size = in.tellg();
+    if (size <= 0) return FormatText("Could not get size of the attachment %s.", name.c_str());
+    if (size > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) return FormatText("Attachment %s too large to fit into memory.", name.c_str());
+    AVStream* st = FF.avformat_new_stream(oc, nullptr);
+    auto* data = static_cast<uint8_t*>(FF.av_mallocz(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!st || !data) {
+      FF.av_free(data);
+      return FormatText("Attachment %s too large to fit into memory.", name.c_str());
+    }
+    st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+    st->codecpar->extradata = data;
+    st->codecpar->extradata_size = int(size);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(data), size);
+    const size_t slash = name.find_last_of('/');
+    FF.av_dict_set(&st->metadata, "filename", slash == std::string::npos ? name.c_str() : name.c_str() + slash + 1,
+                   AV_DICT_DONT_OVERWRITE);
+    TStreamDescriptor d;
+    d.Index = int(descriptors.size());
+    d.Type = 't';
+    descriptors.push_back(d);
+  }
+  return std::string();
+}
+
 int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
   TFileOptionGroup& g = FOptions.Group;
   AVFormatContext* oc = nullptr;
@@ -539,12 +598,6 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     FF.avformat_free_context(oc);
     return Fail(AVERROR(EINVAL), "Cannot join more than one output file.");
   }
-  for (const auto& [given, name] : {std::pair<bool, const char*>{!g.Attachments.empty(), "attach"},
-                                    {!g.DumpAttachment.empty(), "dump_attachment"}})
-    if (given) {
-      FF.avformat_free_context(oc);
-      return Fail(AVERROR(ENOSYS), FormatText("Option -%s is not supported by this engine yet", name));
-    }
   // Which input streams feed this output; in a joining task, those of one part.
   auto select = [&](int part) {
     std::vector<int> sources;
@@ -812,6 +865,8 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     FTotalTime = sum > 0 ? sum : -1;
   }
   if (g.RecordingTime != INT64_MAX && (FTotalTime < 0 || g.RecordingTime < FTotalTime)) FTotalTime = g.RecordingTime;
+  const std::string attached = AddAttachments(oc, g, descriptors);
+  if (!attached.empty()) return fail(attached);
   const std::string mapped = CopyMetadataAndChapters(oc, g, descriptors, sources);
   if (!mapped.empty()) return fail(mapped);
   for (const auto& m : g.Metadata) {

@@ -99,6 +99,8 @@ class TCustomFFmpeg {
 
  private:
   int Fail(int code, const std::string& text);
+  void DumpAttachment(AVFormatContext* ic, int index, const std::string& name);
+  std::string AddAttachments(AVFormatContext* oc, const TFileOptionGroup& g, TStreamList& descriptors);
   std::string CopyMetadataAndChapters(AVFormatContext* oc, const TFileOptionGroup& g, const TStreamList& descriptors,
                                       const std::vector<int>& sources);
 

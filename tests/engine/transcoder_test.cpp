@@ -261,6 +261,47 @@ TEST_F(TranscoderTest, MetadataAndChaptersFollowTheMaps) {
   EXPECT_EQ(task.LastError(), "Invalid input file index 3 while processing metadata maps");
 }
 
+// A file attached to the output comes back out of it under its own name, or the one given; an
+// existing file is kept unless overwriting is allowed.
+TEST_F(TranscoderTest, AttachedFilesGoInAndComeOut) {
+  testing::TLogRecorder log(llWarning);
+  const std::string notes = Out("notes.txt");
+  {
+    std::ofstream f(notes);
+    f << "attached words";
+  }
+  TCustomFFmpeg attach;
+  Transcode(attach, {{"", Clip}}, "-c copy -attach \"" + notes + "\" -metadata:s:t mimetype=text/plain", Out("attached.mkv"));
+  EXPECT_NE(RunCommand("ffprobe -v error -show_entries stream=codec_type:stream_tags=filename -of csv '" +
+                       Out("attached.mkv") + "'").find("attachment,notes.txt"), std::string::npos);
+  std::filesystem::remove(notes);
+  auto read = [](const std::string& file) {
+    std::ifstream f(file);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  };
+  const std::string copy = Out("copy.txt");
+  struct TCase {
+    std::string Options, File, Expected;
+  };
+  // With no name the attachment keeps its own, relative to where the program runs.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(Folder->Path);
+  const std::string own = Out("notes.txt");
+  for (const TCase& c : {TCase{"-dump_attachment:t \"\"", own, "attached words"},
+                         TCase{"-dump_attachment:t:0 \"" + copy + "\"", copy, "attached words"},
+                         TCase{"-dump_attachment:t \"" + copy + "\"", copy, "changed"},
+                         TCase{"-y -dump_attachment:t \"" + copy + "\"", copy, "attached words"}}) {
+    SCOPED_TRACE(c.Options);
+    if (c.Expected == "changed") std::ofstream(copy) << "changed";
+    TCustomFFmpeg task;
+    TOptionParser(task.Options()).ParseOptions(c.Options.c_str());
+    EXPECT_GE(task.OpenInput(Out("attached.mkv")), 0) << task.LastError();
+    EXPECT_EQ(read(c.File), c.Expected);
+  }
+  std::filesystem::current_path(before);
+  EXPECT_TRUE(log.Contains("File \"" + copy + "\" already exists. Ignore."));
+}
+
 // The watermark graph: a picture read by movie= and laid over the scaled frame at a place.
 TEST_F(TranscoderTest, WatermarkLandsWhereTheOverlaySaysOnTheScaledFrame) {
   const std::string black = Out("black.mkv"), mark = Out("mark.png"), out = Out("marked.avi");
@@ -492,7 +533,7 @@ TEST_F(TranscoderTest, FailuresNameTheirCause) {
     ASSERT_GE(task.OpenInput(Clip), 0);
     TOptionParser(task.Options()).ParseOptions("-attach cover.png");
     EXPECT_LT(task.OpenOutput(Out("attach.mkv")), 0);
-    EXPECT_EQ(task.LastError(), "Option -attach is not supported by this engine yet");
+    EXPECT_EQ(task.LastError(), "Could not open attachment file cover.png.");
   }
   {
     TCustomFFmpeg task;
