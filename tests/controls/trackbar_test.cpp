@@ -108,6 +108,28 @@ TEST(TrackbarTest, ValuesMapToPixelsAcrossTheTrack) {
     EXPECT_EQ(t.Position(), 50);
 }
 
+TEST(TrackbarTest, OddTicksAndNarrowTracksStayWithinTheRange) {
+    TSVTrackbar t;
+    t.Tickimg()->SetUp(solid(13, 16, Qt::blue));
+    t.SetMax(1000);
+    // With an odd tick the last half-tick pixel is one past the even case: still Max, not beyond.
+    for (int x = 266; x <= 280; ++x) EXPECT_LE(t.PixelToValue(x), 1000) << x;
+    EXPECT_EQ(t.PixelToValue(272), 1000);
+    // A control narrower than its tick leaves no room to slide: only the ends remain.
+    t.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t));
+    t.resize(14, 33);
+    QCoreApplication::processEvents();
+    for (int x : {0, 5, 7, 8, 12, 20}) {
+        const qint64 v = t.PixelToValue(x);
+        EXPECT_TRUE(v == 0 || v == 1000) << x << " gave " << v;
+    }
+    t.SetPosition(500);
+    click(&t, 10, 13);
+    EXPECT_GE(t.Position(), 0);
+    EXPECT_LE(t.Position(), 1000);
+}
+
 TEST(TrackbarTest, ClicksOnTheTrackJumpTheTickAndReportOnce) {
     TSVTrackbar t;
     t.SetPosition(50);
