@@ -302,9 +302,10 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
 
   if (info.PTS != pts) {
     // Far-off times would overflow the frame counter; they are as unusable as earlier ones.
-    if (info.PTS > info.LastPTS && info.PTS < (INT64_C(1) << 60)) {
+    const int64_t counter = info.PTS > info.LastPTS ? FF.av_rescale(info.PTS, st.Rate.num, st.Rate.den) : INT64_MIN;
+    if (counter > -(INT64_C(1) << 60) && counter < (INT64_C(1) << 60)) {
       pkt->pts = pkt->dts = info.PTS;
-      st.Counter = FF.av_rescale(info.PTS, st.Rate.num, st.Rate.den);
+      st.Counter = counter;
     } else {
       Log(nullptr, llWarning, FormatText("invalid pts %lld", static_cast<long long>(info.PTS)));
       info.PTS = pts;

@@ -143,7 +143,8 @@ TEST_F(FrameInputTest, HandlerTimesReplaceDefaultsWhenLater) {
   TLogRecorder log(llWarning);
   TFrameInputAdapter adapter;
   adapter.TriggerEventInMainThread = false;
-  const std::vector<int64_t> written = {-1, 500000, -1, 500000, 2000000};  // -1: leave the default
+  // -1: leave the default; the last one is too far off to count frames from.
+  const std::vector<int64_t> written = {-1, 500000, -1, 500000, 2000000, INT64_MAX - 5};
   adapter.OnReadFrameYUV = [&](TFrameInputAdapter*, void* data, TInputFrameInfo* info) {
     const size_t i = size_t(info->FrameNumber - 1);
     if (i >= written.size()) return -1;
@@ -158,8 +159,9 @@ TEST_F(FrameInputTest, HandlerTimesReplaceDefaultsWhenLater) {
   const TTerminateInfo done =
       Convert(adapter.InputName(), "-f frameinput -r 25 -s 64x48", "-c:v ffv1 -r 100 -vsync passthrough", Out("times.nut"), out);
   EXPECT_TRUE(done.Finished) << done.ErrorMessage;
-  EXPECT_EQ(times, (std::vector<int64_t>{0, 500000, 540000, 580000, 2000000}));
+  EXPECT_EQ(times, (std::vector<int64_t>{0, 500000, 540000, 580000, 2000000, 2040000}));
   EXPECT_TRUE(log.Contains("invalid pts 500000"));
+  EXPECT_TRUE(log.Contains("invalid pts " + std::to_string(INT64_MAX - 5)));
 }
 
 // What the program may write is the time: sizes it scribbles over are put back, so the packets
