@@ -124,7 +124,14 @@ qint64 TSVTrackbar::PixelToValue(int x) const {
 
 // ---- layout ----
 
+// A hidden control gets its resize event only when shown: values set before then still land
+// on the current geometry.
+void TSVTrackbar::ensureLayout() {
+    if (laidOutWidth_ != width()) layOut();
+}
+
 void TSVTrackbar::layOut() {
+    laidOutWidth_ = width();
     if (!trackImg_->Left().isNull()) capWidth_ = logicalSize(trackImg_->Left()).width();
     if (!trackImg_->Center().isNull()) trackHeight_ = logicalSize(trackImg_->Center()).height();
     if (!tickImg_->Up().isNull()) tickSize_ = logicalSize(tickImg_->Up());
@@ -179,6 +186,7 @@ void TSVTrackbar::moveTickTo(int x) {
 // ---- setters: none of them fires an event ----
 
 void TSVTrackbar::SetPosition(qint64 v) {
+    ensureLayout();
     position_ = std::clamp(v, min_, max_);
     placeTick();
     update();
@@ -210,6 +218,7 @@ void TSVTrackbar::SetMin(qint64 v) {
 }
 
 void TSVTrackbar::SetStartPos(qint64 v) {
+    ensureLayout();
     if (v < min_) v = min_;
     if (v >= endPos_) v = endPos_;
     startPos_ = v;
@@ -219,6 +228,7 @@ void TSVTrackbar::SetStartPos(qint64 v) {
 }
 
 void TSVTrackbar::SetEndPos(qint64 v) {
+    ensureLayout();
     if (v > max_) v = max_;
     if (v <= startPos_) v = startPos_;
     endPos_ = v;
@@ -356,6 +366,7 @@ void TSVTrackbar::paintEvent(QPaintEvent*) {
         parentBackground_.fill(parentWidget()->palette().color(parentWidget()->backgroundRole()));
         parentWidget()->render(&parentBackground_, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
     }
+    ensureLayout();
     const QPixmap canvas = render();
     QPainter(this).drawPixmap(0, 0, canvas);
 }
@@ -368,6 +379,7 @@ void TSVTrackbar::resizeEvent(QResizeEvent*) {
 // ---- mouse and keyboard ----
 
 void TSVTrackbar::mousePressEvent(QMouseEvent* e) {
+    ensureLayout();
     const QPoint at = e->position().toPoint();
     emit OnMouseDown(e->button(), e->modifiers(), at.x(), at.y());
     if (!isEnabled()) return;
@@ -399,6 +411,7 @@ void TSVTrackbar::mousePressEvent(QMouseEvent* e) {
 }
 
 void TSVTrackbar::mouseMoveEvent(QMouseEvent* e) {
+    ensureLayout();
     const QPoint at = e->position().toPoint();
     emit OnMouseMove(e->modifiers(), at.x(), at.y());
     if (!isEnabled()) return;

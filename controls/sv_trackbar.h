@@ -177,6 +177,7 @@ private:
     enum class Target { None, Tick, Start, End, Track };
 
     void layOut();
+    void ensureLayout();
     void moveTickTo(int x);
     void placeTick();
     void placeMarkers();
@@ -209,7 +210,7 @@ private:
     bool showDisabledTrack_ = false;
 
     // Measured sizes.
-    int capWidth_ = 0, trackHeight_ = 0;
+    int capWidth_ = 0, trackHeight_ = 0, laidOutWidth_ = -1;
     QSize tickSize_, startSize_, endSize_;
     QRect trackRect_, tickRect_, startRect_, endRect_;
     int tickPx_ = 0, startPx_ = 0, endPx_ = 0;

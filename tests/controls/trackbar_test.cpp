@@ -106,6 +106,11 @@ TEST(TrackbarTest, ValuesMapToPixelsAcrossTheTrack) {
     t.resize(380, 33);
     EXPECT_EQ(t.TickPixel(), 190);
     EXPECT_EQ(t.Position(), 50);
+    // So does a control sized while hidden, before it was ever shown.
+    TSVTrackbar hidden;
+    hidden.resize(380, 33);
+    hidden.SetPosition(50);
+    EXPECT_EQ(hidden.TickPixel(), 190);
 }
 
 TEST(TrackbarTest, OddTicksAndNarrowTracksStayWithinTheRange) {
