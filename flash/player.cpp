@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "flash/avm1/avm1.h"
+#include "flash/config_access.h"
 #include "flash/player_impl.h"
 
 namespace qm::flash {
@@ -55,6 +56,8 @@ LoadResult Player::LoadBytes(std::vector<uint8_t> bytes) {
         result.error = parsed.error ? parsed.error->message : "the movie could not be read";
         return result;
     }
+    // The configuration file is read once, when the first player is made.
+    (void)CurrentPlayerConfiguration();
     auto impl = std::make_unique<Impl>();
     impl->movie = std::move(*parsed.movie);
     impl->Init();
