@@ -1,9 +1,15 @@
 #include "app/app.h"
+#include "app/core/app_core.h"
+#include "player/config_substitution.h"
 
 namespace qm::app {
 
-// No player configuration exists to substitute until the player reads one.
-void InstallPlayerConfigSubstitution() {}
-void RemovePlayerConfigSubstitution() {}
+void InstallPlayerConfigSubstitution() {
+    player::InstallPlayerConfig([](const std::string& line) {
+        if (AppLog) AppLog->WriteError(QString::fromStdString(line));
+    });
+}
+
+void RemovePlayerConfigSubstitution() { player::RemovePlayerConfig(); }
 
 }  // namespace qm::app
