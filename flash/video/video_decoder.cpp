@@ -192,6 +192,9 @@ std::unique_ptr<VideoDecoder> VideoDecoder::Create(const swf::VideoStream& strea
     impl->context->height = stream.height;
     // One decoding thread: pictures come out in step with the packets.
     impl->context->thread_count = 1;
+    // The floating-point inverse transform comes closest to the original
+    // player's pictures.
+    if (id == AV_CODEC_ID_FLV1) impl->context->idct_algo = FF_IDCT_FAAN;
     if (id == AV_CODEC_ID_VP6F || id == AV_CODEC_ID_VP6A) {
         // The cropping byte that other containers carry: nothing cropped.
         impl->context->extradata = static_cast<uint8_t*>(FF.av_mallocz(1 + AV_INPUT_BUFFER_PADDING_SIZE));
