@@ -68,6 +68,8 @@ public:
     // A text field's definition that scripts may change (border, colours,
     // kind) for this field alone; null when the object is no text field.
     virtual swf::EditText* OwnTextDefinition(DisplayObject& field) { return (void)field, nullptr; }
+    // The stage as the movie's header gives it, twips.
+    virtual swf::Rect StageRect() { return swf::Rect{0, 11000, 0, 8000}; }
     virtual void Trace(std::string_view text) = 0;
     // The text of a file a script loads by a relative path ("data.xml"),
     // from the movie's own folder; nothing for other places, for URLs, or

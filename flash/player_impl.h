@@ -140,6 +140,7 @@ struct Player::Impl : ScriptEnvironment {
     DisplayObject* CreateTextField(DisplayObject& parent, int32_t depth, std::string_view name,
                                    const swf::EditText& definition) override;
     swf::EditText* OwnTextDefinition(DisplayObject& field) override;
+    swf::Rect StageRect() override { return movie.header.frame_size; }
     // Definitions of what scripts made; deques keep their addresses.
     std::deque<swf::TagBody> script_definitions;
     std::deque<Character> script_characters;

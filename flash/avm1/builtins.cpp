@@ -113,7 +113,7 @@ void Interpreter::InstallBuiltins() {
         if (!o || name.empty() || !go || (*go)->kind != Kind::Function) return false;
         Property* p = in.FindOwn(o, name);
         if (!p) {
-            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0});
+            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0, nullptr, Undefined{}});
             p = &o->props.back();
         }
         p->getter = *go;
@@ -121,8 +121,30 @@ void Interpreter::InstallBuiltins() {
         p->setter = so && (*so)->kind == Kind::Function ? *so : nullptr;
         return true;
     });
-    Method(object_proto_, "watch", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
-    Method(object_proto_, "unwatch", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+    Method(object_proto_, "watch", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        auto o = SelfObj(self);
+        if (!o || args.size() < 2) return false;
+        auto* fn = std::get_if<ObjRef>(&args[1]);
+        if (!fn || (*fn)->kind != Kind::Function) return false;
+        std::string name = in.ToString(args[0]);
+        if (name.empty()) return false;
+        Property* p = in.FindOwn(o, name);
+        if (!p) {
+            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0, nullptr, Undefined{}});
+            p = &o->props.back();
+        }
+        p->watcher = *fn;
+        p->watch_data = Arg(args, 2);
+        return true;
+    });
+    Method(object_proto_, "unwatch", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        auto o = SelfObj(self);
+        Property* p = o && !args.empty() ? in.FindOwn(o, in.ToString(args[0])) : nullptr;
+        if (!p || !p->watcher) return false;
+        p->watcher = nullptr;
+        p->watch_data = Undefined{};
+        return true;
+    });
     Method(object_ctor_, "registerClass", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return true; });
 
     // Function
@@ -806,6 +828,7 @@ void Interpreter::InstallBuiltins() {
     InstallXml();
     InstallText();
     InstallSound();
+    InstallSystem();
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {
@@ -836,7 +859,7 @@ ObjRef Interpreter::DefineClass(const std::string& name, NativeFn fn, const ObjR
 
 void Interpreter::Accessor(const ObjRef& o, const std::string& name, NativeFn getter, NativeFn setter) {
     Property p{name, Undefined{}, NewFunction(std::move(getter)), setter ? NewFunction(std::move(setter)) : nullptr,
-               kDontEnum | kDontDelete};
+               kDontEnum | kDontDelete, nullptr, Undefined{}};
     if (Property* old = FindOwn(o, name)) *old = p;
     else o->props.push_back(std::move(p));
 }

@@ -159,6 +159,11 @@ private:
     void InstallXml();
     void InstallText();
     void InstallSound();
+    void InstallSystem();
+public:
+    // Gives an object _listeners and the AsBroadcaster methods.
+    void InitializeBroadcaster(const ObjRef& o);
+private:
     void CheckSounds();
     std::vector<std::weak_ptr<Object>> playing_sounds_;
     void RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result);
@@ -189,6 +194,7 @@ private:
     size_t objects_compacted_ = 0;
     void RunIntervals();
     void Fire(const Interval& t);
+    std::vector<std::pair<const Object*, std::string>> watching_;  // watchers running
     std::vector<Interval> loads_;
 };
 

@@ -210,7 +210,7 @@ void Interpreter::Define(const ObjRef& o, const std::string& name, Value value, 
         p->flags = flags;
         return;
     }
-    o->props.push_back(Property{name, std::move(value), nullptr, nullptr, flags});
+    o->props.push_back(Property{name, std::move(value), nullptr, nullptr, flags, nullptr, Undefined{}});
 }
 
 void Interpreter::Method(const ObjRef& o, const std::string& name, NativeFn fn) {
@@ -291,6 +291,27 @@ void Interpreter::Set(const Value& object, const std::string& name, const Value&
 
 void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& value, const Value& self) {
     if (name.empty()) return;  // no property has an empty name
+    if (Property* p = FindOwn(o, name); p && p->watcher) {
+        // The watcher decides what is stored; while it runs, assignments to
+        // the same property go straight through.
+        auto key = std::make_pair(static_cast<const Object*>(o.get()), name);
+        if (std::find(watching_.begin(), watching_.end(), key) == watching_.end()) {
+            ObjRef watcher = p->watcher;
+            Value data = p->watch_data;
+            Value old = p->getter ? Call(p->getter, self, {}) : p->value;
+            watching_.push_back(key);
+            Value stored;
+            try {
+                stored = Call(watcher, self, {name, old, value, data});
+            } catch (...) {
+                watching_.pop_back();
+                throw;
+            }
+            SetOf(o, name, stored, self);
+            watching_.pop_back();
+            return;
+        }
+    }
     if (name == "__proto__") {
         if (auto* p = std::get_if<ObjRef>(&value)) o->proto = *p;
         else o->proto = nullptr;
@@ -338,7 +359,7 @@ void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& v
             break;
         }
     }
-    o->props.push_back(Property{name, value, nullptr, nullptr, 0});
+    o->props.push_back(Property{name, value, nullptr, nullptr, 0, nullptr, Undefined{}});
 }
 
 bool Interpreter::Delete(const ObjRef& o, const std::string& name) {

@@ -34,6 +34,8 @@ struct Property {
     Value value;
     ObjRef getter, setter;
     uint8_t flags = 0;
+    ObjRef watcher;  // watch(): called with each new value, gives the one stored
+    Value watch_data;
 };
 
 // Body of a function written in the movie.

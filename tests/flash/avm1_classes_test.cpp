@@ -248,3 +248,63 @@ TEST(Avm1Classes, SoundFollowsItsClip) {
     }));
     EXPECT_EQ(lines, (std::vector<std::string>{"undefined", "100", "40", "undefined", "undefined"}));
 }
+
+// watch() decides what is stored; assignments inside the watcher go straight
+// through instead of calling it again.
+TEST(Avm1Classes, WatchAndUnwatch) {
+    E self = E().push({"this"}).getVariable();
+    auto lines = RunScript(Seq({
+        SetVar("o", New("Object")),
+        // function (name, old, value, limit) { this[name] = -1; return value > limit ? limit : value; }
+        Trace(Call(Var("o"), "watch",
+                   {Lit("v"),
+                    Fn({"name", "old", "value", "limit"},
+                       Seq({SetMember(self, "v", Lit(-1)),
+                            Trace(E().push({"was "}).raw(Var("old").bytes()).add2()),
+                            E().raw(Var("value").bytes()).raw(Var("limit").bytes()).greater().if_("over")
+                                .raw(Var("value").bytes()).return_().label("over")
+                                .raw(Var("limit").bytes()).return_()})),
+                    Lit(10)})),
+        SetMember(Var("o"), "v", Lit(4)),
+        Trace(Member(Var("o"), "v")),
+        SetMember(Var("o"), "v", Lit(40)),
+        Trace(Member(Var("o"), "v")),
+        Trace(Call(Var("o"), "unwatch", {Lit("v")})),
+        SetMember(Var("o"), "v", Lit(40)),
+        Trace(Member(Var("o"), "v")),
+        Trace(Call(Var("o"), "unwatch", {Lit("v")})),
+        Trace(Call(Var("o"), "watch", {Lit("w")})),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"true", "was undefined", "4", "was 4", "10", "true", "40", "false", "false"}));
+}
+
+// Listeners hear messages in the order they came, once each; a movie clip
+// loader hears its own events, and a load this player cannot make fails
+// after the frame's scripts.
+TEST(Avm1Classes, BroadcastersAndFailedLoads) {
+    E self = E().push({"this"}).getVariable();
+    auto lines = RunScript(Seq({
+        SetVar("b", New("Object")),
+        Do(Call(Var("AsBroadcaster"), "initialize", {Var("b")})),
+        SetVar("l1", New("Object")),
+        SetMember(Var("l1"), "hi", Fn({"x"}, Trace(E().push({"one "}).raw(Var("x").bytes()).add2()))),
+        SetVar("l2", New("Object")),
+        SetMember(Var("l2"), "hi", Fn({"x"}, Trace(E().push({"two "}).raw(Var("x").bytes()).add2()))),
+        Trace(Call(Var("b"), "addListener", {Var("l2")})),
+        Do(Call(Var("b"), "addListener", {Var("l1")})),
+        Do(Call(Var("b"), "addListener", {Var("l2")})),
+        Do(Call(Var("b"), "broadcastMessage", {Lit("hi"), Lit("a")})),
+        Trace(Call(Var("b"), "removeListener", {Var("l1")})),
+        Trace(Call(Var("b"), "removeListener", {Var("l1")})),
+        Do(Call(Var("b"), "broadcastMessage", {Lit("hi"), Lit("b")})),
+        SetVar("m", New("MovieClipLoader")),
+        SetMember(Var("m"), "onLoadError",
+                  Fn({"clip", "why"}, Trace(E().raw(Var("clip").bytes()).push({" "}).add2().raw(Var("why").bytes()).add2()))),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("holder"), Lit(1)})),
+        Trace(Call(Var("m"), "loadClip", {Lit("elsewhere.swf"), Member(Var("_root"), "holder")})),
+        Trace(Call(Var("m"), "loadClip", {Lit("elsewhere.swf"), Lit("nowhere")})),
+        Trace(Lit("end of script")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"true", "one a", "two a", "true", "false", "two b", "true", "false",
+                                               "end of script", "_level0.holder URLNotFound"}));
+}

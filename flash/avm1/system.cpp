@@ -1,0 +1,197 @@
+// Objects of the player itself: AsBroadcaster and the listeners' objects
+// built on it (Key, Mouse, Stage, Selection), and System.
+#include <algorithm>
+#include <cmath>
+
+#include "flash/avm1/interpreter.h"
+
+namespace qm::flash::avm1 {
+
+namespace {
+
+Value Arg(std::vector<Value>& args, size_t i) { return i < args.size() ? args[i] : Value(Undefined{}); }
+
+ObjRef Listeners(Interpreter& in, const Value& self) {
+    Value l = in.Get(self, "_listeners");
+    auto* a = std::get_if<ObjRef>(&l);
+    return a && (*a)->kind == Kind::Array ? *a : nullptr;
+}
+
+bool SameValue(const Value& a, const Value& b) {
+    auto* x = std::get_if<ObjRef>(&a);
+    auto* y = std::get_if<ObjRef>(&b);
+    if (x && y) return *x == *y;
+    return a == b;
+}
+
+}  // namespace
+
+void Interpreter::InitializeBroadcaster(const ObjRef& o) {
+    Value broadcaster = Get(global_, "AsBroadcaster");
+    Define(o, "_listeners", NewArray(), kDontEnum);
+    for (const char* name : {"broadcastMessage", "addListener", "removeListener"})
+        Define(o, name, Get(broadcaster, name), kDontEnum);
+}
+
+void Interpreter::InstallSystem() {
+    ObjRef broadcaster_proto = NewObject();
+    ObjRef broadcaster = DefineClass("AsBroadcaster", [](Interpreter&, const Value&, std::vector<Value>&) -> Value {
+        return Undefined{};
+    }, broadcaster_proto, false);
+    Method(broadcaster, "initialize", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (auto* o = args.empty() ? nullptr : std::get_if<ObjRef>(&args[0]); o && *o) in.InitializeBroadcaster(*o);
+        return Undefined{};
+    });
+    Method(broadcaster, "addListener", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ObjRef list = Listeners(in, self);
+        if (!list) return true;
+        Value l = Arg(args, 0);
+        std::erase_if(list->elems, [&](const Value& v) { return SameValue(v, l); });
+        list->elems.push_back(l);
+        return true;
+    });
+    Method(broadcaster, "removeListener", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ObjRef list = Listeners(in, self);
+        if (!list) return false;
+        Value l = Arg(args, 0);
+        auto it = std::find_if(list->elems.begin(), list->elems.end(), [&](const Value& v) { return SameValue(v, l); });
+        if (it == list->elems.end()) return false;
+        list->elems.erase(it);
+        return true;
+    });
+    Method(broadcaster, "broadcastMessage", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ObjRef list = Listeners(in, self);
+        if (!list || args.empty()) return Undefined{};
+        std::string name = in.ToString(args[0]);
+        std::vector<Value> rest(args.begin() + 1, args.end());
+        // Listeners added or removed by a handler count from the next message.
+        std::vector<Value> now = list->elems;
+        for (const Value& l : now) {
+            Value fn = in.Get(l, name);
+            if (std::holds_alternative<ObjRef>(fn)) in.Call(fn, l, rest);
+        }
+        return !now.empty();
+    });
+
+    // MovieClipLoader: this player loads no movies or pictures into clips,
+    // so every load fails after the frame's scripts, as an offline player's would.
+    ObjRef loader_proto = NewObject();
+    DefineClass("MovieClipLoader", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        if (auto* o = std::get_if<ObjRef>(&self); o && *o) {
+            in.InitializeBroadcaster(*o);
+            // The loader hears its own events.
+            if (ObjRef list = Listeners(in, self)) list->elems.push_back(self);
+        }
+        return Undefined{};
+    }, loader_proto, false);
+    for (const char* name : {"broadcastMessage", "addListener", "removeListener"})
+        Define(loader_proto, name, Get(broadcaster, name), kDontEnum);
+    Method(loader_proto, "loadClip", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        if (args.size() < 2) return false;
+        Value target = args[1];
+        DisplayObject* clip = nullptr;
+        if (auto* o = std::get_if<ObjRef>(&target)) clip = in.ClipOf(*o);
+        else if (in.env()) clip = in.ResolveClip(0, in.ToString(target));
+        if (!clip) return false;
+        in.env()->Log("movie load not supported, reported as failed: \"" + in.ToString(args[0]) + "\"");
+        Interval answer;
+        answer.self = self;
+        answer.method = "broadcastMessage";
+        answer.args = {std::string("onLoadError"), in.ClipObject(*clip), std::string("URLNotFound")};
+        in.QueueLoad(std::move(answer));
+        return true;
+    });
+    Method(loader_proto, "unloadClip", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+    Method(loader_proto, "getProgress", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        auto* o = args.empty() ? nullptr : std::get_if<ObjRef>(&args[0]);
+        if (!o || !in.ClipOf(*o)) return Undefined{};
+        ObjRef p = in.NewObject();
+        in.Set(p, "bytesLoaded", 0.0);
+        in.Set(p, "bytesTotal", 0.0);
+        return p;
+    });
+
+    auto object = [&](const std::string& name) {
+        ObjRef o = NewObject();
+        Define(global_, name, o, kDontEnum);
+        InitializeBroadcaster(o);
+        return o;
+    };
+    auto constant = [](Value v) {
+        return [v](Interpreter&, const Value&, std::vector<Value>&) -> Value { return v; };
+    };
+
+    // No keyboard reaches a conversion: nothing is ever down.
+    ObjRef key = object("Key");
+    static const std::pair<const char*, int> keys[] = {
+        {"ALT", 18},   {"BACKSPACE", 8}, {"CAPSLOCK", 20}, {"CONTROL", 17}, {"DELETEKEY", 46}, {"DOWN", 40},
+        {"END", 35},   {"ENTER", 13},    {"ESCAPE", 27},   {"HOME", 36},    {"INSERT", 45},    {"LEFT", 37},
+        {"PGDN", 34},  {"PGUP", 33},     {"RIGHT", 39},    {"SHIFT", 16},   {"SPACE", 32},     {"TAB", 9},
+        {"UP", 38}};
+    for (auto [name, code] : keys) Define(key, name, double(code), kDontEnum | kDontDelete | kReadOnly);
+    Method(key, "isDown", constant(false));
+    Method(key, "isToggled", constant(false));
+    Method(key, "getCode", constant(0.0));
+    Method(key, "getAscii", constant(0.0));
+
+    ObjRef mouse = object("Mouse");
+    Method(mouse, "show", constant(0.0));
+    Method(mouse, "hide", constant(1.0));
+
+    ObjRef stage = object("Stage");
+    Accessor(stage, "width", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+        swf::Rect r = in.env() ? in.env()->StageRect() : swf::Rect{};
+        return std::round((r.x_max - r.x_min) / 20.0);
+    });
+    Accessor(stage, "height", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+        swf::Rect r = in.env() ? in.env()->StageRect() : swf::Rect{};
+        return std::round((r.y_max - r.y_min) / 20.0);
+    });
+    Define(stage, "scaleMode", std::string("showAll"), kDontEnum);
+    Define(stage, "align", std::string(), kDontEnum);
+    Define(stage, "showMenu", true, kDontEnum);
+    Define(stage, "displayState", std::string("normal"), kDontEnum);
+
+    ObjRef selection = object("Selection");
+    Method(selection, "getFocus", constant(Null{}));
+    Method(selection, "setFocus", constant(false));
+    Method(selection, "getBeginIndex", constant(-1.0));
+    Method(selection, "getEndIndex", constant(-1.0));
+    Method(selection, "getCaretIndex", constant(-1.0));
+    Method(selection, "setSelection", constant(Undefined{}));
+
+    ObjRef system = NewObject();
+    Define(global_, "System", system, kDontEnum);
+    ObjRef caps = NewObject();
+    Define(system, "capabilities", caps, kDontEnum);
+    const std::pair<const char*, Value> facts[] = {
+        {"os", std::string("Linux")},       {"manufacturer", std::string("Adobe Linux")},
+        {"playerType", std::string("StandAlone")}, {"version", std::string("LNX 10,0,0,0")},
+        {"language", std::string("en")},    {"screenResolutionX", 1920.0},
+        {"screenResolutionY", 1080.0},      {"screenDPI", 72.0},
+        {"screenColor", std::string("color")}, {"pixelAspectRatio", 1.0},
+        {"hasAudio", true},                 {"hasMP3", true},
+        {"hasVideoEncoder", false},         {"hasAudioEncoder", false},
+        {"hasPrinting", false},             {"hasAccessibility", false},
+        {"isDebugger", false},              {"localFileReadDisable", false},
+        {"avHardwareDisable", true},        {"hasStreamingAudio", true},
+        {"hasStreamingVideo", true},        {"hasEmbeddedVideo", true},
+        {"hasScreenBroadcast", false},      {"hasScreenPlayback", false},
+        {"hasIME", false},                  {"hasTLS", false},
+        {"windowlessDisable", true},
+    };
+    for (auto& [name, value] : facts) Define(caps, name, value, 0);
+    ObjRef security = NewObject();
+    Define(system, "security", security, kDontEnum);
+    Define(security, "sandboxType", std::string("localWithFile"), 0);
+    for (const char* name : {"allowDomain", "allowInsecureDomain", "loadPolicyFile"}) Method(security, name, constant(Undefined{}));
+    ObjRef ime = NewObject();
+    Define(system, "IME", ime, kDontEnum);
+    InitializeBroadcaster(ime);
+    Define(system, "useCodepage", false, 0);
+    Define(system, "exactSettings", true, 0);
+    Method(system, "setClipboard", constant(Undefined{}));
+    Method(system, "showSettings", constant(Undefined{}));
+}
+
+}  // namespace qm::flash::avm1
