@@ -175,6 +175,7 @@ void TFFLoader::UnloadOne(int index) {
 }
 
 bool TFFLoader::LoadLibs(TLibrarySet libs) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
   for (TLibraryIndex index : LoadOrder) {
     if (!(libs & LibraryBit(index))) continue;
     if (!LoadOne(index)) {
@@ -189,18 +190,21 @@ bool TFFLoader::LoadLibs(TLibrarySet libs) {
 
 bool TFFLoader::LibsLoaded(TLibrarySet libs) const {
   if (!(libs & AllLibraries)) throw std::invalid_argument("LibsLoaded: empty library set");
+  std::lock_guard<std::recursive_mutex> guard(FLock);
   for (int i = 0; i < LibraryCount; ++i)
     if ((libs & (1u << i)) && (!FHandles[i] || !FBound[i])) return false;
   return true;
 }
 
 void TFFLoader::CheckLibsLoaded(TLibrarySet libs) const {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
   for (int i = 0; i < LibraryCount; ++i)
     if ((libs & (1u << i)) && (!FHandles[i] || !FBound[i]))
       throw FFmpegException(FormatText("Library %s not loaded.", LibraryRows[i].BaseName));
 }
 
 void TFFLoader::UnloadLibs(TLibrarySet libs) {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
   for (int k = LibraryCount - 1; k >= 0; --k)
     if (libs & LibraryBit(LoadOrder[k])) UnloadOne(LoadOrder[k]);
 }

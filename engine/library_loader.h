@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace qm::engine {
@@ -61,6 +62,8 @@ class TFFLoader {
   bool LoadOne(int index);
   void UnloadOne(int index);
 
+  // The player decodes sound and video on its own threads while the engine may be loading.
+  mutable std::recursive_mutex FLock;
   std::string FLibraryPath;
   std::string FLastError;
   void* FHandles[LibraryCount] = {};
