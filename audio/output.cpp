@@ -43,7 +43,14 @@ bool Output::Write(const int16_t* samples, size_t frames) {
     q.changed.wait(guard, [&] { return q.closed || q.queued_frames < q.latency_frames; });
     if (q.closed) return false;
     if (frames == 0) return true;
-    q.blocks.emplace_back(samples, samples + frames * q.channels);
+    // A device takes its sound in short periods, and the write point sees
+    // it so whatever length the producer writes in: a long block would
+    // otherwise reach the capture as one late burst after a silent wait.
+    const size_t period = std::max<size_t>(format_.samples_per_sec / 20, 1);
+    for (size_t at = 0; at < frames; at += period) {
+        const size_t n = std::min(period, frames - at);
+        q.blocks.emplace_back(samples + at * q.channels, samples + (at + n) * q.channels);
+    }
     q.queued_frames += frames;
     q.changed.notify_all();
     return true;

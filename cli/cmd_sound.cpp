@@ -2,17 +2,21 @@
 // Runs the movie N frames and writes the sound of those frames, mixed, as a
 // 16-bit stereo PCM WAV file: exactly the samples of N frames at the
 // movie's frame rate. --play plays them in real time through the audio
-// output (the sound device, or the silent output where there is none).
+// output (the sound device, or the silent output where there is none);
+// --capture WAV also records what the output plays, as a capture does, and
+// writes it as the capture's WAV file.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/audio.h"
+#include "audio/sound_capture.h"
 #include "cli/commands.h"
 #include "flash/player.h"
 
@@ -22,7 +26,7 @@ namespace {
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "quellmark-cli sound: %s\n", why.c_str());
-    std::fprintf(stderr, "Usage: quellmark-cli sound MOVIE --frames N (--out OUT.wav | --play)\n");
+    std::fprintf(stderr, "Usage: quellmark-cli sound MOVIE --frames N (--out OUT.wav | --play [--capture OUT.wav])\n");
     return 2;
 }
 
@@ -34,18 +38,18 @@ int Fail(const std::string& why) {
 }  // namespace
 
 int RunSound(const Args& args) {
-    std::string movie, out;
+    std::string movie, out, capture;
     long frames = -1;
     bool play = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--play") {
             play = true;
-        } else if (a == "--frames" || a == "--out") {
+        } else if (a == "--frames" || a == "--out" || a == "--capture") {
             if (i + 1 >= args.size()) return Usage(a + " needs a value");
             const std::string& v = args[++i];
-            if (a == "--out") {
-                out = v;
+            if (a == "--out" || a == "--capture") {
+                (a == "--out" ? out : capture) = v;
                 continue;
             }
             errno = 0;
@@ -64,6 +68,7 @@ int RunSound(const Args& args) {
     if (movie.empty()) return Usage("no movie given");
     if (out.empty() == !play) return Usage("give either --out or --play");
     if (frames < 0) return Usage("--frames is required");
+    if (!capture.empty() && !play) return Usage("--capture needs --play");
 
     flash::LoadResult loaded = flash::Player::LoadFile(movie);
     if (!loaded.player) return Fail(movie + ": " + loaded.error);
@@ -73,10 +78,20 @@ int RunSound(const Args& args) {
         return Fail("the sound of " + std::to_string(frames) + " frames is too long for a WAV file");
 
     if (play) {
+        std::optional<audio::TSoundHook> hook;
+        if (!capture.empty()) {
+            hook.emplace([](audio::LogKind, const std::string& line) {
+                std::fprintf(stderr, "quellmark-cli sound: %s\n", line.c_str());
+            });
+            hook->RawFileName = capture + ".raw";
+            hook->WavFileName = capture;
+            hook->InstallHooks();
+        }
         std::string note;
         auto output = audio::OpenOutput(audio::WaveFormat::Pcm16(flash::Player::kMixRate, flash::Player::kMixChannels),
                                         &note);
         std::fprintf(stderr, "quellmark-cli sound: %s\n", note.c_str());
+        if (hook) hook->StartCapture();
         std::vector<int16_t> block;
         for (long f = 1; f <= frames; ++f) {
             player.Advance();
@@ -91,6 +106,13 @@ int RunSound(const Args& args) {
         // The last block has started: let it finish.
         std::this_thread::sleep_for(std::chrono::microseconds(
             uint64_t(block.size() / flash::Player::kMixChannels) * 1000000 / flash::Player::kMixRate));
+        if (hook) {
+            hook->StopCapture();
+            output->Close();
+            hook->MakeWavFile();
+            if (!std::filesystem::exists(capture)) return Fail("the capture's WAV file could not be written");
+            return 0;
+        }
         output->Close();
         return 0;
     }

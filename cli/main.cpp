@@ -17,7 +17,7 @@ const Command kCommands[] = {
     {"trace", qm::cli::RunTrace, "trace MOVIE --frames N         run N frames, print trace() lines"},
     {"render", qm::cli::RunRender,
      "render MOVIE --frames N --out OUT.png [--width W --height H]"},
-    {"sound", qm::cli::RunSound, "sound MOVIE --frames N (--out OUT.wav | --play)  the mixed sound of N frames"},
+    {"sound", qm::cli::RunSound, "sound MOVIE --frames N (--out OUT.wav | --play [--capture OUT.wav])  the mixed sound of N frames"},
     {"formats", qm::cli::RunFormats, "formats [--json]               the format catalogue"},
     {"convert", qm::cli::RunConvert, "convert MOVIE... [options]     convert movies to video (convert --help)"},
 };

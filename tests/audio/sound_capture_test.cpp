@@ -147,6 +147,24 @@ TEST(SoundCapture, LeadTimeAndGapsAreMeasuredOnTheClock) {
     EXPECT_EQ(c.Raw(), want);
 }
 
+// A producer that writes a whole second at once (a movie at 1 frame per
+// second) is recorded as one second of sound per block: the output hands
+// it on in short periods, so no silence is counted between them.
+TEST(SoundCapture, LongBlocksThroughTheSilentOutputGetNoGapZeros) {
+    Capture c;
+    c.hook.InstallHooks();
+    auto output = OpenSilentOutput(WaveFormat::Pcm16(44100, 2), &c.clock);
+    c.hook.StartCapture();
+    std::vector<int16_t> second(44100 * 2, 300);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(output->Write(second.data(), 44100));
+    output->Drain();
+    c.hook.StopCapture();
+    output->Close();
+    const auto raw = c.Raw();
+    EXPECT_EQ(raw.size(), 3u * 176400u);
+    EXPECT_EQ(std::count(raw.begin(), raw.end(), 0), 0);
+}
+
 TEST(SoundCapture, GapZerosAreWholeSampleFrames) {
     Capture c;
     const WaveFormat f = WaveFormat::Pcm16(22050, 1);  // 44100 B/s, align 2
