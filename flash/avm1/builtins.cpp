@@ -829,6 +829,7 @@ void Interpreter::InstallBuiltins() {
     InstallText();
     InstallSound();
     InstallSystem();
+    InstallColor();
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

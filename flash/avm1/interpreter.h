@@ -160,6 +160,7 @@ private:
     void InstallText();
     void InstallSound();
     void InstallSystem();
+    void InstallColor();
 public:
     // Gives an object _listeners and the AsBroadcaster methods.
     void InitializeBroadcaster(const ObjRef& o);

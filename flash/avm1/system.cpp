@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/display_list.h"
 
 namespace qm::flash::avm1 {
 
@@ -192,6 +193,76 @@ void Interpreter::InstallSystem() {
     Define(system, "exactSettings", true, 0);
     Method(system, "setClipboard", constant(Undefined{}));
     Method(system, "showSettings", constant(Undefined{}));
+}
+
+}  // namespace qm::flash::avm1
+
+namespace qm::flash::avm1 {
+
+// Color: the colour transform of a clip, in percent and offsets.
+void Interpreter::InstallColor() {
+    ObjRef proto = NewObject();
+    DefineClass("Color", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        if (auto* o = std::get_if<ObjRef>(&self); o && *o) in.Set(self, "target", Arg(args, 0));
+        return Undefined{};
+    }, proto, false);
+    using Fn = std::function<Value(Interpreter&, DisplayObject&, std::vector<Value>&)>;
+    auto method = [&](const std::string& name, Fn fn) {
+        Method(proto, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            Value target = in.Get(self, "target");
+            DisplayObject* clip = nullptr;
+            if (auto* o = std::get_if<ObjRef>(&target)) clip = in.ClipOf(*o);
+            else if (!std::holds_alternative<Undefined>(target) && !std::holds_alternative<Null>(target) && in.env()) {
+                std::string path = in.ToString(target);
+                if (!path.empty()) clip = in.ResolveClip(0, path);
+            }
+            if (!clip) return Undefined{};
+            return fn(in, *clip, args);
+        });
+    };
+    method("getRGB", [](Interpreter&, DisplayObject& c, std::vector<Value>&) -> Value {
+        const auto& t = c.color_transform;
+        // The offsets as signed numbers, run together bitwise.
+        return double(int32_t(uint32_t(int32_t(t.r_add)) << 16) | int32_t(uint32_t(int32_t(t.g_add)) << 8) | int32_t(t.b_add));
+    });
+    method("setRGB", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        uint32_t rgb = uint32_t(in.ToInt32(Arg(args, 0)));
+        auto& t = c.color_transform;
+        t.r_mult = t.g_mult = t.b_mult = 0;
+        t.r_add = int16_t((rgb >> 16) & 255);
+        t.g_add = int16_t((rgb >> 8) & 255);
+        t.b_add = int16_t(rgb & 255);
+        c.script_moved = true;
+        return Undefined{};
+    });
+    method("getTransform", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value {
+        const auto& t = c.color_transform;
+        ObjRef o = in.NewObject();
+        const std::pair<const char*, double> terms[] = {
+            {"ra", t.r_mult * 100.0 / 256}, {"rb", double(t.r_add)}, {"ga", t.g_mult * 100.0 / 256},
+            {"gb", double(t.g_add)},        {"ba", t.b_mult * 100.0 / 256}, {"bb", double(t.b_add)},
+            {"aa", t.a_mult * 100.0 / 256}, {"ab", double(t.a_add)}};
+        for (auto [name, v] : terms) in.Set(o, name, v);
+        return o;
+    });
+    method("setTransform", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
+        auto* from = args.empty() ? nullptr : std::get_if<ObjRef>(&args[0]);
+        if (!from) return Undefined{};
+        auto& t = c.color_transform;
+        // Values wrap to the 16 bits the transform holds, as the player's do.
+        auto wrap = [](double v) {
+            if (!std::isfinite(v)) return int16_t(0);
+            return int16_t(uint16_t(int64_t(std::trunc(std::fmod(v, 65536.0)))));
+        };
+        const std::pair<const char*, int16_t*> mults[] = {{"ra", &t.r_mult}, {"ga", &t.g_mult}, {"ba", &t.b_mult}, {"aa", &t.a_mult}};
+        const std::pair<const char*, int16_t*> adds[] = {{"rb", &t.r_add}, {"gb", &t.g_add}, {"bb", &t.b_add}, {"ab", &t.a_add}};
+        for (auto [name, term] : mults)
+            if (in.FindOwn(*from, name)) *term = wrap(in.ToNumber(in.Get(*from, name)) * 256.0 / 100.0);
+        for (auto [name, term] : adds)
+            if (in.FindOwn(*from, name)) *term = wrap(in.ToNumber(in.Get(*from, name)));
+        c.script_moved = true;
+        return Undefined{};
+    });
 }
 
 }  // namespace qm::flash::avm1

@@ -308,3 +308,27 @@ TEST(Avm1Classes, BroadcastersAndFailedLoads) {
     EXPECT_EQ(lines, (std::vector<std::string>{"true", "one a", "two a", "true", "false", "two b", "true", "false",
                                                "end of script", "_level0.holder URLNotFound"}));
 }
+
+// Color works on the clip's colour transform: percentages and offsets,
+// values beyond 16 bits wrapped, settings on a prototype ignored.
+TEST(Avm1Classes, ColorOfAClip) {
+    auto transform = [](const E& color) {
+        E t = Call(color, "getTransform");
+        E a = Member(t, "ra");
+        for (const char* term : {"rb", "aa", "ab"}) a.push({" "}).add2().raw(Member(Call(color, "getTransform"), term).bytes()).add2();
+        return a;
+    };
+    auto lines = RunScript(Seq({
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("m"), Lit(1)})),
+        SetVar("c", New("Color", {Member(Var("_root"), "m")})),
+        Do(Call(Var("c"), "setRGB", {Lit(0x102030)})),
+        Trace(Call(Var("c"), "getRGB")),
+        Trace(transform(Var("c"))),
+        SetMember(Member(Var("Object"), "prototype"), "ab", Lit(99)),
+        Do(Call(Var("c"), "setTransform", {E().push({"ra", 50, "rb", -20, "aa", 30000, 3}).initObject()})),
+        Trace(transform(Var("c"))),
+        Trace(Call(Var("c"), "getRGB")),
+        Trace(Call(New("Color", {Lit("nothing")}), "getRGB")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"1056816", "0 16 100 0", "50 -20 4400 0", "-1302480", "undefined"}));
+}
