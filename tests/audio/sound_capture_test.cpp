@@ -241,6 +241,35 @@ TEST(SoundCapture, StopWhileTheAudioThreadStillWritesKeepsAWholeFile) {
     EXPECT_GT(size, 0u);
 }
 
+TEST(SoundCapture, UnwritableRawFileAndEndOfProgramDuringACapture) {
+    {
+        Capture c;  // the raw file cannot be created: logged, nothing recorded
+        c.hook.RawFileName = (c.dir.path / "missing" / "brvp_temp.tpz").string();
+        c.hook.StartCapture();
+        EXPECT_FALSE(c.hook.Capturing());
+        c.Add({1, 2, 3, 4});
+        c.hook.StopCapture();
+        c.hook.MakeWavFile();
+        EXPECT_TRUE(c.hook.AudioEmpty);
+        EXPECT_FALSE(fs::exists(c.hook.WavFileName));
+        ASSERT_GE(c.log.lines.size(), 2u);
+        EXPECT_EQ(c.log.lines[1].first, LogKind::Error);
+        EXPECT_NE(c.log.lines[1].second.find("Cannot create file"), std::string::npos);
+    }
+    TempDir dir;
+    const fs::path raw = dir.path / "raw";
+    {
+        ManualClock clock;
+        TSoundHook hook({}, &clock, HookMode::Silent);  // ends while recording
+        hook.RawFileName = raw.string();
+        hook.StartCapture();
+        std::vector<uint8_t> big(TSoundHook::kBufferBytes + 8, 9);
+        hook.AddSamples(big.data(), int64_t(big.size()));
+        hook.AddSamples(big.data(), 8);
+    }
+    EXPECT_EQ(fs::file_size(raw), TSoundHook::kBufferBytes + 16);
+}
+
 struct HeaderCase {
     const char* name;
     WaveFormat format;
