@@ -1,6 +1,6 @@
-// The offline capture: a render thread advances the player and draws each frame into a buffer,
-// with that frame's sound; the engine's worker takes them through the frame input and the sample
-// input. Nothing here reads a clock.
+// The offline capture: render workers advance their players and draw frames into buffers, with
+// the frames' sound; the engine's worker takes them in order through the frame input and the
+// sample input. Nothing here reads a clock.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +11,8 @@
 #include <ctime>
 #include <cstring>
 #include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -33,13 +35,18 @@ namespace qm::conversion {
 
 namespace {
 
-using engine::FF;
 
 constexpr int kSampleRate = flash::Player::kMixRate;
 constexpr int kChannels = flash::Player::kMixChannels;
 // Frames the renderer may run ahead of the encoder: enough to keep both cores busy and to cover
 // more than one packet of sound, little enough to keep memory small at large sizes.
 constexpr size_t kQueueDepth = 6;
+
+// Render workers: one a core, at most four (more add memory, not speed, next to the encoder).
+int RenderWorkers() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return int(std::clamp(cores, 1u, 4u));
+}
 
 bool holdsSound(const std::vector<swf::Tag>& tags) {
     for (const swf::Tag& tag : tags) {
@@ -63,32 +70,66 @@ struct Frame {
     bool end = false;
 };
 
-// BGRA to planar 4:2:0: the pictures enter the engine as a recorded video would, so every
-// encoder is given what it would get from one. It runs on the engine's reading thread, which is
-// otherwise idle while the encoder's own threads work, so the render thread only renders.
+// BGRA to planar 4:2:0 in studio-range BT.601, as a recorded video would give it, so every
+// encoder gets what it would get from one. The chroma of each 2x2 block is its average. Plain
+// integer loops the compiler vectorises: a general scaler at the same size costs several times
+// more, on the engine's reading thread, which shares the cores with the encoder.
 class PlanarConverter {
 public:
-    PlanarConverter(int width, int height) : width_(width), height_(height) {
-        context_ = FF.sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
-                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
+    PlanarConverter(int width, int height) : width_(width), height_(height) {}
+    bool Valid() const { return width_ > 0 && height_ > 0; }
+    size_t FrameSize() const {
+        return size_t(width_) * size_t(height_) + 2 * ChromaWidth() * size_t((height_ + 1) / 2);
     }
-    ~PlanarConverter() {
-        if (context_) FF.sws_freeContext(context_);
-    }
-    bool Valid() const { return context_ != nullptr; }
-    size_t FrameSize() const { return size_t(FF.av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width_, height_, 1)); }
     void Convert(const uint8_t* bgra, int stride, uint8_t* out) const {
-        uint8_t* planes[4] = {};
-        int lines[4] = {};
-        FF.av_image_fill_arrays(planes, lines, out, AV_PIX_FMT_YUV420P, width_, height_, 1);
-        const uint8_t* source[4] = {bgra, nullptr, nullptr, nullptr};
-        const int sourceLines[4] = {stride, 0, 0, 0};
-        FF.sws_scale(context_, source, sourceLines, 0, height_, planes, lines);
+        const int w = width_;
+        const size_t cw = ChromaWidth();
+        uint8_t* y = out;
+        uint8_t* u = y + size_t(w) * size_t(height_);
+        uint8_t* v = u + cw * size_t((height_ + 1) / 2);
+        for (int row = 0; row < height_; row += 2) {
+            const uint8_t* a = bgra + size_t(row) * size_t(stride);
+            const bool pair = row + 1 < height_;
+            const uint8_t* b = pair ? a + stride : a;
+            Luma(a, y + size_t(row) * size_t(w), w);
+            if (pair) Luma(b, y + size_t(row + 1) * size_t(w), w);
+            uint8_t* ur = u + size_t(row / 2) * cw;
+            uint8_t* vr = v + size_t(row / 2) * cw;
+            const int pairs = w / 2;
+            for (int x = 0; x < pairs; ++x) {
+                const int B = a[8 * x] + a[8 * x + 4] + b[8 * x] + b[8 * x + 4];
+                const int G = a[8 * x + 1] + a[8 * x + 5] + b[8 * x + 1] + b[8 * x + 5];
+                const int R = a[8 * x + 2] + a[8 * x + 6] + b[8 * x + 2] + b[8 * x + 6];
+                ur[x] = ChromaU(R, G, B);
+                vr[x] = ChromaV(R, G, B);
+            }
+            if (w & 1) {  // the last column alone
+                const int x = w - 1;
+                const int B = 2 * (a[4 * x] + b[4 * x]), G = 2 * (a[4 * x + 1] + b[4 * x + 1]),
+                          R = 2 * (a[4 * x + 2] + b[4 * x + 2]);
+                ur[pairs] = ChromaU(R, G, B);
+                vr[pairs] = ChromaV(R, G, B);
+            }
+        }
     }
 
 private:
+    size_t ChromaWidth() const { return size_t((width_ + 1) / 2); }
+    // Coefficients in 1/65536; the chroma sums four pixels, hence 1/262144.
+    static void Luma(const uint8_t* p, uint8_t* y, int w) {
+        for (int x = 0; x < w; ++x) {
+            const int B = p[4 * x], G = p[4 * x + 1], R = p[4 * x + 2];
+            y[x] = uint8_t((16829 * R + 33039 * G + 6416 * B + (16 << 16) + (1 << 15)) >> 16);
+        }
+    }
+    static uint8_t ChromaU(int R, int G, int B) {
+        return uint8_t((-9714 * R - 19070 * G + 28784 * B + (128 << 18) + (1 << 17)) >> 18);
+    }
+    static uint8_t ChromaV(int R, int G, int B) {
+        return uint8_t((28784 * R - 24103 * G - 4681 * B + (128 << 18) + (1 << 17)) >> 18);
+    }
+
     int width_, height_;
-    SwsContext* context_ = nullptr;
 };
 
 }  // namespace
@@ -165,23 +206,6 @@ struct OfflineCapture::State {
     bool stop = false;  // the engine side has gone: the renderer ends too
     int64_t delivered = 0;
 
-    void PushFrame(Frame frame) {
-        std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return frames.size() < kQueueDepth || stop; });
-        if (stop) return;
-        frames.push_back(std::move(frame));
-        changed.notify_all();
-    }
-    void PushSamples(const int16_t* data, size_t values) {
-        std::lock_guard<std::mutex> guard(lock);
-        samples.insert(samples.end(), data, data + values);
-        changed.notify_all();
-    }
-    void EndSamples() {
-        std::lock_guard<std::mutex> guard(lock);
-        samplesDone = true;
-        changed.notify_all();
-    }
     std::vector<uint8_t> SpareBuffer(size_t size) {
         std::lock_guard<std::mutex> guard(lock);
         if (spare.empty()) return std::vector<uint8_t>(size);
@@ -332,6 +356,7 @@ CaptureResult OfflineCapture::Run() {
         std::lock_guard<std::mutex> guard(state.lock);
         state.spare.push_back(std::move(frame.pixels));
         ++state.delivered;
+        state.changed.notify_all();  // a render worker may go on
         return 0;
     };
     sound.OnReadSamples = [&](engine::TSampleInputAdapter*, int16_t* out, int frames,
@@ -346,47 +371,110 @@ CaptureResult OfflineCapture::Run() {
         return int(n / kChannels);
     };
 
-    // The render thread.
+    // The render workers. Each has its own player, advanced through every frame (the movie's
+    // clock and its random numbers are the same in each), and draws only frames n with
+    // n % workers == its index; one of them mixes the sound. The frames meet again in order
+    // before the engine, so the file does not depend on how many workers drew it.
     const bool lastFrameEnds = limits_.End != EndRule::Frames;
-    if (lastFrameEnds) player.SetLoop(false);
     const int64_t stallLimit = std::max<int64_t>(1, app::RoundHalfEven(rate.Value()));
     const bool withSound = !o.AudioDisabled;
-    std::thread renderer([&] {
-        flash::Renderer draw(player.Characters(), player.Version());
-        draw.SetQuality(flash::Quality::High);
+    const int workerCount = !video ? 1 : renderWorkers_ > 0 ? renderWorkers_ : RenderWorkers();
+    std::vector<std::unique_ptr<flash::Player>> players;
+    players.push_back(std::move(loaded.player));
+    for (int i = 1; i < workerCount; ++i) {
+        flash::LoadResult another = flash::Player::LoadFile(moviePath.toStdString());
+        if (!another.player) return fail(QString::fromStdString(another.error));
+        players.push_back(std::move(another.player));
+    }
+    for (auto& p : players)
+        if (lastFrameEnds) p->SetLoop(false);
+
+    // Frames finished out of order wait here for their turn.
+    struct Pending {
+        Frame frame;
+        std::vector<int16_t> sound;
+        size_t hash = 0;
+        uint32_t movieFrame = 0;
+        bool terminal = false;  // the movie's last frame: nothing follows it
+        bool pictureReady = false, soundReady = false;
+    };
+    std::map<int64_t, Pending> pending;
+    int64_t next = 0;                 // the next frame to hand on, in order
+    int64_t endAt = maxFrames;        // frames from here on are not kept (under state.lock)
+    uint32_t lastMovieFrame = UINT32_MAX;
+    size_t lastHash = 0;
+    int64_t stallStart = 0;
+    bool movieEnded = false;          // by its last frame or a stall
+    // Called with state.lock held: hands on every frame whose parts are all there.
+    auto handOn = [&] {
+        for (;;) {
+            if (next >= endAt) break;
+            auto it = pending.find(next);
+            if (it == pending.end()) break;
+            Pending& p = it->second;
+            if ((video && !p.pictureReady) || (withSound && !p.soundReady)) break;
+            const int64_t k = next;
+            if (limits_.End == EndRule::Stall) {
+                if (p.movieFrame != lastMovieFrame || p.hash != lastHash) {
+                    lastMovieFrame = p.movieFrame;
+                    lastHash = p.hash;
+                    stallStart = k;
+                } else if (k - stallStart >= stallLimit) {
+                    endAt = k;  // one second without change: this frame is not kept
+                    movieEnded = true;
+                    pending.clear();
+                    break;
+                }
+            }
+            if (withSound) state.samples.insert(state.samples.end(), p.sound.begin(), p.sound.end());
+            if (video) state.frames.push_back(std::move(p.frame));
+            result.Frames = k + 1;
+            ++next;
+            if (p.terminal) {
+                endAt = next;
+                movieEnded = true;
+            }
+            pending.erase(it);
+        }
+        state.changed.notify_all();
+    };
+
+    std::vector<double> workerSeconds(size_t(workerCount), 0.0);
+    auto renderShare = [&](int index) {
+        flash::Player& player = *players[size_t(index)];
+        const bool mixes = index == 0;
+        std::optional<flash::Renderer> draw;
+        if (video) {
+            draw.emplace(player.Characters(), player.Version());
+            draw->SetQuality(flash::Quality::High);
+        }
         std::vector<int16_t> mix;
-        uint32_t lastMovieFrame = UINT32_MAX;
-        size_t lastHash = 0;
-        int64_t stallStart = 0;
         const uint32_t total = player.TotalFrames();
         for (int64_t k = 0;; ++k) {
-            if (cancelled_ || state.stop) break;
-            if (k >= maxFrames) {
-                if (limits_.FrameLimit <= 0) result.SafetyLimitReached = true;
+            const bool draws = video && k % workerCount == index;
+            if (draws || mixes) {
+                // Not further ahead of the encoder than the queue allows.
+                std::unique_lock<std::mutex> guard(state.lock);
+                state.changed.wait(guard, [&] {
+                    return state.stop || cancelled_ || k >= endAt || !video ||
+                           k < state.delivered + int64_t(kQueueDepth) + workerCount;
+                });
+                if (state.stop || cancelled_ || k >= endAt) break;
+            } else if (cancelled_ || state.stop) {
                 break;
             }
             player.Advance();
             const uint32_t f = player.CurrentFrame();
-            Frame frame;
-            size_t hash = 0;
-            if (video) {
-                frame.pixels = state.SpareBuffer(rowBytes * size_t(fitH));
-                flash::RenderTarget target{frame.pixels.data(), fitW, fitH, int(rowBytes)};
-                draw.Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target);
+            Pending part;
+            if (draws) {
+                part.frame.pixels = state.SpareBuffer(rowBytes * size_t(fitH));
+                flash::RenderTarget target{part.frame.pixels.data(), fitW, fitH, int(rowBytes)};
+                draw->Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target);
                 if (limits_.End == EndRule::Stall)
-                    hash = std::hash<std::string_view>{}(
-                        std::string_view(reinterpret_cast<const char*>(frame.pixels.data()), frame.pixels.size()));
+                    part.hash = std::hash<std::string_view>{}(std::string_view(
+                        reinterpret_cast<const char*>(part.frame.pixels.data()), part.frame.pixels.size()));
             }
-            if (limits_.End == EndRule::Stall) {
-                if (f != lastMovieFrame || hash != lastHash) {
-                    lastMovieFrame = f;
-                    lastHash = hash;
-                    stallStart = k;
-                } else if (k - stallStart >= stallLimit) {
-                    break;  // one second without change: this frame is not kept
-                }
-            }
-            if (withSound) {
+            if (withSound && mixes) {
                 const size_t count = size_t(player.SoundSamplesBefore(uint64_t(k) + 1) - player.SoundSamplesBefore(uint64_t(k)));
                 mix.assign(count * kChannels, 0);
                 // The player's own sound moves on in step even when it is replaced.
@@ -407,21 +495,54 @@ CaptureResult OfflineCapture::Run() {
                         if (!loopReplacement || replacement.size() < frameBytes || !replacement.seek(0)) break;
                     }
                 }
-                state.PushSamples(mix.data(), mix.size());
             }
-            if (video) state.PushFrame(std::move(frame));
-            result.Frames = k + 1;
-            if (lastFrameEnds && f != 0 && total > 0 && f >= total - 1) break;
+            const bool terminal = lastFrameEnds && f != 0 && total > 0 && f >= total - 1;
+            if (draws || mixes) {
+                std::lock_guard<std::mutex> guard(state.lock);
+                if (k < endAt && k >= next) {
+                    Pending& p = pending[k];
+                    if (draws) {
+                        p.frame = std::move(part.frame);
+                        p.hash = part.hash;
+                        p.movieFrame = f;
+                        p.terminal = terminal;
+                        p.pictureReady = true;
+                    }
+                    if (withSound && mixes) {
+                        p.sound = std::move(mix);
+                        p.soundReady = true;
+                    }
+                    if (!video) {
+                        p.movieFrame = f;
+                        p.terminal = terminal;
+                    }
+                    handOn();
+                }
+            }
+            if (terminal) break;
         }
         timespec used{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-        result.RenderSeconds = double(used.tv_sec) + double(used.tv_nsec) / 1e9;
-        state.EndSamples();
+        workerSeconds[size_t(index)] = double(used.tv_sec) + double(used.tv_nsec) / 1e9;
+    };
+    // Ends the streams once every worker is done.
+    std::thread renderer([&] {
+        std::vector<std::thread> others;
+        for (int i = 1; i < workerCount; ++i) others.emplace_back(renderShare, i);
+        renderShare(0);
+        for (std::thread& t : others) t.join();
+        std::lock_guard<std::mutex> guard(state.lock);
+        // Stopped early (cancelled, or the engine went): nothing more follows.
+        if (next < endAt) endAt = next;
+        if (!movieEnded && next >= maxFrames && limits_.FrameLimit <= 0) result.SafetyLimitReached = true;
+        result.RenderSeconds = std::accumulate(workerSeconds.begin(), workerSeconds.end(), 0.0);
+        state.samplesDone = true;
         if (video) {
             Frame end;
             end.end = true;
-            state.PushFrame(std::move(end));
+            state.frames.push_back(std::move(end));
         }
+        state.changed.notify_all();
     });
 
     engine::TFFEncoder encoder;
@@ -438,7 +559,7 @@ CaptureResult OfflineCapture::Run() {
         if (limits_.FrameLimit > 0)
             progress.ExpectedFrames = limits_.FrameLimit;
         else if (limits_.End != EndRule::Frames)
-            progress.ExpectedFrames = player.TotalFrames();
+            progress.ExpectedFrames = players.front()->TotalFrames();
         OnProgress(progress);
     };
 

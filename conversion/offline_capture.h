@@ -1,13 +1,14 @@
 // The offline capture: a movie rendered frame by frame at the exact times n / rate, with exactly
 // the sound of those frames, straight into the output file in one engine run (the profile's
-// arguments, the crop, the pad/scale chain and the watermark in that run). Rendering runs on a
-// thread of its own, a few frames ahead of the encoder. The same movie and options give the same
-// file on every run: time stamps come only from frame numbers.
+// arguments, the crop, the pad/scale chain and the watermark in that run). Rendering runs on
+// worker threads of its own, a few frames ahead of the encoder. The same movie and options give
+// the same file on every run: time stamps come only from frame numbers.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -46,7 +47,7 @@ struct CaptureResult {
     int64_t Duration = 0;     // microseconds of movie time captured
     bool SafetyLimitReached = false;
     bool Cancelled = false;   // stopped early: the file is valid and holds Frames frames
-    double RenderSeconds = 0; // processor time of the render thread (player, renderer, mixer)
+    double RenderSeconds = 0; // processor time of the render workers (players, renderers, mixer)
 };
 
 // The movie's frame rate as a fraction, and as the text the engine and the profile read.
@@ -80,6 +81,8 @@ public:
     void Cancel() { cancelled_ = true; }
 
     const TFileOption& Job() const { return job_; }
+    // Render workers; 0 (the default): one a core. The file is the same whatever the count.
+    void SetRenderWorkers(int workers) { renderWorkers_ = std::clamp(workers, 0, 16); }
 
 private:
     struct State;
@@ -87,6 +90,7 @@ private:
     QString outputPath_;
     CaptureLimits limits_;
     std::atomic<bool> cancelled_{false};
+    int renderWorkers_ = 0;
 };
 
 }  // namespace qm::conversion
