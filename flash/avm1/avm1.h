@@ -14,6 +14,9 @@ struct Avm1Options {
     uint32_t random_seed = 1;
     // Milliseconds of movie time per frame, for getTimer (0: 1000/12).
     double frame_ms = 0;
+    // When the movie started, in milliseconds since 1970 UTC, for Date;
+    // negative: the time the interpreter was made.
+    double start_time_ms = -1;
 };
 
 std::unique_ptr<ScriptHost> MakeAvm1ScriptHost(const Avm1Options& options = {});

@@ -1,5 +1,6 @@
 // Built-in objects and classes.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 
@@ -30,6 +31,10 @@ ObjRef SelfObj(const Value& self) {
 
 Interpreter::Interpreter(const Avm1Options& options) : rng_(options.random_seed) {
     if (options.frame_ms > 0) frame_ms_ = options.frame_ms;
+    start_ms_ = options.start_time_ms >= 0
+                    ? options.start_time_ms
+                    : double(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch()).count());
     InstallBuiltins();
 }
 
@@ -830,6 +835,7 @@ void Interpreter::InstallBuiltins() {
     InstallSound();
     InstallSystem();
     InstallColor();
+    InstallDate();
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

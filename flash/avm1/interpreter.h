@@ -115,6 +115,9 @@ public:
 
     double Random() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_); }
     double TimerMs() const { return double(frames_) * frame_ms_; }
+    // Milliseconds since 1970 by the movie's clock.
+    double NowMs() const;
+    std::string DateText(double ms);
     ScriptEnvironment* env() { return env_; }
     void Log(const std::string& line);
 
@@ -161,6 +164,7 @@ private:
     void InstallSound();
     void InstallSystem();
     void InstallColor();
+    void InstallDate();
 public:
     // Gives an object _listeners and the AsBroadcaster methods.
     void InitializeBroadcaster(const ObjRef& o);
@@ -181,6 +185,7 @@ private:
     std::unordered_map<uint64_t, ObjRef> clip_objects_;
     std::mt19937 rng_;
     double frame_ms_ = 1000.0 / 12;
+    double start_ms_ = 0;  // when the movie started, ms since 1970
     uint64_t frames_ = 0;
     size_t frame_actions_ = 0;
     int depth_ = 0;

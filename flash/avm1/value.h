@@ -52,7 +52,7 @@ struct FunctionCode {
     uint64_t target_clip = 0;  // timeline the function was defined on
 };
 
-enum class Kind : uint8_t { Plain, Function, Array, String, Number, Boolean, Clip, Super, Arguments };
+enum class Kind : uint8_t { Plain, Function, Array, String, Number, Boolean, Clip, Super, Arguments, Date };
 
 // A node of an XML tree; children are the elements of `children`, an array
 // the scripts see as childNodes.

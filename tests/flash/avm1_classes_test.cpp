@@ -332,3 +332,33 @@ TEST(Avm1Classes, ColorOfAClip) {
     }));
     EXPECT_EQ(lines, (std::vector<std::string>{"1056816", "0 16 100 0", "50 -20 4400 0", "-1302480", "undefined"}));
 }
+
+// Date's "now" is the movie's clock from a start time that can be fixed;
+// parts and changes in UTC.
+TEST(Avm1Classes, DateFollowsTheMovieClock) {
+    w::Movie movie({.version = 8, .frameRate = 10 << 8});
+    E d = Var("d");
+    movie.doAction(Seq({
+        Trace(Call(New("Date"), "getTime")),
+        SetVar("d", New("Date", {Call(Var("Date"), "UTC", {Lit(2001), Lit(1), Lit(3), Lit(4), Lit(5), Lit(6)})})),
+        Trace(Call(d, "getTime")),
+        Trace(Call(d, "getUTCDay")),
+        Trace(Call(d, "getUTCHours")),
+        Do(Call(d, "setUTCMonth", {Lit(13)})),
+        Trace(E().raw(Call(d, "getUTCFullYear").bytes()).push({"-"}).add2().raw(Call(d, "getUTCMonth").bytes()).add2()),
+        Do(Call(d, "setUTCDate", {Lit(0)})),
+        Trace(Call(d, "getUTCDate")),
+        Trace(Call(New("Date", {Lit("not a time")}), "getUTCDate")),
+    }));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Call(New("Date"), "getTime")), E().stop()}));
+    movie.showFrame();
+    auto player = Load(movie);
+    player->SetScriptHost(MakeAvm1ScriptHost({.frame_ms = 100, .start_time_ms = 1000000000000.0}));
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->Advance();
+    player->Advance();
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"1000000000000", "981173106000", "6", "4", "2002-1", "31", "NaN",
+                                                      "1000000000100"}));
+}
