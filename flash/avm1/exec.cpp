@@ -421,7 +421,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x05: if (auto* t = target_clip()) env_->PrevFrame(*t); break;
         case 0x06: if (auto* t = target_clip()) env_->Play(*t); break;
         case 0x07: if (auto* t = target_clip()) env_->Stop(*t); break;
-        case 0x08: case 0x09: case 0x89: case 0x28: break;
+        case 0x09: env_->StopSounds(nullptr, 0); break;
+        case 0x08: case 0x89: case 0x28: break;
         case 0x81: if (auto* t = target_clip()) env_->GotoFrame(*t, u16(0), false); break;
         case 0x83: {
             size_t at = 0;

@@ -283,14 +283,18 @@ TEST(EventSound, NoMultipleAndStopAndStopSounds) {
     m.doAction(all);
     m.showFrame();
     m.showFrame();
-    auto player = Load(m);
-    player->SetScriptHost(MakeTimelineScriptHost());
-    std::vector<int16_t> s = Play(*player, 7);
-    EXPECT_EQ(LeftAt(s, 2205 * 1 + 5), 1000);
-    EXPECT_EQ(LeftAt(s, 2205 * 2 + 5), 2000);
-    EXPECT_EQ(LeftAt(s, 2205 * 3 + 5), 0);
-    EXPECT_EQ(LeftAt(s, 2205 * 4 + 5), 1000);
-    EXPECT_EQ(LastSound(s), 2205u * 5 - 1);
+    // The stop action must work under the timeline runner and the interpreter alike.
+    for (bool timeline_host : {true, false}) {
+        SCOPED_TRACE(timeline_host ? "timeline host" : "interpreter");
+        auto player = Load(m);
+        if (timeline_host) player->SetScriptHost(MakeTimelineScriptHost());
+        std::vector<int16_t> s = Play(*player, 7);
+        EXPECT_EQ(LeftAt(s, 2205 * 1 + 5), 1000);
+        EXPECT_EQ(LeftAt(s, 2205 * 2 + 5), 2000);
+        EXPECT_EQ(LeftAt(s, 2205 * 3 + 5), 0);
+        EXPECT_EQ(LeftAt(s, 2205 * 4 + 5), 1000);
+        EXPECT_EQ(LastSound(s), 2205u * 5 - 1);
+    }
 }
 
 TEST(EventSound, AMovieStartingSoundsEveryFrameIsHeardWithinBounds) {
