@@ -17,23 +17,15 @@
 #include "engine/ff_encoder.h"
 #include "engine/ffmpeg_api.h"
 #include "engine_test_support.h"
+#include "probe_support.h"
 
 namespace qm::engine {
 namespace {
 
 using testing::LoadSystemLibraries;
+using testing::RunCommand;
 using testing::TTempFolder;
 
-std::string RunCommandOutput(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
 
 struct TTerminateRecorder {
   std::mutex Lock;
@@ -244,7 +236,7 @@ TEST_F(EncoderTest, JoinedInputsFollowEachOtherWithoutAGap) {
   info.GetFileStreamInfo(joined);
   EXPECT_NEAR(double(joined.Duration), 2.0 * double(single.Duration) + 300000, 60000);
   // Packet times rise steadily across the joins.
-  const std::string times = RunCommandOutput("ffprobe -v error -select_streams a -show_entries packet=pts_time "
+  const std::string times = RunCommand("ffprobe -v error -select_streams a -show_entries packet=pts_time "
                                              "-of default=nw=1:nk=1 '" + Out("looped.mp3") + "'");
   std::istringstream lines(times);
   double previous = -1, value;
@@ -278,18 +270,18 @@ TEST_F(EncoderTest, JoinedPartsOfOtherSizesAndSampleFormats) {
   encoder.StartTask(1);
   ASSERT_TRUE(recorder.WaitFinal());
   ASSERT_TRUE(recorder.Events[0].Finished) << recorder.Events[0].ErrorMessage;
-  const std::string streams = RunCommandOutput("ffprobe -v error -show_entries stream=width,height,sample_rate,channels "
+  const std::string streams = RunCommand("ffprobe -v error -show_entries stream=width,height,sample_rate,channels "
                                                "-of default=nw=1 '" + Out("joinedsizes.mp4") + "'");
   EXPECT_NE(streams.find("width=200\nheight=120"), std::string::npos) << streams;
   EXPECT_NE(streams.find("sample_rate=44100\nchannels=1"), std::string::npos) << streams;
   // Three seconds of pictures: the test picture, then the white one, padded to the same frame.
-  const std::string gray = RunCommandOutput("ffmpeg -v error -i '" + Out("joinedsizes.mp4") +
+  const std::string gray = RunCommand("ffmpeg -v error -i '" + Out("joinedsizes.mp4") +
                                             "' -f rawvideo -pix_fmt gray -");
   ASSERT_EQ(gray.size(), 75u * 200 * 120);
   const size_t last = 74u * 200 * 120;
   EXPECT_GT(uint8_t(gray[last + 60 * 200 + 100]), 240);
   EXPECT_LT(uint8_t(gray[last + 60 * 200 + 5]), 30);
-  const std::string samples = RunCommandOutput("ffmpeg -v error -i '" + Out("joinedsizes.mp4") + "' -f s16le -ac 1 -");
+  const std::string samples = RunCommand("ffmpeg -v error -i '" + Out("joinedsizes.mp4") + "' -f s16le -ac 1 -");
   EXPECT_NEAR(double(samples.size()) / 2 / 44100, 3.0, 0.05);
   encoder.ClearTasks();
 }
@@ -324,7 +316,7 @@ TEST_F(EncoderTest, HooksSeeEveryFrameAndTheirChangesAreEncoded) {
   EXPECT_EQ(inputs, 50);
   EXPECT_EQ(outputs, 50);
   EXPECT_EQ(soundBytes, 2 * 44100 * 2);
-  const std::string gray = RunCommandOutput("ffmpeg -v error -i '" + Out("hooked.mkv") +
+  const std::string gray = RunCommand("ffmpeg -v error -i '" + Out("hooked.mkv") +
                                             "' -frames:v 1 -f rawvideo -pix_fmt gray -");
   ASSERT_EQ(gray.size(), 160u * 120);
   EXPECT_EQ(uint8_t(gray[5 * 160 + 80]), 255);
@@ -404,7 +396,7 @@ TEST_F(EncoderTest, VideoHooksPreviewsAndTheOtherEvents) {
   EXPECT_LE(previews.size(), 21u);
   for (size_t i = 1; i < previews.size(); ++i) EXPECT_GE(previews[i].PTS - previews[i - 1].PTS, 80000);
   const std::string gray =
-      RunCommandOutput("ffmpeg -v error -i '" + Out("videohooked.mkv") + "' -frames:v 4 -f rawvideo -pix_fmt gray -");
+      RunCommand("ffmpeg -v error -i '" + Out("videohooked.mkv") + "' -frames:v 4 -f rawvideo -pix_fmt gray -");
   ASSERT_EQ(gray.size(), 4u * 160 * 120);
   for (int frame = 0; frame < 4; ++frame)
     EXPECT_EQ(uint8_t(gray[size_t(frame) * 160 * 120 + 5 * 160 + 80]) > 250, frame == 1) << "frame " << frame + 1;
