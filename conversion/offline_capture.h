@@ -83,6 +83,9 @@ public:
     const TFileOption& Job() const { return job_; }
     // Render workers; 0 (the default): one a core. The file is the same whatever the count.
     void SetRenderWorkers(int workers) { renderWorkers_ = std::clamp(workers, 0, 16); }
+    // When the movie starts, for its scripts' dates (ms since 1970 UTC); negative (the default):
+    // when the run starts. A movie that shows the date repeats only with a fixed start.
+    void SetStartTime(double msSince1970) { startTime_ = msSince1970; }
 
 private:
     struct State;
@@ -91,6 +94,7 @@ private:
     CaptureLimits limits_;
     std::atomic<bool> cancelled_{false};
     int renderWorkers_ = 0;
+    double startTime_ = -1;
 };
 
 }  // namespace qm::conversion

@@ -27,6 +27,13 @@ void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
     }
 }
 
+// getTimer counts the movie's frames at its own rate.
+Avm1Options ScriptOptions(const swf::Header& header) {
+    Avm1Options options;
+    if (header.FrameRate() > 0) options.frame_ms = 1000.0 / header.FrameRate();
+    return options;
+}
+
 }  // namespace
 
 void Player::Impl::Init() {
@@ -40,9 +47,7 @@ void Player::Impl::Init() {
     root->sprite->timeline = &root_timeline;
     clips[root->instance_id] = root.get();
     clip_order.push_back(root->instance_id);
-    Avm1Options script_options;
-    if (movie.header.FrameRate() > 0) script_options.frame_ms = 1000.0 / movie.header.FrameRate();
-    script_host = MakeAvm1ScriptHost(script_options);
+    script_host = MakeAvm1ScriptHost(ScriptOptions(movie.header));
     if (movie.IsActionScript3()) scripts_enabled = false;
 }
 
@@ -166,6 +171,13 @@ void Player::SetTraceSink(TraceSink* sink) { impl_->trace_sink = sink; }
 
 void Player::SetScriptHost(std::unique_ptr<ScriptHost> host) {
     impl_->script_host = host ? std::move(host) : MakeTimelineScriptHost();
+}
+
+void Player::SetScriptStartTime(double ms_since_1970) {
+    if (impl_->frames_shown != 0) return;
+    Avm1Options options = ScriptOptions(impl_->movie.header);
+    options.start_time_ms = ms_since_1970;
+    impl_->script_host = MakeAvm1ScriptHost(options);
 }
 
 void Player::SetLogSink(std::function<void(std::string_view)> sink) { impl_->log_sink = std::move(sink); }

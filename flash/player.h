@@ -217,6 +217,9 @@ public:
 
     void SetTraceSink(TraceSink* sink);  // not owned; null: traces are dropped
     void SetScriptHost(std::unique_ptr<ScriptHost> host);
+    // When the movie started for its scripts' dates (ms since 1970 UTC); players that must agree
+    // frame for frame get the same one. Before the first Advance only; replaces the script host.
+    void SetScriptStartTime(double ms_since_1970);
     // Receives the player's own log lines (skipped scripts, ignored URLs).
     void SetLogSink(std::function<void(std::string_view)> sink);
 

@@ -17,9 +17,9 @@ namespace {
 
 namespace w = qm::swfwriter;
 
-// 30 frames of 96x64 at 24 fps: each frame's script puts a box at a random x and at a y from
-// getTimer, and starts a short tone every 8 frames; frame 20 stops, so the stall rule ends the
-// capture one second later.
+// 30 frames of 96x64 at 24 fps: each frame's script puts a box at a random x, at a y from
+// getTimer and at a width from the date, and starts a short tone every 8 frames; frame 20
+// stops, so the stall rule ends the capture one second later.
 void WriteScriptedMovie(const QString& path) {
     w::Movie movie({.version = 6, .frame = w::Rect::pixels(96, 64), .frameRate = w::fps(24)});
     w::Shape box;
@@ -31,6 +31,8 @@ void WriteScriptedMovie(const QString& path) {
     for (int f = 0; f < 30; ++f) {
         w::Actions script;
         script.push({"box", 0.0f, 80.0f}).randomNumber().setProperty();
+        script.push({"box", 2.0f, 0.0f, 0.0f, "Date"}).newObject().push({"getMilliseconds"}).callMethod();
+        script.push({10.0f}).modulo().push({100.0f}).add().setProperty();
         script.push({"box", 1.0f}).getTime().push({25.0f}).divide().setProperty();
         if (f == 19) script.stop();
         movie.doAction(script);
@@ -67,6 +69,7 @@ TEST(RenderWorkersTest, FileIsTheSameWhateverTheWorkerCount) {
         const QString output = dir.filePath(QStringLiteral("out%1.mp4").arg(workers));
         OfflineCapture capture(job, output, CaptureLimits{EndRule::Stall, 0});
         capture.SetRenderWorkers(workers);
+        capture.SetStartTime(1.5e12 + 123);
         const CaptureResult r = capture.Run();
         ASSERT_TRUE(r.Succeeded) << r.Error.toStdString();
         EXPECT_EQ(r.Frames, 20 + 23);  // frame 20 stands for one second
