@@ -993,7 +993,13 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             std::string text = ToString(frame);
             DisplayObject* t = split_target(text);
             if (!t || !t->sprite || !t->sprite->timeline) break;
-            int index = IsNumericText(text) ? int(ToNumber(Value(text))) - 1 : t->sprite->timeline->FrameOfLabel(text);
+            int index = -1;
+            if (IsNumericText(text)) {
+                const double number = ToNumber(Value(text));
+                if (number >= 1 && number < 2147483648.0) index = int(number) - 1;
+            } else {
+                index = t->sprite->timeline->FrameOfLabel(text);
+            }
             // A frame that calls itself is cut off here, the caller goes on.
             if (index < 0 || depth_ >= 64) break;
             for (auto list : env_->FrameScripts(*t, uint32_t(index))) {
