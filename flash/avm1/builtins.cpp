@@ -836,6 +836,7 @@ void Interpreter::InstallBuiltins() {
     InstallSystem();
     InstallColor();
     InstallDate();
+    InstallGeom();
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

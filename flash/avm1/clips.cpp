@@ -117,9 +117,14 @@ bool Interpreter::SetClipProperty(DisplayObject& clip, const std::string& name, 
         double& p = x ? m.a : m.c;
         double& q = x ? m.b : m.d;
         double len = std::sqrt(p * p + q * q);
-        double angle = len > 0 ? std::atan2(q, p) : (x ? 0 : M_PI / 2);
-        p = std::cos(angle) * d / 100.0;
-        q = std::sin(angle) * d / 100.0;
+        if (len > 0) {
+            // Scaled along its own direction, so a zero term stays exactly zero.
+            p = p / len * d / 100.0;
+            q = q / len * d / 100.0;
+        } else {
+            p = x ? d / 100.0 : 0.0;
+            q = x ? 0.0 : d / 100.0;
+        }
     } else if (is("_rotation")) {
         double sx = std::sqrt(m.a * m.a + m.b * m.b), sy = std::sqrt(m.c * m.c + m.d * m.d);
         double r = d * M_PI / 180.0;

@@ -165,6 +165,7 @@ private:
     void InstallSystem();
     void InstallColor();
     void InstallDate();
+    void InstallGeom();
 public:
     // Gives an object _listeners and the AsBroadcaster methods.
     void InitializeBroadcaster(const ObjRef& o);
