@@ -45,13 +45,19 @@ void Interpreter::InstallGeom() {
     ObjRef geom = NewObject();
     Define(flash, "geom", geom, kDontEnum);
     // The package exists for movies of version 8 and later only.
-    auto package = std::make_shared<Value>(flash);
+    // What a script stores there is kept whatever the version.
+    struct Package {
+        Value value;
+        bool set_by_script = false;
+    };
+    auto package = std::make_shared<Package>(Package{flash});
     Accessor(global_, "flash",
              [package](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
-                 return in.version() >= 8 ? *package : Value(Undefined{});
+                 return in.version() >= 8 || package->set_by_script ? package->value : Value(Undefined{});
              },
              [package](Interpreter&, const Value&, std::vector<Value>& args) -> Value {
-                 *package = Arg(args, 0);
+                 package->value = Arg(args, 0);
+                 package->set_by_script = true;
                  return Undefined{};
              });
     if (Property* p = FindOwn(global_, "flash")) p->flags = kDontEnum;

@@ -180,4 +180,7 @@ TEST(Avm1Geom, OnlyFromVersion8) {
     E script = Seq({Trace(E().raw(Var("flash").bytes()).typeOf()), Trace(Member(Var("_root"), "transform"))});
     EXPECT_EQ(RunGeom(script, 7), (std::vector<std::string>{"undefined", "undefined"}));
     EXPECT_EQ(RunGeom(script, 8), (std::vector<std::string>{"object", "[object Object]"}));
+    // An older movie's own package of that name is its own.
+    E own = Seq({SetMember(Var("_global"), "flash", Lit("mine")), Trace(Var("flash"))});
+    EXPECT_EQ(RunGeom(own, 7), (std::vector<std::string>{"mine"}));
 }
