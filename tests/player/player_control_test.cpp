@@ -46,8 +46,9 @@ struct FakeClock : qm::audio::Clock {
 
 // A 300x40 stage, 30 frames: frame i shows a red 10 px column at x = 10 i on
 // white. With `button`, a button over the whole stage goes to frame 20 and
-// stops when released.
-QString WriteMovie(const QTemporaryDir& dir, const QString& name, uint16_t rate = 12 << 8, bool button = false) {
+// stops when released; with `keys`, Enter goes to frame 10 and "a" to frame 5.
+QString WriteMovie(const QTemporaryDir& dir, const QString& name, uint16_t rate = 12 << 8, bool button = false,
+                   bool keys = false) {
     w::Movie movie({.version = 6, .frame = w::Rect::pixels(300, 40), .frameRate = rate});
     movie.setBackgroundColor({255, 255, 255});
     w::Shape column;
@@ -60,6 +61,16 @@ QString WriteMovie(const QTemporaryDir& dir, const QString& name, uint16_t rate 
         const uint16_t button_id =
             movie.defineButton({{.character = cover_id, .depth = 1}}, w::Actions().gotoFrame(20).stop());
         movie.place({.depth = 2, .character = button_id});
+    }
+    if (keys) {
+        w::Shape dot;
+        dot.fill0(dot.addFill(w::FillStyle::solid({0, 0, 0, 0}))).rect(0, 0, 20, 20);
+        const uint16_t dot_id = movie.defineShape(dot);
+        const uint16_t keys_id = movie.defineButton2(
+            {{.character = dot_id, .depth = 1}},
+            {{.conditions = w::keyPress(13), .actions = w::Actions().gotoFrame(10).stop()},
+             {.conditions = w::keyPress('a'), .actions = w::Actions().gotoFrame(5).stop()}});
+        movie.place({.depth = 3, .character = keys_id});
     }
     for (int i = 0; i < 30; ++i) {
         if (i == 0) movie.place({.depth = 1, .character = column_id});
@@ -281,6 +292,22 @@ TEST_F(PlayerControl, ClickAndMenuRules) {
         EXPECT_EQ(events.popup, 1);
         EXPECT_EQ(events.click, 0);
     }
+}
+
+TEST_F(PlayerControl, KeysReachTheMovieAndTheHost) {
+    TShockwaveFlashEx control;
+    control.SetTimerEnabled(false);
+    control.SetSoundEnabled(false);
+    std::vector<int> keys;
+    control.OnKeyDown = [&](int key, Qt::KeyboardModifiers) { keys.push_back(key); };
+    control.SetMovie(WriteMovie(dir_, QStringLiteral("keys.swf"), 12 << 8, false, true));
+    QTest::keyClick(&control, Qt::Key_Return);
+    EXPECT_EQ(control.CurrentFrame(), 10);
+    QTest::keyClick(&control, Qt::Key_A);
+    EXPECT_EQ(control.CurrentFrame(), 5);
+    QTest::keyClick(&control, Qt::Key_F5);  // no key the movie knows: the host still hears it
+    EXPECT_EQ(control.CurrentFrame(), 5);
+    EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Return, Qt::Key_A, Qt::Key_F5}));
 }
 
 // Another thread paints 25 times a second while the control plays in real
