@@ -107,7 +107,7 @@ int RunRender(const Args& args) {
     {
         flash::Renderer renderer(player.Characters(), player.Version());
         renderer.SetQuality(quality);
-        renderer.Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target, mode);
+        renderer.Render(player.RootObject(), player.StageRect(), player.BackgroundColor(), target, mode);
     }
     flash::ReleaseFontResources();
     cairo_surface_mark_dirty(surface);

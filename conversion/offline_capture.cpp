@@ -500,7 +500,7 @@ CaptureResult OfflineCapture::Run() {
             if (draws) {
                 part.frame.pixels = state.SpareBuffer(rowBytes * size_t(fitH));
                 flash::RenderTarget target{part.frame.pixels.data(), fitW, fitH, int(rowBytes)};
-                draw->Render(player.Stage(), player.StageRect(), player.BackgroundColor(), target);
+                draw->Render(player.RootObject(), player.StageRect(), player.BackgroundColor(), target);
                 if (limits_.End == EndRule::Stall) part.hash = PictureHash(part.frame.pixels);
             }
             if (withSound && mixes) {

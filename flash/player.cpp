@@ -118,6 +118,7 @@ bool Player::Loop() const { return impl_->loop; }
 
 swf::Rgba Player::BackgroundColor() const { return impl_->background; }
 const DisplayList& Player::Stage() const { return impl_->root->children; }
+const DisplayObject& Player::RootObject() const { return *impl_->root; }
 const Dictionary& Player::Characters() const { return impl_->dictionary; }
 
 void Player::MouseMove(double x, double y) {

@@ -186,6 +186,7 @@ public:
     swf::Rgba BackgroundColor() const;
     const swf::Rect& StageRect() const { return Header().frame_size; }
     const DisplayList& Stage() const;  // what the main timeline shows
+    const DisplayObject& RootObject() const;  // the main movie itself, as scripts see _root
     const Dictionary& Characters() const;
 
     // Mouse input in stage pixels; drives buttons and clip mouse handlers.

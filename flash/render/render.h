@@ -54,6 +54,10 @@ public:
     // the field is an HTML field, plain text otherwise.
     void Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
                 const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
+    // The same for the main movie as a whole: scripts may move, tint or
+    // draw into _root itself, and that applies to everything under it.
+    void Render(const DisplayObject& root, const swf::Rect& stage, swf::Rgba background,
+                const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
 
     void SetQuality(Quality quality);
 
@@ -61,6 +65,8 @@ public:
     void ClearCaches();
 
 private:
+    void RenderTree(const DisplayList& list, const DisplayObject* root, const swf::Rect& stage,
+                    swf::Rgba background, const RenderTarget& target, ScaleMode mode);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -590,6 +590,16 @@ void Renderer::ClearCaches() {
 
 void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
                       const RenderTarget& target, ScaleMode mode) {
+    RenderTree(root, nullptr, stage, background, target, mode);
+}
+
+void Renderer::Render(const DisplayObject& root, const swf::Rect& stage, swf::Rgba background,
+                      const RenderTarget& target, ScaleMode mode) {
+    RenderTree(root.children, &root, stage, background, target, mode);
+}
+
+void Renderer::RenderTree(const DisplayList& list, const DisplayObject* root, const swf::Rect& stage,
+                          swf::Rgba background, const RenderTarget& target, ScaleMode mode) {
     if (!target.pixels || target.width <= 0 || target.height <= 0) return;
     cairo_surface_t* surface = cairo_image_surface_create_for_data(target.pixels, CAIRO_FORMAT_ARGB32, target.width,
                                                                    target.height, target.stride);
@@ -609,7 +619,16 @@ void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba
         cairo_paint(canvas.cr);
         cairo_set_operator(canvas.cr, CAIRO_OPERATOR_OVER);
         ++impl_->pass;
-        impl_->DrawList(canvas, root, toDevice, ColorTransform{}, false);
+        Matrix m = toDevice;
+        ColorTransform cx{};
+        if (root) {
+            m = toDevice * ToMatrix(root->matrix);
+            cx = ToColorTransform(root->color_transform);
+        }
+        if (!root || root->visible) {
+            if (root && root->drawing) DrawDynamicShape(canvas.cr, *root->drawing, m, cx, impl_->env);
+            impl_->DrawList(canvas, list, m, cx, false);
+        }
     }
     // Videos no longer on the stage let their decoders go.
     std::erase_if(impl_->videos, [&](const auto& entry) { return entry.second.used != impl_->pass; });

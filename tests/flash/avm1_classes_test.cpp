@@ -211,6 +211,33 @@ TEST(Avm1Classes, DrawingOnEmptyClips) {
     EXPECT_EQ(at(100, 80), 0xFFFFFFu);
 }
 
+// What scripts do to _root itself (move it, draw into it) applies to the whole
+// picture.
+TEST(Avm1Classes, MovedAndDrawnRootIsShown) {
+    w::Movie movie({.version = 8, .frame = w::Rect::pixels(200, 100)});
+    movie.setBackgroundColor({255, 255, 255});
+    E r = Var("_root");
+    movie.doAction(Seq({
+        Do(Call(r, "beginFill", {Lit(0xFF0000), Lit(100)})),
+        Do(Call(r, "moveTo", {Lit(0), Lit(0)})),
+        Do(Call(r, "lineTo", {Lit(20), Lit(0)})),
+        Do(Call(r, "lineTo", {Lit(20), Lit(20)})),
+        Do(Call(r, "lineTo", {Lit(0), Lit(20)})),
+        Do(Call(r, "endFill")),
+        SetMember(r, "_x", Lit(100)),
+    }));
+    movie.showFrame();
+    std::unique_ptr<Player> player;
+    RunFrames(movie, 1, &player);
+    std::vector<uint32_t> pixels(200 * 100);
+    Renderer renderer(player->Characters(), player->Version());
+    renderer.Render(player->RootObject(), player->StageRect(), player->BackgroundColor(),
+                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 200, 100, 200 * 4});
+    auto at = [&](int x, int y) { return pixels[size_t(y) * 200 + size_t(x)] & 0xFFFFFF; };
+    EXPECT_EQ(at(110, 10), 0xFF0000u);
+    EXPECT_EQ(at(10, 10), 0xFFFFFFu);
+}
+
 // Text fields made by scripts: found by name, their text and kind set and read.
 TEST(Avm1Classes, TextFields) {
     E t = Var("field");
