@@ -15,6 +15,8 @@
 #include <cmath>
 #include <thread>
 
+#include "audio/audio.h"
+
 #include "app/core/app_core.h"
 #include "player/qt/shockwave_flash.h"
 #include "player/qt/snapshot_thread.h"
@@ -308,6 +310,57 @@ TEST_F(PlayerControl, KeysReachTheMovieAndTheHost) {
     QTest::keyClick(&control, Qt::Key_F5);  // no key the movie knows: the host still hears it
     EXPECT_EQ(control.CurrentFrame(), 5);
     EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Return, Qt::Key_A, Qt::Key_F5}));
+}
+
+// The movie's sound leaves through the audio output frame by frame: a tone
+// started on frame 6 of a 12 fps movie begins half a second into what the
+// output plays.
+TEST_F(PlayerControl, SoundPlaysInStepWithTheFrames) {
+    struct Recorder : qm::audio::OutputHook {
+        std::mutex mutex;
+        size_t frames = 0, first_loud = SIZE_MAX;
+        void Opened(const qm::audio::WaveFormat&) override {}
+        void BlockWritten(const void* data, size_t bytes) override {
+            std::lock_guard lock(mutex);
+            const auto* s = static_cast<const int16_t*>(data);
+            for (size_t i = 0; i < bytes / 4; ++i, ++frames)
+                if (first_loud == SIZE_MAX && std::abs(s[i * 2]) > 1000) first_loud = frames;
+        }
+    } recorder;
+    w::Movie movie({.version = 6, .frame = w::Rect::pixels(100, 100), .frameRate = 12 << 8});
+    w::Bytes tone;
+    for (int i = 0; i < 44100; ++i) {
+        tone.push_back(uint8_t(12000 & 0xFF));
+        tone.push_back(uint8_t(12000 >> 8));
+    }
+    const uint16_t sound = movie.defineSound({3, 3, true, false}, 44100, tone);
+    for (int f = 0; f < 30; ++f) {
+        if (f == 6) movie.startSound(sound);
+        movie.showFrame();
+    }
+    const QString path = dir_.filePath(QStringLiteral("tone.swf"));
+    movie.save(path.toStdString());
+
+    qm::audio::hooks::Install(&recorder);
+    qm::audio::hooks::SetOpenHookOn(true);
+    qm::audio::hooks::SetWriteHookOn(true);
+    uint64_t advanced = 0;
+    {
+        TShockwaveFlash control;
+        control.SetMovie(path);
+        QTest::qWait(1500);
+        advanced = control.FramesAdvanced();
+    }
+    qm::audio::hooks::SetWriteHookOn(false);
+    qm::audio::hooks::SetOpenHookOn(false);
+    qm::audio::hooks::Remove(&recorder);
+    std::lock_guard lock(recorder.mutex);
+    const size_t per_frame = 44100 / 12;
+    ASSERT_NE(recorder.first_loud, SIZE_MAX) << "no sound played";
+    // One frame's sound may be dropped on a busy machine, never more than was mixed.
+    EXPECT_LE(recorder.first_loud, 6 * per_frame);
+    EXPECT_GE(recorder.first_loud, 5 * per_frame);
+    EXPECT_LE(recorder.frames, advanced * per_frame);
 }
 
 // Another thread paints 25 times a second while the control plays in real
