@@ -103,7 +103,7 @@ public:
     bool Write(const int16_t* samples, size_t frames);
     // Sample frames written but not yet taken by the output thread.
     size_t QueuedFrames() const;
-    // Waits until every block written has been taken.
+    // Waits until every block written has been taken and has passed the write point.
     void Drain();
     // Blocks taken by the output thread so far, in sample frames.
     uint64_t PlayedFrames() const;

@@ -28,6 +28,7 @@ struct Output::Queue {
     uint64_t played_frames = 0;
     size_t latency_frames = 0;
     size_t channels = 2;
+    int in_hand = 0;  // blocks taken but not yet through the write point
     bool closed = false;
 };
 
@@ -69,7 +70,7 @@ uint64_t Output::PlayedFrames() const {
 void Output::Drain() {
     Queue& q = *queue_;
     std::unique_lock<std::mutex> guard(q.lock);
-    q.changed.wait(guard, [&] { return q.closed || q.blocks.empty(); });
+    q.changed.wait(guard, [&] { return q.closed || (q.blocks.empty() && q.in_hand == 0); });
 }
 
 bool Output::TakeBlock(std::vector<int16_t>& block) {
@@ -82,9 +83,16 @@ bool Output::TakeBlock(std::vector<int16_t>& block) {
         const size_t frames = block.size() / q.channels;
         q.queued_frames -= frames;
         q.played_frames += frames;
+        ++q.in_hand;
         q.changed.notify_all();
     }
     hooks::NotifyBlock(block.data(), block.size() * sizeof(int16_t), path_);
+    {
+        Queue& q = *queue_;
+        std::lock_guard<std::mutex> guard(q.lock);
+        --q.in_hand;
+        q.changed.notify_all();
+    }
     return true;
 }
 

@@ -104,6 +104,8 @@ int ShownColumn(const TShockwaveFlash& control) {
 
 class PlayerControl : public ::testing::Test {
 protected:
+    // Before any member widget of a fixture is made: each test may run in a process of its own.
+    PlayerControl() { App(); }
     void SetUp() override {
         App();
         ASSERT_TRUE(dir_.isValid());
