@@ -132,7 +132,9 @@ TEST(FrameScheduleTest, FramesFallDueFromTheStartWithoutDrift) {
         // A frame is due at the first microsecond that counts it.
         const int64_t due = s.DueTime(c.shown - 1);
         EXPECT_EQ(s.FramesDueBy(due), c.shown);
-        if (c.shown > 1) EXPECT_EQ(s.FramesDueBy(due - 1), c.shown - 1);
+        if (c.shown > 1) {
+            EXPECT_EQ(s.FramesDueBy(due - 1), c.shown - 1);
+        }
     }
 }
 
