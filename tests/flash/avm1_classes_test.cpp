@@ -7,55 +7,19 @@
 
 #include "flash/avm1/avm1.h"
 #include "flash/render/render.h"
+#include "tests/flash/avm1_script_builder.h"
 #include "tests/flash/player_test_support.h"
 
 using namespace qm::flash;
 using namespace qm::flash::testing;
+using namespace qm::flash::testing::script;
 
 namespace {
 
-// Expressions leave one value on the stack; statements leave none.
 using E = w::Actions;
 
-E Lit(w::PushValue v) { return E().push({v}); }
-E Var(const std::string& name) { return E().push({name}).getVariable(); }
-E Member(const E& object, const std::string& name) {
-    E a = object;
-    return a.push({name}).getMember();
-}
-E Args(const std::vector<E>& args) {
-    E a;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) a.raw(it->bytes());
-    return a.push({int(args.size())});
-}
-E Call(const E& object, const std::string& method, const std::vector<E>& args = {}) {
-    E a = Args(args);
-    a.raw(object.bytes());
-    return a.push({method}).callMethod();
-}
-E CallFn(const std::string& name, const std::vector<E>& args = {}) { return Args(args).push({name}).callFunction(); }
 E New(const std::string& cls, const std::vector<E>& args = {}) { return Args(args).push({cls}).newObject(); }
 E Fn(const std::vector<std::string>& params, const E& body) { return E().defineFunction("", params, body); }
-
-E SetVar(const std::string& name, const E& value) { return E().push({name}).raw(value.bytes()).setVariable(); }
-E SetMember(const E& object, const std::string& name, const E& value) {
-    E a = object;
-    return a.push({name}).raw(value.bytes()).setMember();
-}
-E Trace(const E& value) {
-    E a = value;
-    return a.trace();
-}
-E Do(const E& value) {
-    E a = value;
-    return a.pop();
-}
-
-E Seq(std::initializer_list<E> statements) {
-    E a;
-    for (const E& s : statements) a.raw(s.bytes());
-    return a;
-}
 
 std::vector<std::string> RunFrames(const w::Movie& movie, int frames, std::unique_ptr<Player>* keep = nullptr) {
     auto player = Load(movie);

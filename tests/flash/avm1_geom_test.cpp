@@ -1,53 +1,21 @@
 // flash.geom on written movies: Point, Rectangle, Matrix, ColorTransform and
 // a clip's Transform.
+#include "tests/flash/avm1_script_builder.h"
 #include "tests/flash/player_test_support.h"
 
 using namespace qm::flash;
 using namespace qm::flash::testing;
+using namespace qm::flash::testing::script;
 
 namespace {
 
 using E = w::Actions;
 
-E Lit(w::PushValue v) { return E().push({v}); }
-E Var(const std::string& name) { return E().push({name}).getVariable(); }
-E Member(const E& object, const std::string& name) {
-    E a = object;
-    return a.push({name}).getMember();
-}
-E Args(const std::vector<E>& args) {
-    E a;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) a.raw(it->bytes());
-    return a.push({int(args.size())});
-}
-E Call(const E& object, const std::string& method, const std::vector<E>& args = {}) {
-    E a = Args(args);
-    a.raw(object.bytes());
-    return a.push({method}).callMethod();
-}
 E Geom() { return Member(Var("flash"), "geom"); }
 E New(const std::string& cls, const std::vector<E>& args = {}) {
     E a = Args(args);
     a.raw(Geom().bytes());
     return a.push({cls}).newMethod();
-}
-E SetVar(const std::string& name, const E& value) { return E().push({name}).raw(value.bytes()).setVariable(); }
-E SetMember(const E& object, const std::string& name, const E& value) {
-    E a = object;
-    return a.push({name}).raw(value.bytes()).setMember();
-}
-E Trace(const E& value) {
-    E a = value;
-    return a.trace();
-}
-E Do(const E& value) {
-    E a = value;
-    return a.pop();
-}
-E Seq(std::initializer_list<E> statements) {
-    E a;
-    for (const E& s : statements) a.raw(s.bytes());
-    return a;
 }
 E Undef() { return Var("nothing_here"); }
 
