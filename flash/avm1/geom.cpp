@@ -344,16 +344,7 @@ void Interpreter::InstallGeom() {
         for (size_t i = 0; i < 6; ++i) in.Set(self, kTerms[i], v[i]);
     };
     // `m` followed by `n`.
-    auto then = [](const swf::Matrix& m, const swf::Matrix& n) {
-        swf::Matrix r;
-        r.a = m.a * n.a + m.b * n.c;
-        r.b = m.a * n.b + m.b * n.d;
-        r.c = m.c * n.a + m.d * n.c;
-        r.d = m.c * n.b + m.d * n.d;
-        r.tx = m.tx * n.a + m.ty * n.c + n.tx;
-        r.ty = m.tx * n.b + m.ty * n.d + n.ty;
-        return r;
-    };
+    auto then = [](const swf::Matrix& m, const swf::Matrix& n) { return Interpreter::Concat(n, m); };
     Method(matrix_proto, "toString", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
         std::string out = "(";
         for (size_t i = 0; i < 6; ++i) out += std::string(i ? ", " : "") + kTerms[i] + "=" + in.ToString(in.Get(self, kTerms[i]));
