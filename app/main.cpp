@@ -1,3 +1,3 @@
-#include "app/app.h"
+#include "app/windows/app.h"
 
 int main(int argc, char** argv) { return qm::app::RunQuellmark(argc, argv); }

@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include "app/windows/app.h"
 
 #include "app/core/app_core.h"
 
