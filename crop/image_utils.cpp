@@ -22,7 +22,9 @@ constexpr ExtensionRow kExtensions[] = {
     {"bmp", "bmp"}, {"tif", "tiff"}, {"ico", "ico"},
 };
 
-QImage loadPicture(const QString& path) {
+}  // namespace
+
+QImage LoadImageFile(const QString& path) {
     QImageReader reader(path);
     reader.setAutoTransform(false);
     QImage picture = reader.read();
@@ -30,6 +32,22 @@ QImage loadPicture(const QString& path) {
         throw ImageError(QStringLiteral("Cannot read the picture \"%1\": %2").arg(path, reader.errorString()));
     return picture;
 }
+
+QImage WithOpacity(const QImage& source, int opacity) {
+    QImage picture = source.convertToFormat(QImage::Format_ARGB32);
+    if (opacity >= 100) return picture;
+    const int p = std::max(0, opacity);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            const int a = (qAlpha(row[x]) * p + 50) / 100;
+            row[x] = qRgba(qRed(row[x]), qGreen(row[x]), qBlue(row[x]), a);
+        }
+    }
+    return picture;
+}
+
+namespace {
 
 // Low quality is the nearest pixel; the default draws with bilinear smoothing; high quality
 // scales with area averaging first, which keeps thin lines of large logos.
@@ -83,19 +101,8 @@ void ResizeImageFile(const QString& sourcePath, const QString& targetPath, int w
 void ResizeImageFileWithOpacity(const QString& sourcePath, const QString& targetPath, int width,
                                 int interpolation, int opacity, int height) {
     checkSize(width, height);
-    QImage picture = stretched(loadPicture(sourcePath), width, height, interpolation)
-                         .convertToFormat(QImage::Format_ARGB32);
-    if (opacity < 100) {
-        const int p = std::max(0, opacity);
-        for (int y = 0; y < picture.height(); ++y) {
-            auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
-            for (int x = 0; x < picture.width(); ++x) {
-                const int a = (qAlpha(row[x]) * p + 50) / 100;
-                row[x] = qRgba(qRed(row[x]), qGreen(row[x]), qBlue(row[x]), a);
-            }
-        }
-    }
-    SaveImageByExtension(picture, targetPath);
+    SaveImageByExtension(WithOpacity(stretched(LoadImageFile(sourcePath), width, height, interpolation), opacity),
+                         targetPath);
 }
 
 }  // namespace qm::crop
