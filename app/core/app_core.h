@@ -77,6 +77,10 @@ extern bool IsCheckUpdate;
 extern int FinishAction;
 // Not stored: 0 manual, 1 manual ending at the last frame, 2 automatic.
 extern int CaptureMode;
+// Key "FastCapture", default false, not written at start-up: the automatic
+// capture renders the movie offline (exact frame times and sound) instead of
+// recording it in real time.
+extern bool FastCapture;
 
 // The application's title, the caption of its own message boxes.
 inline const QString kApplicationTitle = QStringLiteral("Brelvik Quellmark Converter");
@@ -95,6 +99,29 @@ void LoadSettings(const QString& documentsFolder, const QString& tempFolder);
 // same name. `key` is the key's name ("SnapshotPath", "OverWrite", ...).
 void WriteSetting(const QString& key, const QString& value);
 void WriteSetting(const QString& key, bool value);
+
+// What the Options window's OK applies, as the window's controls show it.
+struct OptionChoices {
+    int FinishAction = 0;
+    bool OverWrite = false;
+    bool IsCheckUpdate = true;
+    int CaptureMode = 0;
+    bool FastCapture = false;
+    QString CaptureTempPath;
+    QString SnapshotPath;
+    QString SnapshotExt;
+    QString OutputPath;
+};
+// Takes the choices into the in-memory values. OverWrite is always written;
+// every other stored key only when its value differs (exact text), and a
+// temporary folder equal to SystemTempPath is stored empty. Raises IoError.
+void ApplyOptionChoices(const OptionChoices& choices);
+// 2 when automatic, else 1 when ending at the last frame, else 0.
+int CaptureModeOf(bool automatic, bool autoEnd);
+// The extension a snapshot format item names: the text after the first "*."
+// up to, not including, the item's last character ("Bitmap File(*.bmp)" gives
+// "bmp"); empty when the item names none.
+QString FormatItemExtension(const QString& item);
 
 // ---------------------------------------------------------------------------
 // Single instance: an exclusive lock on a file named by kInstanceGuid in the

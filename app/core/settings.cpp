@@ -17,6 +17,7 @@ bool OverWrite = false;
 bool IsCheckUpdate = true;
 int FinishAction = 0;
 int CaptureMode = 0;
+bool FastCapture = false;
 
 namespace {
 
@@ -44,6 +45,7 @@ QString* TextSetting(const QString& key) {
 bool* BoolSetting(const QString& key) {
     if (key.compare(QLatin1String("OverWrite"), Qt::CaseInsensitive) == 0) return &OverWrite;
     if (key.compare(QLatin1String("IsCheckUpdate"), Qt::CaseInsensitive) == 0) return &IsCheckUpdate;
+    if (key.compare(QLatin1String("FastCapture"), Qt::CaseInsensitive) == 0) return &FastCapture;
     return nullptr;
 }
 
@@ -79,6 +81,7 @@ void LoadSettings(const QString& documentsFolder, const QString& tempFolder) {
     CaptureTempPath = ini.ReadString(sec, QStringLiteral("CaptureTempPath"));
     OverWrite = ini.ReadBool(sec, QStringLiteral("OverWrite"), false);
     IsCheckUpdate = ini.ReadBool(sec, QStringLiteral("IsCheckUpdate"), true);
+    FastCapture = ini.ReadBool(sec, QStringLiteral("FastCapture"), false);
 
     // Keys without a value are written back (empty) so a fresh file lists them
     // all in this order; the in-memory value gets the working default.

@@ -20,6 +20,10 @@ bool BrowseForFolder(const QString& title, QString& folder,
 // its folder.
 void SelectInExplorer(const QString& path);
 
+// Opens the folder in the desktop's file manager (its ShowFolders call, else
+// the desktop's handler for folders).
+void OpenFolderInFileManager(const QString& folder);
+
 // Places the logo, the title label and the close button on a title panel.
 void LayoutTitleBar(QWidget* logo, QWidget* titleLabel, QWidget* closeButton, QWidget* titlePanel);
 

@@ -28,4 +28,18 @@ void SelectInExplorer(const QString& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
+void OpenFolderInFileManager(const QString& folder) {
+    const QString absolute = QFileInfo(folder).absoluteFilePath();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowFolders"));
+        call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
+        const QDBusMessage reply = bus.call(call, QDBus::Block, kFileManagerReplyMs);
+        if (reply.type() == QDBusMessage::ReplyMessage) return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(absolute));
+}
+
 }  // namespace qm::app
