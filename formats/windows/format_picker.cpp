@@ -431,7 +431,6 @@ void TformatFrm::DropDown(TFormatPickerHost* host, QWidget* hostControl) {
     }
     PlaceUnderHost();
     show();
-    raise();
     activateWindow();
     lvFormat->setFocus();
 }
