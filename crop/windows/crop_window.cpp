@@ -92,6 +92,24 @@ QPixmap lockFace(const QPixmap& base, bool shut) {
     return face;
 }
 
+// A number box that takes a number above its maximum as the maximum, as typed.
+class TNumberBox : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override {
+        bool ok = false;
+        const qlonglong v = input.trimmed().toLongLong(&ok);
+        if (ok && v > maximum()) {
+            input = QString::number(maximum());
+            pos = int(input.size());
+            return QValidator::Acceptable;
+        }
+        return QSpinBox::validate(input, pos);
+    }
+};
+
 }  // namespace
 
 void SetOpenPictureDialog(TOpenPictureDialog dialog) { gOpenPicture = std::move(dialog); }
@@ -175,7 +193,7 @@ void TCropfrm::build() {
         return l;
     };
     auto box = [](QWidget* parent, const char* name, int x, int y, int w) {
-        auto* b = new QSpinBox(parent);
+        auto* b = new TNumberBox(parent);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(x, y, w, 24);
         b->setRange(0, 100000);
@@ -577,6 +595,8 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
             ardtrCrop->SetBounds(TRect{limit.right - crop.width(), crop.top, limit.right, crop.bottom});
             SyncCropBoxes();
         }
+        // The width box shows what is left of the width, not the width asked for before.
+        setBox(edtCropW, ToMovie(ardtrCrop->Bounds()).width());
     } else if (box == edtCropY) {
         const int P = previewH();
         if (p.top + H <= P)
@@ -591,6 +611,7 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
             ardtrCrop->SetBounds(TRect{crop.left, limit.bottom - crop.height(), crop.right, limit.bottom});
             SyncCropBoxes();
         }
+        setBox(edtCropH, ToMovie(ardtrCrop->Bounds()).height());
     } else if (box == edtCropW) {
         const int P = previewW();
         bool sync = false;
@@ -657,7 +678,7 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
             target.right = x + (r > 0 ? RoundHalfEven(H / r) : edtwatermarkW->value());
         }
         const TRect p = ToPreview(target);
-        bool cut = false;
+        bool cut = false, raised = false;
         int width = e.width(), height = e.height();
         // The side typed into: cut at the area or at least 6s.
         if (byWidth) {
@@ -666,6 +687,7 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
                 cut = true;
             } else {
                 width = std::max(p.width(), 6 * s);
+                raised = width != p.width();
             }
         } else {
             if (p.bottom > area.bottom) {
@@ -673,20 +695,22 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
                 cut = true;
             } else {
                 height = std::max(p.height(), 6 * s);
+                raised = height != p.height();
             }
         }
         bool other = false;
         if (r > 0) {
-            // The other side follows the ratio, cut at the area in its turn.
+            // The other side follows the ratio, also when the typed side was cut or raised, and
+            // is cut at the area in its turn.
             if (byWidth) {
-                height = cut ? RoundHalfEven(width * r) : p.height();
+                height = cut || raised ? RoundHalfEven(width * r) : p.height();
                 if (e.top + height > area.bottom) {
                     height = area.bottom - e.top;
                     width = RoundHalfEven(height / r);
                     other = true;
                 }
             } else {
-                width = cut ? RoundHalfEven(height / r) : p.width();
+                width = cut || raised ? RoundHalfEven(height / r) : p.width();
                 if (e.left + width > area.right) {
                     width = area.right - e.left;
                     height = RoundHalfEven(width * r);
@@ -708,6 +732,15 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
             const TRect m = ToMovie(ardtrWatermark->Bounds());
             if (byWidth || r > 0) setMaximum(edtwatermarkW, m.width());
             if (!byWidth || r > 0) setMaximum(edtwatermarkH, m.height());
+        } else {
+            // The place boxes' ranges follow the new size.
+            movieWatermark_ = ToMovie(ardtrWatermark->Bounds());
+            const int w = edtwatermarkW->maximum(), h = edtwatermarkH->maximum();
+            SetWatermarkLimits();
+            if (other) {
+                setMaximum(edtwatermarkW, w);
+                setMaximum(edtwatermarkH, h);
+            }
         }
         --updating_;
     }

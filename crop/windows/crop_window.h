@@ -40,7 +40,6 @@ void SetOpenPictureDialog(TOpenPictureDialog dialog);
 using TWarningBox = std::function<void(QWidget* parent, const QString& caption, const QString& text)>;
 void SetWarningBox(TWarningBox box);
 
-class TWatermarkPaintBox;
 
 class TCropfrm : public controls::SkinnedWindow {
     Q_OBJECT
@@ -99,7 +98,7 @@ public:
     QWidget* pnlFrame = nullptr;  // the 446 x 291 frame around the preview
     QWidget* pnlSWF = nullptr;
     QWidget* imgSWF = nullptr;
-    TWatermarkPaintBox* imgWatemark = nullptr;
+    QWidget* imgWatemark = nullptr;  // paints the watermark picture
     TAreaEditor* ardtrCrop = nullptr;
     TAreaEditor* ardtrWatermark = nullptr;
     QSpinBox* edtcropX = nullptr;
