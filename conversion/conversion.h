@@ -82,4 +82,28 @@ bool AddAudioLoopTask(engine::TFFEncoder& encoder, TFileOption& job, int32_t loo
 // made, else empty (the movie's own sound).
 QString ReplacementSound(const TFileOption& job);
 
+// ---------------------------------------------------------------------------
+// The conversion window's main run, from the capture's files.
+
+// The duration of a media file in microseconds, 0 when it cannot be read.
+int64_t MediaDuration(engine::TFFDecoder& info, const QString& file);
+
+struct MergeRun {
+    QString VideoFile;        // the intermediate video of the capture
+    QString WavFile;          // the captured sound as a WAV file
+    bool AudioEmpty = false;  // the capture recorded no sound
+    QString OutputFolder;
+    bool OverWrite = false;
+    // Filled by AddMergeTask.
+    QString OutputPath;
+    int64_t VideoDuration = 0;
+    QString Error;  // why the run cannot be made, as shown after "Cannot do convert, error: "
+};
+
+// Adds the main run: the intermediate video and the sound (the captured WAV file or the
+// replacement) into OutputPath with the profile's arguments, pad, scale and watermark, cut to
+// the video's duration. A sound that cannot be read makes an output without sound
+// (AudioDisabled is set in `job`). Every failure is logged; the caller starts the task.
+bool AddMergeTask(engine::TFFEncoder& encoder, TFileOption& job, MergeRun& run);
+
 }  // namespace qm::conversion
