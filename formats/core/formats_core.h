@@ -220,4 +220,57 @@ void AppendProfileArguments(const TFileOption& fileOption, QString& options);
 // The automatic video bit rate in kbit/s for a WxH resolution at `frameRate` frames/s.
 int32_t AutomaticVideoBitRate(const QString& resolution, double frameRate);
 
+// ---------------------------------------------------------------------------
+// The values of the format settings window, as typed or picked, checked and taken into a
+// profile by plain functions so the command line can check its values the same way.
+
+// "WxH" with exactly one lower-case "x", the width 80 to 1920 and the height 80 to 1280. An
+// empty part does not pass; a part that is not a decimal integer raises ConversionError
+// "'%s' is not a valid integer value".
+bool CheckResolution(const QString& text);
+// The number at the start of a frame-rate text ("12.5 fps" gives "12.5"), or empty when it is
+// not a rate from 12 to 60. A number with two separate decimal points raises ConversionError
+// "'%s' is not a valid floating point value".
+QString ParseFrameRate(const QString& text);
+// The decimal digits at the start of the text as an integer ("512 kbps" gives 512); 0 when it
+// does not start with a digit or the number does not fit.
+int32_t LeadingNumber(const QString& text);
+
+// The texts of the window's eight boxes and its audio choices.
+struct TFormatValues {
+    QString VideoEncoder, Resolution, FrameRate, VideoBitRate;
+    QString AudioEncoder, Channel, SampleRate, AudioBitRate;
+    bool AudioEnabled = true;
+    bool ReplaceAudio = false;
+    bool Loop = false;
+    QString AudioFile;
+};
+
+enum class TFormatValueBox { None, Resolution, FrameRate, VideoBitRate, AudioBitRate };
+
+struct TFormatValueCheck {
+    TFormatValueBox Box = TFormatValueBox::None;  // the first box that fails
+    QString Message;                              // its two lines joined by CR LF
+    bool Passed() const { return Box == TFormatValueBox::None; }
+};
+
+// Checks the values for `format` (only the audio bit rate for an audio-only one). An entry the
+// format itself offers always passes, as do "Keep original" and, for the video bit rate, "Auto".
+// A conversion error raised by a check becomes its message.
+TFormatValueCheck ValidateFormatValues(const TFormatInfo& format, const TFormatValues& values);
+// Writes the values into the profile (the video values not for format 2, which keeps its
+// own) and the replacement sound into `movie` when given. "Auto" and "Keep original" as video
+// bit rate mean automatic (-1).
+void TakeFormatValues(const TFormatInfo& format, const TFormatValues& values,
+                      TVCOutPutOptions& options, TVCOutPutOptions* movie);
+
+// A user format saved from `base` with the values of `options`: names trimmed, the user
+// group, the next user id, the top list.
+TFormatInfo UserFormatFrom(const TFormatInfo& base, const TVCOutPutOptions& options,
+                           const QString& name, const QString& description);
+
+// Why a file cannot be the replacement sound, in the window's words, or empty when it opens
+// and holds audio and no video. Needs the engine libraries (their absence raises).
+QString AudioFileRefusal(const QString& path);
+
 }  // namespace qm::formats
