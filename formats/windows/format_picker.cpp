@@ -27,7 +27,7 @@ TformatFrm::MessageHook messageHook;
 QImage movePicture;
 QImage selectPicture;
 QImage expandPicture;
-bool picturesLoaded = false;
+QString picturesFolder;  // where the pictures were loaded from
 
 // Grid items carry the format's ID and which list holds it, never a pointer: the user list is
 // reloaded after every delete.
@@ -289,7 +289,7 @@ TformatFrm::TformatFrm(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::Frameless
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::Window, QColor(26, 64, 100));  // the border and the line before the grid
     setPalette(pal);
 
     auto makeLabel = [this](const char* name) {
@@ -378,7 +378,7 @@ TformatFrm::TformatFrm(QWidget* owner) : QWidget(owner, Qt::Tool | Qt::Frameless
 
     // The top list holds the recent and user-defined groups for good.
     fillGroupList(lstOther, 2);
-    resize(kStripWidth + kListWidth + kGridWidth, 300);
+    resize(2 * kBorder + kStripWidth + kListWidth + 1 + kGridWidth, 300);
     SizeToGroups();
 }
 
@@ -391,8 +391,8 @@ TformatFrm* TformatFrm::Instance() { return instance; }
 void TformatFrm::SetMessageHook(MessageHook hook) { messageHook = std::move(hook); }
 
 void TformatFrm::LoadPickerPictures() {
-    if (picturesLoaded) return;
-    picturesLoaded = true;
+    if (picturesFolder == ProgramDir()) return;
+    picturesFolder = ProgramDir();
     movePicture = loadPicture(QStringLiteral("Move.bmp"));
     selectPicture = loadPicture(QStringLiteral("Select.bmp"));
     expandPicture = loadPicture(QStringLiteral("Expand.png"));
@@ -488,14 +488,6 @@ bool TformatFrm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TformatFrm::paintEvent(QPaintEvent* event) {
-    QWidget::paintEvent(event);
-    // The thin border of the drop-down.
-    QPainter p(this);
-    p.setPen(QColor(26, 64, 100));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
-}
-
 // ---------------------------------------------------------------------------
 // Size and place.
 
@@ -505,34 +497,47 @@ void TformatFrm::SizeToGroups() {
     lstDevice->move(0, 0);
     const TPickerHeights h = PickerHeights(CountGroups(0), CountGroups(1));
     resize(width(), h.window);
-    const int listLeft = kStripWidth;
-    const int gridLeft = kStripWidth + kListWidth;
-    int y = 0;
-    imgother->setGeometry(0, y, kStripWidth, kTopPanelHeight);
+    placeParts(h);
+    paintStrips();
+}
+
+// Everything inside a one-pixel border of the window's own colour; the buttons' panel takes what
+// the border leaves of its height.
+void TformatFrm::placeParts(const TPickerHeights& h) {
+    const int listLeft = kBorder + kStripWidth;
+    int y = kBorder;
+    imgother->setGeometry(kBorder, y, kStripWidth, kTopPanelHeight);
     pnlOther->setGeometry(listLeft, y, kListWidth, kTopPanelHeight);
     lstOther->setGeometry(0, 0, kListWidth, kTopPanelHeight - 1);
     y += kTopPanelHeight;
-    imgFormat->setGeometry(0, y, kStripWidth, h.middle);
+    imgFormat->setGeometry(kBorder, y, kStripWidth, h.middle);
     pnlFormat->setGeometry(listLeft, y, kListWidth, h.middle);
     lstFormat->setGeometry(0, 0, kListWidth, h.middle - 1);
     y += h.middle;
-    ImgDevice->setGeometry(0, y, kStripWidth, h.bottom);
+    ImgDevice->setGeometry(kBorder, y, kStripWidth, h.bottom);
     pnlDevice->setGeometry(listLeft, y, kListWidth, h.bottom);
-    lstDevice->setGeometry(0, 0, kListWidth, h.deviceList);
+    lstDevice->setGeometry(0, lstDevice->y(), kListWidth, h.deviceList);
     y += h.bottom;
-    imgCustom->setGeometry(0, y, kStripWidth, kButtonPanelHeight);
-    pnlButtons->setGeometry(listLeft, y, kListWidth, kButtonPanelHeight);
-    btnUp->setGeometry(4, 3, 22, 22);
-    btnDown->setGeometry(28, 3, 22, 22);
-    btnCustom->setGeometry(56, 3, kListWidth - 60, 22);
-    lvFormat->setGeometry(gridLeft + 1, 1, std::max(0, width() - gridLeft - 2), std::max(0, height() - 2));
-    paintStrips();
+    const int buttons = std::max(0, h.window - kBorder - y);
+    imgCustom->setGeometry(kBorder, y, kStripWidth, buttons);
+    pnlButtons->setGeometry(listLeft, y, kListWidth, buttons);
+    const int buttonTop = std::max(0, (buttons - 22) / 2);
+    btnUp->setGeometry(4, buttonTop, 22, 22);
+    btnDown->setGeometry(28, buttonTop, 22, 22);
+    btnCustom->setGeometry(56, buttonTop, kListWidth - 60, 22);
+    placeGrid();
+}
+
+void TformatFrm::placeGrid() {
+    // One pixel of the window's colour between the lists and the grid.
+    const int gridLeft = kBorder + kStripWidth + kListWidth + 1;
+    lvFormat->setGeometry(gridLeft, kBorder, std::max(0, width() - gridLeft - kBorder),
+                          std::max(0, height() - 2 * kBorder));
 }
 
 void TformatFrm::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    const int gridLeft = kStripWidth + kListWidth;
-    lvFormat->setGeometry(gridLeft + 1, 1, std::max(0, width() - gridLeft - 2), std::max(0, height() - 2));
+    placeGrid();
 }
 
 void TformatFrm::PlaceUnderHost() {

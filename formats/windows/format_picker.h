@@ -31,6 +31,7 @@
 #include <functional>
 
 #include "formats/core/formats_core.h"
+#include "formats/core/picker_geometry.h"
 
 class QLabel;
 class QPushButton;
@@ -79,6 +80,7 @@ public:
     static constexpr int kTopPanelHeight = 51;
     static constexpr int kButtonPanelHeight = 28;
     static constexpr int kMaxDevicePanelHeight = 275;
+    static constexpr int kBorder = 1;
     static constexpr int kStripWidth = 25;
     static constexpr int kListWidth = 150;
     static constexpr int kGridWidth = 364;
@@ -163,7 +165,8 @@ public:
     QTimer* tmrSel;
 
     // The process-wide pictures from "skin/Format/" beside the program: Move.bmp, Select.bmp,
-    // Expand.png; loaded by the first picker (a missing one is logged and not drawn).
+    // Expand.png; loaded by the first picker, again only when the program folder was moved (tests
+    // do). A missing one is logged and not drawn.
     static void LoadPickerPictures();
     static const QImage& MovePicture();
     static const QImage& SelectPicture();
@@ -175,7 +178,6 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -197,6 +199,8 @@ private:
     void refreshHostAfterChoice();
     int gridIndexAt(const QPoint& pos) const;
     void finishClose();
+    void placeParts(const TPickerHeights& h);
+    void placeGrid();
 
     QWidget* owner_;
     QPointer<QWidget> hostControl_;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -475,6 +477,91 @@ TEST_F(PickerTest, GridHoverShowsTheBrokenDescriptionAndArrowKeysAreSwallowed) {
         EXPECT_EQ(Selected(picker->lvFormat), 0) << c.key;
         EXPECT_EQ(Selected(picker->lstFormat), 0) << c.key;
     }
+}
+
+// Solid pictures make every drawn part recognisable by its colour.
+void WritePicture(const QString& name, QSize size, const QColor& colour, const char* format) {
+    const QString folder = ProgramDir() + QStringLiteral("skin/Format/");
+    QDir().mkpath(folder);
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    ASSERT_TRUE(image.save(folder + name, format));
+}
+
+TEST_F(PickerTest, DrawsStripsGroupsAndGridItemsFromTheirPictures) {
+    const QColor select(200, 0, 0), move(0, 200, 0), expand(0, 0, 200), icon(250, 200, 0);
+    WritePicture(QStringLiteral("Select.bmp"), {80, 80}, select, "BMP");
+    WritePicture(QStringLiteral("Move.bmp"), {80, 80}, move, "BMP");
+    WritePicture(QStringLiteral("Expand.png"), {8, 12}, expand, "PNG");
+    WritePicture(QStringLiteral("mp4.png"), {64, 64}, icon, "PNG");  // every test format's ICON
+    MakeCatalogue();
+    SetCurrent(1002);
+    Open();
+    const auto colourAt = [&](QPoint p) { return QColor(picker->grab().toImage().pixel(p)); };
+    const auto inGrid = [&](QPoint p) { return picker->lvFormat->viewport()->mapTo(picker.get(), p); };
+
+    const int b = TformatFrm::kBorder;
+    const int formatTop = b + TformatFrm::kTopPanelHeight, formatHeight = 25 * 3 + 1;
+    EXPECT_EQ(colourAt({0, 0}), QColor(26, 64, 100));  // the border
+    EXPECT_EQ(colourAt({3, 3}), QColor(127, 179, 198));
+    EXPECT_EQ(colourAt({3, formatTop + 2}), QColor(26, 64, 100));
+    EXPECT_EQ(colourAt({b + 24, formatTop + 2}), QColor(Qt::black));
+    EXPECT_EQ(colourAt({3, formatTop + formatHeight - 1}), QColor(50, 75, 99));
+    EXPECT_EQ(colourAt({3, formatTop + formatHeight + 2}), QColor(50, 75, 99));
+    EXPECT_EQ(colourAt({3, picker->height() - 5}), QColor(Qt::white));
+
+    // The current format's group is selected, with the arrow 8 pixels from the right.
+    const int listLeft = b + TformatFrm::kStripWidth, listRight = listLeft + TformatFrm::kListWidth;
+    EXPECT_EQ(colourAt({listLeft + 15, formatTop + 2}), QColor(159, 207, 255));
+    EXPECT_EQ(colourAt({listLeft + 15, formatTop + 25 + 2}), QColor(Qt::white));
+    EXPECT_EQ(colourAt({listRight - 8 - 4, formatTop + 12}), expand);
+    EXPECT_EQ(colourAt({listRight - 4, formatTop + 12}), QColor(159, 207, 255));
+
+    // Grid: the selected item on "Select", the others white, each with its picture in the middle.
+    const QRect box0 = picker->GridItemBox(0), box1 = picker->GridItemBox(1);
+    EXPECT_EQ(colourAt(inGrid(box1.topLeft() + QPoint(2, 2))), select);
+    EXPECT_EQ(colourAt(inGrid(box0.topLeft() + QPoint(2, 2))), QColor(Qt::white));
+    EXPECT_EQ(colourAt(inGrid(box0.center())), icon);
+    EXPECT_EQ(colourAt(inGrid(box1.center())), icon);
+
+    // Hovered: "Move" behind it; a group page has no delete box.
+    HoverGrid(box0.center());
+    EXPECT_EQ(colourAt(inGrid(box0.topLeft() + QPoint(2, 2))), move);
+    EXPECT_EQ(colourAt(inGrid(picker->GridDeleteBox(0).topLeft() + QPoint(0, 4))), move);
+
+    // On the user-defined page the hovered item carries the black box with its white cross.
+    ShowTopPage(1);
+    HoverGrid(picker->GridItemBox(1).center());
+    const QRect del = picker->GridDeleteBox(1);
+    EXPECT_EQ(colourAt(inGrid(del.topLeft())), QColor(Qt::black));
+    EXPECT_EQ(colourAt(inGrid(del.topLeft() + QPoint(1, 1))), QColor(Qt::white));
+    EXPECT_EQ(colourAt(inGrid(del.topLeft() + QPoint(8, 1))), QColor(Qt::white));
+    EXPECT_EQ(colourAt(inGrid(del.topLeft() + QPoint(4, 1))), QColor(Qt::black));
+    EXPECT_EQ(colourAt(inGrid(picker->GridItemBox(1).topLeft() + QPoint(2, 20))), move);
+}
+
+// Under xvfb-run with QM_PICKER_SHOT set to a PNG path: the picker over the catalogue and pictures
+// beside the program, hovered on one item, saved there and kept open QM_PICKER_HOLD_MS.
+TEST_F(PickerTest, Screenshot) {
+    const QString out = qEnvironmentVariable("QM_PICKER_SHOT");
+    if (out.isEmpty()) GTEST_SKIP() << "QM_PICKER_SHOT names no picture to write";
+    SetProgramDir(QCoreApplication::applicationDirPath());
+    ASSERT_TRUE(LoadFormatFile(BuiltInFormatFileName(), BuiltInFormats));
+    ASSERT_TRUE(LoadGroupFile());
+    SetCurrent(1002);
+    AddRecent(1001);
+    AddRecent(1002);
+    host = std::make_unique<FakeHost>();
+    host->move(40, 40);
+    host->box->setText(CurrentFormat.Name);
+    host->show();
+    picker = std::make_unique<TformatFrm>();
+    picker->DropDown(host.get(), host->box);
+    QTest::qWait(200);
+    HoverGrid(picker->GridItemBox(3).center());
+    QTest::qWait(200);
+    ASSERT_TRUE(picker->grab().save(out));
+    QTest::qWait(qEnvironmentVariableIntValue("QM_PICKER_HOLD_MS"));
 }
 
 }  // namespace
