@@ -75,10 +75,12 @@ public:
     void btnOKClick();
     void btnMinClick();
 
+    // However the window closes, the temporary files go with it.
+    void done(int result) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void done(int result) override;
 
 private:
     bool NeedsAudioLoop();
