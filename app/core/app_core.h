@@ -247,6 +247,10 @@ struct TitleBarPlaces {
 };
 TitleBarPlaces TitleBarLayout(int panelWidth, int closeButtonWidth);
 
+// A movie's frame rate as its exact decimal value, without trailing zeros or exponent, with
+// the system's decimal separator (24.0 gives "24", 29.96875 stays "29.96875").
+QString FrameRateText(double frameRate);
+
 // Decimal integer with an optional sign and nothing else, within 32 bits.
 bool ParseInt32(const QString& text, int32_t& out);
 // Nearest integer, halves to even; NaN gives 0 and values beyond 32 bits clamp.

@@ -1,39 +1,88 @@
-#include "app/windows/app.h"
+#include "app/windows/about_window.h"
 
 #include "app/core/app_core.h"
+#include "app/windows/window_hooks.h"
+#include "controls/skinned_window.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QScreen>
-#include <QVBoxLayout>
 
 namespace qm::app {
 
-Taboutfrm::Taboutfrm(QWidget* parent) : QWidget(parent, Qt::FramelessWindowHint | Qt::Dialog) {
+Taboutfrm::Taboutfrm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("aboutfrm"));
+    setWindowTitle(QStringLiteral("About"));
     setFixedSize(450, 250);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(0x1f, 0x3a, 0x5c));
-    pal.setColor(QPalette::WindowText, Qt::white);
-    setPalette(pal);
 
-    auto* layout = new QVBoxLayout(this);
+    imgBack = new controls::SkinPicture(this);
+    imgBack->setObjectName(QStringLiteral("imgBack"));
+    imgBack->setGeometry(rect());
+    try {
+        imgBack->SetPicture(controls::LoadSkinPicture(QStringLiteral("about.jpg")));
+    } catch (const controls::SkinError& e) {
+        // Without its picture the window still tells the version.
+        if (AppLog) AppLog->WriteError(QString::fromUtf8(e.what()));
+        imgBack->setAutoFillBackground(true);
+        QPalette back = imgBack->palette();
+        back.setColor(QPalette::Window, QColor(40, 56, 72));
+        imgBack->setPalette(back);
+    }
+    imgBack->installEventFilter(this);
+
+    QPalette light = palette();
+    light.setColor(QPalette::WindowText, Qt::white);
+    light.setColor(QPalette::Link, QColor(140, 196, 255));
+
     auto* name = new QLabel(kApplicationTitle, this);
+    name->setObjectName(QStringLiteral("lblName"));
+    name->setPalette(light);
     QFont big = name->font();
-    big.setPointSize(big.pointSize() + 8);
+    big.setPixelSize(22);
     big.setBold(true);
     name->setFont(big);
-    name->setAlignment(Qt::AlignCenter);
-    auto* version = new QLabel(
-        QStringLiteral("Version ") + GetFileVersionString(QStringLiteral("/proc/self/exe"), 3), this);
-    version->setAlignment(Qt::AlignCenter);
-    layout->addStretch();
-    layout->addWidget(name);
-    layout->addWidget(version);
-    layout->addStretch();
+    name->setGeometry(96, 40, 340, 34);
+    name->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    const QString program = QCoreApplication::instance() ? QCoreApplication::applicationFilePath()
+                                                         : QStringLiteral("/proc/self/exe");
+    lblVersion = new QLabel(QStringLiteral("Version ") + GetFileVersionString(program, 3), this);
+    lblVersion->setObjectName(QStringLiteral("lblVersion"));
+    lblVersion->setPalette(light);
+    lblVersion->setGeometry(98, 78, 300, 20);
+    lblVersion->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    lblHomePage = new QLabel(QStringLiteral("Home Page:"), this);
+    lblHomePage->setObjectName(QStringLiteral("lblHomePage"));
+    lblHomePage->setPalette(light);
+    lblHomePage->adjustSize();
+    lblHomePage->move(24, 206);
+    lblHomePage->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    lblLink = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(kHomePageAddress), this);
+    lblLink->setObjectName(QStringLiteral("lblLink"));
+    lblLink->setPalette(light);
+    lblLink->setTextFormat(Qt::RichText);
+    lblLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    lblLink->adjustSize();
+    lblLink->move(lblHomePage->x() + lblHomePage->width() + 6, lblHomePage->y());
+    connect(lblLink, &QLabel::linkActivated, this, [](const QString& link) { OpenUrl(QUrl(link)); });
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
+}
+
+void Taboutfrm::imgBackClick() { close(); }
+
+bool Taboutfrm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == imgBack && event->type() == QEvent::MouseButtonRelease && isEnabled() &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        imgBackClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace qm::app

@@ -1,8 +1,8 @@
 // The desktop program: start-up and its windows.
 #pragma once
 
-#include <QMainWindow>
-#include <QWidget>
+#include "app/windows/about_window.h"
+#include "app/windows/main_window.h"
 
 namespace qm::app {
 
@@ -14,18 +14,5 @@ int RunQuellmark(int argc, char** argv);
 // substitution that answers that read is installed around it.
 void InstallPlayerConfigSubstitution();
 void RemovePlayerConfigSubstitution();
-
-// About window, also shown as the splash at start-up.
-class Taboutfrm : public QWidget {
-    Q_OBJECT
-public:
-    explicit Taboutfrm(QWidget* parent = nullptr);
-};
-
-class Tmainfrm : public QMainWindow {
-    Q_OBJECT
-public:
-    explicit Tmainfrm(QWidget* parent = nullptr);
-};
 
 }  // namespace qm::app
