@@ -251,7 +251,7 @@ void TCropfrm::build() {
     chkaddwatermark->setGeometry(rightX, margin, rightW, 22);
     grpWatermark = new QGroupBox(client);
     grpWatermark->setObjectName(QStringLiteral("grpWatermark"));
-    grpWatermark->setGeometry(rightX, margin + 28, rightW, 300);
+    grpWatermark->setGeometry(rightX, margin + 28, rightW, 244);
     grpWatermark->setEnabled(false);
     const int gx = 10, gw = rightW - 20;
     label(grpWatermark, QStringLiteral("Watermark path:"), gx, 10);
@@ -346,6 +346,20 @@ TRect TCropfrm::imageBounds() const { return boundsOf(imgSWF); }
 TRect TCropfrm::ToMovie(const TRect& r) const { return ToMovieRect(r, movieW_, movieH_, previewW(), previewH()); }
 
 TRect TCropfrm::ToPreview(const TRect& r) const { return ToPreviewRect(r, movieW_, movieH_, previewW(), previewH()); }
+
+// A preview pixel stands for more than one movie pixel when the movie is larger than its preview:
+// numbers typed into the boxes are kept while the editor still shows exactly them.
+TRect TCropfrm::cropInMovie() const {
+    const TRect bounds = ardtrCrop->Bounds();
+    if (typedCrop_.width() > 0 && typedCrop_.height() > 0 && ToPreview(typedCrop_) == bounds) return typedCrop_;
+    return ToMovie(bounds);
+}
+
+TRect TCropfrm::markInMovie() const {
+    const TRect bounds = ardtrWatermark->Bounds();
+    if (typedMark_.width() > 0 && typedMark_.height() > 0 && ToPreview(typedMark_) == bounds) return typedMark_;
+    return ToMovie(bounds);
+}
 
 void TCropfrm::BuildPreview() {
     if (!stillGiven_) {
@@ -476,7 +490,7 @@ void TCropfrm::SetCropLimits() {
 
 void TCropfrm::SyncCropBoxes() {
     ++updating_;
-    movieCrop_ = ToMovie(ardtrCrop->Bounds());
+    movieCrop_ = cropInMovie();
     setBox(edtcropX, movieCrop_.left);
     setBox(edtCropY, movieCrop_.top);
     setBox(edtCropW, movieCrop_.width());
@@ -485,7 +499,7 @@ void TCropfrm::SyncCropBoxes() {
 }
 
 void TCropfrm::SyncWatermarkBoxes() {
-    movieWatermark_ = ToMovie(ardtrWatermark->Bounds());
+    movieWatermark_ = markInMovie();
     SetWatermarkLimits();
     ++updating_;
     setBox(edtWatermarkX, movieWatermark_.left);
@@ -497,7 +511,7 @@ void TCropfrm::SyncWatermarkBoxes() {
 
 void TCropfrm::SetWatermarkLimits() {
     ++updating_;
-    movieCrop_ = ToMovie(ardtrCrop->Bounds());
+    movieCrop_ = cropInMovie();
     setRange(edtWatermarkX, movieCrop_.left, movieCrop_.right - movieWatermark_.width());
     setRange(edtWaterMarkY, movieCrop_.top, movieCrop_.bottom - movieWatermark_.height());
     setMaximum(edtwatermarkW, movieCrop_.width());
@@ -519,7 +533,7 @@ void TCropfrm::KeepWatermarkInside() {
     ardtrCrop->SetLimitRect(ardtrWatermark->Bounds());
     ardtrCrop->SetLimitEnabled(true);
     ++updating_;
-    const TRect mark = ToMovie(ardtrWatermark->Bounds());
+    const TRect mark = markInMovie();
     setMaximum(edtcropX, mark.left);
     setMaximum(edtCropY, mark.top);
     --updating_;
@@ -583,8 +597,11 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
 
     if (box == edtcropX) {
         const int P = previewW();
-        if (p.left + W <= P)
-            crop = TRect{p.left, crop.top, p.left + W, crop.bottom};
+        // The width typed, where it differs from the editor's only by rounding, so the editor shows
+        // exactly the numbers in the boxes.
+        const int w = std::abs(p.width() - W) <= 1 ? p.width() : W;
+        if (p.left + w <= P)
+            crop = TRect{p.left, crop.top, p.left + w, crop.bottom};
         else if (P - p.left >= m)
             crop = TRect{p.left, crop.top, P, crop.bottom};
         else
@@ -596,11 +613,12 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
             SyncCropBoxes();
         }
         // The width box shows what is left of the width, not the width asked for before.
-        setBox(edtCropW, ToMovie(ardtrCrop->Bounds()).width());
+        if (ardtrCrop->Bounds().width() != W) setBox(edtCropW, ToMovie(ardtrCrop->Bounds()).width());
     } else if (box == edtCropY) {
         const int P = previewH();
-        if (p.top + H <= P)
-            crop = TRect{crop.left, p.top, crop.right, p.top + H};
+        const int h = std::abs(p.height() - H) <= 1 ? p.height() : H;
+        if (p.top + h <= P)
+            crop = TRect{crop.left, p.top, crop.right, p.top + h};
         else if (P - p.top >= m)
             crop = TRect{crop.left, p.top, crop.right, P};
         else
@@ -611,7 +629,7 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
             ardtrCrop->SetBounds(TRect{crop.left, limit.bottom - crop.height(), crop.right, limit.bottom});
             SyncCropBoxes();
         }
-        setBox(edtCropH, ToMovie(ardtrCrop->Bounds()).height());
+        if (ardtrCrop->Bounds().height() != H) setBox(edtCropH, ToMovie(ardtrCrop->Bounds()).height());
     } else if (box == edtCropW) {
         const int P = previewW();
         bool sync = false;
@@ -647,8 +665,11 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
         ardtrCrop->SetBounds(crop);
         if (sync || edtCropH->value() == edtCropH->maximum()) SyncCropBoxes();
     }
+    // The numbers typed stand for the editor as long as it shows them.
+    typedCrop_ = TRect{edtcropX->value(), edtCropY->value(), edtcropX->value() + edtCropW->value(),
+                       edtCropY->value() + edtCropH->value()};
     FollowCrop();
-    movieCrop_ = ToMovie(ardtrCrop->Bounds());
+    movieCrop_ = cropInMovie();
 }
 
 void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
@@ -661,9 +682,11 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
     TRect e = ardtrWatermark->Bounds();
 
     if (box == edtWatermarkX) {
-        if (from.left + e.width() <= area.right) ardtrWatermark->SetBounds(withSize(TRect{from.left, e.top, 0, 0}, e.width(), e.height()));
+        const int w = std::abs(from.width() - e.width()) <= 1 ? from.width() : e.width();
+        if (from.left + w <= area.right) ardtrWatermark->SetBounds(withSize(TRect{from.left, e.top, 0, 0}, w, e.height()));
     } else if (box == edtWaterMarkY) {
-        if (from.top + e.height() <= area.bottom) ardtrWatermark->SetBounds(withSize(TRect{e.left, from.top, 0, 0}, e.width(), e.height()));
+        const int h = std::abs(from.height() - e.height()) <= 1 ? from.height() : e.height();
+        if (from.top + h <= area.bottom) ardtrWatermark->SetBounds(withSize(TRect{e.left, from.top, 0, 0}, e.width(), h));
     } else if (box == edtwatermarkW || box == edtwatermarkH) {
         const bool byWidth = box == edtwatermarkW;
         ++updating_;
@@ -677,6 +700,7 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
             target.bottom = y + H;
             target.right = x + (r > 0 ? RoundHalfEven(H / r) : edtwatermarkW->value());
         }
+        typedMark_ = target;
         const TRect p = ToPreview(target);
         bool cut = false, raised = false;
         int width = e.width(), height = e.height();
@@ -721,7 +745,7 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
         ardtrWatermark->SetBounds(withSize(e, width, height));
         if (other) {
             SyncWatermarkBoxes();
-            const TRect m = ToMovie(ardtrWatermark->Bounds());
+            const TRect m = markInMovie();
             setMaximum(edtwatermarkW, m.width());
             setMaximum(edtwatermarkH, m.height());
         } else if (r > 0 && !cut) {
@@ -729,12 +753,12 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
         }
         if (cut) {
             SyncWatermarkBoxes();
-            const TRect m = ToMovie(ardtrWatermark->Bounds());
+            const TRect m = markInMovie();
             if (byWidth || r > 0) setMaximum(edtwatermarkW, m.width());
             if (!byWidth || r > 0) setMaximum(edtwatermarkH, m.height());
         } else {
             // The place boxes' ranges follow the new size.
-            movieWatermark_ = ToMovie(ardtrWatermark->Bounds());
+            movieWatermark_ = markInMovie();
             const int w = edtwatermarkW->maximum(), h = edtwatermarkH->maximum();
             SetWatermarkLimits();
             if (other) {
@@ -744,8 +768,10 @@ void TCropfrm::watermarkBoxChanged(QSpinBox* box) {
         }
         --updating_;
     }
+    typedMark_ = TRect{edtWatermarkX->value(), edtWaterMarkY->value(), edtWatermarkX->value() + edtwatermarkW->value(),
+                       edtWaterMarkY->value() + edtwatermarkH->value()};
     paintBoxFollows();
-    movieWatermark_ = ToMovie(ardtrWatermark->Bounds());
+    movieWatermark_ = markInMovie();
     KeepWatermarkInside();
 }
 

@@ -141,6 +141,8 @@ private:
     int previewW() const;
     int previewH() const;
     app::TRect imageBounds() const;
+    app::TRect cropInMovie() const;
+    app::TRect markInMovie() const;
 
     formats::TFileOption& movieOptions_;
     player::TShockwaveFlash* player_ = nullptr;
@@ -149,6 +151,7 @@ private:
     bool shown_ = false;
     int movieW_ = 0, movieH_ = 0;
     app::TRect movieCrop_, movieWatermark_;
+    app::TRect typedCrop_, typedMark_;  // movie pixels last typed into the boxes
     int updating_ = 0;
     QImage watermarkPreview_;
     double aspectRatio_ = 0;

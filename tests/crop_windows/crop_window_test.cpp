@@ -178,6 +178,36 @@ TEST_F(CropWindowTest, TypedCropBoxesMoveTheEditorWithinThePicture) {
     EXPECT_EQ(job.Options.CropRect, (TRect{428, 250, 446, 268}));
 }
 
+TEST_F(CropWindowTest, TypedNumbersAreKeptWhileTheEditorsShowThem) {
+    // A preview pixel is 1.375 movie pixels: typed numbers survive, dragged ones come from the editor.
+    TFileOption job = Job(550, 400);
+    const QString red = Picture("mark.png", 40, 20);
+    auto window = Open(job, Still(550, 400));
+    Type(window->edtcropX, 100);
+    Type(window->edtCropY, 60);
+    Type(window->edtCropW, 360);
+    Type(window->edtCropH, 260);
+    window->chkaddwatermark->click();
+    OpenPicture(*window, red);
+    Type(window->edtwatermarkW, 111);
+    Type(window->edtwatermarkH, 57);
+    Type(window->edtWatermarkX, 201);
+    Type(window->edtWaterMarkY, 103);
+    EXPECT_EQ(window->edtCropW->value(), 360);
+    EXPECT_EQ(window->edtwatermarkW->value(), 111);
+    window->OkButton()->click();
+    EXPECT_EQ(job.Options.CropRect, (TRect{100, 60, 460, 320}));
+    EXPECT_EQ(job.Options.WaterMark.Rect, (TRect{201, 103, 312, 160}));
+    EXPECT_EQ(job.Options.WaterMark.ViewRect, ToPreviewRect(TRect{201, 103, 312, 160}, 550, 400, 400, 291));
+
+    // Dragged by a pixel, the editor's own place counts.
+    auto again = Open(job, Still(550, 400));
+    Drag(again->ardtrCrop, {100, 100}, {1, 0});
+    again->OkButton()->click();
+    EXPECT_EQ(job.Options.CropRect, ToMovieRect(job.Options.CropViewRect, 550, 400, 400, 291));
+    EXPECT_NE(job.Options.CropRect.left, 100);
+}
+
 TEST_F(CropWindowTest, TransparencyAndAWatermarkTickedWithoutPicture) {
     TFileOption job = Job(446, 291);
     auto window = Open(job, Still(446, 291));
