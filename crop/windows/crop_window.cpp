@@ -830,6 +830,9 @@ void TCropfrm::PlaceWatermark(const QString& file, int w, int h, const TRect& r)
         else if (RoundHalfEven(ph / ratio) > r.width())
             ph = RoundHalfEven(pw * ratio);
     }
+    // A picture of extreme shape still gets a pixel each way.
+    pw = std::max(1, pw);
+    ph = std::max(1, ph);
     setBoundsOf(imgWatemark, withSize(r, pw, ph));
     ardtrWatermark->SetBounds(withSize(r, pw, ph));
     try {
