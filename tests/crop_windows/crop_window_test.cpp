@@ -348,9 +348,38 @@ TEST_F(CropWindowTest, AspectLockKeepsThePicturesShape) {
     EXPECT_EQ(window->edtwatermarkW->value(), 100);
     EXPECT_EQ(window->edtwatermarkH->value(), 50);
 
+    // A typed height drives the width the same way.
+    Type(window->edtwatermarkH, 40);
+    EXPECT_EQ(mark->Bounds(), (TRect{200, 0, 280, 40}));
+    EXPECT_EQ(window->edtwatermarkW->value(), 80);
+
     window->OkButton()->click();
     EXPECT_TRUE(job.Options.WaterMark.KeepAspect);
     EXPECT_DOUBLE_EQ(job.Options.WaterMark.AspectRatio, 0.5);
+    EXPECT_EQ(job.Options.WaterMark.Rect, (TRect{200, 0, 280, 40}));
+}
+
+TEST_F(CropWindowTest, ArrowKeysMoveTheEditorsAndTheBoxesFollow) {
+    TFileOption job = Job(446, 291);
+    auto window = Open(job, Still(446, 291));
+    Type(window->edtCropW, 200);
+    Type(window->edtCropH, 100);
+    window->chkaddwatermark->click();
+    OpenPicture(*window, Picture("mark.png", 40, 20));
+    QTest::keyClick(window->ardtrWatermark, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(window->ardtrWatermark, Qt::Key_Down);
+    EXPECT_EQ(window->ardtrWatermark->Bounds(), (TRect{10, 1, 50, 21}));
+    EXPECT_EQ(BoundsOf(window->imgWatemark), (TRect{10, 1, 50, 21}));
+    EXPECT_EQ(window->edtWatermarkX->value(), 10);
+    EXPECT_EQ(window->edtWaterMarkY->value(), 1);
+    // The crop moves right but never past the watermark's left edge.
+    for (int i = 0; i < 3; ++i) QTest::keyClick(window->ardtrCrop, Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(window->ardtrCrop->Bounds(), (TRect{10, 0, 210, 100}));
+    EXPECT_EQ(window->edtcropX->value(), 10);
+    EXPECT_EQ(window->ardtrWatermark->Area(), (TRect{10, 0, 210, 100}));
+    window->OkButton()->click();
+    EXPECT_EQ(job.Options.CropRect, (TRect{10, 0, 210, 100}));
+    EXPECT_EQ(job.Options.WaterMark.Rect, (TRect{10, 1, 50, 21}));
 }
 
 TEST_F(CropWindowTest, ReopeningRestoresBothEditorsAndOkAgainChangesNothing) {
