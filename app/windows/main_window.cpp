@@ -113,7 +113,8 @@ QToolButton* ToolButton(QWidget* parent, const char* name, const QString& captio
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
     QPalette pal = b->palette();
-    pal.setColor(QPalette::ButtonText, kBarText);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) pal.setColor(group, QPalette::ButtonText, kBarText);
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(160, 168, 178));
     b->setPalette(pal);
     return b;
 }
@@ -378,9 +379,16 @@ void Tmainfrm::createGuide() {
         lblGuide[i]->setFont(f);
         lblGuide[i]->setPalette(light);
         lblGuide[i]->adjustSize();
-        // 11. The pictures of the buttons, set over the gaps the captions leave.
-        imgGuide[i] = Picture(pnlInfo, "imgGuide", kGuidePictures[i]);
+        // 11. The pictures of the buttons, set over the gaps the captions leave; the panel's black
+        // around a picture hides whatever of the caption lies under its place.
+        imgGuide[i] = new QLabel(pnlInfo);
         imgGuide[i]->setObjectName(QStringLiteral("imgGuide%1").arg(i + 1));
+        imgGuide[i]->setPixmap(SkinPictureOrNothing(kGuidePictures[i]));
+        imgGuide[i]->setAlignment(Qt::AlignCenter);
+        imgGuide[i]->setAutoFillBackground(true);
+        QPalette black = imgGuide[i]->palette();
+        black.setColor(QPalette::Window, Qt::black);
+        imgGuide[i]->setPalette(black);
     }
     imgGuide[0]->setCursor(Qt::PointingHandCursor);
     imgGuide[0]->installEventFilter(this);
@@ -473,12 +481,7 @@ void Tmainfrm::placeGuide() {
         const QFontMetrics fm(l->font());
         const int from = l->x() + fm.horizontalAdvance(text.left(open + 1));
         const int to = l->x() + fm.horizontalAdvance(text.left(close));
-        const QSize natural = imgGuide[i]->Picture().isNull()
-                                  ? QSize(80, pictureHeight)
-                                  : imgGuide[i]->Picture().deviceIndependentSize().toSize();
-        const int width = std::min(natural.width(), std::max(0, to - from - 2));
-        const int height = natural.width() > 0 ? natural.height() * width / natural.width() : pictureHeight;
-        imgGuide[i]->setGeometry(from + (to - from - width) / 2, top + (lineHeight - height) / 2, width, height);
+        imgGuide[i]->setGeometry(from + 1, top, std::max(0, to - from - 2), lineHeight);
         imgGuide[i]->raise();
     }
 }

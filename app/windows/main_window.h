@@ -83,7 +83,7 @@ public:
     QLabel* lblCurrentFrame = nullptr;
     // The three "Getting Started" lines and the pictures set over their gaps.
     QLabel* lblGuide[3] = {nullptr, nullptr, nullptr};
-    controls::SkinPicture* imgGuide[3] = {nullptr, nullptr, nullptr};
+    QLabel* imgGuide[3] = {nullptr, nullptr, nullptr};
     QTimer* tmrpos = nullptr;
     QTimer* tmrupdate = nullptr;
     QMenu* pmMain = nullptr;

@@ -135,7 +135,7 @@ TEST_F(MainWindowTest, CreationLoadsTheEngineAndShowsTheEmptyState) {
     EXPECT_EQ(window.lblGuide[0]->text(), "1. Click  \"         Open\"  button or drag file to add SWF file.");
     EXPECT_EQ(window.lblGuide[1]->text(), "2. Click  \"        Format\"  button to choose an output format.");
     EXPECT_EQ(window.lblGuide[2]->text(), "3. Click  \"                \"  button to start conversion.");
-    for (auto* picture : window.imgGuide) EXPECT_FALSE(picture->Picture().isNull());
+    for (auto* picture : window.imgGuide) EXPECT_FALSE(picture->pixmap().isNull());
 
     const auto captions = [](QMenu* menu) {
         QStringList out;
@@ -211,6 +211,50 @@ TEST_F(MainWindowTest, OpeningAMovieFillsTheJobAndFitsThePlayer) {
     const auto* first = window.SWF();
     window.OpenMovie(WriteMovie("other.swf", 10));
     EXPECT_NE(window.SWF(), first);
+}
+
+// Nothing overlaps or is cut: tool buttons inside their bar and apart, each guide picture over
+// its caption's quoted gap with the quotation marks left visible, the frame label wide enough.
+// With QM_SCREENSHOT_DIR set the window is also saved before and after opening a movie.
+TEST_F(MainWindowTest, TheWindowLaysOutWithoutClipping) {
+    Tmainfrm window;
+    window.show();
+    QTest::qWait(50);
+    const QString shots = qEnvironmentVariable("QM_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) window.grab().save(shots + "/main_before.png");
+
+    const QList<QToolButton*> tools = {window.btnOpen, window.btnFormat, window.btncrop, window.btnoption,
+                                       window.btnhelp};
+    for (int i = 0; i < tools.size(); ++i) {
+        EXPECT_TRUE(window.pnlTool->rect().contains(tools[i]->geometry())) << i;
+        EXPECT_GE(tools[i]->width(), tools[i]->sizeHint().width()) << i;
+        for (int j = i + 1; j < tools.size(); ++j) EXPECT_FALSE(tools[i]->geometry().intersects(tools[j]->geometry()));
+    }
+    for (int i = 0; i < 3; ++i) {
+        const QString text = window.lblGuide[i]->text();
+        const QFontMetrics fm(window.lblGuide[i]->font());
+        const int open = window.lblGuide[i]->x() + fm.horizontalAdvance(text.left(text.indexOf('"') + 1));
+        const int close = window.lblGuide[i]->x() + fm.horizontalAdvance(text.left(text.lastIndexOf('"')));
+        const QRect picture = window.imgGuide[i]->geometry();
+        EXPECT_GE(picture.left(), open) << i;
+        EXPECT_LE(picture.right(), close) << i;
+        EXPECT_GE(picture.width(), window.imgGuide[i]->pixmap().deviceIndependentSize().width() - 4) << i;
+        EXPECT_TRUE(window.pnlSWF->rect().contains(window.pnlInfo->geometry())) << i;
+    }
+    for (QWidget* c : {static_cast<QWidget*>(window.btnPlay), static_cast<QWidget*>(window.btnStop),
+                       static_cast<QWidget*>(window.trackSWF), static_cast<QWidget*>(window.lblCurrentFrame),
+                       static_cast<QWidget*>(window.btnConverter)})
+        EXPECT_TRUE(window.pnlOperation->rect().contains(c->geometry())) << c->objectName().toStdString();
+    EXPECT_GE(window.lblCurrentFrame->width(),
+              window.lblCurrentFrame->fontMetrics().horizontalAdvance("65535/65535"));
+    EXPECT_LE(window.trackSWF->geometry().right(), window.lblCurrentFrame->x());
+
+    if (!shots.isEmpty()) {
+        const QString demo = qEnvironmentVariable("QM_SCREENSHOT_MOVIE");
+        window.OpenMovie(demo.isEmpty() ? WriteMovie("shot.swf", 48, 24 << 8, 550, 400) : demo);
+        QTest::qWait(1500);
+        window.grab().save(shots + "/main_after.png");
+    }
 }
 
 TEST_F(MainWindowTest, FrameRatesAreWrittenExactlyWithoutTrailingZeros) {
