@@ -32,9 +32,6 @@ constexpr int kDescriptionIndent = 22;
 QLabel* description(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setContentsMargins(kDescriptionIndent, 0, 0, 0);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, pal.color(QPalette::Disabled, QPalette::WindowText));
-    label->setPalette(pal);
     return label;
 }
 
@@ -42,7 +39,7 @@ QToolButton* explorerButton(const QString& name, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setIcon(QIcon::fromTheme(QStringLiteral("system-file-manager"),
-                                     parent->style()->standardIcon(QStyle::SP_DirIcon)));
+                                     parent->style()->standardIcon(QStyle::SP_DirLinkIcon)));
     button->setToolTip(QStringLiteral("Open the folder"));
     button->setAutoRaise(true);
     button->setFixedSize(26, 24);

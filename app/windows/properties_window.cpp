@@ -15,8 +15,8 @@ namespace {
 
 constexpr int kWindowWidth = 364;
 constexpr int kWindowHeight = 253;
-constexpr int kCaptionLeft = 14;
-constexpr int kValueLeft = 104;
+constexpr int kCaptionLeft = 10;
+constexpr int kValueLeft = 108;
 constexpr int kRowHeight = 18;
 constexpr int kNameWidth = 237;
 constexpr int kValueWidth = 82;
@@ -37,12 +37,12 @@ Tpropertiesfrm::Tpropertiesfrm(const formats::TFileOption& fileOption, QWidget* 
 
     auto* group = new QGroupBox(client);
     group->setObjectName(QStringLiteral("GroupBox1"));
-    group->setGeometry(10, 6, clientWidth - 20, clientHeight - 52);
+    group->setGeometry(6, 6, clientWidth - 12, clientHeight - 52);
 
     int y = 20;
     auto row = [&](const QString& caption, const QString& name, int width) {
         auto* captionLabel = new QLabel(caption, group);
-        captionLabel->setGeometry(kCaptionLeft, y, kValueLeft - kCaptionLeft - 4, kRowHeight);
+        captionLabel->setGeometry(kCaptionLeft, y, kValueLeft - kCaptionLeft - 2, kRowHeight);
         auto* value = new QLabel(group);
         value->setObjectName(name);
         // A fixed width: a long name is cut at the label's edge rather than widening the window.
@@ -96,6 +96,9 @@ void Tpropertiesfrm::FormShow() {
     const qsizetype slash = info.FileName.lastIndexOf(QLatin1Char('/'));
     lblFileName->setText(info.FileName.mid(slash + 1));
     lblpath->setText(info.FileName.left(slash + 1));
+    // The labels cut long texts; the whole text is a hover away.
+    lblFileName->setToolTip(lblFileName->text());
+    lblpath->setToolTip(lblpath->text());
     lblMoveSize->setText(QStringLiteral("%1x%2").arg(info.Width).arg(info.Height));
     // The record may hold the rate with a point; the user reads it in the locale's own way.
     lblFrameRate->setText(UseLocaleDecimal(info.FrameRate));
