@@ -474,6 +474,16 @@ void TformatFrm::changeEvent(QEvent* event) {
         FocusLost();
 }
 
+void TformatFrm::keyPressEvent(QKeyEvent* event) {
+    // Escape closes the drop-down as it closes any other.
+    if (event->key() == Qt::Key_Escape) {
+        ClosePicker();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 bool TformatFrm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == hostWindow_ && event->type() == QEvent::Hide) {
         // The host goes away: close, and return to the owner so the host cannot take us along.

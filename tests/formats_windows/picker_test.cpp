@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -477,6 +479,59 @@ TEST_F(PickerTest, GridHoverShowsTheBrokenDescriptionAndArrowKeysAreSwallowed) {
         EXPECT_EQ(Selected(picker->lvFormat), 0) << c.key;
         EXPECT_EQ(Selected(picker->lstFormat), 0) << c.key;
     }
+}
+
+// Whether a modal window keeps the mouse and keys from the watched window.
+class BlockWatcher : public QObject {
+public:
+    bool blocked = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::WindowBlocked) blocked = true;
+        if (event->type() == QEvent::WindowUnblocked) blocked = false;
+        return false;
+    }
+};
+
+// The real host is a modal dialog: the picker must not be blocked by it, and must survive the
+// dialog's end.
+TEST_F(PickerTest, WorksUnderAModalHostAndOutlivesIt) {
+    MakeCatalogue();
+    SetCurrent(1001);
+    auto owner = std::make_unique<QWidget>();
+    picker = std::make_unique<TformatFrm>(owner.get());
+    BlockWatcher watcher;
+    picker->installEventFilter(&watcher);
+    auto* dialog = new QDialog(owner.get());
+    auto* dialogHost = new FakeHost;
+    dialogHost->setParent(dialog);
+    dialogHost->box->setText(CurrentFormat.Name);
+    bool ran = false;
+    QTimer::singleShot(0, dialog, [&] {
+        picker->Toggle(dialogHost, dialogHost->box);
+        ASSERT_TRUE(picker->Showing());
+        QTest::qWait(50);
+        EXPECT_FALSE(watcher.blocked);
+        QWidget* vp = picker->lvFormat->viewport();
+        const QPoint at = ItemCentre(1);
+        QTest::mouseMove(vp, at);
+        QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at);
+        ran = true;
+        dialog->accept();
+    });
+    dialog->exec();
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(CurrentFormat.ID, 1002);
+    EXPECT_EQ(dialogHost->box->text(), QStringLiteral("MKV"));
+    EXPECT_FALSE(picker->Showing());
+    delete dialog;
+    EXPECT_EQ(TformatFrm::Instance(), picker.get());
+    EXPECT_EQ(picker->parentWidget(), owner.get());
+    // Escape closes an open picker.
+    picker->DropDown(nullptr, nullptr);
+    ASSERT_TRUE(picker->Showing());
+    QTest::keyClick(picker->lvFormat, Qt::Key_Escape);
+    EXPECT_FALSE(picker->Showing());
+    picker.reset();
 }
 
 // Solid pictures make every drawn part recognisable by its colour.
