@@ -613,7 +613,7 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
             SyncCropBoxes();
         }
         // The width box shows what is left of the width, not the width asked for before.
-        if (ardtrCrop->Bounds().width() != W) setBox(edtCropW, ToMovie(ardtrCrop->Bounds()).width());
+        if (ardtrCrop->Bounds().width() != w) setBox(edtCropW, ToMovie(ardtrCrop->Bounds()).width());
     } else if (box == edtCropY) {
         const int P = previewH();
         const int h = std::abs(p.height() - H) <= 1 ? p.height() : H;
@@ -629,7 +629,7 @@ void TCropfrm::cropBoxChanged(QSpinBox* box) {
             ardtrCrop->SetBounds(TRect{crop.left, limit.bottom - crop.height(), crop.right, limit.bottom});
             SyncCropBoxes();
         }
-        if (ardtrCrop->Bounds().height() != H) setBox(edtCropH, ToMovie(ardtrCrop->Bounds()).height());
+        if (ardtrCrop->Bounds().height() != h) setBox(edtCropH, ToMovie(ardtrCrop->Bounds()).height());
     } else if (box == edtCropW) {
         const int P = previewW();
         bool sync = false;

@@ -183,10 +183,13 @@ TEST_F(CropWindowTest, TypedNumbersAreKeptWhileTheEditorsShowThem) {
     TFileOption job = Job(550, 400);
     const QString red = Picture("mark.png", 40, 20);
     auto window = Open(job, Still(550, 400));
-    Type(window->edtcropX, 100);
-    Type(window->edtCropY, 60);
+    // Sizes first, then places: a place must not round the size away.
     Type(window->edtCropW, 360);
     Type(window->edtCropH, 260);
+    Type(window->edtcropX, 101);
+    Type(window->edtCropY, 61);
+    Type(window->edtcropX, 100);
+    Type(window->edtCropY, 60);
     window->chkaddwatermark->click();
     OpenPicture(*window, red);
     Type(window->edtwatermarkW, 111);
