@@ -1,6 +1,6 @@
 // The crop and watermark window over a movie, for looking at it:
-//     qm_crop_demo MOVIE [--frames N] [--crop X,Y,W,H] [--watermark PICTURE] [--grab OUT.png]
-//                  [--ok]
+//     qm_crop_demo MOVIE [--frames N] [--crop X,Y,W,H] [--watermark PICTURE] [--lock]
+//                  [--transparency PERCENT] [--grab OUT.png] [--ok]
 // The movie goes to frame N (default 12) in a player control, whose picture the window shows.
 // With --grab the window is saved as a picture and closed, by OK with --ok, else by Cancel; the
 // crop and watermark stored are printed.
@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "conversion/offline_capture.h"
+#include "controls/sv_trackbar.h"
 #include "crop/windows/crop_window.h"
 #include "player/qt/shockwave_flash.h"
 
@@ -22,7 +23,8 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments().mid(1);
     QString movie, grab, watermark, crop;
     int frames = 12;
-    bool ok = false;
+    bool ok = false, lock = false;
+    int transparency = 0;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == "--grab" && i + 1 < args.size())
             grab = args[++i];
@@ -30,6 +32,10 @@ int main(int argc, char** argv) {
             watermark = args[++i];
         else if (args[i] == "--ok")
             ok = true;
+        else if (args[i] == "--lock")
+            lock = true;
+        else if (args[i] == "--transparency" && i + 1 < args.size())
+            transparency = args[++i].toInt();
         else if (args[i] == "--crop" && i + 1 < args.size())
             crop = args[++i];
         else if (args[i] == "--frames" && i + 1 < args.size())
@@ -38,8 +44,8 @@ int main(int argc, char** argv) {
             movie = args[i];
     }
     if (movie.isEmpty()) {
-        std::fprintf(stderr, "usage: qm_crop_demo MOVIE [--frames N] [--crop X,Y,W,H] [--watermark PICTURE] "
-                             "[--grab OUT.png] [--ok]\n");
+        std::fprintf(stderr, "usage: qm_crop_demo MOVIE [--frames N] [--crop X,Y,W,H] [--watermark PICTURE] [--lock] "
+                             "[--transparency PERCENT] [--grab OUT.png] [--ok]\n");
         return 2;
     }
     formats::TFileOption job;
@@ -72,9 +78,12 @@ int main(int argc, char** argv) {
     }
     if (!watermark.isEmpty()) {
         crop::SetOpenPictureDialog([watermark](QWidget*, const QString&) { return watermark; });
-        QTimer::singleShot(0, &window, [&window] {
+        QTimer::singleShot(0, &window, [&window, lock, transparency] {
             window.chkaddwatermark->click();
             window.btnOpen->click();
+            if (lock) window.btnUnLock->click();
+            window.TrackTransparency->SetPosition(transparency);
+            window.TrackTransparencyChange();
         });
     }
     if (!grab.isEmpty()) {
