@@ -450,6 +450,8 @@ void TCropfrm::RestoreFromOptions() {
         r.left = std::clamp(r.left, area.left, area.right - w);
         r.top = std::clamp(r.top, area.top, area.bottom - h);
         ardtrCrop->SetBounds(withSize(r, w, h));
+        // Numbers typed last time come back as they were while the editor shows them.
+        typedCrop_ = o.CropRect;
         SyncCropBoxes();
     }
     aspectRatio_ = o.WaterMark.AspectRatio;
@@ -465,6 +467,7 @@ void TCropfrm::RestoreFromOptions() {
         const TRect& view = o.WaterMark.ViewRect;
         // A picture that is gone is not restored, silently.
         if (!o.WaterMark.ImageFile.isEmpty() && !QFileInfo(o.WaterMark.ImageFile).isFile()) return;
+        typedMark_ = o.WaterMark.Rect;
         PlaceWatermark(o.WaterMark.ImageFile, view.width(), view.height(), view);
         if (imageTag_ == 1) {
             edtimage->clear();

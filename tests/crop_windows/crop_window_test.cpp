@@ -203,6 +203,12 @@ TEST_F(CropWindowTest, TypedNumbersAreKeptWhileTheEditorsShowThem) {
     EXPECT_EQ(job.Options.WaterMark.Rect, (TRect{201, 103, 312, 160}));
     EXPECT_EQ(job.Options.WaterMark.ViewRect, ToPreviewRect(TRect{201, 103, 312, 160}, 550, 400, 400, 291));
 
+    // Reopened and confirmed, the same numbers.
+    const TFileOption stored = job;
+    Open(job, Still(550, 400))->OkButton()->click();
+    EXPECT_EQ(job.Options.CropRect, stored.Options.CropRect);
+    EXPECT_EQ(job.Options.WaterMark.Rect, stored.Options.WaterMark.Rect);
+
     // Dragged by a pixel, the editor's own place counts.
     auto again = Open(job, Still(550, 400));
     Drag(again->ardtrCrop, {100, 100}, {1, 0});
