@@ -416,6 +416,8 @@ void TformatFrm::Toggle(TFormatPickerHost* host, QWidget* hostControl) {
 }
 
 void TformatFrm::DropDown(TFormatPickerHost* host, QWidget* hostControl) {
+    // Opened afresh: the lists are refilled only when the window is shown.
+    if (showing_ || isVisible()) hide();
     SizeToGroups();
     host_ = host;
     hostControl_ = hostControl;
@@ -800,7 +802,12 @@ void TformatFrm::showHint(int index) {
     const QRect r = lvFormat->visualItemRect(lvFormat->item(index));
     const QPoint at = lvFormat->viewport()->mapToGlobal(QPoint(r.left(), r.top() + r.height() - 10));
     // Hints stay until the mouse leaves the item or the picker closes.
-    QToolTip::showText(at, hintText_, lvFormat->viewport(), QRect(), 24 * 3600 * 1000);
+    // As rich text that cannot rewrap, so a description holding "<" is shown as typed.
+    QStringList lines = PickerHintLines(f->description);
+    for (QString& line : lines) line = line.toHtmlEscaped();
+    const QString shown = QStringLiteral("<p style='white-space:pre'>") + lines.join(QStringLiteral("<br>")) +
+                          QStringLiteral("</p>");
+    QToolTip::showText(at, shown, lvFormat->viewport(), QRect(), 24 * 3600 * 1000);
 }
 
 void TformatFrm::cancelHint() {
@@ -872,7 +879,12 @@ void TformatFrm::DeleteHovered() {
         tmrSelTimer();
         return;
     }
-    DeleteFormatFromFile(d, UserFormatFileName());
+    if (!DeleteFormatFromFile(d, UserFormatFileName())) {
+        // The file still holds the format: nothing else may act as if it were gone.
+        showMessage(QStringLiteral("Cannot delete the format \"%1\": %2 cannot be changed.")
+                        .arg(f->Name, UserFormatFileName()));
+        return;
+    }
     RemoveRecent(d);
     delete lvFormat->takeItem(row);
     if (d != CurrentFormat.ID) {

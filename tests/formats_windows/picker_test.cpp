@@ -386,6 +386,24 @@ TEST_F(PickerTest, DeletingTheCurrentUserFormatChoosesTheFirstLeftThenTheDefault
     EXPECT_EQ(picker->SelectedIndex(), 2);
 }
 
+TEST_F(PickerTest, AUserFileThatCannotBeChangedKeepsEverythingAsItWas) {
+    MakeCatalogue();
+    SetCurrent(4002);
+    AddRecent(4002);
+    Open();
+    ASSERT_EQ(GridIds(), (QList<int32_t>{4001, 4002, 4003}));
+    // Someone else broke the file after it was read: the delete cannot be done.
+    WriteAll(UserFormatFileName(), "<product><FormatInfo");
+    ClickGrid(DeleteBoxCentre(1));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Cannot delete the format \"Mine two\"")));
+    EXPECT_EQ(ReadAll(UserFormatFileName()), QByteArray("<product><FormatInfo"));
+    EXPECT_EQ(CurrentFormat.ID, 4002);
+    EXPECT_EQ(ReadRecent(), QStringList{QStringLiteral("4002")});
+    EXPECT_TRUE(host->deleted.isEmpty());
+    EXPECT_EQ(GridIds(), (QList<int32_t>{4001, 4002, 4003}));
+}
+
 TEST_F(PickerTest, ChoosingAFormatRefreshesTheHostEvenWhenItIsAlreadyCurrent) {
     MakeCatalogue();
     SetCurrent(1001);
