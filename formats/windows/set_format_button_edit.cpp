@@ -15,6 +15,8 @@ TVCButtonEdit::TVCButtonEdit(QWidget* parent) : QWidget(parent) {
         b->installEventFilter(this);
     }
     connect(edit_, &QLineEdit::textChanged, this, &TVCButtonEdit::textChanged);
+    // A long path shows its end; the whole of it is the hint.
+    connect(edit_, &QLineEdit::textChanged, edit_, &QLineEdit::setToolTip);
     connect(button_, &QToolButton::clicked, this, &TVCButtonEdit::OnButtonClick);
     connect(alt_, &QToolButton::clicked, this, &TVCButtonEdit::OnAltBtnClick);
     setFocusProxy(edit_);

@@ -99,6 +99,15 @@ TFormatWindowPrompts& FormatWindowPrompts() {
 
 void ResetFormatWindowPrompts() { FormatWindowPrompts() = DefaultPrompts(); }
 
+bool ShowSetFormatWindow(QWidget* parent, TFileOption& fileOption) {
+    TSetFormatfrm window(parent);
+    window.TargetName = fileOption.Options.OutFileName;
+    window.MovieOptions = &fileOption;
+    if (window.exec() != QDialog::Accepted) return false;
+    fileOption.Options.OutFileName = window.TargetName;
+    return true;
+}
+
 QPixmap GroupGlyph(int32_t groupId) {
     for (const TGroupFormat& g : FormatGroups)
         if (g.Order == groupId && !g.IconImage.isNull())
@@ -155,17 +164,19 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     setWindowTitle(QStringLiteral("Format"));
     AddDialogButtons();
     QWidget* c = ClientArea();
-    const int w = 480;
+    // Wide enough for the picker, which drops down inside this window under the format box.
+    const int w = 560;
+    const int sideX = w - 140, sideW = 130;
 
     btnFormat = new TVCButtonEdit(c);
     btnFormat->setObjectName(QStringLiteral("btnFormat"));
     btnFormat->SetButtonWidth(15);
     btnFormat->SetTypeable(false);
     btnFormat->Button()->setArrowType(Qt::DownArrow);
-    btnFormat->setGeometry(10, 12, 330, 26);
+    btnFormat->setGeometry(10, 12, sideX - 20, 26);
     btnCaption = new CaptionButton(c);
     btnCaption->setObjectName(QStringLiteral("btnCaption"));
-    btnCaption->setGeometry(12, 14, 330 - 15 - 4, 22);
+    btnCaption->setGeometry(12, 14, sideX - 20 - 15 - 4, 22);
     btnCaption->setCursor(Qt::PointingHandCursor);
     btnbmpGroup = new QLabel(c);
     btnbmpGroup->setObjectName(QStringLiteral("btnbmpGroup"));
@@ -175,7 +186,7 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     btnAddmyFormat = new controls::SkinButton(c);
     btnAddmyFormat->setObjectName(QStringLiteral("btnAddmyFormat"));
     btnAddmyFormat->setText(QStringLiteral("Add to my formats"));
-    btnAddmyFormat->setGeometry(350, 12, w - 360, 26);
+    btnAddmyFormat->setGeometry(sideX, 12, sideW, 26);
 
     auto* lblOutput = new QLabel(QStringLiteral("Output File:"), c);
     lblOutput->setGeometry(10, 48, 80, 24);
@@ -185,11 +196,11 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     btnOutputFile->SetButtonWidth(24);
     btnOutputFile->Button()->setText(QStringLiteral("..."));
     btnOutputFile->Button()->setToolTip(QStringLiteral("Output file"));
-    btnOutputFile->setGeometry(90, 48, 250, 24);
+    btnOutputFile->setGeometry(90, 48, sideX - 100, 24);
     btnLocate = new controls::SkinButton(c);
     btnLocate->setObjectName(QStringLiteral("btnLocate"));
     btnLocate->setText(QStringLiteral("Open Folder"));
-    btnLocate->setGeometry(350, 47, w - 360, 26);
+    btnLocate->setGeometry(sideX, 47, sideW, 26);
 
     auto box = [](QWidget* parent, const char* name) {
         auto* b = new TFormatComboBox(parent);
@@ -198,9 +209,10 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     };
     auto label = [](QWidget* parent, const char* text, int x, int y) {
         auto* l = new QLabel(QString::fromLatin1(text), parent);
-        l->setGeometry(x, y, 80, 24);
+        l->setGeometry(x, y, 84, 24);
     };
-    const int colL = 12, colR = 240, boxW = 140;
+    // Two columns of label and box; the left boxes are wide enough for "2 Channels Stereo".
+    const int colL = 12, colR = 292, boxL = colL + 80, boxR = colR + 90, wideW = 170, narrowW = 140;
 
     grpVideo_ = new QGroupBox(QStringLiteral("Video"), c);
     grpVideo_->setGeometry(10, 84, w - 20, 92);
@@ -212,10 +224,10 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     label(grpVideo_, "Resolution:", colL, 56);
     label(grpVideo_, "Frame Rate:", colR, 24);
     label(grpVideo_, "Bit Rate:", colR, 56);
-    cbbVideoEncoder->setGeometry(colL + 76, 24, boxW - 10, 24);
-    cbbResolution->setGeometry(colL + 76, 56, boxW - 10, 24);
-    cbbFrameRate->setGeometry(colR + 76, 24, boxW, 24);
-    cbbVideoBitRate->setGeometry(colR + 76, 56, boxW, 24);
+    cbbVideoEncoder->setGeometry(boxL, 24, wideW, 24);
+    cbbResolution->setGeometry(boxL, 56, wideW, 24);
+    cbbFrameRate->setGeometry(boxR, 24, narrowW, 24);
+    cbbVideoBitRate->setGeometry(boxR, 56, narrowW, 24);
 
     grpAudio_ = new QGroupBox(QStringLiteral("Audio"), c);
     grpAudio_->setGeometry(10, 184, w - 20, 156);
@@ -227,10 +239,10 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     label(grpAudio_, "Channel:", colL, 56);
     label(grpAudio_, "Sample Rate:", colR, 24);
     label(grpAudio_, "Bit Rate:", colR, 56);
-    cbbAudioEncoder->setGeometry(colL + 76, 24, boxW - 10, 24);
-    cbbChannel->setGeometry(colL + 76, 56, boxW - 10, 24);
-    cbbSampleRate->setGeometry(colR + 76, 24, boxW, 24);
-    cbbAudioBitrate->setGeometry(colR + 76, 56, boxW, 24);
+    cbbAudioEncoder->setGeometry(boxL, 24, wideW, 24);
+    cbbChannel->setGeometry(boxL, 56, wideW, 24);
+    cbbSampleRate->setGeometry(boxR, 24, narrowW, 24);
+    cbbAudioBitrate->setGeometry(boxR, 56, narrowW, 24);
     chkEnabledaudio = new QCheckBox(QStringLiteral("Enable audio"), grpAudio_);
     chkEnabledaudio->setObjectName(QStringLiteral("chkEnabledaudio"));
     chkEnabledaudio->setChecked(true);
@@ -245,10 +257,10 @@ TSetFormatfrm::TSetFormatfrm(QWidget* parent) : controls::SkinnedWindow(parent) 
     btnImport->SetButtonWidth(24);
     btnImport->Button()->setText(QStringLiteral("..."));
     btnImport->Button()->setToolTip(QStringLiteral("Audio file"));
-    btnImport->setGeometry(colL + 120, 120, 230, 24);
+    btnImport->setGeometry(boxL + 40, 120, boxR + 30 - boxL - 40, 24);
     chkloop = new QCheckBox(QStringLiteral("Loop"), grpAudio_);
     chkloop->setObjectName(QStringLiteral("chkloop"));
-    chkloop->setGeometry(colL + 360, 120, 70, 24);
+    chkloop->setGeometry(boxR + 40, 120, 70, 24);
 
     resize(w + 2 * kBorderWidth, kTitleHeight + 390 + kBottomHeight);
     setFixedSize(size());

@@ -143,6 +143,10 @@ private:
     bool filling_ = false;
 };
 
+// What the main window's "Format" button and menu item do: the window over `parent` with the
+// job's output name; on OK the name chosen goes back into OutFileName. True on OK.
+bool ShowSetFormatWindow(QWidget* parent, TFileOption& fileOption);
+
 // The 16 x 16 glyph of a format group (its picture in the catalogue's group list), or a null
 // picture when it has none.
 QPixmap GroupGlyph(int32_t groupId);

@@ -39,6 +39,7 @@ void TUserformatfrm::showEvent(QShowEvent* event) {
     if (event->spontaneous()) return;
     edtName->setText(CurrentFormat.Name);
     edtDesc->setText(CurrentFormat.description);
+    edtDesc->setCursorPosition(0);
     edtName->setFocus();
 }
 

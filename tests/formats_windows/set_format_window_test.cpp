@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
+#include <QTimer>
 
 #include "engine/library_loader.h"
 #include "set_format_window_support.h"
@@ -350,6 +352,61 @@ TEST_F(AudioFileDialogTest, OnlyPureAudioIsTaken) {
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[1].text, "Failed to Load file, error message: " + openAnswer + ": No such file or directory");
     EXPECT_EQ(w.btnImport->text(), QString());
+}
+
+TEST_F(SetFormatWindowTest, MainWindowEntryReturnsTheChosenName) {
+    ASSERT_TRUE(FindFormat(1004, CurrentFormat));
+    OptionsFromFormat(CurrentOptions, 1004);
+    TFileOption job;
+    job.Options.OutFileName = QStringLiteral("intro");
+    saveAnswer = Path(QStringLiteral("out/renamed.mp4"));
+    QTimer::singleShot(0, [this] {
+        auto* w = qobject_cast<TSetFormatfrm*>(QApplication::activeModalWidget());
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->btnOutputFile->text(), app::OutputPath + "intro.mp4");
+        w->btnOutputFile->Button()->click();
+        Click(w->OkButton());
+    });
+    EXPECT_TRUE(ShowSetFormatWindow(nullptr, job));
+    EXPECT_EQ(job.Options.OutFileName, "renamed");
+
+    QTimer::singleShot(0, [this] {
+        auto* w = qobject_cast<TSetFormatfrm*>(QApplication::activeModalWidget());
+        ASSERT_NE(w, nullptr);
+        w->btnOutputFile->Button()->click();
+        Click(w->CancelButton());
+    });
+    saveAnswer = Path(QStringLiteral("out/other.mp4"));
+    EXPECT_FALSE(ShowSetFormatWindow(nullptr, job));
+    EXPECT_EQ(job.Options.OutFileName, "renamed");
+}
+
+// Pictures of the two windows over the real catalogue, for looking at them.
+TEST_F(SetFormatWindowTest, Screenshot) {
+    const QString out = qEnvironmentVariable("QM_SET_FORMAT_SHOT");
+    if (out.isEmpty()) GTEST_SKIP() << "QM_SET_FORMAT_SHOT names no picture to write";
+    ClearFormatList(BuiltInFormats);
+    SetProgramDir(QCoreApplication::applicationDirPath());
+    ASSERT_TRUE(LoadFormatFile(BuiltInFormatFileName(), BuiltInFormats));
+    ASSERT_TRUE(LoadGroupFile());
+    TSetFormatfrm& w = Open(1004);
+    w.move(40, 40);
+    QTest::qWait(200);
+    ASSERT_TRUE(w.grab().save(out));
+    onUserFormat = [&](TUserformatfrm& d) {
+        QTest::qWait(100);
+        EXPECT_TRUE(d.grab().save(QString(out).replace(QStringLiteral(".png"), QStringLiteral("-user.png"))));
+    };
+    Click(w.btnAddmyFormat);
+    TSetFormatfrm& audio = Open(2001);
+    QTest::qWait(100);
+    ASSERT_TRUE(audio.grab().save(QString(out).replace(QStringLiteral(".png"), QStringLiteral("-audio.png"))));
+    // The picker dropped down under the format box (the whole screen, on a real display).
+    audio.btnFormat->Button()->click();
+    QTest::qWait(300);
+    EXPECT_TRUE(TformatFrm::Instance() && TformatFrm::Instance()->Showing());
+    QGuiApplication::primaryScreen()->grabWindow(0).save(QString(out).replace(QStringLiteral(".png"), QStringLiteral("-picker.png")));
+    QTest::qWait(qEnvironmentVariableIntValue("QM_SET_FORMAT_HOLD_MS"));
 }
 
 }  // namespace
