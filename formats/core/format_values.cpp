@@ -59,6 +59,7 @@ QString TwoLines(const char* first, const char* second) {
 
 }  // namespace
 
+// Only the ranges: sizes the catalogue offers, such as 854x480, are not multiples of 4.
 bool CheckResolution(const QString& text) {
     if (text.count(QLatin1Char('x')) != 1) return false;
     const qsizetype x = text.indexOf(QLatin1Char('x'));

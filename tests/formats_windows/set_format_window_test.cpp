@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 
 #include "engine/library_loader.h"
 #include "set_format_window_support.h"
@@ -352,6 +353,31 @@ TEST_F(AudioFileDialogTest, OnlyPureAudioIsTaken) {
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[1].text, "Failed to Load file, error message: " + openAnswer + ": No such file or directory");
     EXPECT_EQ(w.btnImport->text(), QString());
+}
+
+TEST_F(SetFormatWindowTest, FormatBoxAndCaptionToggleThePicker) {
+    auto picker = std::make_unique<TformatFrm>();
+    TSetFormatfrm& w = Open(1004);
+    QToolButton* dropDown = w.btnFormat->Button();
+    QEvent enter(QEvent::Enter), leave(QEvent::Leave);
+    for (QWidget* target : {static_cast<QWidget*>(dropDown), static_cast<QWidget*>(w.btnCaption)}) {
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(picker->KeepOpen());
+        QApplication::sendEvent(target, &leave);
+        EXPECT_FALSE(picker->KeepOpen());
+    }
+    dropDown->click();
+    EXPECT_TRUE(picker->Showing());
+    EXPECT_EQ(picker->HostControl(), w.btnFormat);
+    EXPECT_EQ(picker->Host(), static_cast<TFormatPickerHost*>(&w));
+    dropDown->click();
+    EXPECT_FALSE(picker->Showing());
+    Click(w.btnCaption);
+    EXPECT_TRUE(picker->Showing());
+    // Closing the window takes the picker with it.
+    Click(w.CancelButton());
+    EXPECT_FALSE(picker->Showing());
+    picker.reset();
 }
 
 TEST_F(SetFormatWindowTest, MainWindowEntryReturnsTheChosenName) {
