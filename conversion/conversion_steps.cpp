@@ -62,7 +62,9 @@ QString ScaleChain(const TFileOption& job) {
     int32_t ow = 0, oh = 0;
     QStringList chain;
     if (o.CropEnabled) {
-        if (!o.KeepOriginalSize && o.Resolution != o.SourceSize) {
+        // A profile at the movie's own size still wants that size: the cropped part is
+        // enlarged to it, as the watermark is mapped to it.
+        if (!o.KeepOriginalSize) {
             const TRect r = evenSides(app::MapRect(o.CropRect, o.SourceSize, o.FitSize));
             app::ParseSize(o.Resolution, ow, oh);
             if (r.width() > 0 && r.height() > 0 && ow > 0 && oh > 0) {

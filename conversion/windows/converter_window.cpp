@@ -151,7 +151,7 @@ TConverterfrm::TConverterfrm(const formats::TFileOption& job, audio::TSoundHook&
     };
 
     resize(kWidth, kHeight);
-    const int w = client->width();
+    const int w = width() - 2 * kBorderWidth;
     lblCatpion->setGeometry(14, 14, w - 28, 20);
     PbConverter->setGeometry(14, 44, w - 28, 22);
     edtoutFolder->setGeometry(14, 44, w - 28, 22);
@@ -360,6 +360,7 @@ void TConverterfrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     PbConverter->setVisible(false);
     btnOK->setVisible(true);
     edtoutFolder->setText(OutputPath_);
+    edtoutFolder->setToolTip(OutputPath_);
     edtoutFolder->setCursorPosition(0);
     edtoutFolder->setVisible(true);
     setWindowTitle(QStringLiteral("Conversion completed"));

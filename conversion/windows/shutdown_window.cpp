@@ -64,7 +64,8 @@ TShutDownFrm::TShutDownFrm(QWidget* parent) : controls::SkinnedWindow(parent) {
     connect(tmr1, &QTimer::timeout, this, &TShutDownFrm::tmr1Timer);
 
     resize(295, 142);
-    lblShow->setGeometry(16, 18, ClientArea()->width() - 32, 40);
+    // The client area takes its size only when the window is first laid out.
+    lblShow->setGeometry(16, 18, width() - 2 * kBorderWidth - 32, 40);
     try {
         LoadSkin();
     } catch (const controls::SkinError& e) {

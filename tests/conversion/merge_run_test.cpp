@@ -136,6 +136,28 @@ TEST_F(MergeRunTest, PictureAndSoundBecomeTheOutputCutToTheVideo) {
     }
 }
 
+// The watermark is mapped from the cropped part to Resolution; the picture must go there too,
+// also when the profile's size is the movie's own.
+TEST(CroppedMainRunTest, TheCroppedPartFillsTheProfilesSizeLikeTheWatermark) {
+    struct Case {
+        const char* resolution;
+        const char* chain;
+    } cases[] = {
+        {"640x480", "pad=426:320:53:0,scale=640:480"},
+        {"400x300", "pad=266:200:33:0,scale=400:300"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.resolution);
+        formats::TFileOption job;
+        auto& o = job.Options;
+        o.SourceSize = "400x300";
+        o.Resolution = o.FitSize = c.resolution;
+        o.CropEnabled = true;
+        o.CropRect = app::TRect{100, 50, 300, 250};
+        EXPECT_EQ(ScaleChain(job).toStdString(), c.chain);
+    }
+}
+
 TEST_F(MergeRunTest, ATakenNameGetsANumberUnlessOverwriting) {
     QFile(dir.filePath("movie.mp4")).open(QIODevice::WriteOnly);
     formats::TFileOption job = Job();
