@@ -25,6 +25,7 @@
 
 #include "conversion/conversion_log.h"
 #include "conversion/offline_capture.h"
+#include "conversion/planar_picture.h"
 #include "engine/ff_encoder.h"
 #include "engine/ffmpeg_api.h"
 #include "engine/frame_input.h"
@@ -90,70 +91,8 @@ std::vector<uint8_t> readFile(const QString& path, bool& ok) {
 }
 
 struct Frame {
-    std::vector<uint8_t> pixels;  // width * 4 bytes a row, premultiplied BGRA (opaque)
+    std::vector<uint8_t> pixels;  // planar 4:2:0, as the engine takes it
     bool end = false;
-};
-
-// BGRA to planar 4:2:0 in studio-range BT.601, as a recorded video would give it, so every
-// encoder gets what it would get from one. The chroma of each 2x2 block is its average. Plain
-// integer loops the compiler vectorises: a general scaler at the same size costs several times
-// more, on the engine's reading thread, which shares the cores with the encoder.
-class PlanarConverter {
-public:
-    PlanarConverter(int width, int height) : width_(width), height_(height) {}
-    bool Valid() const { return width_ > 0 && height_ > 0; }
-    size_t FrameSize() const {
-        return size_t(width_) * size_t(height_) + 2 * ChromaWidth() * size_t((height_ + 1) / 2);
-    }
-    void Convert(const uint8_t* bgra, int stride, uint8_t* out) const {
-        const int w = width_;
-        const size_t cw = ChromaWidth();
-        uint8_t* y = out;
-        uint8_t* u = y + size_t(w) * size_t(height_);
-        uint8_t* v = u + cw * size_t((height_ + 1) / 2);
-        for (int row = 0; row < height_; row += 2) {
-            const uint8_t* a = bgra + size_t(row) * size_t(stride);
-            const bool pair = row + 1 < height_;
-            const uint8_t* b = pair ? a + stride : a;
-            Luma(a, y + size_t(row) * size_t(w), w);
-            if (pair) Luma(b, y + size_t(row + 1) * size_t(w), w);
-            uint8_t* ur = u + size_t(row / 2) * cw;
-            uint8_t* vr = v + size_t(row / 2) * cw;
-            const int pairs = w / 2;
-            for (int x = 0; x < pairs; ++x) {
-                const int B = a[8 * x] + a[8 * x + 4] + b[8 * x] + b[8 * x + 4];
-                const int G = a[8 * x + 1] + a[8 * x + 5] + b[8 * x + 1] + b[8 * x + 5];
-                const int R = a[8 * x + 2] + a[8 * x + 6] + b[8 * x + 2] + b[8 * x + 6];
-                ur[x] = ChromaU(R, G, B);
-                vr[x] = ChromaV(R, G, B);
-            }
-            if (w & 1) {  // the last column alone
-                const int x = w - 1;
-                const int B = 2 * (a[4 * x] + b[4 * x]), G = 2 * (a[4 * x + 1] + b[4 * x + 1]),
-                          R = 2 * (a[4 * x + 2] + b[4 * x + 2]);
-                ur[pairs] = ChromaU(R, G, B);
-                vr[pairs] = ChromaV(R, G, B);
-            }
-        }
-    }
-
-private:
-    size_t ChromaWidth() const { return size_t((width_ + 1) / 2); }
-    // Coefficients in 1/65536; the chroma sums four pixels, hence 1/262144.
-    static void Luma(const uint8_t* p, uint8_t* y, int w) {
-        for (int x = 0; x < w; ++x) {
-            const int B = p[4 * x], G = p[4 * x + 1], R = p[4 * x + 2];
-            y[x] = uint8_t((16829 * R + 33039 * G + 6416 * B + (16 << 16) + (1 << 15)) >> 16);
-        }
-    }
-    static uint8_t ChromaU(int R, int G, int B) {
-        return uint8_t((-9714 * R - 19070 * G + 28784 * B + (128 << 18) + (1 << 17)) >> 18);
-    }
-    static uint8_t ChromaV(int R, int G, int B) {
-        return uint8_t((28784 * R - 24103 * G - 4681 * B + (128 << 18) + (1 << 17)) >> 18);
-    }
-
-    int width_, height_;
 };
 
 }  // namespace
@@ -373,8 +312,8 @@ CaptureResult OfflineCapture::Run() {
             state.frames.pop_front();
             state.changed.notify_all();
         }
-        if (frame.end || size_t(info->FrameSize) != frameSize) return -1;
-        converter->Convert(frame.pixels.data(), int(rowBytes), static_cast<uint8_t*>(data));
+        if (frame.end || size_t(info->FrameSize) != frameSize || frame.pixels.size() != frameSize) return -1;
+        std::memcpy(data, frame.pixels.data(), frameSize);
         const int64_t n = info->FrameNumber - 1;
         info->PTS = n * 1000000 * rate.Den / rate.Num;
         std::lock_guard<std::mutex> guard(state.lock);
@@ -480,6 +419,7 @@ CaptureResult OfflineCapture::Run() {
             draw->SetQuality(flash::Quality::High);
         }
         std::vector<int16_t> mix;
+        std::vector<uint8_t> picture(video ? rowBytes * size_t(fitH) : 0);
         const uint32_t total = player.TotalFrames();
         for (int64_t k = 0;; ++k) {
             const bool draws = video && k % workerCount == index;
@@ -498,10 +438,13 @@ CaptureResult OfflineCapture::Run() {
             const uint32_t f = player.CurrentFrame();
             Pending part;
             if (draws) {
-                part.frame.pixels = state.SpareBuffer(rowBytes * size_t(fitH));
-                flash::RenderTarget target{part.frame.pixels.data(), fitW, fitH, int(rowBytes)};
+                // The worker's own picture, in the engine's planar form: the engine's reading
+                // thread, which shares the cores with the encoder, only copies it.
+                const flash::RenderTarget target{picture.data(), fitW, fitH, int(rowBytes)};
                 draw->Render(player.RootObject(), player.StageRect(), player.BackgroundColor(), target);
-                if (limits_.End == EndRule::Stall) part.hash = PictureHash(part.frame.pixels);
+                if (limits_.End == EndRule::Stall) part.hash = PictureHash(picture);
+                part.frame.pixels = state.SpareBuffer(frameSize);
+                converter->Convert(picture.data(), int(rowBytes), part.frame.pixels.data());
             }
             if (withSound && mixes) {
                 const size_t count = size_t(player.SoundSamplesBefore(uint64_t(k) + 1) - player.SoundSamplesBefore(uint64_t(k)));
