@@ -229,7 +229,8 @@ public:
                 p.drawImage(QPoint(box.left() + (box.width() - f->IconImage.width()) / 2,
                                    box.top() + (box.height() - f->IconImage.height()) / 2),
                             f->IconImage);
-            const QString name = FitNameToWidth(f->Name, local.width(),
+            // Two pixels kept clear on each side, so neighbouring names never touch.
+            const QString name = FitNameToWidth(f->Name, local.width() - 4,
                                                 [&](const QString& t) { return fm.horizontalAdvance(t); });
             if (!name.isEmpty()) {
                 p.setFont(option.font);
