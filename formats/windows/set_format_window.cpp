@@ -317,6 +317,16 @@ void TSetFormatfrm::closeEvent(QCloseEvent* event) {
     controls::SkinnedWindow::closeEvent(event);
 }
 
+void TSetFormatfrm::keyPressEvent(QKeyEvent* event) {
+    // Escape is the Cancel button, restoring what was current; only the header's close button
+    // leaves the picker's choice.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        btnCancelClick();
+        return;
+    }
+    controls::SkinnedWindow::keyPressEvent(event);
+}
+
 void TSetFormatfrm::done(int result) {
     if (activeWindow == this) activeWindow = nullptr;
     if (TformatFrm* picker = TformatFrm::Instance(); picker && picker->Showing()) picker->ClosePicker();

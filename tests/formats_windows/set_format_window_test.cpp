@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QAbstractItemView>
 #include <QTimer>
 #include <QToolButton>
 
@@ -75,10 +76,18 @@ TEST_F(SetFormatWindowTest, PickOnlyBoxesShowSavedValuesNotInTheirLists) {
     EXPECT_EQ(w.cbbResolution->text(), "500x400");
     EXPECT_EQ(w.cbbFrameRate->currentIndex(), 2);  // "15 fps" is an entry: it is picked
     EXPECT_EQ(w.cbbChannel->text(), "1 Channel Mono");
-    // Typing into a pick-only box changes nothing.
+    // Typing into a pick-only box changes nothing but the entry picked: a letter moves to the
+    // next entry starting with it.
     w.cbbVideoBitRate->lineEdit()->setFocus();
     QTest::keyClicks(w.cbbVideoBitRate->lineEdit(), "99");
     EXPECT_NE(w.cbbVideoBitRate->text(), "99");
+    ASSERT_EQ(w.cbbVideoEncoder->text(), "WMV2");
+    QTest::keyClick(w.cbbVideoEncoder->lineEdit(), Qt::Key_W);
+    EXPECT_EQ(w.cbbVideoEncoder->text(), "WMV1");
+    // A click anywhere on a pick-only box opens its list.
+    QTest::mouseClick(w.cbbResolution->lineEdit(), Qt::LeftButton);
+    EXPECT_TRUE(w.cbbResolution->view()->isVisible());
+    w.cbbResolution->hidePopup();
 }
 
 TEST_F(SetFormatWindowTest, KeepOriginalPassesAndIsStored) {
@@ -246,6 +255,13 @@ TEST_F(SetFormatWindowTest, CancelRestoresWhatWasCurrent) {
     EXPECT_EQ(CurrentOptions.FormatID, 1004);
     EXPECT_EQ(CurrentOptions.FileExt, ".mp4");
     EXPECT_FALSE(QFileInfo::exists(FormatDefaultFileName()));
+
+    // Escape is Cancel.
+    TSetFormatfrm& escaped = Open(1004);
+    PickerChooses(1005);
+    QTest::keyClick(&escaped, Qt::Key_Escape);
+    EXPECT_FALSE(escaped.isVisible());
+    EXPECT_EQ(CurrentFormat.ID, 1004);
 
     // The header's close button keeps the picker's choice.
     TSetFormatfrm& other = Open(1004);
