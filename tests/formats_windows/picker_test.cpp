@@ -614,7 +614,8 @@ TEST_F(PickerTest, DrawsStripsGroupsAndGridItemsFromTheirPictures) {
 }
 
 // Under xvfb-run with QM_PICKER_SHOT set to a PNG path: the picker over the catalogue and pictures
-// beside the program, hovered on one item, saved there and kept open QM_PICKER_HOLD_MS.
+// beside the program, hovered on one item, saved there (and its recent page beside it, "_recent")
+// and kept open QM_PICKER_HOLD_MS.
 TEST_F(PickerTest, Screenshot) {
     const QString out = qEnvironmentVariable("QM_PICKER_SHOT");
     if (out.isEmpty()) GTEST_SKIP() << "QM_PICKER_SHOT names no picture to write";
@@ -634,6 +635,11 @@ TEST_F(PickerTest, Screenshot) {
     HoverGrid(picker->GridItemBox(3).center());
     QTest::qWait(200);
     ASSERT_TRUE(picker->grab().save(out));
+    // The recent page with the delete box of the hovered item, beside it.
+    ShowTopPage(0);
+    HoverGrid(picker->GridItemBox(0).center());
+    QTest::qWait(200);
+    ASSERT_TRUE(picker->grab().save(QString(out).replace(QStringLiteral(".png"), QStringLiteral("_recent.png"))));
     QTest::qWait(qEnvironmentVariableIntValue("QM_PICKER_HOLD_MS"));
 }
 
