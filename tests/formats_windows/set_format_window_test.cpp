@@ -396,6 +396,38 @@ TEST_F(SetFormatWindowTest, FormatBoxAndCaptionToggleThePicker) {
     picker.reset();
 }
 
+TEST_F(SetFormatWindowTest, AChoiceInThePickerRefillsTheWindow) {
+    WriteAll(GroupFileName(), "<groups>\n"
+                              "<Group ForamtType=\"2\" order=\"5\" Name=\"Recent\" ICO=\"\"/>\n"
+                              "<Group ForamtType=\"2\" order=\"6\" Name=\"User Defined\" ICO=\"\"/>\n"
+                              "<Group ForamtType=\"0\" order=\"1\" Name=\"Video\" ICO=\"\"/>\n"
+                              "<Group ForamtType=\"0\" order=\"2\" Name=\"Audio\" ICO=\"\"/>\n"
+                              "<Group ForamtType=\"1\" order=\"9\" Name=\"TV\" ICO=\"\"/>\n"
+                              "</groups>\n");
+    ASSERT_TRUE(LoadGroupFile());
+    auto picker = std::make_unique<TformatFrm>();
+    TSetFormatfrm& w = Open(1004, QStringLiteral("clip"));
+    w.btnFormat->Button()->click();
+    ASSERT_TRUE(picker->Showing());
+    ASSERT_EQ(picker->lvFormat->count(), 2);  // MP4 and WMV
+    ASSERT_EQ(picker->GridFormat(1)->ID, 1005);
+    picker->lvFormat->setCurrentRow(1);
+    picker->lvFormatClick();
+    EXPECT_FALSE(picker->Showing());
+    EXPECT_EQ(CurrentFormat.ID, 1005);
+    EXPECT_EQ(w.btnFormat->text(), "WMV");
+    EXPECT_EQ(w.btnCaption->text(), "WMV");
+    EXPECT_EQ(w.cbbVideoEncoder->text(), "WMV2");
+    EXPECT_FALSE(w.cbbResolution->Typeable());
+    EXPECT_EQ(w.btnOutputFile->text(), app::OutputPath + "clip.wmv");
+    Click(w.OkButton());
+    EXPECT_EQ(w.result(), QDialog::Accepted);
+    EXPECT_EQ(CurrentOptions.FormatID, 1005);
+    EXPECT_EQ(CurrentOptions.VideoCodec, "WMV2");
+    EXPECT_EQ(ReadRecent(), QStringList{"1005"});
+    picker.reset();
+}
+
 TEST_F(SetFormatWindowTest, MainWindowEntryReturnsTheChosenName) {
     ASSERT_TRUE(FindFormat(1004, CurrentFormat));
     OptionsFromFormat(CurrentOptions, 1004);
