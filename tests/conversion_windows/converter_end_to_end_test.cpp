@@ -8,6 +8,8 @@
 
 #include "audio/audio.h"
 #include "conversion/offline_capture.h"
+#include "conversion/windows/capture_options_window.h"
+#include "conversion/windows/capture_window.h"
 #include "converter_support.h"
 #include "flash/player.h"
 #include "formats/core/formats_core.h"
@@ -169,6 +171,49 @@ TEST_F(ConverterEndToEndTest, CroppedOutputCarriesTheWatermarkWhereTheCropWindow
         EXPECT_LT(red(outside.x(), outside.y()), 40) << outside.x() << "," << outside.y();
         EXPECT_GT(blue(outside.x(), outside.y()), 200) << outside.x() << "," << outside.y();
     }
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(", ").toStdString();
+}
+
+// The road as the main window runs it: the capture window in automatic mode, then this window
+// with another copy of the same job.
+TEST_F(ConverterEndToEndTest, CaptureWindowThenConversionWindow) {
+    formats::TFileOption job = Prepare();
+    job.SWFInfo.FileName = movie;
+    hook->InstallHooks();
+    app::CaptureMode = 2;
+    FastCapture = false;
+    SetCaptureMessageBox([](QWidget*, const QString& text, const QString&, int, int) {
+        ADD_FAILURE() << "capture window asked: " << text.toStdString();
+        return 0x00000400;  // OK
+    });
+    int captured = 0;
+    {
+        TCaptureFrm capture(hook.get());
+        capture.MoviePath = movie;
+        capture.Job = job;
+        capture.SetWorkArea(1024, 768);
+        QTimer::singleShot(0, &capture, [&] { capture.PlayAndCaptureButton()->click(); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &capture, [&] { capture.done(-1); });
+        guard.start(60000);
+        captured = capture.exec();
+    }
+    SetCaptureMessageBox({});
+    app::CaptureMode = 0;
+    ASSERT_EQ(captured, QDialog::Accepted);
+    // A capture in real time may hold the last picture a little longer than the movie.
+    const double capturedSeconds = Probe(VideoFile()).seconds;
+    EXPECT_NEAR(capturedSeconds, double(kFrames) / kRate, 0.35);
+
+    TConverterfrm window(job, *hook);
+    ASSERT_TRUE(WaitForCompletion(window));
+    const QString output = window.OutputPath();
+    EXPECT_EQ(output, outFolder + "tone movie.mp4");
+    EXPECT_EQ(VideoStreamText(output), "h264,200,150,10/1");
+    EXPECT_EQ(AudioStreamText(output), "aac,44100,2");
+    EXPECT_NEAR(Probe(output).seconds, capturedSeconds, 0.06);
+    EXPECT_GE(TenthsWithTone(DecodeSound(output), kTone), 17);
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(", ").toStdString();
 }
 

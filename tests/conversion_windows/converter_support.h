@@ -174,7 +174,7 @@ protected:
                 else
                     app::AppLog->WriteInfo(QString::fromStdString(line));
             },
-            nullptr, audio::HookMode::Silent);
+            nullptr);
         hook->RawFileName = (captureFolder + "brvp_temp.tpz").toStdString();
         hook->WavFileName = (captureFolder + "brvA_temp.tpz").toStdString();
         hook->VideoFileName = (captureFolder + "brvV_temp.mp4").toStdString();
