@@ -148,6 +148,21 @@ TEST_F(UserFormatWindowTest, SavingUnderTheShownNameAddsASpace) {
     EXPECT_EQ(w.btnFormat->text(), "Mine 1 ");
 }
 
+TEST_F(UserFormatWindowTest, AFormatSavedFromAnAudioOnlyOneStaysAudioOnly) {
+    TSetFormatfrm& w = Open(2001);
+    w.cbbAudioBitrate->setCurrentIndex(0);
+    SaveAs(this, w, onUserFormat, QStringLiteral("Voice"), QStringLiteral("speech"));
+    ASSERT_EQ(CurrentFormat.ID, 4001);
+    EXPECT_EQ(UserFormats.last().VideoEncoder, QString());
+    EXPECT_EQ(UserFormats.last().Resolution, QString());
+    EXPECT_EQ(UserFormats.last().FrameRate, QString());
+    TVCOutPutOptions o;
+    ASSERT_TRUE(OptionsFromFormat(o, 4001));
+    EXPECT_TRUE(o.DisableVideo);
+    EXPECT_EQ(o.AudioBitRate, 96);
+    EXPECT_EQ(o.FileExt, ".mp3");
+}
+
 TEST_F(UserFormatWindowTest, InvalidValuesNeverReachTheDialog) {
     TSetFormatfrm& w = Open(1004);
     w.cbbResolution->setText(QStringLiteral("4000x4000"));
