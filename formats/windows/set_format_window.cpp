@@ -1,7 +1,6 @@
 #include "formats/windows/set_format_window.h"
 
 #include <QAbstractButton>
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
