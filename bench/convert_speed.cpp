@@ -1,6 +1,7 @@
 // Converts the demo movie and a heavy generated cartoon to 1280x720 H.264 with the default
 // profile through the offline capture, and prints seconds of movie per second of wall time and
-// the peak memory of the process.
+// the peak memory of the process; then the ffmpeg program's speed on the same pictures, the
+// encoder's own bound.
 //
 //   bench_convert_speed [DEMO.swf]    (default: demo/demo.swf beside the program)
 #include <QCoreApplication>
@@ -16,11 +17,17 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 
+#include "bench/bench_movies.h"
+#include "app/core/app_core.h"
+#include "conversion/conversion.h"
 #include "conversion/offline_capture.h"
+#include "conversion/planar_picture.h"
 #include "engine/library_loader.h"
+#include "flash/player.h"
 #include "flash/render/render.h"
 #include "formats/core/formats_core.h"
 #include "testing/swfwriter/swfwriter.h"
@@ -30,55 +37,7 @@ using namespace qm;
 
 namespace {
 
-// Ten seconds at 24 fps of 1280x720: forty gradient blobs with outlines, each drifting and
-// turning every frame, over a sky gradient, with a tone every second.
-void WriteHeavyMovie(const QString& path) {
-    w::Movie m({.version = 8, .frame = w::Rect::pixels(1280, 720), .frameRate = w::fps(24)});
-    m.setBackgroundColor({30, 40, 70});
-    w::Shape sky;
-    sky.fill0(sky.addFill(w::FillStyle::linear(w::Matrix::gradientBox(0, 0, 1280 * 20, 720 * 20, 1.5708),
-                                                {{0, {40, 60, 120}}, {255, {230, 150, 90}}})))
-        .rect(0, 0, 1280 * 20, 720 * 20);
-    const uint16_t skyId = m.defineShape(sky);
-    std::mt19937 random(7);
-    std::vector<uint16_t> blobs;
-    for (int i = 0; i < 8; ++i) {
-        w::Shape s;
-        const w::Color a{uint8_t(random() % 256), uint8_t(random() % 256), uint8_t(random() % 256)};
-        const w::Color b{uint8_t(random() % 256), uint8_t(random() % 256), uint8_t(random() % 256), 200};
-        s.fill0(s.addFill(w::FillStyle::radial(w::Matrix::gradientBox(-1600, -1200, 3200, 2400), {{0, a}, {255, b}})));
-        s.line(s.addLine(w::LineStyle{.width = 60, .color = {20, 20, 20}}));
-        s.moveTo(-1600, 0).curveTo(-1600, -1400, 0, -1200).curveTo(1700, -1100, 1600, 0);
-        s.curveTo(1500, 1300, 0, 1200).curveTo(-1500, 1300, -1600, 0);
-        blobs.push_back(m.defineShape(s));
-    }
-    const w::Bytes tone = w::sinePCM16(440, 0.2, 44100, 0.4);
-    const uint16_t toneId = m.defineSound(w::SoundFormat{}, uint32_t(tone.size() / 2), tone);
-    m.place({.depth = 1, .character = skyId});
-    constexpr int kBlobs = 40;
-    std::vector<double> x(kBlobs), y(kBlobs), dx(kBlobs), dy(kBlobs);
-    for (int i = 0; i < kBlobs; ++i) {
-        x[i] = random() % 1280;
-        y[i] = random() % 720;
-        dx[i] = int(random() % 11) - 5;
-        dy[i] = int(random() % 7) - 3;
-    }
-    for (int f = 0; f < 240; ++f) {
-        for (int i = 0; i < kBlobs; ++i) {
-            x[i] += dx[i];
-            y[i] += dy[i];
-            const auto matrix = w::Matrix::rotate(0.05 * f + i, 1 + 0.3 * std::sin(0.1 * f + i), 1,
-                                                  int32_t(x[i] * 20), int32_t(y[i] * 20));
-            if (f == 0)
-                m.place({.depth = uint16_t(2 + i), .character = blobs[size_t(i) % blobs.size()], .matrix = matrix});
-            else
-                m.place({.depth = uint16_t(2 + i), .move = true, .matrix = matrix});
-        }
-        if (f % 24 == 0) m.startSound(toneId);
-        m.showFrame();
-    }
-    m.save(path.toStdString());
-}
+void WriteHeavyMovie(const QString& path) { bench::HeavyCartoon().save(path.toStdString()); }
 
 double CpuSeconds() {
     rusage usage{};
@@ -121,6 +80,74 @@ QByteArray Convert(const char* title, const QString& movie, const QString& outpu
     return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) : QByteArray();
 }
 
+// The encoder's own bound: the same pictures, rendered beforehand into a raw 4:2:0 file, fed to
+// the ffmpeg program with the profile's arguments (without sound).
+void EncoderBound(const char* title, const QString& movie, const QTemporaryDir& dir) {
+    formats::TFileOption job;
+    QString error;
+    if (!conversion::ReadMovieInfo(movie, job.SWFInfo, error)) return;
+    formats::ClearOptions(job.Options);
+    job.Options.SourceSize = QStringLiteral("%1x%2").arg(job.SWFInfo.Width).arg(job.SWFInfo.Height);
+    job.Options.OutFileName = QStringLiteral("bench");
+    formats::PrepareFileOption(job);
+    int32_t width = 0, height = 0;
+    try {
+        app::ParseSize(job.Options.FitSize, width, height);
+    } catch (const app::ConversionError&) {
+        return;
+    }
+    flash::LoadResult loaded = flash::Player::LoadFile(movie.toStdString());
+    if (!loaded.player || width <= 0 || height <= 0) return;
+    flash::Player& player = *loaded.player;
+    player.SetLoop(false);
+    flash::Renderer renderer(player.Characters(), player.Version());
+    renderer.SetQuality(flash::Quality::High);
+    const conversion::PlanarConverter converter(width, height);
+    std::vector<uint8_t> pixels(size_t(width) * size_t(height) * 4), planar(converter.FrameSize());
+    const QString raw = dir.filePath(QStringLiteral("pictures.yuv"));
+    QFile file(raw);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    const uint32_t frames = player.TotalFrames();
+    for (uint32_t f = 0; f < frames; ++f) {
+        player.Advance();
+        renderer.Render(player.RootObject(), player.StageRect(), player.BackgroundColor(),
+                        flash::RenderTarget{pixels.data(), width, height, width * 4});
+        converter.Convert(pixels.data(), width * 4, planar.data());
+        file.write(reinterpret_cast<const char*>(planar.data()), qint64(planar.size()));
+    }
+    file.close();
+    QString arguments;
+    formats::AppendProfileArguments(job, arguments);
+    const QString chain = conversion::ScaleChain(job);
+    const conversion::MovieRate rate = conversion::RateOfMovie(player.Header().frame_rate);
+    const QString command = QStringLiteral("ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s %1x%2 -r %3 -i '%4' -an%5%6 '%7'")
+                                .arg(width)
+                                .arg(height)
+                                .arg(rate.Text(), raw, arguments,
+                                     chain.isEmpty() ? QString() : QStringLiteral(" -vf ") + chain,
+                                     dir.filePath(QStringLiteral("program.mp4")));
+    rusage before{}, after{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.toLocal8Bit().constData());
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    getrusage(RUSAGE_CHILDREN, &after);
+    QFile::remove(raw);
+    if (status != 0) {
+        std::printf("%-8s the ffmpeg program failed: %s\n", title, qPrintable(command));
+        return;
+    }
+    auto seconds = [](const rusage& u) {
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    const double movieSeconds = double(frames) / rate.Value();
+    const double cpu = seconds(after) - seconds(before);
+    std::printf("%-8s ffmpeg   %5u frames  the encoder alone on the same pictures: %5.2fx real time  (processor "
+                "time %.2f s: at most %.2fx on two idle cores)\n",
+                title, frames, movieSeconds / wall, cpu, movieSeconds / std::max(cpu / 2, 1e-9));
+    std::fflush(stdout);
+}
+
 // Both worker counts, and whether they wrote the same file.
 void ConvertBoth(const char* title, const QString& movie, const QString& output) {
     const QByteArray one = Convert(title, movie, output, 1);
@@ -151,11 +178,14 @@ int main(int argc, char** argv) {
     WriteHeavyMovie(heavy);
     std::printf("default profile %d (%s, %s) at 1280x720\n", formats::CurrentOptions.FormatID,
                 qPrintable(formats::CurrentOptions.VideoCodec), qPrintable(formats::CurrentOptions.AudioCodec));
-    if (QFileInfo::exists(demo))
+    if (QFileInfo::exists(demo)) {
         ConvertBoth("demo", demo, dir.filePath(QStringLiteral("demo.mp4")));
-    else
+        EncoderBound("demo", demo, dir);
+    } else {
         std::printf("demo     %s not found\n", qPrintable(demo));
+    }
     ConvertBoth("heavy", heavy, dir.filePath(QStringLiteral("heavy.mp4")));
+    EncoderBound("heavy", heavy, dir);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
