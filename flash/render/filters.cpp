@@ -27,25 +27,51 @@ struct Plane {
 };
 
 // One box pass along rows (horizontal) or columns, window 2r+1, edges
-// treated as transparent.
+// treated as transparent. Columns are run side by side, a row at a time,
+// so the pass reads memory in order; each column's sums are added in the
+// same order as along a row.
 void BoxPass(Plane& p, int r, bool horizontal) {
     if (r <= 0) return;
-    int len = horizontal ? p.w : p.h, lines = horizontal ? p.h : p.w;
-    std::vector<float> line(static_cast<size_t>(len)), out(static_cast<size_t>(len));
-    float norm = 1.f / (2 * r + 1);
-    for (int l = 0; l < lines; ++l) {
-        for (int i = 0; i < len; ++i) line[i] = horizontal ? p.at(i, l) : p.at(l, i);
-        float sum = 0;
-        for (int i = -r; i <= r; ++i)
-            if (i >= 0 && i < len) sum += line[i];
-        for (int i = 0; i < len; ++i) {
-            out[i] = sum * norm;
-            int add = i + r + 1, sub = i - r;
-            if (add < len) sum += line[add];
-            if (sub >= 0) sum -= line[sub];
+    const float norm = 1.f / (2 * r + 1);
+    if (horizontal) {
+        const int len = p.w;
+        std::vector<float> out(static_cast<size_t>(len));
+        for (int l = 0; l < p.h; ++l) {
+            float* line = &p.v[static_cast<size_t>(l) * p.w];
+            float sum = 0;
+            for (int i = 0; i <= r && i < len; ++i) sum += line[i];
+            for (int i = 0; i < len; ++i) {
+                out[i] = sum * norm;
+                int add = i + r + 1, sub = i - r;
+                if (add < len) sum += line[add];
+                if (sub >= 0) sum -= line[sub];
+            }
+            std::copy(out.begin(), out.end(), line);
         }
-        for (int i = 0; i < len; ++i) (horizontal ? p.at(i, l) : p.at(l, i)) = out[i];
+        return;
     }
+    const int len = p.h, w = p.w;
+    std::vector<float> sums(static_cast<size_t>(w), 0.f);
+    std::vector<float> out(p.v.size());
+    auto row = [&](int y) { return &p.v[static_cast<size_t>(y) * w]; };
+    for (int i = 0; i <= r && i < len; ++i) {
+        const float* line = row(i);
+        for (int x = 0; x < w; ++x) sums[x] += line[x];
+    }
+    for (int i = 0; i < len; ++i) {
+        float* o = &out[static_cast<size_t>(i) * w];
+        for (int x = 0; x < w; ++x) o[x] = sums[x] * norm;
+        int add = i + r + 1, sub = i - r;
+        if (add < len) {
+            const float* line = row(add);
+            for (int x = 0; x < w; ++x) sums[x] += line[x];
+        }
+        if (sub >= 0) {
+            const float* line = row(sub);
+            for (int x = 0; x < w; ++x) sums[x] -= line[x];
+        }
+    }
+    p.v.swap(out);
 }
 
 int Radius(double blur) {
@@ -84,8 +110,16 @@ Plane AlphaOf(Pixels& px) {
     return a;
 }
 
-uint32_t Pack(float a, float r, float g, float b) {
-    auto q = [](float v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+// Nearest level, halves up, within 0..255; v + 0.5 is exact in double, so
+// this is the library's lround without its call.
+inline uint32_t Level(float v) {
+    if (!(v > 0.f)) return 0;
+    if (v >= 255.f) return 255;
+    return static_cast<uint32_t>(double(v) + 0.5);
+}
+
+inline uint32_t Pack(float a, float r, float g, float b) {
+    auto q = Level;
     uint32_t A = q(a);
     return (A << 24) | (std::min(q(r), A) << 16) | (std::min(q(g), A) << 8) | std::min(q(b), A);
 }
@@ -176,14 +210,29 @@ Plane Shifted(const Plane& p, double dx, double dy) {
     Plane out(p.w, p.h);
     int ix = static_cast<int>(std::floor(dx)), iy = static_cast<int>(std::floor(dy));
     float fx = float(dx - ix), fy = float(dy - iy);
-    for (int y = 0; y < p.h; ++y)
-        for (int x = 0; x < p.w; ++x) {
-            int sx = x - ix, sy = y - iy;
-            // Bilinear for fractional offsets.
-            float v = p.get(sx, sy) * (1 - fx) * (1 - fy) + p.get(sx - 1, sy) * fx * (1 - fy) +
-                      p.get(sx, sy - 1) * (1 - fx) * fy + p.get(sx - 1, sy - 1) * fx * fy;
-            out.at(x, y) = v;
+    // Rows outside the plane read as transparent; columns inside need no test.
+    const std::vector<float> none(static_cast<size_t>(p.w), 0.f);
+    auto row = [&](int y) { return y >= 0 && y < p.h ? &p.v[static_cast<size_t>(y) * p.w] : none.data(); };
+    const int inner0 = std::clamp(ix + 1, 0, p.w), inner1 = std::clamp(ix + p.w, inner0, p.w);
+    for (int y = 0; y < p.h; ++y) {
+        const int sy = y - iy;
+        const float* r0 = row(sy);
+        const float* r1 = row(sy - 1);
+        float* o = &out.v[static_cast<size_t>(y) * p.w];
+        // Bilinear for fractional offsets.
+        auto edge = [&](int x) {
+            int sx = x - ix;
+            return p.get(sx, sy) * (1 - fx) * (1 - fy) + p.get(sx - 1, sy) * fx * (1 - fy) +
+                   p.get(sx, sy - 1) * (1 - fx) * fy + p.get(sx - 1, sy - 1) * fx * fy;
+        };
+        for (int x = 0; x < inner0; ++x) o[x] = edge(x);
+        for (int x = inner0; x < inner1; ++x) {
+            int sx = x - ix;
+            o[x] = r0[sx] * (1 - fx) * (1 - fy) + r0[sx - 1] * fx * (1 - fy) + r1[sx] * (1 - fx) * fy +
+                   r1[sx - 1] * fx * fy;
         }
+        for (int x = inner1; x < p.w; ++x) o[x] = edge(x);
+    }
     return out;
 }
 
@@ -229,7 +278,7 @@ void GradientEffect(Pixels& px, const swf::GradientFilter& f, double scale) {
     Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
     double dx = std::cos(f.angle) * f.distance * scale, dy = std::sin(f.angle) * f.distance * scale;
     Effect effect(px.w, px.h);
-    auto level = [](float v) { return static_cast<int>(std::clamp(std::lround(v * 255.f), 0L, 255L)); };
+    auto level = [](float v) { return static_cast<int>(Level(v * 255.f)); };
     if (f.bevel) {
         Plane toward = Shifted(a, dx, dy), away = Shifted(a, -dx, -dy);
         for (size_t i = 0; i < a.v.size(); ++i) {
@@ -343,7 +392,7 @@ void ApplyFilters(cairo_surface_t* picture, const std::vector<swf::Filter>& filt
                 Blur(p, f->blur_x * scale, f->blur_y * scale, f->passes);
                 for (int y = 0; y < px.h; ++y)
                     for (int x = 0; x < px.w; ++x) {
-                        uint32_t v = static_cast<uint32_t>(std::clamp(std::lround(p.at(x, y)), 0L, 255L));
+                        uint32_t v = Level(p.at(x, y));
                         uint32_t& d = px.at(x, y);
                         d = (d & ~(255u << shift)) | (v << shift);
                     }
