@@ -2,6 +2,7 @@
 
 #include "app/core/app_core.h"
 #include "app/ui/app_ui.h"
+#include "app/windows/window_hooks.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -71,11 +72,6 @@ TOptionfrm::BrowseFolderHook TOptionfrm::BrowseFolder = [](const QString& title,
 std::function<void(const QString&)> TOptionfrm::OpenFolder = [](const QString& folder) {
     OpenFolderInFileManager(folder);
 };
-
-std::function<void(QWidget*, const QString&, const QString&)> TOptionfrm::ShowError =
-    [](QWidget* parent, const QString& caption, const QString& text) {
-        QMessageBox::critical(parent, caption, text);
-    };
 
 TOptionfrm::TOptionfrm(QWidget* parent) : SkinnedWindow(parent) {
     setObjectName(QStringLiteral("Optionfrm"));
@@ -322,7 +318,7 @@ void TOptionfrm::btnOkClick() {
             } catch (const IoError&) {
             }
         }
-        if (ShowError) ShowError(this, QStringLiteral("Error"), e.text());
+        ShowMessageBox(this, e.text(), QStringLiteral("Error"), QMessageBox::Critical);
         return;
     }
     accept();

@@ -46,8 +46,6 @@ public:
     static BrowseFolderHook BrowseFolder;
     // Opens a folder in the file manager. OpenFolderInFileManager unless a test replaces it.
     static std::function<void(const QString& folder)> OpenFolder;
-    // Shows an error box (caption, text). A message box unless a test replaces it.
-    static std::function<void(QWidget* parent, const QString& caption, const QString& text)> ShowError;
 
     // Browse-dialog titles and refusals of the three folder fields.
     static inline const QString kSnapshotFolderTitle = QStringLiteral("Select Snapshot Folder");

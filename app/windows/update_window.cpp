@@ -1,8 +1,8 @@
 #include "app/windows/update_window.h"
 
 #include "app/core/app_core.h"
+#include "app/windows/window_hooks.h"
 
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -21,10 +21,6 @@ constexpr int kWindowHeight = 242;
 constexpr int kParts = 100;
 
 }  // namespace
-
-std::function<void(const QString&)> TUpdatefrm::OpenUrl = [](const QString& address) {
-    QDesktopServices::openUrl(QUrl(address));
-};
 
 TUpdatefrm::TUpdatefrm(QWidget* parent) : SkinnedWindow(parent) {
     setObjectName(QStringLiteral("Updatefrm"));
@@ -155,7 +151,7 @@ void TUpdatefrm::WMDownloadDone(bool succeeded) {
 }
 
 void TUpdatefrm::lblURLClick() {
-    if (OpenUrl && !url_.isEmpty()) OpenUrl(url_);
+    if (!url_.isEmpty()) OpenUrl(QUrl(url_));
 }
 
 void TUpdatefrm::endWorker() {

@@ -32,9 +32,6 @@ public:
     // The download this window started, while it runs.
     TDownloadThread* Worker() const { return worker_.data(); }
 
-    // Opens a web address in the browser; tests replace it.
-    static std::function<void(const QString& address)> OpenUrl;
-
     QLabel* lblUpdateinfo;
     QProgressBar* progress;
     QPlainTextEdit* mmonew;

@@ -2,6 +2,7 @@
 // when, the capture-mode controls, and the folder buttons.
 #include "app/core/app_core.h"
 #include "app/windows/options_window.h"
+#include "app/windows/window_hooks.h"
 #include "controls/skin_art.h"
 #include "controls/skinned_window.h"
 
@@ -64,11 +65,15 @@ protected:
             return true;
         };
         TOptionfrm::OpenFolder = [this](const QString& folder) { openedFolders_.push_back(folder); };
-        TOptionfrm::ShowError = [this](QWidget*, const QString& caption, const QString& text) {
-            errors_.push_back(caption + ": " + text);
-        };
+        SetMessageBoxFunction([this](const MessageBoxRequest& box) {
+            errors_.push_back(box.caption + ": " + box.text);
+            return QMessageBox::Ok;
+        });
     }
-    void TearDown() override { qm::controls::SetSkinFormFolder(QString()); }
+    void TearDown() override {
+        SetMessageBoxFunction({});
+        qm::controls::SetSkinFormFolder(QString());
+    }
 
     // Removes the settings file, so that afterwards it holds exactly what was written since.
     void ForgetSettingsFile() { ASSERT_TRUE(QFile::remove(SettingsFileName())); }

@@ -2,6 +2,7 @@
 // start-up, the update window of the manual check, and a worker that outlives its window.
 #include "app/core/app_core.h"
 #include "app/windows/update_window.h"
+#include "app/windows/window_hooks.h"
 #include "controls/skin_art.h"
 #include "controls/skinned_window.h"
 
@@ -226,9 +227,10 @@ TEST_F(UpdateTest, ManualCheckSaysWhatItFound) {
             EXPECT_FALSE(window.progress->isVisible());
             EXPECT_TRUE(window.lblURL->isVisible());
             QString opened;
-            TUpdatefrm::OpenUrl = [&opened](const QString& address) { opened = address; };
+            SetOpenUrlFunction([&opened](const QUrl& address) { opened = address.toString(); });
             window.lblURL->linkActivated("#");
             EXPECT_EQ(opened, server_.Address() + "/download/mirasta/mirasta-full.exe");
+            SetOpenUrlFunction({});
         } else {
             EXPECT_FALSE(window.mmonew->isVisible());
             EXPECT_FALSE(window.lblURL->isVisible());
