@@ -84,6 +84,7 @@ void CaptureEndCheck::Reset(int64_t stallLimit) {
     StallLimit = stallLimit;
     StallStartIndex = 0;
     LastMovieFrame = 0;
+    LastFrameDelivered = false;
 }
 
 FrameVerdict CaptureEndCheck::Check(int captureMode, int64_t frameLimit, int currentFrame, int totalFrames,
@@ -91,7 +92,11 @@ FrameVerdict CaptureEndCheck::Check(int captureMode, int64_t frameLimit, int cur
     const int64_t f = std::max(currentFrame, 0);
     if (frameLimit > 0 && f >= frameLimit - 1) return FrameVerdict::DeliverAndFinish;
     if (captureMode == 0) return FrameVerdict::Deliver;
-    if (f != 0 && f >= int64_t(totalFrames) - 1) return FrameVerdict::EndAndFinish;
+    if (f != 0 && f >= int64_t(totalFrames) - 1) {
+        if (LastFrameDelivered) return FrameVerdict::EndAndFinish;
+        LastFrameDelivered = true;
+        return FrameVerdict::Deliver;
+    }
     if (captureMode == 1) return FrameVerdict::Deliver;
     if (f != LastMovieFrame) {
         LastMovieFrame = f;

@@ -51,7 +51,9 @@ enum class FrameVerdict {
 };
 
 // The end rules of the capture modes (0 manual, 1 manual ending at the last frame, 2 automatic),
-// applied to each frame request. Not thread-safe: one frame input calls it.
+// applied to each frame request. Not thread-safe: one frame input calls it. The movie's last
+// frame is delivered once and the input ends at the request after it, so the capture holds the
+// whole movie.
 class CaptureEndCheck {
 public:
     void Reset(int64_t stallLimit);
@@ -62,6 +64,7 @@ public:
     int64_t StallLimit = 1;
     int64_t StallStartIndex = 0;
     int64_t LastMovieFrame = 0;
+    bool LastFrameDelivered = false;
 };
 
 }  // namespace qm::conversion

@@ -327,6 +327,9 @@ bool TCaptureFrm::InitInput() {
     encoder_->TriggerEventInMainThread = false;
     const QString rate = Job.SWFInfo.FrameRate;
     endCheck_.Reset(CaptureStallLimit(rate));
+    bool rateOk = false;
+    const double framesPerSecond = EngineFrameRateText(rate).toDouble(&rateOk);
+    frameInterval_ = rateOk && framesPerSecond > 0 ? 1e6 / framesPerSecond : 0;
     try {
         encoder_->ClearTasks();
         if (!encoder_->LibrariesLoaded() && !encoder_->LoadLibraries(engine::ProgramLibraryFolder())) {
@@ -370,6 +373,7 @@ bool TCaptureFrm::InitOutput() {
 }
 
 void TCaptureFrm::StopEngine() {
+    stopPacing_ = true;
     if (encoder_) encoder_->Stop(true);
 }
 
@@ -437,15 +441,23 @@ void TCaptureFrm::btnpalyandcaptureClick() {
         StartFastCapture();
         return;
     }
-    swf_->SetMovie(MoviePath);
-    if (!swf_->LoadError().isEmpty()) ShowEngineProblem(swf_->LoadError());
-    if (app::CaptureMode > 0) swf_->SetLoop(false);
-    swf_->Play();
-    if (started_) return;
+    if (started_) {
+        StartMovie();
+        return;
+    }
+    // The movie starts when the engine asks for its first frame (BeginRecording), so the
+    // capture holds it from its first frame and its sound from the same moment.
     StartCaptureRun(false);
     btnpalyandcapture_->setEnabled(false);
     pnlTrack_->setEnabled(false);
     btnSnapshot_->setEnabled(true);
+}
+
+void TCaptureFrm::StartMovie() {
+    swf_->SetMovie(MoviePath);
+    if (!swf_->LoadError().isEmpty()) ShowEngineProblem(swf_->LoadError());
+    if (app::CaptureMode > 0) swf_->SetLoop(false);
+    swf_->Play();
 }
 
 void TCaptureFrm::btnCaptureClick() {
@@ -464,11 +476,14 @@ void TCaptureFrm::StartCaptureRun(bool fromPreview) {
     captureMode_ = app::CaptureMode;
     frameLimit_ = FrameLimit;
     finishPosted_ = false;
+    stopPacing_ = false;
+    startMovieAtFirstFrame_ = !fromPreview;
+    recordingBegun_ = false;
+    captureStart_ = -1;
     started_ = InitOutput();
     // Started even without an output: the engine then reports the problem as it ends.
     encoder_->StartTask(1);
     LogInfo(fromPreview ? QStringLiteral("Start Capturing") : QStringLiteral("Play and Capture"));
-    if (soundHook_) soundHook_->StartCapture();
     btnCapture_->setEnabled(false);
     btnPlay_->setEnabled(false);
     btnOption_->setEnabled(false);
@@ -476,6 +491,21 @@ void TCaptureFrm::StartCaptureRun(bool fromPreview) {
     lastFrameIndex_ = 0;
     tmrCaptureFrame_.start();
     capturing_ = true;
+}
+
+void TCaptureFrm::BeginRecording() {
+    if (recordingBegun_ || closing_ || stopPacing_ || !capturing_) return;
+    recordingBegun_ = true;
+    const int64_t before = audio::WallClock().NowMicros();
+    if (soundHook_) soundHook_->StartCapture();
+    if (startMovieAtFirstFrame_) StartMovie();
+    const int64_t after = audio::WallClock().NowMicros();
+    // The sound file starts with the first sound taken, or, when the first sound came more than
+    // a tenth of a second after the sound capture started (a slow load), with that much
+    // silence: the pictures count from the same moment, the first one standing for the wait.
+    // The frames are asked for from when the movie's first frame showed.
+    scheduleStart_ = after;
+    captureStart_ = after - before > audio::TSoundHook::kLeadSilenceMicros ? before : after;
 }
 
 void TCaptureFrm::FinishNow() {
@@ -568,6 +598,24 @@ void TCaptureFrm::TrackSWFChange() {
 
 int TCaptureFrm::FIAReadFrameCanvas(engine::TFrameImage* canvas, engine::TInputFrameInfo* info) {
     if (!canvas || !canvas->Bits || !info || canvas->Width <= 0 || canvas->Height <= 0) return -1;
+    // The first request starts the recording on the window's thread and waits for it.
+    if (captureStart_.load() < 0) {
+        QMetaObject::invokeMethod(this, &TCaptureFrm::BeginRecording, Qt::QueuedConnection);
+        while (captureStart_.load() < 0 && !stopPacing_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (captureStart_.load() < 0) return -1;
+    }
+    // One request a frame interval: the engine's -re paces by the packets' times, which this
+    // event sets to the clock, so the pace is kept here, on the frame numbers. A request comes
+    // a quarter of an interval into its frame's time, when the player surely shows that frame.
+    const int64_t start = captureStart_.load();
+    if (frameInterval_ > 0) {
+        const int64_t due = scheduleStart_ + int64_t((double(info->FrameNumber - 1) + 0.25) * frameInterval_);
+        for (int64_t now = audio::WallClock().NowMicros(); now < due && !stopPacing_;
+             now = audio::WallClock().NowMicros())
+            std::this_thread::sleep_for(std::chrono::microseconds(std::min<int64_t>(due - now, 20000)));
+    }
+    // The picture's time is when it is taken, however long the drawing lasts.
+    const int64_t taken = audio::WallClock().NowMicros();
     // 1. The player's picture, at the canvas's size, into the canvas's bgr24 rows.
     if (frame_.width() != canvas->Width || frame_.height() != canvas->Height)
         frame_ = QImage(canvas->Width, canvas->Height, QImage::Format_ARGB32_Premultiplied);
@@ -586,15 +634,9 @@ int TCaptureFrm::FIAReadFrameCanvas(engine::TFrameImage* canvas, engine::TInputF
             std::memcpy(dst, src, size_t(canvas->Width) * 4);
         }
     }
-    // 2.-3. Wall-clock time since the first frame, the clock of the sound capture.
+    // 2.-3. Clock time since the recording began, the clock of the sound capture.
     lastFrameIndex_ = info->FrameNumber;
-    const int64_t now = audio::WallClock().NowMicros();
-    int64_t start = captureStart_.load();
-    if (start < 0) {
-        captureStart_ = now;
-        start = now;
-    }
-    info->PTS = now - start;
+    info->PTS = info->FrameNumber <= 1 ? 0 : std::max<int64_t>(0, taken - start);
     // 4.-9. The end rules.
     const FrameVerdict verdict =
         endCheck_.Check(captureMode_, frameLimit_, swf_->CurrentFrame(), swf_->TotalFrames(), info->FrameNumber);
@@ -608,7 +650,14 @@ void TCaptureFrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     if (!info.Failed) return;
     const QString message = text(info.ErrorMessage);
     LogError(message);
-    QMetaObject::invokeMethod(this, [this, message] { ShowEngineProblem(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, message] {
+            ShowEngineProblem(message);
+            // Nothing asked for a frame: the movie plays and its sound is recorded all the same.
+            BeginRecording();
+        },
+        Qt::QueuedConnection);
 }
 
 void TCaptureFrm::ShowEngineProblem(const QString& message) {

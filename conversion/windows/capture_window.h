@@ -144,6 +144,8 @@ private:
     bool InitInput();
     bool InitOutput();
     void StartCaptureRun(bool fromPreview);
+    void StartMovie();
+    void BeginRecording();
     void ShowEngineProblem(const QString& message);
     void StopEngine();
     void CloseWith(int result);
@@ -190,7 +192,12 @@ private:
     // Shared with the engine's worker.
     std::atomic<int64_t> lastFrameIndex_{0};
     std::atomic<int64_t> captureStart_{-1};
+    int64_t scheduleStart_ = 0;  // written before captureStart_, read after it
     std::atomic<bool> finishPosted_{false};
+    std::atomic<bool> stopPacing_{false};
+    bool startMovieAtFirstFrame_ = false;
+    bool recordingBegun_ = false;
+    double frameInterval_ = 0;  // microseconds
     CaptureEndCheck endCheck_;
     QImage frame_;  // the player's picture, on the worker
     int captureMode_ = 0;

@@ -113,10 +113,12 @@ TEST(CaptureRulesTest, AutomaticCaptureEndsAfterOneSecondWithoutAFrameChange) {
 }
 
 TEST(CaptureRulesTest, LastFrameEndsTheAutomaticModes) {
-    // 30 frames playing through: the request that sees frame 29 ends the input.
+    // 30 frames playing through: the request that sees frame 29 delivers it, the next one ends
+    // the input, so the last frame is in the capture for its whole interval.
     for (int mode : {1, 2}) {
-        const auto verdicts = Requests(mode, 0, 30, 24, 1000, [](int n) { return n - 1; });
-        ASSERT_EQ(verdicts.size(), 30u) << mode;
+        const auto verdicts = Requests(mode, 0, 30, 24, 1000, [](int n) { return std::min(n - 1, 29); });
+        ASSERT_EQ(verdicts.size(), 31u) << mode;
+        EXPECT_EQ(verdicts[29], FrameVerdict::Deliver);
         EXPECT_EQ(verdicts.back(), FrameVerdict::EndAndFinish);
     }
     // Mode 1 never ends on a stall.
@@ -142,10 +144,9 @@ TEST(CaptureRulesTest, FrameLimitAsksToFinishFromItsLastFrameAndKeepsDelivering)
         EXPECT_EQ(verdicts[99], FrameVerdict::DeliverAndFinish);   // frame 99
         EXPECT_EQ(verdicts[119], FrameVerdict::DeliverAndFinish);  // until Finish stops the engine
     }
-    // The limit is checked before the last frame: a limit beyond the movie's end still ends it
-    // at the last frame in the automatic modes.
-    const auto verdicts = Requests(2, 100, 30, 24, 1000, [](int n) { return n - 1; });
-    EXPECT_EQ(verdicts.size(), 30u);
+    // A limit beyond the movie's end: the last frame still ends the automatic modes.
+    const auto verdicts = Requests(2, 100, 30, 24, 1000, [](int n) { return std::min(n - 1, 29); });
+    EXPECT_EQ(verdicts.size(), 31u);
     EXPECT_EQ(verdicts.back(), FrameVerdict::EndAndFinish);
 }
 
