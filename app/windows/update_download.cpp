@@ -235,11 +235,13 @@ void TDownloadThread::run() {
         post(kBegin);
         const QString address = addresses_.first();
         const QString localFile = localFiles_.first();
-        auto progress = [this](int64_t received, int64_t expected, int, const QString&, bool& cancel) {
+        auto progress = [this](int64_t received, int64_t expected, int status, const QString&, bool& cancel) {
             if (received > kMaxUpdateFileBytes || expected > kMaxUpdateFileBytes) {
                 cancel = true;
                 return;
             }
+            // An error page is no progress towards the file.
+            if (status >= 400) return;
             if (received > 0 && expected > 0 && !terminated_) post(kProgress, received, expected);
         };
         succeeded = DownloadURLToFile(address, localFile, progress, &cancelled_);

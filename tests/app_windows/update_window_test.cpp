@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPointer>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -145,6 +146,52 @@ protected:
     QTemporaryDir home_;
     UpdateServerStub server_;
 };
+
+// The worker's messages, in the order the receiver gets them.
+QStringList RunWorker(const QList<QPair<QString, QString>>& downloads) {
+    TDownloadReceiver receiver;
+    QStringList log;
+    bool done = false;
+    QObject::connect(&receiver, &TDownloadReceiver::DownloadBegin, [&] { log << "begin"; });
+    QObject::connect(&receiver, &TDownloadReceiver::DownloadProgress, [&](qint64 received, qint64 expected) {
+        if (received <= 0 || expected <= 0) log << "bad progress";
+        if (log.isEmpty() || log.last() != "progress") log << "progress";
+    });
+    QObject::connect(&receiver, &TDownloadReceiver::DownloadFileDone,
+                     [&](const QString& file) { log << "file " + QFileInfo(file).fileName(); });
+    QObject::connect(&receiver, &TDownloadReceiver::DownloadDone, [&](bool ok) {
+        log << (ok ? "done 1" : "done 0");
+        done = true;
+    });
+    QPointer<TDownloadThread> worker = new TDownloadThread(&receiver);
+    for (const auto& d : downloads) worker->AddDownload(d.first, d.second);
+    worker->Start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done && !worker; }, 10000));
+    return log;
+}
+
+TEST_F(UpdateTest, WorkerReportsEachFileAndStopsAtTheFirstFailure) {
+    server_.Set(kIni, {IniOf("2.0.1")});
+    const QString ini = home_.filePath("a.ini"), notes = home_.filePath("b.xml"), more = home_.filePath("c.txt");
+    EXPECT_EQ(RunWorker({{UpdateAddress(kIni), ini}, {UpdateAddress(kNotes), notes}}),
+              QStringList({"begin", "progress", "file a.ini", "begin", "progress", "file b.xml", "done 1"}));
+    EXPECT_EQ(IniFile(ini).ReadString("Data", "Version"), "2.0.1");
+    EXPECT_EQ(RunWorker({{UpdateAddress("/missing"), more}, {UpdateAddress(kNotes), notes}}),
+              QStringList({"begin", "file c.txt", "done 0"}));
+    EXPECT_FALSE(QFileInfo::exists(more));
+    EXPECT_EQ(server_.Requests(kNotes), 1) << "nothing after a failure";
+    EXPECT_EQ(RunWorker({}), QStringList({"done 1"}));
+}
+
+TEST_F(UpdateTest, ServerAddressIsASettingWithTheMakersDefault) {
+    SetUpdateServer(QString());
+    EXPECT_EQ(UpdateServer(), "http://www.brelvik.com");
+    EXPECT_EQ(UpdateAddress(kInstallerPath), "http://www.brelvik.com/download/mirasta/mirasta-full.exe");
+    WriteSetting("UpdateServer", QString("http://updates.example.org/"));
+    EXPECT_EQ(UpdateServer(), "http://updates.example.org");
+    SetUpdateServer(server_.Address());
+    EXPECT_EQ(UpdateServer(), server_.Address());
+}
 
 TEST_F(UpdateTest, AutomaticCheckShowsTheNotesOnlyForANewerVersion) {
     struct Case {
