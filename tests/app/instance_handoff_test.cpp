@@ -1,5 +1,6 @@
 // A second start's movie reaching the running instance, and the programs finding
 // their files beside themselves when started through a symbolic link.
+#include "app/core/app_core.h"
 #include "app/core/instance_handoff.h"
 #include "test_support.h"
 
@@ -9,10 +10,12 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace qm::app;
@@ -82,17 +85,21 @@ TEST_F(Handoff, NobodyListeningOrOversizedMessagesFail) {
 
     // A client that floods the socket without a line end is cut off; the next one is served.
     bool flooded = false;
+    std::atomic<bool> floodEnded = false;
     std::thread flood([&] {
         QLocalSocket s;
         s.connectToServer(socket());
-        if (!s.waitForConnected(3000)) return;
-        s.write(QByteArray(InstanceHandoffServer::kMaxHandoffBytes + 10, 'y'));
-        s.waitForBytesWritten(3000);
-        flooded = s.waitForDisconnected(5000);
+        if (s.waitForConnected(3000)) {
+            s.write(QByteArray(InstanceHandoffServer::kMaxHandoffBytes + 10, 'y'));
+            s.waitForBytesWritten(3000);
+            flooded = s.state() == QLocalSocket::UnconnectedState || s.waitForDisconnected(5000);
+        }
+        floodEnded = true;
     });
     bool ok = false;
     std::thread good([&] { ok = HandOffFile("/m/good.swf", socket(), 5000); });
-    const bool arrived = WaitFor([&] { return !received.isEmpty(); });
+    // The server runs on this thread: serve it until both clients are done.
+    const bool arrived = WaitFor([&] { return !received.isEmpty() && floodEnded; });
     flood.join();
     good.join();
     ASSERT_TRUE(arrived);
@@ -121,6 +128,83 @@ TEST(ProgramDir, ResolvesThroughASymbolicLink) {
     ASSERT_FALSE(direct.second.isEmpty());
     EXPECT_EQ(linked.first, 0);
     EXPECT_EQ(linked.second, direct.second);
+}
+
+// The desktop program itself: a movie named at the first start opens once the window shows;
+// a second start with a movie hands it over and ends, and the running window opens it.
+class ProgramHandoff : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::EnsureCoreApp();
+        QDir().mkpath(home.path() + "/run");
+        QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().mkpath(home.path() + "/tmp");
+        env.insert("HOME", home.path());
+        env.insert("XDG_RUNTIME_DIR", home.path() + "/run");
+        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        env.insert("XDG_DATA_HOME", home.path() + "/.local/share");
+        env.insert("XDG_CACHE_HOME", home.path() + "/.cache");
+        env.insert("TMPDIR", home.path() + "/tmp");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
+    }
+    void TearDown() override {
+        if (first.state() != QProcess::NotRunning) {
+            first.kill();
+            first.waitForFinished(5000);
+        }
+    }
+    // A one-frame movie of 550 x 400 at 12 frames a second.
+    QString WriteMovie(const QString& name) {
+        static const unsigned char bytes[] = {0x46, 0x57, 0x53, 0x06, 0x19, 0x00, 0x00, 0x00, 0x80,
+                                              0x00, 0x01, 0x57, 0xc0, 0x00, 0x00, 0xfa, 0x00, 0x00,
+                                              0x0c, 0x01, 0x00, 0x40, 0x00, 0x00, 0x00};
+        const QString path = home.path() + "/movies dir/" + name;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        test::WriteAll(path, QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes));
+        return path;
+    }
+    // Every log file's text: a second start rotates the logs under the running instance.
+    QByteArray Logs() const {
+        QByteArray all;
+        const QString folder = home.path() + "/Documents/Brelvik/Quellmark Converter/Log/";
+        for (const QString& f : QDir(folder).entryList({"log*.txt"}, QDir::Files)) all += test::ReadAll(folder + f);
+        return all;
+    }
+    bool LogsHold(const QString& line) {
+        return WaitFor([&] { return Logs().contains(line.toUtf8()); }, 30000);
+    }
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcess first;
+};
+
+TEST_F(ProgramHandoff, ASecondStartsMovieOpensInTheRunningWindow) {
+    const QString a = WriteMovie("first.swf"), b = WriteMovie("second.swf");
+    first.setProcessEnvironment(env);
+    first.setWorkingDirectory(home.path() + "/movies dir");
+    first.start(QM_GUI_PATH, {"first.swf"});  // relative to the folder it starts in
+    ASSERT_TRUE(first.waitForStarted(10000));
+    ASSERT_TRUE(LogsHold("Import File: " + a)) << Logs().toStdString();
+
+    const QString socket = home.path() + "/run/" + kInstanceGuid + ".handoff";
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(socket); }, 30000));
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QM_GUI_PATH, {"-platform", "offscreen", b});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(LogsHold("Import File: " + b)) << Logs().toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // Without a movie the second start still ends silently and opens nothing.
+    QProcess third;
+    third.setProcessEnvironment(env);
+    third.start(QM_GUI_PATH, {});
+    ASSERT_TRUE(third.waitForFinished(30000));
+    EXPECT_EQ(third.exitCode(), 0);
+    EXPECT_EQ(Logs().count("Import File: "), 2);
 }
 
 }  // namespace
