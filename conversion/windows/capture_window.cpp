@@ -79,6 +79,10 @@ TCaptureFrm::TCaptureFrm(audio::TSoundHook* soundHook, QWidget* parent)
         TitlePanel());
     lblHint_->setObjectName(QStringLiteral("lblHint"));
     Whiten(lblHint_, QColor(0xC8, 0xD4, 0xE0));
+    QFont hintFont = lblHint_->font();
+    hintFont.setPointSizeF(hintFont.pointSizeF() * 0.85);
+    lblHint_->setFont(hintFont);
+    lblHint_->setToolTip(lblHint_->text());
     controls::MakeDragHandle(lblHint_);
 
     QWidget* client = ClientArea();
@@ -290,8 +294,11 @@ void TCaptureFrm::ApplyLayout() {
     // The hint follows the title; it gives way to the buttons of the title bar.
     const int hintLeft = TitleLabel()->x() + TitleLabel()->sizeHint().width() + 12;
     const int hintRight = (MinimiseButton() ? MinimiseButton()->x() : CloseButton()->x()) - 8;
-    lblHint_->setGeometry(hintLeft, 0, std::max(0, hintRight - hintLeft), kCaptureTitleHeight);
-    lblHint_->setVisible(hintRight - hintLeft > 80);
+    const int hintWidth = std::max(0, hintRight - hintLeft);
+    lblHint_->setGeometry(hintLeft, 0, hintWidth, kCaptureTitleHeight);
+    // A narrow window shortens the hint rather than cutting it off; the whole text is its tip.
+    lblHint_->setText(lblHint_->fontMetrics().elidedText(lblHint_->toolTip(), Qt::ElideMiddle, hintWidth));
+    lblHint_->setVisible(hintWidth > 80);
     lblHint_->raise();
 }
 
@@ -703,7 +710,8 @@ void TCaptureFrm::StartFastCapture() {
                 } else {
                     pbFastCapture_->setRange(0, 0);  // the end is not known in advance
                 }
-                lblFastCapture_->setText(QStringLiteral("Capturing, please wait... %1 frames").arg(p.Frames));
+                lblFastCapture_->setText(QStringLiteral("Capturing, please wait..."));
+                lblCurrentFrame_->setText(QStringLiteral("%1/%2 frames").arg(p.Frames).arg(frameCount_));
             },
             Qt::QueuedConnection);
     };
@@ -713,6 +721,8 @@ void TCaptureFrm::StartFastCapture() {
     fastRunning_ = true;
     offlineEnded_ = false;
     swfBox_->hide();
+    pnlTrack_->hide();
+    lblCurrentFrame_->setText(QStringLiteral("0/%1 frames").arg(frameCount_));
     pnlFastCapture_->show();
     pnlFastCapture_->raise();
     btnOpenFolder_->hide();
@@ -771,6 +781,7 @@ void TCaptureFrm::FastCaptureEnded(const CaptureResult& result) {
         // Back to the start: the user may capture in real time or close.
         pnlFastCapture_->hide();
         swfBox_->show();
+        pnlTrack_->show();
         started_ = false;
         capturing_ = false;
         outputFile_.clear();
@@ -785,8 +796,9 @@ void TCaptureFrm::FastCaptureEnded(const CaptureResult& result) {
     if (closing_) return;
     QApplication::beep();
     pbFastCapture_->hide();
-    QString done = QStringLiteral("Conversion completed and output file can be found: ") +
+    QString done = QStringLiteral("Conversion completed and output file can be found: ") + QLatin1Char('\n') +
                    QDir::toNativeSeparators(outputFile_);
+    lblCurrentFrame_->setText(QStringLiteral("%1/%2 frames").arg(result.Frames).arg(frameCount_));
     if (!result.Succeeded) done += QStringLiteral("\n(stopped after %1 frames)").arg(result.Frames);
     for (const QString& warning : result.Warnings) done += QLatin1Char('\n') + warning;
     lblFastCapture_->setText(done);

@@ -63,8 +63,9 @@ TEST_F(FastCaptureTest, ClosedHalfWayLeavesNoFileAndOnlyAutomaticModeUsesIt) {
     auto window = MakeWindow(movie, m);
     const int result = Exec(*window, [&] {
         window->PlayAndCaptureButton()->click();
-        const auto* label = window->findChild<QLabel*>("lblFastCapture");
-        EXPECT_TRUE(WaitFor([&] { return label->text().contains(" frames"); }, 30000));
+        // Under way: the counter shows the frames made.
+        EXPECT_EQ(window->CurrentFrameLabel()->text(), "0/3000 frames");
+        EXPECT_TRUE(WaitFor([&] { return window->CurrentFrameLabel()->text() != "0/3000 frames"; }, 30000));
         answers = {QMessageBox::Ok};
         window->CloseButton()->click();
     });

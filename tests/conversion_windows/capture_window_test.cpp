@@ -351,3 +351,60 @@ TEST_F(CaptureWindowTest, AutomaticCaptureOfAMovieWithSound) {
 
 }  // namespace
 }  // namespace qm::conversion::capture_test
+
+namespace qm::conversion::capture_test {
+namespace {
+
+// For looking at the windows: with QM_SCREENSHOT_DIR set, the capture window playing a movie
+// (QM_SCREENSHOT_MOVIE, else a test movie), during a capture and with fast capture's result,
+// and the options window, are saved there as pictures.
+TEST_F(CaptureWindowTest, Screenshots) {
+    const QString folder = qEnvironmentVariable("QM_SCREENSHOT_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "QM_SCREENSHOT_DIR is not set";
+    TestMovie m;
+    m.width = 400;
+    m.height = 300;
+    m.frames = 250;
+    QString movie = qEnvironmentVariable("QM_SCREENSHOT_MOVIE");
+    formats::TFileOption job;
+    if (movie.isEmpty()) movie = WriteMovie("look.swf", m);
+    QString error;
+    ASSERT_TRUE(ReadMovieInfo(movie, job.SWFInfo, error)) << error.toStdString();
+    m.width = job.SWFInfo.Width;
+    m.height = job.SWFInfo.Height;
+    m.frames = job.SWFInfo.FrameCount;
+    auto window = MakeWindow(movie, m);
+    window->Job.SWFInfo = job.SWFInfo;
+    window->show();
+    window->PlayButton()->click();
+    Wait(1500);
+    window->grab().save(folder + "/capture_preview.png");
+    window->PlayButton()->click();
+    window->PlayAndCaptureButton()->click();
+    Wait(1000);
+    window->grab().save(folder + "/capture_running.png");
+    window->FinishButton()->click();
+
+    auto options = std::make_unique<TCaptureoptionfrm>();
+    options->FrameCount = m.frames;
+    options->FrameLimit = 100;
+    options->LoadSkin();
+    options->show();
+    Wait(300);
+    options->grab().save(folder + "/capture_options.png");
+
+    app::CaptureMode = 2;
+    FastCapture = true;
+    auto fast = MakeWindow(movie, m);
+    fast->Job.SWFInfo = job.SWFInfo;
+    fast->show();
+    fast->PlayAndCaptureButton()->click();
+    Wait(400);
+    fast->grab().save(folder + "/capture_fast_running.png");
+    WaitFor([&] { return fast->OpenFolderButton()->isVisible(); }, 120000);
+    fast->grab().save(folder + "/capture_fast_done.png");
+    fast->FinishButton()->click();
+}
+
+}  // namespace
+}  // namespace qm::conversion::capture_test
