@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <map>
+#include <string>
+#include <type_traits>
 #include <unordered_map>
+#include <variant>
 
 #include "flash/render/drawable.h"
 #include "flash/render/dynamic_shape.h"
@@ -215,6 +220,101 @@ void Composite(Canvas& dst, cairo_surface_t* src, swf::BlendMode mode) {
     cairo_restore(cr);
 }
 
+// Everything a leaf object's filtered picture depends on, as bytes.
+class KeyWriter {
+public:
+    template <class T>
+    void Add(const T& value) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        key_.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    void Add(const std::string& text) {
+        Add(text.size());
+        key_ += text;
+    }
+    std::string Take() { return std::move(key_); }
+
+private:
+    std::string key_;
+};
+
+void AddFilter(KeyWriter& k, const swf::Filter& filter) {
+    k.Add(filter.index());
+    auto rgba = [&](const swf::Rgba& c) { k.Add(std::array<uint8_t, 4>{c.r, c.g, c.b, c.a}); };
+    std::visit(
+        [&](const auto& f) {
+            using F = std::decay_t<decltype(f)>;
+            if constexpr (std::is_same_v<F, swf::ColorMatrixFilter>) {
+                k.Add(f.matrix);
+            } else if constexpr (std::is_same_v<F, swf::ConvolutionFilter>) {
+                k.Add(std::array<uint8_t, 4>{f.matrix_x, f.matrix_y, uint8_t(f.clamp), uint8_t(f.preserve_alpha)});
+                k.Add(std::array<float, 2>{f.divisor, f.bias});
+                k.Add(f.matrix.size());
+                for (float v : f.matrix) k.Add(v);
+                rgba(f.default_color);
+            } else {
+                k.Add(std::array<double, 2>{f.blur_x, f.blur_y});
+                k.Add(f.passes);
+                if constexpr (!std::is_same_v<F, swf::BlurFilter>) {
+                    k.Add(f.strength);
+                    k.Add(std::array<bool, 3>{f.inner, f.knockout, f.composite_source});
+                }
+                if constexpr (std::is_same_v<F, swf::DropShadowFilter> || std::is_same_v<F, swf::GlowFilter>)
+                    rgba(f.color);
+                if constexpr (std::is_same_v<F, swf::DropShadowFilter> || std::is_same_v<F, swf::BevelFilter> ||
+                              std::is_same_v<F, swf::GradientFilter>)
+                    k.Add(std::array<double, 2>{f.angle, f.distance});
+                if constexpr (std::is_same_v<F, swf::BevelFilter>) {
+                    rgba(f.highlight_color);
+                    rgba(f.shadow_color);
+                    k.Add(f.on_top);
+                }
+                if constexpr (std::is_same_v<F, swf::GradientFilter>) {
+                    k.Add(std::array<bool, 2>{f.bevel, f.on_top});
+                    k.Add(f.gradient.size());
+                    for (const auto& r : f.gradient) {
+                        k.Add(r.ratio);
+                        rgba(r.color);
+                    }
+                }
+            }
+        },
+        filter);
+}
+
+// Adds everything an object's picture depends on, its subtree included, to the key. False when
+// the key cannot hold it: videos decode on their own, scripts' drawings change in place.
+bool AddLook(KeyWriter& k, const DisplayObject* obj, int levels) {
+    if (!obj || !obj->character) {
+        k.Add(0);
+        return true;
+    }
+    if (levels == 0 || obj->drawing || obj->character->As<swf::VideoStream>()) return false;
+    const swf::Matrix& m = obj->matrix;
+    const swf::ColorTransform& c = obj->color_transform;
+    k.Add(obj->depth);
+    k.Add(obj->character);
+    k.Add(std::array<double, 6>{m.a, m.b, m.c, m.d, m.tx, m.ty});
+    k.Add(std::array<int16_t, 8>{c.r_mult, c.g_mult, c.b_mult, c.a_mult, c.r_add, c.g_add, c.b_add, c.a_add});
+    k.Add(obj->ratio);
+    k.Add(obj->clip_depth);
+    k.Add(obj->blend_mode);
+    k.Add(obj->visible);
+    k.Add(obj->opaque_background.has_value());
+    if (obj->opaque_background) {
+        const swf::Rgba& b = *obj->opaque_background;
+        k.Add(std::array<uint8_t, 4>{b.r, b.g, b.b, b.a});
+    }
+    k.Add(obj->text.has_value());
+    if (obj->text) k.Add(*obj->text);
+    k.Add(obj->filters.size());
+    for (const swf::Filter& f : obj->filters) AddFilter(k, f);
+    k.Add(obj->children.size());
+    for (const auto& [depth, child] : obj->children)
+        if (!AddLook(k, child.get(), levels - 1)) return false;
+    return true;
+}
+
 }  // namespace
 
 struct Renderer::Impl {
@@ -241,6 +341,34 @@ struct Renderer::Impl {
     };
     std::unordered_map<uint64_t, VideoInstance> videos;
     uint64_t pass = 0;
+
+    // Filtered pictures of objects whose look the key holds entirely (shapes, morphs, texts,
+    // bitmaps): a title that stays where it is is drawn and filtered once, not every frame.
+    struct FilteredLayer {
+        std::string key;
+        SurfacePtr surface;
+        uint64_t used = 0;  // render pass that last drew it
+    };
+    std::unordered_map<const DisplayObject*, FilteredLayer> filteredLayers;
+
+    // The picture after the lowest objects of the stage that stayed as they were over the last
+    // frames: a frame starts from it instead of drawing them again (a backdrop under moving
+    // characters, or a whole still frame).
+    struct StaticPrefix {
+        std::string setting;             // target size, stage, background, the main movie
+        std::vector<std::string> looks;  // of the objects drawn into `pixels`
+        std::vector<uint8_t> pixels;     // width * 4 bytes a row
+    } prefix;
+    std::vector<std::string> lastLooks;  // the previous frame's lowest objects
+    size_t lastCommon = 0;               // how many of them the frame before had too
+    static constexpr int64_t kMaxFilteredPixels = int64_t(1) << 23;  // 32 MB
+    int64_t FilteredPixels() const {
+        int64_t n = 0;
+        for (const auto& [object, layer] : filteredLayers)
+            n += int64_t(cairo_image_surface_get_width(layer.surface.get())) *
+                 cairo_image_surface_get_height(layer.surface.get());
+        return n;
+    }
     cairo_surface_t* VideoPicture(const DisplayObject& obj, const swf::VideoStream& stream);
 
     Impl(const Dictionary& d, uint8_t v) : dictionary(d), version(v) {
@@ -334,7 +462,28 @@ struct Renderer::Impl {
     // Bounds of an object's content through `m`.
     void AddBounds(Box& box, const DisplayObject& obj, const Matrix& m);
 
-    void DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx, bool maskMode);
+    std::string LayerKey(const DisplayObject& obj, const Matrix& m, const ColorTransform& cx,
+                         const std::array<int, 4>& rect, double filterScale) const {
+        KeyWriter k;
+        k.Add(obj.character);
+        k.Add(obj.ratio);
+        k.Add(obj.text.has_value());
+        if (obj.text) k.Add(*obj.text);
+        k.Add(std::array<double, 6>{m.a, m.b, m.c, m.d, m.tx, m.ty});
+        k.Add(std::array<double, 8>{cx.mr, cx.mg, cx.mb, cx.ma, cx.ar, cx.ag, cx.ab, cx.aa});
+        k.Add(rect);
+        k.Add(std::array<double, 2>{filterScale, env.stage_scale});
+        k.Add(antialias);
+        k.Add(env.smoothing);
+        k.Add(obj.filters.size());
+        for (const swf::Filter& f : obj.filters) AddFilter(k, f);
+        return k.Take();
+    }
+
+    // `from`: objects before it are already in the picture; before drawing object `snapshotAt`
+    // (counted in the list's order), `snapshot` is called.
+    void DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx, bool maskMode,
+                  size_t from = 0, size_t snapshotAt = SIZE_MAX, const std::function<void()>& snapshot = {});
     void DrawObject(Canvas& canvas, const DisplayObject& obj, const Matrix& parent, const ColorTransform& parentCx,
                     bool maskMode);
     void DrawContent(Canvas& canvas, const DisplayObject& obj, const Matrix& m, const ColorTransform& cx,
@@ -406,7 +555,7 @@ void Renderer::Impl::DrawVideo(Canvas& canvas, const DisplayObject& obj, const s
 }
 
 void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Matrix& m, const ColorTransform& cx,
-                              bool maskMode) {
+                              bool maskMode, size_t from, size_t snapshotAt, const std::function<void()>& snapshot) {
     struct ActiveMask {
         int32_t clipDepth;
         Canvas coverage;
@@ -424,8 +573,11 @@ void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Mat
         cairo_mask_surface(below.cr, mask.coverage.surface, 0, 0);
         cairo_restore(below.cr);
     };
+    size_t index = 0;
     for (const auto& [depth, object] : list) {
-        if (!object) continue;
+        const size_t at = index++;
+        if (at == snapshotAt && snapshot) snapshot();
+        if (at < from || !object) continue;
         while (!masks.empty() && depth > masks.back().clipDepth) finish();
         if (object->clip_depth > 0) {
             // Nothing outside the mask's own box can show: the layers cover only that.
@@ -447,6 +599,7 @@ void Renderer::Impl::DrawList(Canvas& canvas, const DisplayList& list, const Mat
         if (!object->visible) continue;
         DrawObject(current(), *object, m, cx, maskMode);
     }
+    if (index == snapshotAt && snapshot) snapshot();
     while (!masks.empty()) finish();
 }
 
@@ -520,12 +673,29 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
     int x1 = int(std::ceil(std::clamp(box.x1 + margin + 2, cx0, cx1)));
     int y1 = int(std::ceil(std::clamp(box.y1 + margin + 2, cy0, cy1)));
     if (x1 <= x0 || y1 <= y0) return;
+    std::string key;
+    const Character& c = *obj.character;
+    if (filtered && (c.As<swf::Shape>() || c.As<swf::MorphShape>() || c.As<swf::Text>() || c.As<swf::EditText>() ||
+                     c.As<swf::Bitmap>())) {
+        key = LayerKey(obj, m, cx, {x0, y0, x1, y1}, filterScale);
+        auto it = filteredLayers.find(&obj);
+        if (it != filteredLayers.end() && it->second.key == key) {
+            it->second.used = pass;
+            Composite(canvas, it->second.surface.get(), blend);
+            return;
+        }
+    }
     Canvas layer = Canvas::NewRegion(x0, y0, x1 - x0, y1 - y0, antialias);
     ++layerDepth;
     DrawContent(layer, obj, m, cx, false);
     --layerDepth;
     if (filtered) ApplyFilters(layer.surface, obj.filters, filterScale);
     Composite(canvas, layer.surface, blend);
+    if (!key.empty()) {
+        filteredLayers.erase(&obj);
+        if (FilteredPixels() + int64_t(x1 - x0) * (y1 - y0) <= kMaxFilteredPixels)
+            filteredLayers[&obj] = {std::move(key), SurfacePtr(cairo_surface_reference(layer.surface)), pass};
+    }
 }
 
 void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const Matrix& m,
@@ -586,6 +756,10 @@ void Renderer::ClearCaches() {
     impl_->bitmaps.clear();
     impl_->tinted.clear();
     impl_->videos.clear();
+    impl_->filteredLayers.clear();
+    impl_->prefix = {};
+    impl_->lastLooks.clear();
+    impl_->lastCommon = 0;
 }
 
 void Renderer::Render(const DisplayList& root, const swf::Rect& stage, swf::Rgba background,
@@ -612,26 +786,81 @@ void Renderer::RenderTree(const DisplayList& list, const DisplayObject* root, co
     Matrix toDevice = ToMatrix(StageTransform(stage, target.width, target.height, mode));
     impl_->env.stage_scale = std::fabs(toDevice.a);
     {
-        Canvas canvas = Canvas::Over(surface, impl_->antialias);
-        cairo_set_operator(canvas.cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_rgba(canvas.cr, background.r / 255.0, background.g / 255.0, background.b / 255.0,
-                              background.a / 255.0);
-        cairo_paint(canvas.cr);
-        cairo_set_operator(canvas.cr, CAIRO_OPERATOR_OVER);
-        ++impl_->pass;
+        Impl& d = *impl_;
         Matrix m = toDevice;
         ColorTransform cx{};
         if (root) {
             m = toDevice * ToMatrix(root->matrix);
             cx = ToColorTransform(root->color_transform);
         }
-        if (!root || root->visible) {
-            if (root && root->drawing) DrawDynamicShape(canvas.cr, *root->drawing, m, cx, impl_->env);
-            impl_->DrawList(canvas, list, m, cx, false);
+        const bool shown = !root || root->visible;
+        // What the lowest objects look like; a mask at this level ends them, as its content
+        // is drawn apart and joins the picture only after the masked objects.
+        KeyWriter setting;
+        setting.Add(std::array<int, 2>{target.width, target.height});
+        setting.Add(std::array<int32_t, 4>{stage.x_min, stage.x_max, stage.y_min, stage.y_max});
+        setting.Add(std::array<uint8_t, 4>{background.r, background.g, background.b, background.a});
+        setting.Add(mode);
+        setting.Add(d.antialias);
+        setting.Add(d.env.smoothing);
+        setting.Add(std::array<double, 6>{m.a, m.b, m.c, m.d, m.tx, m.ty});
+        setting.Add(std::array<double, 8>{cx.mr, cx.mg, cx.mb, cx.ma, cx.ar, cx.ag, cx.ab, cx.aa});
+        const std::string settingKey = setting.Take();
+        std::vector<std::string> looks;
+        if (shown && !(root && root->drawing)) {
+            for (const auto& [depth, object] : list) {
+                if (object && object->clip_depth > 0) break;
+                KeyWriter look;
+                if (!AddLook(look, object.get(), Impl::kMaxNesting)) break;
+                looks.push_back(look.Take());
+            }
         }
+        size_t common = 0;
+        while (common < looks.size() && common < d.lastLooks.size() && looks[common] == d.lastLooks[common]) ++common;
+        const size_t stable = std::min(common, d.lastCommon);
+        const size_t kept = d.prefix.looks.size();
+        const bool reuse = kept > 0 && d.prefix.setting == settingKey && kept <= looks.size() &&
+                           std::equal(d.prefix.looks.begin(), d.prefix.looks.end(), looks.begin());
+        const size_t rowBytes = size_t(target.width) * 4;
+        if (reuse) {
+            for (int y = 0; y < target.height; ++y)
+                std::memcpy(target.pixels + size_t(y) * size_t(target.stride), d.prefix.pixels.data() + size_t(y) * rowBytes,
+                            rowBytes);
+            cairo_surface_mark_dirty(surface);
+        } else {
+            d.prefix.looks.clear();
+        }
+        const size_t from = reuse ? kept : 0;
+        Canvas canvas = Canvas::Over(surface, d.antialias);
+        if (!reuse) {
+            cairo_set_operator(canvas.cr, CAIRO_OPERATOR_SOURCE);
+            cairo_set_source_rgba(canvas.cr, background.r / 255.0, background.g / 255.0, background.b / 255.0,
+                                  background.a / 255.0);
+            cairo_paint(canvas.cr);
+            cairo_set_operator(canvas.cr, CAIRO_OPERATOR_OVER);
+        }
+        ++d.pass;
+        // Objects that stayed over three frames join the kept picture.
+        const size_t snapshotAt = stable > from ? stable : SIZE_MAX;
+        auto snapshot = [&] {
+            cairo_surface_flush(surface);
+            d.prefix.pixels.resize(rowBytes * size_t(target.height));
+            for (int y = 0; y < target.height; ++y)
+                std::memcpy(d.prefix.pixels.data() + size_t(y) * rowBytes, target.pixels + size_t(y) * size_t(target.stride),
+                            rowBytes);
+            d.prefix.setting = settingKey;
+            d.prefix.looks.assign(looks.begin(), looks.begin() + ptrdiff_t(stable));
+        };
+        if (shown) {
+            if (root && root->drawing) DrawDynamicShape(canvas.cr, *root->drawing, m, cx, d.env);
+            d.DrawList(canvas, list, m, cx, false, from, snapshotAt, snapshot);
+        }
+        d.lastLooks = std::move(looks);
+        d.lastCommon = common;
     }
     // Videos no longer on the stage let their decoders go.
     std::erase_if(impl_->videos, [&](const auto& entry) { return entry.second.used != impl_->pass; });
+    std::erase_if(impl_->filteredLayers, [&](const auto& entry) { return entry.second.used != impl_->pass; });
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
 }
