@@ -4,6 +4,12 @@
 // player's sound on the same clock. With fast capture chosen (automatic mode only), the movie is
 // rendered offline straight into the final output instead, with a progress bar.
 //
+// "Play and Capture" starts the movie and the sound capture when the engine asks for its first
+// frame, so the picture and the sound both begin with the movie's first frame. The frame input's
+// read event runs on the engine's worker: it paints the player (whose painting is thread-safe),
+// reaches the window only through queued calls, and the window stops the engine, waiting, before
+// it closes or goes.
+//
 // The main window sets MoviePath and Job (a copy of its FileOption, after PrepareFileOption and
 // with the sound capture's file names set), then calls exec(). The result:
 //   QDialog::Rejected (0)  cancelled: nothing follows;
