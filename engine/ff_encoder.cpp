@@ -55,8 +55,8 @@ TFFEncoder::TFFEncoder() = default;
 
 TFFEncoder::~TFFEncoder() {
   Stop(true);
-  for (auto& task : FTasks)
-    if (task->Worker.joinable()) task->Worker.join();
+  // A finished worker may still be handing its last events to the main thread.
+  for (auto& task : FTasks) WaitFor(*task);
 }
 
 bool TFFEncoder::LoadLibraries(const std::string& folder) {
@@ -382,14 +382,18 @@ void TFFEncoder::Terminated(TTask& task) {
                                 task.ErrorMessage};
       Deliver([&] { OnTerminate(this, info); });
     }
-    std::lock_guard<std::mutex> schedule(FScheduleLock);
-    ++FTerminatedCount;
-    if (FToStart <= 0 && FTerminatedCount >= int(FTasks.size())) {
-      FAllDone = true;
-      if (OnTerminate) Deliver([this] { OnTerminate(this, TTerminateInfo{-1, true, false, ""}); });
-    } else {
-      startNext = FThreaded && FToStart > 0;
+    bool allDone = false;
+    {
+      std::lock_guard<std::mutex> schedule(FScheduleLock);
+      ++FTerminatedCount;
+      allDone = FToStart <= 0 && FTerminatedCount >= int(FTasks.size());
+      if (allDone)
+        FAllDone = true;
+      else
+        startNext = FThreaded && FToStart > 0;
     }
+    // Not under the schedule lock: the main thread may call Stop while this event waits for it.
+    if (allDone && OnTerminate) Deliver([this] { OnTerminate(this, TTerminateInfo{-1, true, false, ""}); });
   }
   if (startNext) StartNext();
 }

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,6 +67,31 @@ class TTempFolder {
     std::filesystem::remove_all(Path, ec);
   }
   std::string Path;
+};
+
+// A main thread of the test's own: calls from the worker wait until it has run them.
+class TTestMainThread final : public TMainThreadDispatcher {
+ public:
+  TTestMainThread() : Main(std::this_thread::get_id()) {}
+  bool IsMainThread() const override { return std::this_thread::get_id() == Main; }
+  void RunBlocking(const std::function<void()>& call) override {
+    if (IsMainThread()) return call();
+    std::unique_lock<std::mutex> lock(Lock);
+    Pending = &call;
+    Changed.notify_all();
+    Changed.wait(lock, [&] { return Pending == nullptr; });
+  }
+  void ServePending() override {
+    std::unique_lock<std::mutex> lock(Lock);
+    if (!Pending) return;
+    (*Pending)();
+    Pending = nullptr;
+    Changed.notify_all();
+  }
+  std::thread::id Main;
+  std::mutex Lock;
+  std::condition_variable Changed;
+  const std::function<void()>* Pending = nullptr;
 };
 
 }  // namespace qm::engine::testing

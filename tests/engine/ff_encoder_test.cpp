@@ -25,6 +25,7 @@ namespace {
 using testing::LoadSystemLibraries;
 using testing::RunCommand;
 using testing::TTempFolder;
+using testing::TTestMainThread;
 
 
 struct TTerminateRecorder {
@@ -121,6 +122,26 @@ TEST_F(EncoderTest, TasksTerminateInOrderThenTheFinalEvent) {
   }
   encoder.ClearTasks();
   EXPECT_EQ(encoder.TaskCount(), 0);
+}
+
+// Going away from inside the task's own event, while the final event still waits for the main
+// thread, must neither hang nor lose that event.
+TEST_F(EncoderTest, DestroyedRightAfterATaskEndsWhileEventsAreStillOnTheirWay) {
+  TTestMainThread mainThread;
+  SetMainThreadDispatcher(&mainThread);
+  std::vector<int> indices;
+  {
+    TFFEncoder encoder;
+    encoder.TriggerEventInMainThread = true;
+    encoder.OnTerminate = [&](void*, const TTerminateInfo& info) { indices.push_back(info.TaskIndex); };
+    AddClipTask(encoder, Out("gone-early.mp4"));
+    encoder.StartTask(1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (indices.empty() && std::chrono::steady_clock::now() < deadline) mainThread.ServePending();
+    ASSERT_EQ(indices, std::vector<int>{0});
+  }
+  SetMainThreadDispatcher(nullptr);
+  EXPECT_EQ(indices, (std::vector<int>{0, -1}));
 }
 
 TEST_F(EncoderTest, TwoAtOnceWithPacedInputs) {

@@ -29,6 +29,7 @@ using testing::Probe;
 using testing::RunCommand;
 using testing::TLogRecorder;
 using testing::TProbe;
+using testing::TTestMainThread;
 using testing::TTempFolder;
 
 using TClock = std::chrono::steady_clock;
@@ -361,31 +362,6 @@ TEST_F(FrameInputTest, DeinterlacingJoinsTheFields) {
   EXPECT_GT(rowDifference[0], 250);
   EXPECT_LT(rowDifference[1], 128);
 }
-
-// A main thread of the test's own: calls from the worker wait until it has run them.
-class TTestMainThread final : public TMainThreadDispatcher {
- public:
-  TTestMainThread() : Main(std::this_thread::get_id()) {}
-  bool IsMainThread() const override { return std::this_thread::get_id() == Main; }
-  void RunBlocking(const std::function<void()>& call) override {
-    if (IsMainThread()) return call();
-    std::unique_lock<std::mutex> lock(Lock);
-    Pending = &call;
-    Changed.notify_all();
-    Changed.wait(lock, [&] { return Pending == nullptr; });
-  }
-  void ServePending() override {
-    std::unique_lock<std::mutex> lock(Lock);
-    if (!Pending) return;
-    (*Pending)();
-    Pending = nullptr;
-    Changed.notify_all();
-  }
-  std::thread::id Main;
-  std::mutex Lock;
-  std::condition_variable Changed;
-  const std::function<void()>* Pending = nullptr;
-};
 
 // Events on the main thread by default; an adapter that goes away mid-run ends its input there and
 // the output is still complete.
