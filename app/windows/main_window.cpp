@@ -10,12 +10,15 @@
 #include "controls/skinned_window.h"
 #include "controls/sv_trackbar.h"
 #include "conversion/windows/capture_window.h"
+#include "conversion/windows/converter_window.h"
+#include "conversion/windows/shutdown_window.h"
 #include "crop/windows/crop_window.h"
 #include "engine/ff_encoder.h"
 #include "engine/logger.h"
 #include "engine/main_thread.h"
 #include "flash/config_access.h"
 #include "formats/windows/format_picker.h"
+#include "formats/windows/set_format_window.h"
 #include "player/qt/shockwave_flash.h"
 #include "swf/header_reader.h"
 
@@ -53,7 +56,7 @@ const QString kGuideLines[3] = {
 const QString kGuidePictures[3] = {QStringLiteral("open.png"), QStringLiteral("Format.png"),
                                    QStringLiteral("Convert.png")};
 
-constexpr bool kHasFormatWindow = false;
+constexpr bool kHasFormatWindow = true;
 constexpr bool kHasCropWindow = true;
 constexpr bool kHasPropertiesWindow = true;
 constexpr bool kHasOptionsWindow = true;
@@ -189,6 +192,16 @@ Tmainfrm::Tmainfrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
         const int result = capture.exec();
         if (result == conversion::TCaptureFrm::kOutputMade) return CaptureOutcome::Converted;
         return result == QDialog::Accepted ? CaptureOutcome::Captured : CaptureOutcome::Cancelled;
+    };
+    RunConversionWindow = [](Tmainfrm& owner, const formats::TFileOption& job) {
+        if (!SoundHook) return;
+        conversion::TConverterfrm converter(job, *SoundHook, &owner);
+        converter.exec();
+    };
+    ExitProgram = [](Tmainfrm& owner) { owner.close(); };
+    ShowShutdown = [](Tmainfrm& owner) {
+        conversion::TShutDownFrm shutdown(&owner);
+        shutdown.exec();
     };
     // 10. The preview area takes dropped files.
     pnlSWF->setAcceptDrops(true);
@@ -755,7 +768,12 @@ void Tmainfrm::enableWindowItems() {
     btnConverter->setEnabled(movie && bool(RunCaptureWindow));
 }
 
-void Tmainfrm::btnFormatClick() {}
+void Tmainfrm::btnFormatClick() {
+    formats::TSetFormatfrm format(this);
+    format.TargetName = FileOption.Options.OutFileName;
+    format.MovieOptions = &FileOption;
+    if (format.exec() == QDialog::Accepted) FileOption.Options.OutFileName = format.TargetName;
+}
 
 void Tmainfrm::btncropClick() {
     crop::TCropfrm crop(FileOption, swf_, this);
@@ -819,6 +837,11 @@ void Tmainfrm::btnConverterClick() {
         RunCaptureWindow ? RunCaptureWindow(*this, MoviePath, FileOption) : CaptureOutcome::Cancelled;
     show();
     if (outcome == CaptureOutcome::Captured && RunConversionWindow) RunConversionWindow(*this, FileOption);
+    // Fast capture wrote the output itself and showed where; what follows a conversion is ours.
+    if (outcome == CaptureOutcome::Converted) {
+        if (FinishAction == 1 && ExitProgram) ExitProgram(*this);
+        else if (FinishAction == 2 && ShowShutdown) ShowShutdown(*this);
+    }
 }
 
 }  // namespace qm::app

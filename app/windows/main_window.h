@@ -141,6 +141,11 @@ public:
         RunCaptureWindow;
     std::function<void(Tmainfrm& owner, const formats::TFileOption& job)> RunConversionWindow;
 
+    // The after-conversion actions when fast capture made the output (the conversion window runs
+    // them itself otherwise): end the program, or the shutdown countdown.
+    std::function<void(Tmainfrm& owner)> ExitProgram;
+    std::function<void(Tmainfrm& owner)> ShowShutdown;
+
     // Called after the update timer fires, in place of the update check, until one is set.
     std::function<void(Tmainfrm& owner)> StartUpdateCheck;
 

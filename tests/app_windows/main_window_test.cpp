@@ -10,6 +10,7 @@
 #include "controls/sv_trackbar.h"
 #include "conversion/windows/capture_window.h"
 #include "formats/windows/format_picker.h"
+#include "formats/windows/set_format_window.h"
 #include "player/qt/shockwave_flash.h"
 #include "testing/swfwriter/swfwriter.h"
 
@@ -532,8 +533,52 @@ TEST_F(MainWindowTest, ACaptureThatEndsWithOkOpensTheConversionWindowOnACopy) {
     window.RunCaptureWindow = [](Tmainfrm&, const QString&, const qm::formats::TFileOption&) {
         return CaptureOutcome::Converted;
     };
+    int exits = 0, shutdowns = 0;
+    window.ExitProgram = [&](Tmainfrm&) { ++exits; };
+    window.ShowShutdown = [&](Tmainfrm&) { ++shutdowns; };
     window.btnConverterClick();
     EXPECT_EQ(converted.size(), 1u);
+    EXPECT_EQ(exits + shutdowns, 0);
+    // What follows a conversion follows a fast capture too.
+    FinishAction = 1;
+    window.btnConverterClick();
+    EXPECT_EQ(exits, 1);
+    FinishAction = 2;
+    window.btnConverterClick();
+    EXPECT_EQ(shutdowns, 1);
+    // After an ordinary capture the conversion window runs the action, not the main window.
+    window.RunCaptureWindow = [](Tmainfrm&, const QString&, const qm::formats::TFileOption&) {
+        return CaptureOutcome::Captured;
+    };
+    window.btnConverterClick();
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_EQ(converted.size(), 2u);
+}
+
+TEST_F(MainWindowTest, TheFormatWindowEditsTheOutputNameOnOk) {
+    Tmainfrm window;
+    window.show();
+    window.OpenMovie(WriteMovie("named.swf", 3));
+    ASSERT_TRUE(window.btnFormat->isEnabled());
+    ASSERT_TRUE(window.mniFormat->isEnabled());
+    const auto answer = [](bool ok) {
+        QTimer::singleShot(0, [ok] {
+            auto* format = qobject_cast<qm::formats::TSetFormatfrm*>(QApplication::activeModalWidget());
+            ASSERT_NE(format, nullptr);
+            EXPECT_EQ(format->TargetName, "named");
+            EXPECT_NE(format->MovieOptions, nullptr);
+            format->TargetName = "renamed";
+            if (ok) format->accept();
+            else format->reject();
+        });
+    };
+    answer(false);
+    QTest::mouseClick(window.btnFormat, Qt::LeftButton);
+    EXPECT_EQ(window.FileOption.Options.OutFileName, "named");
+    answer(true);
+    window.mniFormat->trigger();
+    EXPECT_EQ(window.FileOption.Options.OutFileName, "renamed");
 }
 
 TEST_F(MainWindowTest, EngineMessagesGoToTheLogAsErrors) {
