@@ -737,9 +737,9 @@ void TCaptureFrm::StartFastCapture() {
     btnFinish_->setEnabled(true);
 
     offlineThread_ = std::thread([this] {
-        const CaptureResult result = offline_->Run();
+        offlineResult_ = offline_->Run();
         offlineEnded_ = true;
-        QMetaObject::invokeMethod(this, [this, result] { FastCaptureEnded(result); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &TCaptureFrm::FastCaptureEnded, Qt::QueuedConnection);
     });
 }
 
@@ -763,11 +763,13 @@ void TCaptureFrm::CancelFastCapture(bool deleteOutput) {
         if (!outputFile_.isEmpty()) QFile::remove(outputFile_);
         outputFile_.clear();
     }
+    FastCaptureEnded();
 }
 
-void TCaptureFrm::FastCaptureEnded(const CaptureResult& result) {
+void TCaptureFrm::FastCaptureEnded() {
+    if (!fastRunning_ || !offlineEnded_) return;
     if (offlineThread_.joinable()) offlineThread_.join();
-    if (!fastRunning_) return;
+    const CaptureResult& result = offlineResult_;
     fastRunning_ = false;
     for (const QString& warning : result.Warnings) LogInfo(warning);
     const bool made = (result.Succeeded || (result.Cancelled && result.Frames > 0)) && !deleteOutput_ &&

@@ -157,7 +157,7 @@ private:
     void CloseWith(int result);
     bool FastCaptureActive() const;
     void StartFastCapture();
-    void FastCaptureEnded(const CaptureResult& result);
+    void FastCaptureEnded();
     void CancelFastCapture(bool deleteOutput);
     void WaitForOffline();
 
@@ -216,6 +216,7 @@ private:
     bool fastDone_ = false;
     bool deleteOutput_ = false;
     std::atomic<bool> offlineEnded_{false};
+    CaptureResult offlineResult_;  // written by the run's thread before offlineEnded_
     QString outputFile_;
 };
 

@@ -74,6 +74,21 @@ TEST_F(FastCaptureTest, ClosedHalfWayLeavesNoFileAndOnlyAutomaticModeUsesIt) {
     EXPECT_EQ(boxes[0].text, "Are you sure to exit?");
     EXPECT_TRUE(QDir(outFolder).entryList(QDir::Files).isEmpty());
 
+    // Finish half-way ends the capture early: the file holds the frames made so far.
+    auto stopped = MakeWindow(movie, m);
+    const int stoppedResult = Exec(*stopped, [&] {
+        stopped->PlayAndCaptureButton()->click();
+        EXPECT_TRUE(WaitFor([&] { return stopped->CurrentFrameLabel()->text() != "0/3000 frames"; }, 30000));
+        stopped->FinishButton()->click();
+        EXPECT_TRUE(stopped->OpenFolderButton()->isVisible());
+        EXPECT_TRUE(stopped->findChild<QLabel*>("lblFastCapture")->text().contains("(stopped after "));
+        stopped->FinishButton()->click();
+    });
+    EXPECT_EQ(stoppedResult, TCaptureFrm::kOutputMade);
+    const std::vector<VideoFrame> made = ProbeFrames(stopped->OutputFile());
+    EXPECT_GT(made.size(), 0u);
+    EXPECT_LT(made.size(), 3000u);
+
     // Fast capture chosen but a manual mode set since: the capture runs in real time.
     app::CaptureMode = 0;
     auto manual = MakeWindow(movie, m);
