@@ -5,6 +5,7 @@
 #include "app/windows/about_window.h"
 #include "app/windows/options_window.h"
 #include "app/windows/properties_window.h"
+#include "app/windows/update_window.h"
 #include "app/windows/window_hooks.h"
 #include "audio/sound_capture.h"
 #include "controls/skinned_window.h"
@@ -60,7 +61,7 @@ constexpr bool kHasFormatWindow = true;
 constexpr bool kHasCropWindow = true;
 constexpr bool kHasPropertiesWindow = true;
 constexpr bool kHasOptionsWindow = true;
-constexpr bool kHasUpdateWindow = false;
+constexpr bool kHasUpdateWindow = true;
 
 const QColor kBarTop(250, 251, 253);
 const QColor kBarBottom(226, 231, 237);
@@ -203,6 +204,8 @@ Tmainfrm::Tmainfrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
         conversion::TShutDownFrm shutdown(&owner);
         shutdown.exec();
     };
+    updateCheck_ = new TUpdateCheck(this);
+    StartUpdateCheck = [](Tmainfrm& owner) { owner.updateCheck_->StartUpdateCheck(); };
     // 10. The preview area takes dropped files.
     pnlSWF->setAcceptDrops(true);
     pnlSWF->installEventFilter(this);
@@ -554,6 +557,7 @@ void Tmainfrm::FormShow() {
 void Tmainfrm::FormClose() {
     tmrpos->stop();
     tmrupdate->stop();
+    if (updateCheck_ && updateCheck_->Running()) updateCheck_->Terminate();
     SoundHook.reset();
 }
 
@@ -800,7 +804,10 @@ void Tmainfrm::mniHelpClick() {
     OpenUrl(QUrl::fromLocalFile(formats::ProgramDir() + QStringLiteral("help/welcome.html")));
 }
 
-void Tmainfrm::mniCheckForUpdateClick() {}
+void Tmainfrm::mniCheckForUpdateClick() {
+    TUpdatefrm update(this);
+    update.exec();
+}
 
 void Tmainfrm::mniAboutClick() {
     Taboutfrm about(this);

@@ -37,6 +37,8 @@ class TformatFrm;
 
 namespace qm::app {
 
+class TUpdateCheck;
+
 // The process-wide sound capture object: made by the main window, destroyed when it closes.
 extern std::unique_ptr<audio::TSoundHook> SoundHook;
 
@@ -172,6 +174,7 @@ private:
     std::unique_ptr<engine::TFFEncoder> ffEncoder_;
     player::TShockwaveFlashEx* swf_ = nullptr;
     formats::TformatFrm* formatPicker_ = nullptr;
+    TUpdateCheck* updateCheck_ = nullptr;
     bool movieControlsEnabled_ = false;
 };
 

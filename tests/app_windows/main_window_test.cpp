@@ -581,6 +581,20 @@ TEST_F(MainWindowTest, TheFormatWindowEditsTheOutputNameOnOk) {
     EXPECT_EQ(window.FileOption.Options.OutFileName, "renamed");
 }
 
+TEST_F(MainWindowTest, TheUpdateCheckStartsOnceAfterShowingWhenItIsOn) {
+    for (const bool on : {false, true}) {
+        WriteSetting(QStringLiteral("IsCheckUpdate"), on);
+        Tmainfrm window;
+        int checks = 0;
+        window.StartUpdateCheck = [&](Tmainfrm&) { ++checks; };
+        window.show();
+        QTest::qWait(300);
+        EXPECT_EQ(checks, on ? 1 : 0);
+        EXPECT_FALSE(window.tmrupdate->isActive());
+        EXPECT_TRUE(window.mniCheckForUpdate->isEnabled());
+    }
+}
+
 TEST_F(MainWindowTest, EngineMessagesGoToTheLogAsErrors) {
     Tmainfrm window;
     window.FFLogLog("[mp4 @ 0x1] something odd");
