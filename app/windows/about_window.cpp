@@ -40,10 +40,14 @@ Taboutfrm::Taboutfrm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
     name->setObjectName(QStringLiteral("lblName"));
     name->setPalette(light);
     QFont big = name->font();
-    big.setPixelSize(22);
     big.setBold(true);
+    // The largest size at which the whole name fits beside the logo.
+    for (int px = 22; px >= 12; --px) {
+        big.setPixelSize(px);
+        if (QFontMetrics(big).horizontalAdvance(kApplicationTitle) <= width() - 96 - 12) break;
+    }
     name->setFont(big);
-    name->setGeometry(96, 40, 340, 34);
+    name->setGeometry(96, 36, width() - 96 - 8, 38);
     name->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     const QString program = QCoreApplication::instance() ? QCoreApplication::applicationFilePath()
@@ -61,7 +65,7 @@ Taboutfrm::Taboutfrm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
     lblHomePage->move(24, 206);
     lblHomePage->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    lblLink = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(kHomePageAddress), this);
+    lblLink = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:#8cc4ff\">%1</a>").arg(kHomePageAddress), this);
     lblLink->setObjectName(QStringLiteral("lblLink"));
     lblLink->setPalette(light);
     lblLink->setTextFormat(Qt::RichText);

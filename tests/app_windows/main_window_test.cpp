@@ -617,6 +617,9 @@ TEST_F(MainWindowTest, TheAboutWindowShowsTheVersionAndClosesOnAClick) {
     EXPECT_EQ(about.lblVersion->text(), "Version " + GetFileVersionString(QCoreApplication::applicationFilePath(), 3));
     EXPECT_FALSE(about.lblVersion->text().endsWith(' '));
     EXPECT_EQ(about.lblHomePage->text(), "Home Page:");
+    // Nothing is cut at the right edge.
+    for (QLabel* label : about.findChildren<QLabel*>())
+        EXPECT_LE(label->x() + label->sizeHint().width(), about.width()) << label->text().toStdString();
     EXPECT_TRUE(about.lblLink->text().contains(kHomePageAddress));
     QUrl opened;
     SetOpenUrlFunction([&](const QUrl& url) { opened = url; });
