@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
@@ -593,6 +594,18 @@ TEST_F(MainWindowTest, TheUpdateCheckStartsOnceAfterShowingWhenItIsOn) {
         EXPECT_FALSE(window.tmrupdate->isActive());
         EXPECT_TRUE(window.mniCheckForUpdate->isEnabled());
     }
+}
+
+TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram) {
+    Tmainfrm window;
+    QUrl opened;
+    SetOpenUrlFunction([&](const QUrl& url) { opened = url; });
+    window.mniHelp->trigger();
+    SetOpenUrlFunction({});
+    ASSERT_TRUE(opened.isLocalFile());
+    EXPECT_EQ(QFileInfo(opened.toLocalFile()).canonicalFilePath(),
+              QFileInfo(QCoreApplication::applicationDirPath() + "/help/welcome.html").canonicalFilePath());
+    EXPECT_TRUE(QFileInfo(opened.toLocalFile()).isFile());
 }
 
 TEST_F(MainWindowTest, EngineMessagesGoToTheLogAsErrors) {
