@@ -557,6 +557,26 @@ TEST_F(MainWindowTest, ACaptureThatEndsWithOkOpensTheConversionWindowOnACopy) {
     EXPECT_EQ(converted.size(), 2u);
 }
 
+TEST_F(MainWindowTest, AProfileThatCannotBePreparedLeavesTheWindowUsable) {
+    Tmainfrm window;
+    window.show();
+    int captures = 0;
+    window.RunCaptureWindow = [&](Tmainfrm&, const QString&, const qm::formats::TFileOption&) {
+        ++captures;
+        return CaptureOutcome::Cancelled;
+    };
+    window.OpenMovie(WriteMovie("bad_profile.swf", 3));
+    qm::formats::CurrentOptions.DisableVideo = false;
+    qm::formats::CurrentOptions.Resolution = "640X480";  // not a size
+    window.btnConverterClick();
+    qm::formats::LoadDefaultOptions(qm::formats::CurrentOptions, qm::formats::DefaultFormatID);
+    EXPECT_EQ(captures, 0);
+    EXPECT_FALSE(window.isHidden());
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Error");
+    EXPECT_FALSE(boxes_[0].text.isEmpty());
+}
+
 TEST_F(MainWindowTest, TheFormatWindowEditsTheOutputNameOnOk) {
     Tmainfrm window;
     window.show();
