@@ -623,9 +623,8 @@ TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram) {
     window.mniHelp->trigger();
     SetOpenUrlFunction({});
     ASSERT_TRUE(opened.isLocalFile());
-    EXPECT_EQ(QFileInfo(opened.toLocalFile()).canonicalFilePath(),
-              QFileInfo(QCoreApplication::applicationDirPath() + "/help/welcome.html").canonicalFilePath());
-    EXPECT_TRUE(QFileInfo(opened.toLocalFile()).isFile());
+    EXPECT_EQ(QDir::cleanPath(opened.toLocalFile()),
+              QDir::cleanPath(QCoreApplication::applicationDirPath() + "/help/welcome.html"));
 }
 
 TEST_F(MainWindowTest, EngineMessagesGoToTheLogAsErrors) {
