@@ -1,8 +1,11 @@
 #include "app/windows/app.h"
 
 #include "app/core/app_core.h"
+#include "app/core/instance_handoff.h"
+#include "app/windows/startup_movies.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 #include <QThread>
 
@@ -39,7 +42,19 @@ int RunQuellmark(int argc, char** argv) {
 
     // Held for the life of the process; the lock ends with it.
     static SingleInstanceLock instance;
-    if (!instance.Acquire()) return 0;
+    if (!instance.Acquire()) {
+        // A movie goes to the running instance, which opens it; without one this start ends silently.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+        const QString movie = MovieArgument(arguments);
+        if (!movie.isEmpty() && !HandOffFile(movie)) {
+            try {
+                AppLog->WriteError(QStringLiteral("Unable to hand %1 to the running program").arg(movie));
+            } catch (const IoError&) {
+            }
+        }
+        return 0;
+    }
 
     try {
         if (!instance.lockFileUsable())
@@ -48,6 +63,15 @@ int RunQuellmark(int argc, char** argv) {
         QApplication app(argc, argv);
         QApplication::setApplicationName(QStringLiteral("quellmark"));
         QApplication::setOrganizationName(QStringLiteral("Brelvik"));
+        QApplication::setDesktopFileName(QStringLiteral("quellmark"));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quellmark")));
+
+        // The movie on the command line and those of later starts open once the window is free.
+        StartupMovies movies;
+        movies.Open(MovieArgument(QCoreApplication::arguments()));
+        InstanceHandoffServer handoff([&movies](const QString& file) { movies.Open(file); });
+        if (!handoff.Listen())
+            AppLog->WriteError(QStringLiteral("Unable to listen on %1: %2").arg(InstanceHandoffPath(), handoff.errorString()));
 
         InstallPlayerConfigSubstitution();
 
@@ -65,6 +89,7 @@ int RunQuellmark(int argc, char** argv) {
         RemovePlayerConfigSubstitution();
         splash.reset();
         mainWindow.show();
+        movies.SetWindow(&mainWindow);
         return app.exec();
     } catch (const IoError& e) {
         return Fail(e);
