@@ -315,6 +315,12 @@ int RunConvert(const Args& args) {
         return Usage("the sound file \"" + q.audio + "\" does not exist");
     QString outputDir = q.outputDir.empty() ? QDir::currentPath() : QString::fromStdString(q.outputDir);
     if (!QFileInfo(outputDir).isDir()) return Usage("the output folder \"" + outputDir.toStdString() + "\" does not exist");
+    // Refused before anything is captured, not after minutes of work.
+    const QString outputFolder = q.output.empty() ? outputDir : QFileInfo(QString::fromStdString(q.output)).absolutePath();
+    if (const QString why = conversion::OutputFolderProblem(outputFolder); !why.isEmpty()) {
+        std::fprintf(stderr, "quellmark-cli convert: %s\n", why.toLocal8Bit().constData());
+        return 1;
+    }
 
     // The engine beside the program, else the system's.
     engine::TFFLoader& loader = engine::FFLoader();

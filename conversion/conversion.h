@@ -55,6 +55,10 @@ QString MainOutputOptions(const TFileOption& job, const QString& graph, int64_t 
 // Output folder + OutFileName + FileExt, made unique with "(n)" unless overwriting.
 QString OutputFilePath(const TFileOption& job, const QString& outputFolder, bool overwrite);
 
+// Empty when files can be made in `folder` (it is made when missing); otherwise the message
+// that refuses the conversion before anything is captured.
+QString OutputFolderProblem(const QString& folder);
+
 // ---------------------------------------------------------------------------
 // Watermark.
 

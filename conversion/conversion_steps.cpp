@@ -2,6 +2,7 @@
 // options of the main run, the output name and the looped replacement sound.
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <cmath>
 #include <cstdio>
@@ -142,6 +143,16 @@ QString OutputFilePath(const TFileOption& job, const QString& outputFolder, bool
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
     const QString path = folder + job.Options.OutFileName + job.Options.FileExt;
     return overwrite ? path : app::UniqueFileName(path);
+}
+
+QString OutputFolderProblem(const QString& folder) {
+    // A file really made there is the only sure test: permissions, read-only mounts and the
+    // super-user's rights all answer through it.
+    if (!folder.isEmpty() && app::EnsureFolder(folder)) {
+        QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".quellmark-XXXXXX")));
+        if (probe.open()) return QString();
+    }
+    return QStringLiteral("Cannot write to the output folder %1.").arg(QDir::toNativeSeparators(folder));
 }
 
 void PrepareWatermark(TFileOption& job, const QString& workFolder) {

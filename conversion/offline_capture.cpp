@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstdio>
+
 #include <algorithm>
 #include <bit>
 #include <chrono>
@@ -188,6 +191,20 @@ OfflineCapture::OfflineCapture(TFileOption job, QString outputPath, CaptureLimit
     : job_(std::move(job)), outputPath_(std::move(outputPath)), limits_(limits) {}
 
 OfflineCapture::~OfflineCapture() = default;
+
+namespace {
+
+// A failed write says so in plain words; other engine failures keep the engine's text.
+QString WriteProblem(const QString& outputPath, const std::string& engineError) {
+    const QString text = QString::fromStdString(engineError);
+    for (int code : {ENOSPC, EFBIG, EDQUOT, EIO, EROFS})
+        if (text.contains(QString::fromLocal8Bit(std::strerror(code)), Qt::CaseInsensitive))
+            return QStringLiteral("Cannot write the output file %1: %2")
+                .arg(QDir::toNativeSeparators(outputPath), QString::fromLocal8Bit(std::strerror(code)));
+    return text;
+}
+
+}  // namespace
 
 CaptureResult OfflineCapture::Run() {
     CaptureResult result;
@@ -557,10 +574,19 @@ CaptureResult OfflineCapture::Run() {
             prepared = false;
         }
     }
+    // A file being replaced stays whole until the new one is complete: the run writes beside it
+    // under a passing name (same extension, so the engine picks the same format).
+    const QFileInfo target(outputPath_);
+    const bool replacing = target.exists();
+    const QString writePath =
+        replacing ? target.dir().filePath(QStringLiteral(".%1.quellmark-part%2")
+                                              .arg(target.completeBaseName(),
+                                                   target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix()))
+                  : outputPath_;
     if (prepared) {
         engine::TOutputOptions out;
         out.Options = options.toStdString();
-        if (encoder.SetOutput(task, outputPath_.toStdString(), &out) < 0) {
+        if (encoder.SetOutput(task, writePath.toStdString(), &out) < 0) {
             engineError = "Cannot do convert, error: " + encoder.LastErrorMessage();
             encoder.RemoveTask(task);
             prepared = false;
@@ -574,8 +600,15 @@ CaptureResult OfflineCapture::Run() {
     renderer.join();
 
     if (!engineError.empty()) {
-        QFile::remove(outputPath_);
-        return fail(QString::fromStdString(engineError));
+        // Nothing half-written stays behind (a full disk, a failed write, a refused set-up).
+        QFile::remove(writePath);
+        return fail(WriteProblem(outputPath_, engineError));
+    }
+    if (replacing && ::rename(QFile::encodeName(writePath).constData(), QFile::encodeName(outputPath_).constData()) != 0) {
+        const int why = errno;
+        QFile::remove(writePath);
+        return fail(QStringLiteral("Cannot write the output file %1: %2")
+                        .arg(QDir::toNativeSeparators(outputPath_), QString::fromLocal8Bit(std::strerror(why))));
     }
     if (cancelled_) {
         result.Error = QStringLiteral("cancelled");
