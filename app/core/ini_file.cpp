@@ -112,7 +112,9 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     f.setDirectWriteFallback(true);
     QByteArray bytes;
     for (const QString& l : lines) bytes += l.toUtf8() + '\n';
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+    // Unbuffered, so a short write (a full disk) shows in write()'s count: a buffered one is
+    // lost in the flush and the shortened file would be committed.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || f.write(bytes) != bytes.size() || !f.commit())
         throw IoError(QStringLiteral("Unable to write to %1").arg(path_));
 }
 

@@ -104,11 +104,18 @@ bool parseFile(const QString& path, QDomDocument& doc) {
 
 bool saveFile(const QDomDocument& doc, const QString& path) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so a short write (a full disk) shows in write()'s count: a buffered one is
+    // lost in the flush and the shortened file would replace the user's formats.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         LogFormatsError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }
-    file.write(doc.toByteArray(2));
+    const QByteArray bytes = doc.toByteArray(2);
+    if (file.write(bytes) != bytes.size()) {
+        LogFormatsError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         LogFormatsError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
         return false;
