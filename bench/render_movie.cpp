@@ -1,9 +1,13 @@
 // Plays whole movies through the player and draws every frame as the offline conversion does
 // (high quality, one core), and prints the milliseconds per frame: median, mean and processor
-// time. Without movies: the demo beside the program and the heavy generated cartoon.
+// time. Without movies: the demo beside the program and the generated cartoons (heavy vector,
+// bitmaps, text, stream sound). Each movie is measured in a child process of its own, so its
+// peak memory is its own.
 //
-//   bench_render_movie [--frames N] [--size WxH] [--hash] [MOVIE.swf | demo | heavy ...]
+//   bench_render_movie [--quick] [--frames N] [--size WxH] [--hash]
+//                      [MOVIE.swf | demo | heavy | bitmaps | text | stream ...]
 //
+// --quick draws the first 24 frames of each movie only.
 // --hash prints a fingerprint of all the pictures, to show that a faster renderer draws the same.
 //
 // Under callgrind only the drawing is counted, so instructions per frame are Ir / frames:
@@ -14,6 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -88,6 +95,23 @@ void Measure(const std::string& name, flash::LoadResult loaded, int maxFrames, i
     std::fflush(stdout);
 }
 
+void MeasureNamed(const std::string& m, int frames, int width, int height) {
+    if (m == "demo") {
+        const std::filesystem::path self = std::filesystem::canonical("/proc/self/exe").parent_path();
+        Measure(m, flash::Player::LoadFile((self / "demo" / "demo.swf").string()), frames, width, height);
+    } else if (m == "heavy") {
+        Measure(m, flash::Player::LoadBytes(bench::HeavyCartoon().bytes()), frames, width, height);
+    } else if (m == "bitmaps") {
+        Measure(m, flash::Player::LoadBytes(bench::BitmapCartoon().bytes()), frames, width, height);
+    } else if (m == "text") {
+        Measure(m, flash::Player::LoadBytes(bench::TextCartoon().bytes()), frames, width, height);
+    } else if (m == "stream") {
+        Measure(m, flash::Player::LoadBytes(bench::StreamSoundCartoon().bytes()), frames, width, height);
+    } else {
+        Measure(std::filesystem::path(m).filename().string(), flash::Player::LoadFile(m), frames, width, height);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +120,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--frames") && i + 1 < argc) {
             frames = std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--quick")) {
+            frames = 24;
         } else if (!std::strcmp(argv[i], "--hash")) {
             printHash = true;
         } else if (!std::strcmp(argv[i], "--size") && i + 1 < argc) {
@@ -108,16 +134,22 @@ int main(int argc, char** argv) {
             movies.push_back(argv[i]);
         }
     }
-    if (movies.empty()) movies = {"demo", "heavy"};
+    if (movies.empty()) movies = {"demo", "heavy", "bitmaps", "text", "stream"};
     for (const std::string& m : movies) {
-        if (m == "demo") {
-            const std::filesystem::path self = std::filesystem::canonical("/proc/self/exe").parent_path();
-            Measure(m, flash::Player::LoadFile((self / "demo" / "demo.swf").string()), frames, width, height);
-        } else if (m == "heavy") {
-            Measure(m, flash::Player::LoadBytes(bench::HeavyCartoon().bytes()), frames, width, height);
-        } else {
-            Measure(std::filesystem::path(m).filename().string(), flash::Player::LoadFile(m), frames, width, height);
+        std::fflush(stdout);
+        const pid_t child = fork();
+        if (child == 0) {
+            MeasureNamed(m, frames, width, height);
+            std::fflush(stdout);
+            _exit(0);
         }
+        rusage usage{};
+        int status = 0;
+        if (child < 0 || wait4(child, &status, 0, &usage) != child) {
+            MeasureNamed(m, frames, width, height);
+            getrusage(RUSAGE_SELF, &usage);
+        }
+        std::printf("%-12s peak memory %.1f MiB\n", m.c_str(), double(usage.ru_maxrss) / 1024.0);
     }
     flash::ReleaseFontResources();
     return 0;
