@@ -166,10 +166,12 @@ inline swfwriter::Movie TextCartoon() {
     return m;
 }
 
-// A cartoon with stream sound: seconds at 24 fps of width x height, twelve outlined gradient
-// shapes moving, and a 44.1 kHz 16-bit stream of a changing tone in one block per frame. Long
-// ones measure whether memory grows with the movie's length.
-inline swfwriter::Movie StreamSoundCartoon(int seconds = 10, int width = 1280, int height = 720) {
+// A cartoon with stream sound: seconds at 24 fps of width x height, outlined gradient shapes
+// moving, and a stream of a tone changing every second in one block per frame: 44.1 kHz 16-bit,
+// or when compact 11 kHz ADPCM, which keeps a long movie's file small. Long ones measure whether
+// memory grows with the movie's length.
+inline swfwriter::Movie StreamSoundCartoon(int seconds = 10, int width = 1280, int height = 720, int shapes = 12,
+                                           bool compact = false) {
     namespace w = qm::swfwriter;
     w::Movie m({.version = 8, .frame = w::Rect::pixels(width, height), .frameRate = w::fps(24)});
     m.setBackgroundColor({60, 90, 60});
@@ -183,25 +185,45 @@ inline swfwriter::Movie StreamSoundCartoon(int seconds = 10, int width = 1280, i
         s.moveTo(-r, 0).curveTo(-r, -r, 0, -r).curveTo(r, -r, r, 0).curveTo(r, r, 0, r).curveTo(-r, r, -r, 0);
         ids.push_back(m.defineShape(s));
     }
-    const w::SoundFormat stream{.format = 3, .rate = 3, .sixteenBit = true, .stereo = false};
-    m.soundStreamHead(stream, 1837);
-    const int frames = seconds * 24;
-    // One second of each tone, cut into the frames' blocks (1837 or 1838 samples each).
-    const w::Bytes tones[2] = {w::sinePCM16(330, 1.0, 44100, 0.3), w::sinePCM16(495, 1.0, 44100, 0.3)};
+    const int rate = compact ? 11025 : 44100;
+    const w::SoundFormat stream{.format = uint8_t(compact ? 1 : 3), .rate = uint8_t(compact ? 1 : 3), .sixteenBit = true,
+                                .stereo = false};
+    m.soundStreamHead(stream, uint16_t(rate / 24));
+    // One second of each tone, cut into the frames' blocks.
+    std::vector<int16_t> tones[2];
+    for (int t = 0; t < 2; ++t) {
+        const w::Bytes pcm = w::sinePCM16(t ? 495 : 330, 1.0, rate, 0.3);
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2) tones[t].push_back(int16_t(pcm[i] | (pcm[i + 1] << 8)));
+    }
+    std::vector<w::Bytes> blocks[2];
+    for (int t = 0; t < 2; ++t)
+        for (int f = 0; f < 24; ++f) {
+            const size_t from = size_t(f) * size_t(rate) / 24, to = size_t(f + 1) * size_t(rate) / 24;
+            const std::vector<int16_t> part(tones[t].begin() + ptrdiff_t(from), tones[t].begin() + ptrdiff_t(to));
+            w::Bytes block;
+            if (compact) {
+                block = w::encodeADPCM(part, 4);
+            } else {
+                for (int16_t v : part) {
+                    block.push_back(uint8_t(v & 0xFF));
+                    block.push_back(uint8_t((v >> 8) & 0xFF));
+                }
+            }
+            blocks[t].push_back(std::move(block));
+        }
     std::mt19937 random(17);
-    std::vector<double> x(12), y(12), dx(12), dy(12);
-    for (size_t i = 0; i < 12; ++i) {
+    const size_t n = size_t(shapes);
+    std::vector<double> x(n), y(n), dx(n), dy(n);
+    for (size_t i = 0; i < n; ++i) {
         x[i] = random() % uint32_t(width);
         y[i] = random() % uint32_t(height);
         dx[i] = int(random() % 7) - 3;
         dy[i] = int(random() % 5) - 2;
     }
+    const int frames = seconds * 24;
     for (int f = 0; f < frames; ++f) {
-        const int inSecond = f % 24;
-        const size_t from = size_t(inSecond) * 44100 / 24, to = size_t(inSecond + 1) * 44100 / 24;
-        const w::Bytes& tone = tones[(f / 24) % 2];
-        m.soundStreamBlock(w::Bytes(tone.begin() + ptrdiff_t(from * 2), tone.begin() + ptrdiff_t(to * 2)));
-        for (size_t i = 0; i < 12; ++i) {
+        m.soundStreamBlock(blocks[(f / 24) % 2][size_t(f % 24)]);
+        for (size_t i = 0; i < n; ++i) {
             x[i] = std::fmod(x[i] + dx[i] + width, double(width));
             y[i] = std::fmod(y[i] + dy[i] + height, double(height));
             const auto matrix = w::Matrix::rotate(0.04 * f + double(i), 1, 1, int32_t(x[i] * 20), int32_t(y[i] * 20));

@@ -1,9 +1,13 @@
-// Converts the demo movie and a heavy generated cartoon to 1280x720 H.264 with the default
-// profile through the offline capture, and prints seconds of movie per second of wall time and
-// the peak memory of the process; then the ffmpeg program's speed on the same pictures, the
-// encoder's own bound.
+// Converts the demo movie and the generated cartoons (heavy vector, bitmaps, text, stream
+// sound; 10 s of 1280x720 at 24 fps) to H.264 with the default profile at 1280x720 and
+// 1920x1080 through the offline capture, each conversion in a child process of its own: seconds
+// of movie per second of wall time, processor time and the peak memory of that conversion; then
+// the ffmpeg program's speed on the same pictures, the encoder's own bound.
 //
-//   bench_convert_speed [DEMO.swf]    (default: demo/demo.swf beside the program)
+//   bench_convert_speed [--quick] [DEMO.swf]    (default: demo/demo.swf beside the program)
+//
+// --quick converts the first three seconds of each movie, with a render worker per core only,
+// and leaves out the ffmpeg program.
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -18,9 +22,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
+#include "bench/bench_convert.h"
 #include "bench/bench_movies.h"
 #include "app/core/app_core.h"
 #include "conversion/conversion.h"
@@ -37,59 +43,13 @@ using namespace qm;
 
 namespace {
 
-void WriteHeavyMovie(const QString& path) { bench::HeavyCartoon().save(path.toStdString()); }
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-QByteArray Convert(const char* title, const QString& movie, const QString& output, int workers) {
-    formats::TFileOption job;
-    QString error;
-    if (!conversion::ReadMovieInfo(movie, job.SWFInfo, error)) {
-        std::printf("%-8s cannot read %s: %s\n", title, qPrintable(movie), qPrintable(error));
-        return {};
-    }
-    formats::ClearOptions(job.Options);
-    job.Options.SourceSize = QStringLiteral("%1x%2").arg(job.SWFInfo.Width).arg(job.SWFInfo.Height);
-    job.Options.OutFileName = QStringLiteral("bench");
-    formats::PrepareFileOption(job);
-    conversion::OfflineCapture capture(job, output, conversion::CaptureLimits{conversion::EndRule::LastFrame, 0});
-    capture.SetRenderWorkers(workers);
-    const double cpuBefore = CpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
-    const conversion::CaptureResult r = capture.Run();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = CpuSeconds() - cpuBefore;
-    if (!r.Succeeded) {
-        std::printf("%-8s failed: %s\n", title, qPrintable(r.Error));
-        return {};
-    }
-    const double seconds = double(r.Duration) / 1e6;
-    // Other programs on a shared machine slow the wall clock; the processor time says what two
-    // otherwise idle cores could reach at best.
-    const double bound = seconds / std::max(cpu / 2, 1e-9);
-    std::printf("%-8s %-9s %5lld frames  %6.2f s of movie in %6.2f s: %5.2fx real time  (%s; processor time %.2f s, "
-                "%.2f s of it rendering: at most %.2fx on two idle cores)\n",
-                title, workers == 1 ? "1 worker" : "per core", static_cast<long long>(r.Frames), seconds, wall,
-                seconds / wall, qPrintable(job.Options.Resolution), cpu, r.RenderSeconds, bound);
-    std::fflush(stdout);
-    QFile file(output);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) : QByteArray();
-}
 
 // The encoder's own bound: the same pictures, rendered beforehand into a raw 4:2:0 file, fed to
 // the ffmpeg program with the profile's arguments (without sound).
-void EncoderBound(const char* title, const QString& movie, const QTemporaryDir& dir) {
+void EncoderBound(const char* title, const QString& movie, const QString& resolution, const QTemporaryDir& dir) {
+    formats::CurrentOptions.Resolution = resolution;
     formats::TFileOption job;
-    QString error;
-    if (!conversion::ReadMovieInfo(movie, job.SWFInfo, error)) return;
-    formats::ClearOptions(job.Options);
-    job.Options.SourceSize = QStringLiteral("%1x%2").arg(job.SWFInfo.Width).arg(job.SWFInfo.Height);
-    job.Options.OutFileName = QStringLiteral("bench");
-    formats::PrepareFileOption(job);
+    if (!bench::PrepareJob(movie, job)) return;
     int32_t width = 0, height = 0;
     try {
         app::ParseSize(job.Options.FitSize, width, height);
@@ -134,7 +94,7 @@ void EncoderBound(const char* title, const QString& movie, const QTemporaryDir& 
     getrusage(RUSAGE_CHILDREN, &after);
     QFile::remove(raw);
     if (status != 0) {
-        std::printf("%-8s the ffmpeg program failed: %s\n", title, qPrintable(command));
+        std::printf("%-8s %-9s the ffmpeg program failed: %s\n", title, qPrintable(resolution), qPrintable(command));
         return;
     }
     auto seconds = [](const rusage& u) {
@@ -142,53 +102,82 @@ void EncoderBound(const char* title, const QString& movie, const QTemporaryDir& 
     };
     const double movieSeconds = double(frames) / rate.Value();
     const double cpu = seconds(after) - seconds(before);
-    std::printf("%-8s ffmpeg   %5u frames  the encoder alone on the same pictures: %5.2fx real time  (processor "
+    std::printf("%-8s %-9s ffmpeg   %6u frames  the encoder alone on the same pictures: %5.2fx real time  (processor "
                 "time %.2f s: at most %.2fx on two idle cores)\n",
-                title, frames, movieSeconds / wall, cpu, movieSeconds / std::max(cpu / 2, 1e-9));
+                title, qPrintable(resolution), frames, movieSeconds / wall, cpu, movieSeconds / std::max(cpu / 2, 1e-9));
     std::fflush(stdout);
 }
 
-// Both worker counts, and whether they wrote the same file.
-void ConvertBoth(const char* title, const QString& movie, const QString& output) {
-    const QByteArray one = Convert(title, movie, output, 1);
-    const QByteArray many = Convert(title, movie, output, 0);
-    if (!one.isEmpty() && one != many) std::printf("%-8s the files differ between worker counts\n", title);
+QByteArray FileHash(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                          : QByteArray();
+}
+
+// Both worker counts (or, quick, a worker per core only), and whether they wrote the same file.
+void ConvertBoth(const char* title, const QString& movie, const QString& output, const QString& resolution, bool quick) {
+    if (quick) {
+        bench::ConvertInChild(title, movie, output, 0, resolution, 72);
+        return;
+    }
+    const bool oneRan = bench::ConvertInChild(title, movie, output, 1, resolution).succeeded;
+    const QByteArray one = oneRan ? FileHash(output) : QByteArray();
+    const bool manyRan = bench::ConvertInChild(title, movie, output, 0, resolution).succeeded;
+    if (oneRan && manyRan && one != FileHash(output))
+        std::printf("%-8s %-9s the files differ between worker counts\n", title, qPrintable(resolution));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && !std::strcmp(argv[1], "--convert")) {
+        QCoreApplication app(argc, argv);
+        const int code = bench::ConvertChildMain(argc, argv);
+        flash::ReleaseFontResources();
+        return code;
+    }
     QCoreApplication app(argc, argv);
-    const QString demo = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QCoreApplication::applicationDirPath() + QStringLiteral("/demo/demo.swf");
-    engine::FFLoader().SetLibraryPath(engine::ProgramLibraryFolder());
-    if (!engine::FFLoader().LoadLibs(engine::AllLibraries)) {
-        std::printf("engine not loaded: %s\n", engine::FFLoader().LastError().c_str());
-        return 0;
+    bool quick = false;
+    QString demo = QCoreApplication::applicationDirPath() + QStringLiteral("/demo/demo.swf");
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--quick"))
+            quick = true;
+        else
+            demo = QString::fromLocal8Bit(argv[i]);
     }
-    formats::SetProgramDir(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
-    formats::LoadFormatFile(formats::BuiltInFormatFileName(), formats::BuiltInFormats);
-    if (!formats::OptionsFromFormat(formats::CurrentOptions, formats::DefaultFormatID)) {
-        std::printf("the catalogue %s has no default format\n", qPrintable(formats::BuiltInFormatFileName()));
-        return 0;
-    }
-    formats::CurrentOptions.Resolution = QStringLiteral("1280x720");
+    if (!bench::PrepareConversion()) return 0;
     QTemporaryDir dir;
-    const QString heavy = dir.filePath(QStringLiteral("heavy.swf"));
-    WriteHeavyMovie(heavy);
-    std::printf("default profile %d (%s, %s) at 1280x720\n", formats::CurrentOptions.FormatID,
-                qPrintable(formats::CurrentOptions.VideoCodec), qPrintable(formats::CurrentOptions.AudioCodec));
-    if (QFileInfo::exists(demo)) {
-        ConvertBoth("demo", demo, dir.filePath(QStringLiteral("demo.mp4")));
-        EncoderBound("demo", demo, dir);
-    } else {
+    struct Generated {
+        const char* title;
+        w::Movie (*make)();
+    };
+    const Generated generated[] = {{"heavy", [] { return bench::HeavyCartoon(); }},
+                                   {"bitmaps", [] { return bench::BitmapCartoon(); }},
+                                   {"text", [] { return bench::TextCartoon(); }},
+                                   {"stream", [] { return bench::StreamSoundCartoon(); }}};
+    std::vector<std::pair<std::string, QString>> movies;
+    if (QFileInfo::exists(demo))
+        movies.emplace_back("demo", demo);
+    else
         std::printf("demo     %s not found\n", qPrintable(demo));
+    for (const Generated& g : generated) {
+        const QString path = dir.filePath(QString::fromLatin1(g.title) + QStringLiteral(".swf"));
+        g.make().save(path.toStdString());
+        movies.emplace_back(g.title, path);
     }
-    ConvertBoth("heavy", heavy, dir.filePath(QStringLiteral("heavy.mp4")));
-    EncoderBound("heavy", heavy, dir);
+    std::printf("default profile %d (%s, %s)%s\n", formats::CurrentOptions.FormatID,
+                qPrintable(formats::CurrentOptions.VideoCodec), qPrintable(formats::CurrentOptions.AudioCodec),
+                quick ? ", quick: the first 3 s of each movie" : "");
+    for (const auto& [title, path] : movies)
+        for (const QString& resolution : {QStringLiteral("1280x720"), QStringLiteral("1920x1080")}) {
+            ConvertBoth(title.c_str(), path, dir.filePath(QString::fromStdString(title) + QStringLiteral(".mp4")),
+                        resolution, quick);
+            if (!quick) EncoderBound(title.c_str(), path, resolution, dir);
+        }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak memory %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
+    std::printf("peak memory of the benchmark itself (the encoder bound's rendering) %.1f MiB\n",
+                double(usage.ru_maxrss) / 1024.0);
     flash::ReleaseFontResources();
     return 0;
 }
