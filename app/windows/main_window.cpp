@@ -10,6 +10,7 @@
 #include "audio/sound_capture.h"
 #include "controls/skinned_window.h"
 #include "controls/sv_trackbar.h"
+#include "conversion/conversion.h"
 #include "conversion/windows/capture_window.h"
 #include "conversion/windows/converter_window.h"
 #include "conversion/windows/shutdown_window.h"
@@ -832,6 +833,14 @@ void Tmainfrm::btnConverterClick() {
         show();
         WriteErrorLine(e.text());
         ShowMessageBox(this, e.text(), QStringLiteral("Error"), QMessageBox::Critical);
+        return;
+    }
+    // Refused before the capture, not after it when the conversion would write.
+    const QString outputFolder = OutputPath.isEmpty() ? QFileInfo(MoviePath).absolutePath() + QLatin1Char('/') : OutputPath;
+    if (const QString why = conversion::OutputFolderProblem(outputFolder); !why.isEmpty()) {
+        show();
+        WriteErrorLine(why);
+        ShowMessageBox(this, why, QStringLiteral("Error"), QMessageBox::Critical);
         return;
     }
     DeleteTempFiles();

@@ -577,6 +577,37 @@ TEST_F(MainWindowTest, AProfileThatCannotBePreparedLeavesTheWindowUsable) {
     EXPECT_FALSE(boxes_[0].text.isEmpty());
 }
 
+TEST_F(MainWindowTest, AnUnwritableOutputFolderIsRefusedBeforeTheCapture) {
+    Tmainfrm window;
+    window.show();
+    int captures = 0;
+    window.RunCaptureWindow = [&](Tmainfrm&, const QString&, const qm::formats::TFileOption&) {
+        ++captures;
+        return CaptureOutcome::Cancelled;
+    };
+    window.OpenMovie(WriteMovie("refused.swf", 3));
+    // Its parent is a plain file: the folder can never be made, whoever runs the test.
+    QFile plain(home_.filePath("plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString saved = OutputPath;
+    OutputPath = home_.filePath("plain/out") + "/";
+    boxes_.clear();
+    window.btnConverterClick();
+    const QString refused = OutputPath;
+    OutputPath = saved;
+    EXPECT_EQ(captures, 0);
+    EXPECT_FALSE(window.isHidden());
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Error");
+    EXPECT_EQ(boxes_[0].text, "Cannot write to the output folder " + refused + ".");
+    // A folder that can be written lets the capture start.
+    boxes_.clear();
+    window.btnConverterClick();
+    EXPECT_EQ(captures, 1);
+    EXPECT_TRUE(boxes_.empty());
+}
+
 TEST_F(MainWindowTest, TheFormatWindowEditsTheOutputNameOnOk) {
     Tmainfrm window;
     window.show();
