@@ -452,6 +452,8 @@ void TCaptureFrm::btnpalyandcaptureClick() {
         StartMovie();
         return;
     }
+    // Refused before anything is recorded, not when the conversion would write.
+    if (!OutputFolderWritable()) return;
     // The movie starts when the engine asks for its first frame (BeginRecording), so the
     // capture holds it from its first frame and its sound from the same moment.
     StartCaptureRun(false);
@@ -474,6 +476,7 @@ void TCaptureFrm::btnCaptureClick() {
         StartFastCapture();
         return;
     }
+    if (!OutputFolderWritable()) return;
     pnlTrack_->setEnabled(false);
     if (app::CaptureMode > 0) swf_->SetLoop(false);
     StartCaptureRun(true);
@@ -679,21 +682,27 @@ void TCaptureFrm::ShowEngineProblem(const QString& message) {
 // ---------------------------------------------------------------------------
 // Fast capture.
 
+QString TCaptureFrm::OutputFolder() const {
+    if (!app::OutputPath.isEmpty()) return app::OutputPath;
+    return QFileInfo(MoviePath).absolutePath() + QLatin1Char('/');
+}
+
+bool TCaptureFrm::OutputFolderWritable() {
+    const QString why = OutputFolderProblem(OutputFolder());
+    if (why.isEmpty()) return true;
+    LogError(why);
+    CaptureMessageBox(this, why, QStringLiteral("Error"), QMessageBox::Critical, QMessageBox::Ok);
+    return false;
+}
+
 void TCaptureFrm::StartFastCapture() {
     LogInfo(QStringLiteral("Fast Capture"));
     playToggled_ = false;
     tmrCaptureFrame_.stop();
     swf_->SetMovie(kNoMovie);
     lblStatus_->hide();
-    QString folder = app::OutputPath;
-    if (folder.isEmpty()) folder = QFileInfo(MoviePath).absolutePath() + QLatin1Char('/');
-    if (!app::EnsureFolder(folder)) {
-        const QString why = QStringLiteral("Cannot do convert, error: ") +
-                            QStringLiteral("the output folder \"%1\" cannot be created.").arg(folder);
-        LogError(why);
-        CaptureMessageBox(this, why, QStringLiteral("Error"), QMessageBox::Critical, QMessageBox::Ok);
-        return;
-    }
+    const QString folder = OutputFolder();
+    if (!OutputFolderWritable()) return;
     outputFile_ = OutputFilePath(Job, folder, app::OverWrite);
     CaptureLimits limits;
     limits.End = EndRule::Stall;

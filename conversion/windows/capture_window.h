@@ -157,6 +157,10 @@ private:
     void CloseWith(int result);
     bool FastCaptureActive() const;
     void StartFastCapture();
+    // Where the output goes: the output folder, else the movie's own folder.
+    QString OutputFolder() const;
+    // False, after saying why, when no file can be made in OutputFolder().
+    bool OutputFolderWritable();
     void FastCaptureEnded();
     void CancelFastCapture(bool deleteOutput);
     void WaitForOffline();

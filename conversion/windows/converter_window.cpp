@@ -188,6 +188,8 @@ TConverterfrm::~TConverterfrm() {
         FFEncoder_.reset();
     }
     DeleteTemporaryFiles();
+    // The run has ended for good now: a failed or cancelled one leaves no part of its output.
+    if (!Succeeded_) RemoveFile(OutputPath_);
 }
 
 bool TConverterfrm::Completed() const { return btnOK && !btnOK->isHidden(); }
@@ -336,12 +338,15 @@ void TConverterfrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     }
     DeleteTemporaryFiles();
     if (info.Failed) {
+        // A full disk or a failed write: no half-written output stays in the folder.
+        RemoveFile(OutputPath_);
         ConversionMessageBox(this, QString::fromStdString(info.ErrorMessage), QStringLiteral("Error"), BoxIcon::Error,
                              BoxButtons::Ok);
         CloseAsCancelled();
         return;
     }
     if (info.TaskIndex >= 0) return;
+    Succeeded_ = true;
     if (app::FinishAction == 1) {
         CloseAsCancelled();
         if (exitProgramOverride()) {
@@ -393,6 +398,8 @@ void TConverterfrm::btnCancelClick() {
         tmrMergerAudio->stop();
         FFEncoder_->Stop(true);
         LogInfo(QStringLiteral("[Exit AudioVideoMerger]"));
+        // Given up: the shortened output goes (again once the run has ended, in the destructor).
+        RemoveFile(OutputPath_);
         CloseAsCancelled();
     } else {
         FFEncoder_->Resume();

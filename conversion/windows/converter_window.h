@@ -103,6 +103,7 @@ private:
     bool LoopFinalPending_ = false;
     bool RunStarted_ = false;
     bool FinalSeen_ = false;
+    bool Succeeded_ = false;  // the main run completed: its output is the user's
 
     QTimer* tmrConverter = nullptr;
     QTimer* tmrMergerAudio = nullptr;

@@ -1,5 +1,6 @@
 // The conversion window's own behaviour: progress, the completion view, cancelling, the
-// after-conversion actions, a capture without sound, and no temporary file left in any ending.
+// after-conversion actions, a capture without sound, and no temporary file or
+// partial output left in any ending (a full disk included).
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,11 @@
 
 #include "converter_support.h"
 #include "engine/ff_encoder.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
 
 namespace qm::conversion::test {
 namespace {
@@ -205,6 +211,47 @@ TEST_F(CancelTest, CancelAnsweredWithOkStopsTheRunAndClosesTheWindow) {
     EXPECT_FALSE(window.Completed());
     EXPECT_TRUE(Log().contains("[Exit AudioVideoMerger]"));
     EXPECT_FALSE(Log().contains("[Stop AudioVideoMerger]"));
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(", ").toStdString();
+    // Given up: no shortened output is left in the output folder.
+    EXPECT_FALSE(window.OutputPath().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(window.OutputPath()));
+}
+
+TEST_F(CancelTest, FullDiskEndsTheRunWithTheReasonAndNoOutput) {
+    formats::TFileOption job = Job("320x240");
+    job.Options.VideoCodec = "h.264";
+    QString output;
+    {
+        TConverterfrm window(job, *hook);
+        auto* bar = window.findChild<QProgressBar*>("PbConverter");
+        // Once the output is being written, every file of this program may grow only a little
+        // further: the next large write fails as on a full disk (the signal would end the program).
+        rlimit before{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto previousSignal = signal(SIGXFSZ, SIG_IGN);
+        bool limited = false;
+        QObject::connect(bar, &QProgressBar::valueChanged, &window, [&](int value) {
+            if (limited || value < 1) return;
+            limited = true;
+            const rlim_t now = rlim_t(std::max<qint64>(QFileInfo(window.OutputPath()).size(), 0));
+            rlimit limit = before;
+            limit.rlim_cur = now + 64 * 1024;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        const int result = Run(window, 240000);
+        setrlimit(RLIMIT_FSIZE, &before);
+        signal(SIGXFSZ, previousSignal);
+        EXPECT_EQ(result, QDialog::Rejected);
+        ASSERT_TRUE(limited) << "no progress before the end";
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Error");
+        EXPECT_TRUE(boxes[0].text.contains("File too large")) << boxes[0].text.toStdString();
+        EXPECT_FALSE(window.Completed());
+        output = window.OutputPath();
+        EXPECT_FALSE(output.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(output));
+    }
+    EXPECT_FALSE(QFileInfo::exists(output));
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(", ").toStdString();
 }
 
