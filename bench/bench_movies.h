@@ -168,10 +168,10 @@ inline swfwriter::Movie TextCartoon() {
 
 // A cartoon with stream sound: seconds at 24 fps of width x height, outlined gradient shapes
 // moving, and a stream of a tone changing every second in one block per frame: 44.1 kHz 16-bit,
-// or when compact 11 kHz ADPCM, which keeps a long movie's file small. Long ones measure whether
-// memory grows with the movie's length.
+// or when compact 11 kHz ADPCM, which keeps a long movie's file small; without sound, the same
+// pictures alone. Long ones measure whether memory grows with the movie's length.
 inline swfwriter::Movie StreamSoundCartoon(int seconds = 10, int width = 1280, int height = 720, int shapes = 12,
-                                           bool compact = false) {
+                                           bool compact = false, bool sound = true) {
     namespace w = qm::swfwriter;
     w::Movie m({.version = 8, .frame = w::Rect::pixels(width, height), .frameRate = w::fps(24)});
     m.setBackgroundColor({60, 90, 60});
@@ -188,7 +188,7 @@ inline swfwriter::Movie StreamSoundCartoon(int seconds = 10, int width = 1280, i
     const int rate = compact ? 11025 : 44100;
     const w::SoundFormat stream{.format = uint8_t(compact ? 1 : 3), .rate = uint8_t(compact ? 1 : 3), .sixteenBit = true,
                                 .stereo = false};
-    m.soundStreamHead(stream, uint16_t(rate / 24));
+    if (sound) m.soundStreamHead(stream, uint16_t(rate / 24));
     // One second of each tone, cut into the frames' blocks.
     std::vector<int16_t> tones[2];
     for (int t = 0; t < 2; ++t) {
@@ -222,7 +222,7 @@ inline swfwriter::Movie StreamSoundCartoon(int seconds = 10, int width = 1280, i
     }
     const int frames = seconds * 24;
     for (int f = 0; f < frames; ++f) {
-        m.soundStreamBlock(blocks[(f / 24) % 2][size_t(f % 24)]);
+        if (sound) m.soundStreamBlock(blocks[(f / 24) % 2][size_t(f % 24)]);
         for (size_t i = 0; i < n; ++i) {
             x[i] = std::fmod(x[i] + dx[i] + width, double(width));
             y[i] = std::fmod(y[i] + dy[i] + height, double(height));
