@@ -612,7 +612,7 @@ void Interpreter::InstallBuiltins() {
             bool match = all;
             for (auto& n : list)
                 if (in.KeyEq(n, p.name)) match = true;
-            if (match) p.flags = uint8_t((p.flags & ~clear) | set) & 7;
+            if (match) p.flags = uint16_t(((p.flags & ~clear) | set) & (7 | kVersionFlags));
         }
         return Undefined{};
     });

@@ -489,7 +489,7 @@ void Interpreter::InstallGeom() {
     });
     // The prototype's members show in a for-in, unlike other built-ins'.
     for (auto& p : ct_proto->props)
-        if (p.name != "constructor") p.flags &= uint8_t(~kDontEnum);
+        if (p.name != "constructor") p.flags &= uint16_t(~kDontEnum);
     std::weak_ptr<Object> ct_weak = ct_ctor;
 
     // Transform: a view of a clip's matrix and colour; the clip is held beside the object.

@@ -95,7 +95,9 @@ public:
     void SetOf(const ObjRef& object, const std::string& name, const Value& value, const Value& self);
     Property* FindOwn(const ObjRef& o, const std::string& name);
     bool HasProperty(const ObjRef& o, const std::string& name);
-    void Define(const ObjRef& o, const std::string& name, Value value, uint8_t flags = kDontEnum);
+    void Define(const ObjRef& o, const std::string& name, Value value, uint16_t flags = kDontEnum);
+    // A property this movie's version may not see.
+    bool Hidden(const Property& p) const;
     void Method(const ObjRef& o, const std::string& name, NativeFn fn);
     bool Delete(const ObjRef& o, const std::string& name);
     std::vector<std::string> Keys(const ObjRef& o);

@@ -204,7 +204,17 @@ Property* Interpreter::FindOwn(const ObjRef& o, const std::string& name) {
     return nullptr;
 }
 
-void Interpreter::Define(const ObjRef& o, const std::string& name, Value value, uint8_t flags) {
+bool Interpreter::Hidden(const Property& p) const {
+    if (!(p.flags & kVersionFlags)) return false;
+    if ((p.flags & kVersion10) && version_ < 10) return true;
+    if ((p.flags & kVersion9) && version_ < 9) return true;
+    if ((p.flags & kVersion8) && version_ < 8) return true;
+    if ((p.flags & kVersion7) && version_ < 7) return true;
+    if ((p.flags & kHiddenIn6) && version_ == 6) return true;
+    return (p.flags & kVersion6) && version_ < 6;
+}
+
+void Interpreter::Define(const ObjRef& o, const std::string& name, Value value, uint16_t flags) {
     if (Property* p = FindOwn(o, name)) {
         p->value = std::move(value);
         p->flags = flags;
@@ -267,7 +277,7 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
             if (DisplayObject* clip = ClipOf(o)) {
                 Value v;
                 if (name.size() && name[0] == '_' && GetClipProperty(*clip, name, v)) return v;
-                if (Property* p = FindOwn(o, name)) {
+                if (Property* p = FindOwn(o, name); p && !Hidden(*p)) {
                     if (p->getter) return Call(p->getter, self, {});
                     return p->value;
                 }
@@ -275,7 +285,7 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
                 continue;
             }
         }
-        if (Property* p = FindOwn(o, name)) {
+        if (Property* p = FindOwn(o, name); p && !Hidden(*p)) {
             if (p->getter) return Call(p->getter, self, {});
             return p->value;
         }
@@ -338,6 +348,13 @@ void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& v
             if (SetClipProperty(*clip, name, value)) return;
     }
     if (Property* p = FindOwn(o, name)) {
+        if (Hidden(*p)) {
+            // Assigning a hidden property replaces it with a plain, visible one.
+            p->getter = p->setter = nullptr;
+            p->flags &= uint16_t(~kVersionFlags);
+            p->value = value;
+            return;
+        }
         if (p->setter) {
             Call(p->setter, self, {value});
             return;
@@ -350,7 +367,7 @@ void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& v
     // A setter up the prototype chain takes the assignment.
     int guard = 0;
     for (ObjRef q = o->proto; q && guard < 256; q = q->proto, ++guard) {
-        if (Property* p = FindOwn(q, name)) {
+        if (Property* p = FindOwn(q, name); p && !Hidden(*p)) {
             if (p->setter) {
                 Call(p->setter, self, {value});
                 return;

@@ -27,13 +27,25 @@ using Value = std::variant<Undefined, Null, bool, double, std::string, ObjRef>;
 class Interpreter;
 using NativeFn = std::function<Value(Interpreter&, const Value& self, std::vector<Value>& args)>;
 
-enum PropFlags : uint8_t { kDontEnum = 1, kDontDelete = 2, kReadOnly = 4 };
+enum PropFlags : uint16_t {
+    kDontEnum = 1,
+    kDontDelete = 2,
+    kReadOnly = 4,
+    // Seen only by movies of a version at least this new (others read undefined).
+    kVersion6 = 128,
+    kHiddenIn6 = 256,  // hidden from version 6 movies only
+    kVersion7 = 1024,
+    kVersion8 = 4096,
+    kVersion9 = 8192,
+    kVersion10 = 16384,
+};
+constexpr uint16_t kVersionFlags = kVersion6 | kHiddenIn6 | kVersion7 | kVersion8 | kVersion9 | kVersion10;
 
 struct Property {
     std::string name;
     Value value;
     ObjRef getter, setter;
-    uint8_t flags = 0;
+    uint16_t flags = 0;
     ObjRef watcher;  // watch(): called with each new value, gives the one stored
     Value watch_data;
 };

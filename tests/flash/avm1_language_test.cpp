@@ -141,6 +141,32 @@ TEST(Avm1Language, Objects) {
     EXPECT_EQ(RunScript(7, script), (std::vector<std::string>{"3", "true", "got", "x", "y", "x"}));
 }
 
+// ASSetPropFlags' version bits hide a property from movies of other versions;
+// an assignment makes it a plain, visible property again.
+TEST(Avm1Language, VersionHiddenProperties) {
+    struct Case {
+        uint8_t version;
+        int flag;
+        std::string seen;
+    };
+    std::vector<Case> cases = {
+        {5, 128, "undefined"}, {6, 128, "v"},        {5, 256, "v"},         {6, 256, "undefined"},
+        {7, 256, "v"},         {6, 1024, "undefined"}, {7, 1024, "v"},       {7, 4096, "undefined"},
+        {8, 4096, "v"},        {8, 8192, "undefined"}, {9, 8192, "v"},       {9, 16384, "undefined"},
+        {10, 16384, "v"},      {9, 1, "v"},
+    };
+    for (const auto& c : cases) {
+        w::Actions script;
+        script.push({"p", "v", 1}).initObject().push({"o"}).stackSwap().setVariable();
+        script.push({c.flag, "p", "o"}).getVariable().push({3, "ASSetPropFlags"}).callFunction().pop();
+        script.push({"o"}).getVariable().push({"p"}).getMember().trace();
+        script.push({"o"}).getVariable().push({"p", "w"}).setMember();
+        script.push({"o"}).getVariable().push({"p"}).getMember().trace();
+        EXPECT_EQ(RunScript(c.version, script), (std::vector<std::string>{c.seen, "w"}))
+            << "version " << int(c.version) << " flag " << c.flag;
+    }
+}
+
 TEST(Avm1Language, BuiltIns) {
     struct Case {
         w::Actions script;
