@@ -561,20 +561,36 @@ void Interpreter::InstallBuiltins() {
         return end == b ? NAN : d;
     });
     Method(global_, "parseInt", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        std::string s = in.ToString(Arg(args, 0));
-        int radix = args.size() > 1 ? in.ToInt32(args[1]) : 0;
+        if (args.empty()) return Undefined{};
+        std::string s = in.ToString(args[0]);
+        int radix = 0;
+        if (args.size() > 1) {
+            double r = in.ToNumber(args[1]);
+            if (!(r >= 2 && r < 37)) return NAN;
+            radix = int(r);
+        }
+        auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+        auto hex_mark = [&](size_t at) { return at + 1 < s.size() && s[at] == '0' && (s[at + 1] == 'x' || s[at + 1] == 'X'); };
         size_t i = 0;
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+        if (hex_mark(0)) {
+            // A hex prefix counts only at the very start, whatever the radix.
+            i = 2;
+            if (!radix) radix = 16;
+        } else if (s.size() > 2 && (s[0] == '-' || s[0] == '+') && hex_mark(1)) {
+            // The player drops the sign and the zero here and reads on from the x.
+            i = 2;
+            if (!radix) radix = 16;
+        } else if (!radix) {
+            // Octal only when the whole text is a zero-led run of octal digits.
+            size_t j = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+            bool octal = j + 1 < s.size() && s[j] == '0';
+            for (size_t k = j; octal && k < s.size(); ++k)
+                if (s[k] < '0' || s[k] > '7') octal = false;
+            radix = octal ? 8 : 10;
+        }
+        while (i < s.size() && space(s[i])) ++i;
         bool neg = false;
         if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-        if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-            radix = 16;
-            i += 2;
-        } else if (radix == 0 && i + 1 < s.size() && s[i] == '0') {
-            radix = 8;
-        }
-        if (radix == 0) radix = 10;
-        if (radix < 2 || radix > 36) return NAN;
         double r = 0;
         bool any = false;
         for (; i < s.size(); ++i) {

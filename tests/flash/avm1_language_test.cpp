@@ -167,6 +167,45 @@ TEST(Avm1Language, VersionHiddenProperties) {
     }
 }
 
+// parseInt's prefixes and radix as the reference player reads them.
+TEST(Avm1Language, ParseInt) {
+    struct Case {
+        std::vector<w::PushValue> args;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {{}, "undefined"},
+        {{"100", 0}, "NaN"},
+        {{"100", 37}, "NaN"},
+        {{"100", w::Undefined{}}, "NaN"},
+        {{"11", 3.8}, "4"},
+        {{"100", 36}, "1296"},
+        {{"0x123"}, "291"},
+        {{"0x100", 36}, "1296"},
+        {{" 0x100", 36}, "1540944"},
+        {{"-0x100", 36}, "1540944"},
+        {{"-0x100"}, "NaN"},
+        {{"0x -100"}, "-256"},
+        {{"0x+0X100"}, "0"},
+        {{"077"}, "63"},
+        {{"-0100"}, "-64"},
+        {{"077 "}, "77"},
+        {{"  077"}, "77"},
+        {{"-0100z"}, "-100"},
+        {{"++1"}, "NaN"},
+        {{"0x"}, "NaN"},
+        {{"12aaa"}, "12"},
+    };
+    for (const auto& c : cases) {
+        std::vector<w::PushValue> pushed(c.args.rbegin(), c.args.rend());
+        pushed.push_back(int(c.args.size()));
+        pushed.push_back("parseInt");
+        w::Actions script;
+        script.push(pushed).callFunction().trace();
+        EXPECT_EQ(RunScript(8, script), (std::vector<std::string>{c.expected})) << "case " << (&c - cases.data());
+    }
+}
+
 TEST(Avm1Language, BuiltIns) {
     struct Case {
         w::Actions script;
