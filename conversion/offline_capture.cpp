@@ -604,6 +604,12 @@ CaptureResult OfflineCapture::Run() {
         QFile::remove(writePath);
         return fail(WriteProblem(outputPath_, engineError));
     }
+    if (abandoned_) {
+        QFile::remove(writePath);
+        result.Error = QStringLiteral("cancelled");
+        result.Cancelled = true;
+        return result;
+    }
     if (replacing && ::rename(QFile::encodeName(writePath).constData(), QFile::encodeName(outputPath_).constData()) != 0) {
         const int why = errno;
         QFile::remove(writePath);

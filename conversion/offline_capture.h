@@ -79,6 +79,11 @@ public:
     CaptureResult Run();
     // From any thread: the run ends soon, leaving a valid but shorter file.
     void Cancel() { cancelled_ = true; }
+    // From any thread: the run ends soon and what it wrote goes; a file it was to replace stays.
+    void Abandon() {
+        abandoned_ = true;
+        cancelled_ = true;
+    }
 
     const TFileOption& Job() const { return job_; }
     // Render workers; 0 (the default): one a core. The file is the same whatever the count.
@@ -93,6 +98,7 @@ private:
     QString outputPath_;
     CaptureLimits limits_;
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> abandoned_{false};
     int renderWorkers_ = 0;
     double startTime_ = -1;
 };

@@ -704,6 +704,8 @@ void TCaptureFrm::StartFastCapture() {
     const QString folder = OutputFolder();
     if (!OutputFolderWritable()) return;
     outputFile_ = OutputFilePath(Job, folder, app::OverWrite);
+    // A file being replaced is the user's until the new one is complete: never removed here.
+    outputExisted_ = QFileInfo::exists(outputFile_);
     CaptureLimits limits;
     limits.End = EndRule::Stall;
     limits.FrameLimit = FrameLimit;
@@ -763,13 +765,16 @@ void TCaptureFrm::WaitForOffline() {
 
 void TCaptureFrm::CancelFastCapture(bool deleteOutput) {
     if (!offline_) return;
-    offline_->Cancel();
+    if (deleteOutput)
+        offline_->Abandon();
+    else
+        offline_->Cancel();
     deleteOutput_ = deleteOutput;
     WaitForOffline();
     if (deleteOutput && fastRunning_) {
         // Given up: no half-made file is left in the output folder.
         fastRunning_ = false;
-        if (!outputFile_.isEmpty()) QFile::remove(outputFile_);
+        if (!outputFile_.isEmpty() && !outputExisted_) QFile::remove(outputFile_);
         outputFile_.clear();
     }
     FastCaptureEnded();
@@ -784,7 +789,7 @@ void TCaptureFrm::FastCaptureEnded() {
     const bool made = (result.Succeeded || (result.Cancelled && result.Frames > 0)) && !deleteOutput_ &&
                       QFileInfo::exists(outputFile_);
     if (!made) {
-        if (!outputFile_.isEmpty()) QFile::remove(outputFile_);
+        if (!outputFile_.isEmpty() && !outputExisted_) QFile::remove(outputFile_);
         if (closing_ || deleteOutput_) return;
         const QString why = QStringLiteral("Cannot do convert, error: ") +
                             (result.Error.isEmpty() ? QStringLiteral("no frame was made.") : result.Error);

@@ -219,6 +219,7 @@ private:
     bool fastRunning_ = false;
     bool fastDone_ = false;
     bool deleteOutput_ = false;
+    bool outputExisted_ = false;  // the fast capture's output replaces a file that was there
     std::atomic<bool> offlineEnded_{false};
     CaptureResult offlineResult_;  // written by the run's thread before offlineEnded_
     QString outputFile_;

@@ -189,7 +189,7 @@ TConverterfrm::~TConverterfrm() {
     }
     DeleteTemporaryFiles();
     // The run has ended for good now: a failed or cancelled one leaves no part of its output.
-    if (!Succeeded_) RemoveFile(OutputPath_);
+    if (!Succeeded_) RemoveOwnOutput();
 }
 
 bool TConverterfrm::Completed() const { return btnOK && !btnOK->isHidden(); }
@@ -289,6 +289,8 @@ bool TConverterfrm::StartMerge() {
     run.AudioEmpty = SoundHook_.AudioEmpty;
     run.OutputFolder = app::OutputPath;
     run.OverWrite = app::OverWrite;
+    // Only a file this run makes is ours to remove when it fails or is cancelled.
+    OutputWasThere_ = QFileInfo::exists(OutputFilePath(Job_, run.OutputFolder, run.OverWrite));
     const bool added = AddMergeTask(*FFEncoder_, Job_, run);
     OutputPath_ = run.OutputPath;
     if (!added) {
@@ -339,7 +341,7 @@ void TConverterfrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     DeleteTemporaryFiles();
     if (info.Failed) {
         // A full disk or a failed write: no half-written output stays in the folder.
-        RemoveFile(OutputPath_);
+        RemoveOwnOutput();
         ConversionMessageBox(this, QString::fromStdString(info.ErrorMessage), QStringLiteral("Error"), BoxIcon::Error,
                              BoxButtons::Ok);
         CloseAsCancelled();
@@ -399,7 +401,7 @@ void TConverterfrm::btnCancelClick() {
         FFEncoder_->Stop(true);
         LogInfo(QStringLiteral("[Exit AudioVideoMerger]"));
         // Given up: the shortened output goes (again once the run has ended, in the destructor).
-        RemoveFile(OutputPath_);
+        RemoveOwnOutput();
         CloseAsCancelled();
     } else {
         FFEncoder_->Resume();
@@ -438,6 +440,10 @@ void TConverterfrm::done(int result) {
 }
 
 void TConverterfrm::FormClose() { DeleteTemporaryFiles(); }
+
+void TConverterfrm::RemoveOwnOutput() {
+    if (!OutputWasThere_) RemoveFile(OutputPath_);
+}
 
 void TConverterfrm::DeleteTemporaryFiles() {
     RemoveFile(QString::fromStdString(SoundHook_.WavFileName));

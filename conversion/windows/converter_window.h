@@ -87,6 +87,7 @@ private:
     bool StartAudioLoop();
     bool StartMerge();
     void CloseAsCancelled();
+    void RemoveOwnOutput();
     void FormClose();
     void DeleteTemporaryFiles();
 
@@ -104,6 +105,7 @@ private:
     bool RunStarted_ = false;
     bool FinalSeen_ = false;
     bool Succeeded_ = false;  // the main run completed: its output is the user's
+    bool OutputWasThere_ = false;  // the output replaces a file that was there before the run
 
     QTimer* tmrConverter = nullptr;
     QTimer* tmrMergerAudio = nullptr;

@@ -1,5 +1,6 @@
 // Fast capture on a disk that fills: the run ends with the reason in a box, no part of the
-// output stays in the output folder, and the window is back at its start.
+// output stays in the output folder, and the window is back at its start; an earlier output
+// being replaced stays whole when the capture is given up.
 #include <QLabel>
 #include <QMessageBox>
 
@@ -54,6 +55,30 @@ TEST_F(FastCaptureFullDiskTest, FullDiskEndsTheCaptureWithTheReasonAndNoOutput) 
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].text, "Cannot do convert, error: Cannot write the output file " + output + ": File too large");
     EXPECT_TRUE(QDir(outFolder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST_F(FastCaptureFullDiskTest, AnEarlierOutputBeingReplacedStaysWholeWhenTheCaptureIsGivenUp) {
+    TestMovie m;
+    m.frames = 3000;
+    m.width = 320;
+    m.height = 240;
+    const QString movie = WriteMovie("again.swf", m);
+    app::OverWrite = true;
+    QFile earlier(outFolder + "again.mp4");
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("the earlier output");
+    earlier.close();
+    auto window = MakeWindow(movie, m);
+    const int result = Exec(*window, [&] {
+        window->PlayAndCaptureButton()->click();
+        EXPECT_TRUE(WaitFor([&] { return window->CurrentFrameLabel()->text() != "0/3000 frames"; }, 30000));
+        answers = {QMessageBox::Ok};
+        window->CloseButton()->click();
+    });
+    EXPECT_EQ(result, QDialog::Rejected);
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), "the earlier output");
+    EXPECT_EQ(QDir(outFolder).entryList(QDir::Files | QDir::Hidden), QStringList{"again.mp4"});
 }
 
 }  // namespace
