@@ -375,10 +375,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         for (size_t i = 0; i < n; ++i) args.push_back(pop());
         return args;
     };
-    auto boolean = [&](bool b) -> Value {
-        if (version_ < 5) return double(b ? 1 : 0);
-        return b;
-    };
+    // Comparisons give booleans in every version; version 4 writes them as 1 and 0.
+    auto boolean = [&](bool b) -> Value { return b; };
     auto target_clip = [&]() { return FindClip(f.target); };
     auto split_target = [&](std::string& frame) -> DisplayObject* {
         size_t colon = frame.rfind(':');
@@ -563,7 +561,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x11: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) || LegacyTruth(bv, b))); break; }
         case 0x12: {
             Value a = pop();
-            if (version_ < 5) push(double(ToNumber(a) == 0 ? 1 : 0));
+            if (version_ < 5) push(ToNumber(a) == 0);
             else push(!ToBoolean(a));
             break;
         }

@@ -108,7 +108,8 @@ int32_t Interpreter::ToInt32(const Value& v) {
 std::string Interpreter::ToString(const Value& v) {
     if (std::holds_alternative<Undefined>(v)) return version_ >= 7 ? "undefined" : "";
     if (std::holds_alternative<Null>(v)) return "null";
-    if (auto* b = std::get_if<bool>(&v)) return *b ? "true" : "false";
+    // Version 4 movies know no booleans in text: they read as 1 and 0.
+    if (auto* b = std::get_if<bool>(&v)) return version_ < 5 ? (*b ? "1" : "0") : (*b ? "true" : "false");
     if (auto* d = std::get_if<double>(&v)) return NumberToString(*d);
     if (auto* s = std::get_if<std::string>(&v)) return *s;
     const ObjRef& o = std::get<ObjRef>(v);
