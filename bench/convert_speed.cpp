@@ -4,10 +4,12 @@
 // of movie per second of wall time, processor time and the peak memory of that conversion; then
 // the ffmpeg program's speed on the same pictures, the encoder's own bound.
 //
-//   bench_convert_speed [--quick] [DEMO.swf]    (default: demo/demo.swf beside the program)
+//   bench_convert_speed [--quick] [--keep FOLDER] [DEMO.swf]
+//                                               (default: demo/demo.swf beside the program)
 //
 // --quick converts the first three seconds of each movie, with a render worker per core only,
-// and leaves out the ffmpeg program.
+// and leaves out the ffmpeg program. --keep writes the movies and the outputs (one a movie and
+// size) into FOLDER, to look at them, instead of a temporary folder.
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -46,7 +48,7 @@ namespace {
 
 // The encoder's own bound: the same pictures, rendered beforehand into a raw 4:2:0 file, fed to
 // the ffmpeg program with the profile's arguments (without sound).
-void EncoderBound(const char* title, const QString& movie, const QString& resolution, const QTemporaryDir& dir) {
+void EncoderBound(const char* title, const QString& movie, const QString& resolution, const QDir& dir) {
     formats::CurrentOptions.Resolution = resolution;
     formats::TFileOption job;
     if (!bench::PrepareJob(movie, job)) return;
@@ -138,15 +140,20 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     bool quick = false;
+    QString keep;
     QString demo = QCoreApplication::applicationDirPath() + QStringLiteral("/demo/demo.swf");
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--quick"))
             quick = true;
+        else if (!std::strcmp(argv[i], "--keep") && i + 1 < argc)
+            keep = QString::fromLocal8Bit(argv[++i]);
         else
             demo = QString::fromLocal8Bit(argv[i]);
     }
     if (!bench::PrepareConversion()) return 0;
-    QTemporaryDir dir;
+    QTemporaryDir temporary;
+    if (!keep.isEmpty()) QDir().mkpath(keep);
+    const QDir dir(keep.isEmpty() ? temporary.path() : keep);
     struct Generated {
         const char* title;
         w::Movie (*make)();
@@ -170,7 +177,8 @@ int main(int argc, char** argv) {
                 quick ? ", quick: the first 3 s of each movie" : "");
     for (const auto& [title, path] : movies)
         for (const QString& resolution : {QStringLiteral("1280x720"), QStringLiteral("1920x1080")}) {
-            ConvertBoth(title.c_str(), path, dir.filePath(QString::fromStdString(title) + QStringLiteral(".mp4")),
+            ConvertBoth(title.c_str(), path,
+                        dir.filePath(QString::fromStdString(title) + QLatin1Char('_') + resolution + QStringLiteral(".mp4")),
                         resolution, quick);
             if (!quick) EncoderBound(title.c_str(), path, resolution, dir);
         }
