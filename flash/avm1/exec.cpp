@@ -561,7 +561,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x11: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) || LegacyTruth(bv, b))); break; }
         case 0x12: {
             Value a = pop();
-            if (version_ < 5) push(ToNumber(a) == 0);
+            if (version_ < 5) push(!LegacyTruth(a, ToNumber(a)));
             else push(!ToBoolean(a));
             break;
         }

@@ -60,6 +60,8 @@ TEST(Avm1Language, Conversions) {
         {4, w::Actions().push({1, 2}).less().typeOf().trace(), "boolean"},
         {4, w::Actions().push({0}).not_().typeOf().trace(), "boolean"},
         {4, w::Actions().push({true}).trace(), "1"},
+        {4, w::Actions().push({"abc"}).not_().trace(), "1"},
+        {4, w::Actions().push({-123}).not_().trace(), "0"},
         {5, w::Actions().push({true}).trace(), "true"},
         {4, w::Actions().push({1, 0}).divide().trace(), "#ERROR#"},
         {8, w::Actions().push({-1, 0}).bitURShift().trace(), "4294967295"},
