@@ -84,8 +84,8 @@ double Interpreter::ToNumber(const Value& v) {
             if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) return version_ >= 5 ? NAN : 0;
             d = std::strtod(begin, &end);
         }
-        // Leading white space is skipped, trailing is not.
-        if (!end || *end) return version_ >= 5 ? NAN : 0;
+        // Leading white space is skipped, trailing is not; version 4 keeps the leading number.
+        if (!end || *end) return version_ >= 5 ? NAN : (end && end != begin ? d : 0);
         return d;
     }
     if (std::holds_alternative<ObjRef>(v)) {
