@@ -239,7 +239,9 @@ CaptureResult OfflineCapture::Run() {
     }
 
     // The safety limit and the duration bound of the run.
-    const int64_t safetyFrames = kSafetyLimitSeconds * rate.Num / rate.Den;
+    // A movie longer than the limit still plays to its own last frame (and a second beyond).
+    const int64_t safetyFrames = std::max<int64_t>(kSafetyLimitSeconds * rate.Num / rate.Den,
+                                                   int64_t(player.TotalFrames()) + (rate.Num + rate.Den - 1) / rate.Den);
     const int64_t maxFrames = limits_.FrameLimit > 0 ? limits_.FrameLimit : safetyFrames;
     const int64_t maxDuration = maxFrames * 1000000 * rate.Den / rate.Num;
 

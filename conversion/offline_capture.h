@@ -23,7 +23,8 @@ namespace qm::conversion {
 //             the picture changed;
 //  Frames     only the frame limit.
 // A frame limit ends every mode. Without one, a movie that never ends stops after
-// kSafetyLimitSeconds of movie time, with a warning.
+// kSafetyLimitSeconds of movie time, or one second after its own length when that is longer,
+// with a warning.
 enum class EndRule { LastFrame, Stall, Frames };
 
 inline constexpr int64_t kSafetyLimitSeconds = 600;

@@ -40,6 +40,35 @@ void WriteMovie(const QString& path, int stopAt, bool spinner) {
     movie.save(path.toStdString());
 }
 
+// The limit for movies that never end must not cut a long movie that does.
+TEST(EndRulesTest, AMovieLongerThanTheSafetyLimitPlaysToItsLastFrame) {
+    QTemporaryDir dir, home;
+    Movie movie({.version = 6, .frame = Rect::pixels(32, 32), .frameRate = fps(1)});
+    Shape box;
+    box.fill0(box.addFill(FillStyle::solid({200, 0, 0}))).rect(0, 0, 100, 100);
+    const uint16_t boxId = movie.defineShape(box);
+    constexpr int kFrames = 610;  // seconds, at one frame a second
+    for (int f = 0; f < kFrames; ++f) {
+        movie.place({.depth = 1, .character = f == 0 ? std::optional<uint16_t>(boxId) : std::nullopt, .move = f > 0,
+                     .matrix = Matrix::translate((f % 5) * 100, 0)});
+        movie.showFrame();
+    }
+    movie.save(dir.filePath("long.swf").toStdString());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QM_CLI_PATH), QStringList{"convert", dir.filePath("long.swf"), "--output-dir", dir.path(),
+                                                     "--no-audio", "--json"});
+    ASSERT_TRUE(p.waitForFinished(300000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QJsonArray results = QJsonDocument::fromJson(p.readAllStandardOutput()).object()["results"].toArray();
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_EQ(results[0].toObject()["frames"].toInt(), kFrames);
+    EXPECT_TRUE(results[0].toObject()["warnings"].toArray().isEmpty());
+}
+
 TEST(EndRulesTest, CaptureEndsAsTheRuleSays) {
     QTemporaryDir dir, home;
     WriteMovie(dir.filePath("plays.swf"), -1, false);
