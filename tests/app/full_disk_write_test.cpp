@@ -6,8 +6,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <signal.h>
-#include <sys/resource.h>
+#include "tests/file_size_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -17,26 +16,7 @@ using qm::app::test::WriteAll;
 
 namespace {
 
-// Files may grow only to `bytes` while it lives; a longer write fails as on a full disk (the
-// signal that would end the program is ignored meanwhile).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        signal_ = signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        signal(SIGXFSZ, signal_);
-    }
-
-private:
-    rlimit saved_{};
-    sighandler_t signal_{};
-};
+using qm::test::FileSizeLimit;
 
 TEST(FullDisk, SettingsWriteKeepsTheEarlierFileWhole) {
     QTemporaryDir dir;

@@ -2,6 +2,7 @@
 // the test writer: opening and refusing movies, the play, pause, stop and seek rules, the start of
 // the conversion road, and the about window.
 #include "app/core/app_core.h"
+#include "app_windows_test_support.h"
 #include "app/windows/about_window.h"
 #include "app/windows/main_window.h"
 #include "app/windows/window_hooks.h"
@@ -28,6 +29,7 @@
 #include <gtest/gtest.h>
 
 using namespace qm::app;
+using qm::app::window_tests::WaitFor;
 namespace w = qm::swfwriter;
 
 namespace {
@@ -37,26 +39,11 @@ QByteArray ReadFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Waits, serving events, until `done` holds or the time is up.
-template <class F>
-bool WaitFor(F done, int ms = 5000) {
-    const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(home_.isValid());
-        QDir(home_.path()).mkpath("docs");
-        QDir(home_.path()).mkpath("tmp");
-        LoadSettings(home_.filePath("docs") + "/", home_.filePath("tmp") + "/");
-        WriteSetting(QStringLiteral("IsCheckUpdate"), false);
-        InitLog();
+        window_tests::UseFreshDataFolder(home_);
         FinishAction = 7;
         CaptureMode = 7;
         SetMessageBoxFunction([this](const MessageBoxRequest& r) {

@@ -1,6 +1,7 @@
 // Movies from the command line and from second starts reach the main window only when it is
 // shown and free: never under a modal dialog or while it is hidden for a conversion.
 #include "app/core/app_core.h"
+#include "app_windows_test_support.h"
 #include "app/windows/main_window.h"
 #include "app/windows/startup_movies.h"
 #include "app/windows/window_hooks.h"
@@ -15,29 +16,16 @@
 #include <gtest/gtest.h>
 
 using namespace qm::app;
+using qm::app::window_tests::WaitFor;
 namespace w = qm::swfwriter;
 
 namespace {
-
-template <class F>
-bool WaitFor(F done, int ms = 5000) {
-    const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 class StartupMoviesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(home_.isValid());
-        QDir(home_.path()).mkpath("docs");
-        QDir(home_.path()).mkpath("tmp");
-        LoadSettings(home_.filePath("docs") + "/", home_.filePath("tmp") + "/");
-        WriteSetting(QStringLiteral("IsCheckUpdate"), false);
-        InitLog();
+        window_tests::UseFreshDataFolder(home_);
         SetMessageBoxFunction([this](const MessageBoxRequest&) {
             ++boxes_;
             return QMessageBox::Ok;
