@@ -13,7 +13,6 @@
 #include "conversion/conversion.h"
 #include "conversion/windows/capture_window.h"
 #include "conversion/windows/converter_window.h"
-#include "conversion/windows/shutdown_window.h"
 #include "crop/windows/crop_window.h"
 #include "engine/ff_encoder.h"
 #include "engine/logger.h"
@@ -200,11 +199,8 @@ Tmainfrm::Tmainfrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
         conversion::TConverterfrm converter(job, *SoundHook, &owner);
         converter.exec();
     };
-    ExitProgram = [](Tmainfrm& owner) { owner.close(); };
-    ShowShutdown = [](Tmainfrm& owner) {
-        conversion::TShutDownFrm shutdown(&owner);
-        shutdown.exec();
-    };
+    ExitProgram = [](Tmainfrm&) { conversion::TConverterfrm::ExitProgramAfterConversion(); };
+    ShowShutdown = [](Tmainfrm& owner) { conversion::TConverterfrm::ShowShutdownAfterConversion(&owner); };
     updateCheck_ = new TUpdateCheck(this);
     StartUpdateCheck = [](Tmainfrm& owner) { owner.updateCheck_->StartUpdateCheck(); };
     // 10. The preview area takes dropped files.

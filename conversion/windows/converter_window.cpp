@@ -351,15 +351,7 @@ void TConverterfrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     Succeeded_ = true;
     if (app::FinishAction == 1) {
         CloseAsCancelled();
-        if (exitProgramOverride()) {
-            exitProgramOverride()();
-        } else {
-            // Once this window is gone the main window closes and the program ends.
-            QTimer::singleShot(0, qApp, [] {
-                QApplication::closeAllWindows();
-                QCoreApplication::quit();
-            });
-        }
+        ExitProgramAfterConversion();
         LogInfo(QStringLiteral("[Stop AudioVideoMerger]"));
         return;
     }
@@ -374,14 +366,30 @@ void TConverterfrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     lblCatpion->setText(QStringLiteral("Conversion completed and output file can be found: "));
     if (app::FinishAction == 2) {
         QApplication::beep();
-        if (showShutdownOverride()) {
-            showShutdownOverride()(this);
-        } else {
-            TShutDownFrm shutdown(this);
-            shutdown.exec();
-        }
+        ShowShutdownAfterConversion(this);
     }
     LogInfo(QStringLiteral("[Stop AudioVideoMerger]"));
+}
+
+void TConverterfrm::ExitProgramAfterConversion() {
+    if (exitProgramOverride()) {
+        exitProgramOverride()();
+        return;
+    }
+    // Once the conversion's window is gone the main window closes and the program ends.
+    QTimer::singleShot(0, qApp, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+}
+
+void TConverterfrm::ShowShutdownAfterConversion(QWidget* parent) {
+    if (showShutdownOverride()) {
+        showShutdownOverride()(parent);
+        return;
+    }
+    TShutDownFrm shutdown(parent);
+    shutdown.exec();
 }
 
 void TConverterfrm::btnCancelClick() {

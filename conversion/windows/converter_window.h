@@ -56,6 +56,10 @@ public:
     static void SetExitProgramHook(std::function<void()> exitProgram);
     // Shows the shutdown window modally when the action is "Shutdown"; tests set their own.
     static void SetShowShutdownHook(std::function<void(QWidget* parent)> showShutdown);
+    // The two after-conversion actions, through the hooks above; the main window uses them too
+    // when a fast capture made the output without this window.
+    static void ExitProgramAfterConversion();
+    static void ShowShutdownAfterConversion(QWidget* parent);
 
     const formats::TFileOption& Job() const { return Job_; }
     // The output file, known once the main run is prepared.
