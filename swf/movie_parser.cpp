@@ -4,21 +4,38 @@
 #include <algorithm>
 #include <cstring>
 
+#include "swf/limits.h"
 #include "swf/parsers.h"
 
 namespace qm::swf {
 
 namespace {
 
-// No movie is larger than this once decompressed; a header that claims more
-// is not believed, and the buffer only ever grows as data actually arrives.
-constexpr size_t kMaxMovieBytes = size_t(1) << 30;
-constexpr size_t kChunk = size_t(1) << 16;
+// Inflated a piece at a time, so a bomb is seen within a piece of the check;
+// the buffer's capacity still doubles, so large movies are not copied often.
+constexpr size_t kChunk = size_t(1) << 20;
+
+void Reserve(Bytes& data, size_t size) {
+    if (data.capacity() < size) data.reserve(std::max(size, 2 * data.capacity()));
+}
 
 struct Inflated {
     Bytes data;
     std::optional<std::string> error;  // the stream was damaged after `data`
+    bool bomb = false;                 // expanded far beyond what movies do; `data` is not the movie
 };
+
+// A bomb is stopped while its buffer is still small: past the check size,
+// the output may not outgrow the compressed bytes read by more than the ratio.
+bool Exploding(size_t produced, size_t consumed) {
+    return produced > limits::kInflateRatioCheckBytes && produced / limits::kMaxInflateRatio > consumed;
+}
+
+std::string BombMessage() {
+    return "the compressed movie expands more than " + std::to_string(limits::kMaxInflateRatio) +
+           " times past " + std::to_string(limits::kInflateRatioCheckBytes >> 20) +
+           " MiB, which no real movie does; it is refused";
+}
 
 Inflated InflateZlib(std::span<const uint8_t> in, size_t limit) {
     Inflated out;
@@ -32,12 +49,17 @@ Inflated InflateZlib(std::span<const uint8_t> in, size_t limit) {
     int rc = Z_OK;
     while (out.data.size() < limit) {
         size_t old = out.data.size();
-        size_t grow = std::min(limit - old, std::max(kChunk, old));
+        size_t grow = std::min(limit - old, kChunk);
+        Reserve(out.data, old + grow);
         out.data.resize(old + grow);
         z.next_out = out.data.data() + old;
         z.avail_out = static_cast<uInt>(grow);
         rc = inflate(&z, Z_NO_FLUSH);
         out.data.resize(old + grow - z.avail_out);
+        if (Exploding(out.data.size(), in.size() - z.avail_in)) {
+            out.bomb = true;
+            break;
+        }
         if (rc == Z_STREAM_END) break;
         if (rc != Z_OK) {
             if (rc == Z_BUF_ERROR && z.avail_in == 0) {
@@ -74,12 +96,17 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
     z.avail_in = stream.size();
     while (out.data.size() < limit) {
         size_t old = out.data.size();
-        size_t grow = std::min(limit - old, std::max(kChunk, old));
+        size_t grow = std::min(limit - old, kChunk);
+        Reserve(out.data, old + grow);
         out.data.resize(old + grow);
         z.next_out = out.data.data() + old;
         z.avail_out = grow;
         lzma_ret rc = lzma_code(&z, LZMA_FINISH);
         out.data.resize(old + grow - z.avail_out);
+        if (Exploding(out.data.size(), stream.size() - z.avail_in)) {
+            out.bomb = true;
+            break;
+        }
         if (rc == LZMA_STREAM_END) break;
         if (rc != LZMA_OK) {
             out.error = rc == LZMA_BUF_ERROR ? "the compressed movie is cut short" : "the compressed movie is damaged";
@@ -119,9 +146,21 @@ ParseResult ParseMovie(std::span<const uint8_t> file) {
             result.error = ParseError{"the compressed movie declares no content", 4};
             return result;
         }
-        size_t limit = std::min<size_t>(header.file_length - 8, kMaxMovieBytes);
+        // A declared size beyond the limit is refused before any inflating.
+        if (header.file_length > limits::kMaxMovieBytes) {
+            result.error = ParseError{"the movie declares " + std::to_string(header.file_length >> 20) +
+                                          " MiB once decompressed, more than the " +
+                                          std::to_string(limits::kMaxMovieBytes >> 20) + " MiB a movie may have",
+                                      4};
+            return result;
+        }
+        size_t limit = header.file_length - 8;
         Inflated out = header.compression == Compression::Zlib ? InflateZlib(file.subspan(8), limit)
                                                                 : InflateLzma(file.subspan(8), limit);
+        if (out.bomb) {
+            result.error = ParseError{BombMessage(), 8};
+            return result;
+        }
         inflated = std::move(out.data);
         inflate_error = out.error;
         body = inflated;

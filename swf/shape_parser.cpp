@@ -1,3 +1,4 @@
+#include "swf/limits.h"
 #include "swf/parsers.h"
 
 namespace qm::swf::detail {
@@ -190,6 +191,8 @@ std::vector<LineStyle> ReadLineStyleArray(Reader& r, int shape_version) {
 std::vector<ShapeRecord> ReadShapeRecords(Reader& r, int shape_version, unsigned fill_bits, unsigned line_bits) {
     std::vector<ShapeRecord> records;
     for (;;) {
+        if (records.size() >= limits::kMaxShapeRecords)
+            r.Fail("the shape has more than " + std::to_string(limits::kMaxShapeRecords) + " records and is not drawn");
         if (r.UB(1) == 0) {
             unsigned flags = r.UB(5);
             if (flags == 0) break;

@@ -1,3 +1,4 @@
+#include "swf/limits.h"
 #include "swf/parsers.h"
 
 namespace qm::swf::detail {
@@ -6,7 +7,7 @@ namespace {
 
 // Nested sprites are not allowed by the format but occur; beyond this depth
 // a movie is treated as hostile.
-constexpr int kMaxSpriteDepth = 32;
+constexpr int kMaxSpriteDepth = limits::kMaxSpriteNesting;
 
 std::vector<AssetEntry> ReadAssets(Reader& r) {
     unsigned count = r.U16();
