@@ -85,6 +85,15 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
     }
     Bytes stream(13 + in.size() - 9);
     std::memcpy(stream.data(), in.data() + 4, 5);
+    // The decoder sets aside the whole dictionary the properties name, up to
+    // 4 GiB, before reading a byte; nothing beyond the movie's own length can
+    // be referred back to, so a larger dictionary is cut down to it.
+    uint32_t dictionary = 0;
+    for (int i = 0; i < 4; ++i) dictionary |= uint32_t(stream[1 + i]) << (8 * i);
+    const uint32_t needed = static_cast<uint32_t>(std::clamp<size_t>(limit, 4096, UINT32_MAX));
+    if (dictionary > needed) {
+        for (int i = 0; i < 4; ++i) stream[1 + i] = static_cast<uint8_t>(needed >> (8 * i));
+    }
     for (int i = 0; i < 8; ++i) stream[5 + i] = static_cast<uint8_t>(uint64_t(limit) >> (8 * i));
     std::memcpy(stream.data() + 13, in.data() + 9, in.size() - 9);
     lzma_stream z = LZMA_STREAM_INIT;
