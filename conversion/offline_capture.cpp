@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <numeric>
 #include <optional>
 #include <string_view>
@@ -57,11 +58,9 @@ int RenderWorkers() {
 
 // A fingerprint of a picture for the stall rule: four independent lanes of 64-bit words, so
 // the processor overlaps them (a general string hash runs one chain, about half again slower).
-uint64_t PictureHash(const std::vector<uint8_t>& pixels) {
+uint64_t PictureHash(const uint8_t* p, size_t n) {
     constexpr uint64_t kMul1 = 0x9E3779B97F4A7C15ull, kMul2 = 0xC2B2AE3D27D4EB4Full;
     uint64_t lane[4] = {1, 2, 3, 4};
-    const uint8_t* p = pixels.data();
-    const size_t n = pixels.size();
     size_t i = 0;
     for (; i + 32 <= n; i += 32) {
         for (int l = 0; l < 4; ++l) {
@@ -94,9 +93,16 @@ std::vector<uint8_t> readFile(const QString& path, bool& ok) {
 }
 
 struct Frame {
-    std::vector<uint8_t> pixels;  // planar 4:2:0, as the engine takes it
+    uint8_t* pixels = nullptr;  // planar 4:2:0, as the engine takes it: a buffer of the run's pool
     bool end = false;
 };
+
+// Picture buffers are aligned for the encoder's vector loads and leave the engine its padding,
+// so the frame input hands them on as they are.
+struct AlignedFree {
+    void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(64)); }
+};
+using PictureBuffer = std::unique_ptr<uint8_t[], AlignedFree>;
 
 }  // namespace
 
@@ -166,19 +172,29 @@ struct OfflineCapture::State {
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Frame> frames;
-    std::vector<std::vector<uint8_t>> spare;  // buffers to reuse
+    // Every picture buffer of the run; the engine holds some of them between the frame input
+    // and the encoder, and gives each back once the encoder has taken its copy.
+    std::vector<PictureBuffer> buffers;
+    std::vector<uint8_t*> spare;  // buffers to reuse
+    size_t bufferSize = 0;
     std::deque<int16_t> samples;
     bool samplesDone = false;
     bool stop = false;  // the engine side has gone: the renderer ends too
     int64_t delivered = 0;
 
-    std::vector<uint8_t> SpareBuffer(size_t size) {
+    uint8_t* SpareBuffer() {
         std::lock_guard<std::mutex> guard(lock);
-        if (spare.empty()) return std::vector<uint8_t>(size);
-        std::vector<uint8_t> b = std::move(spare.back());
+        if (spare.empty()) {
+            buffers.emplace_back(static_cast<uint8_t*>(::operator new[](bufferSize, std::align_val_t(64))));
+            return buffers.back().get();
+        }
+        uint8_t* b = spare.back();
         spare.pop_back();
-        b.resize(size);
         return b;
+    }
+    void GiveBack(uint8_t* buffer) {
+        std::lock_guard<std::mutex> guard(lock);
+        spare.push_back(buffer);
     }
     void Stop() {
         std::lock_guard<std::mutex> guard(lock);
@@ -321,24 +337,29 @@ CaptureResult OfflineCapture::Run() {
         if (!converter->Valid()) return fail(QStringLiteral("Cannot do convert, error: no picture converter"));
     }
     const size_t frameSize = video ? converter->FrameSize() : 0;
-    pictures.OnReadFrameYUV = [&](engine::TFrameInputAdapter*, void* data, engine::TInputFrameInfo* info) -> int {
+    state.bufferSize = frameSize + engine::FramePadding;
+    // The workers' pictures go to the engine as they are; the engine gives each back when the
+    // encoder has taken it.
+    pictures.OnReadFrameBuffer = [&](engine::TFrameInputAdapter*, engine::TFrameBuffer* buffer,
+                                     engine::TInputFrameInfo* info) -> int {
         Frame frame;
         {
             std::unique_lock<std::mutex> guard(state.lock);
             state.changed.wait(guard, [&] { return !state.frames.empty() || state.stop; });
             if (state.stop || cancelled_) return -1;
-            frame = std::move(state.frames.front());
+            frame = state.frames.front();
             state.frames.pop_front();
-            state.changed.notify_all();
+            if (!frame.end && size_t(info->FrameSize) == frameSize) ++state.delivered;
+            state.changed.notify_all();  // a render worker may go on
         }
-        if (frame.end || size_t(info->FrameSize) != frameSize || frame.pixels.size() != frameSize) return -1;
-        std::memcpy(data, frame.pixels.data(), frameSize);
+        if (frame.pixels) {
+            buffer->Data = frame.pixels;
+            buffer->Capacity = state.bufferSize;
+            buffer->Release = [&state](uint8_t* data) { state.GiveBack(data); };
+        }
+        if (frame.end || size_t(info->FrameSize) != frameSize) return -1;
         const int64_t n = info->FrameNumber - 1;
         info->PTS = n * 1000000 * rate.Den / rate.Num;
-        std::lock_guard<std::mutex> guard(state.lock);
-        state.spare.push_back(std::move(frame.pixels));
-        ++state.delivered;
-        state.changed.notify_all();  // a render worker may go on
         return 0;
     };
     sound.OnReadSamples = [&](engine::TSampleInputAdapter*, int16_t* out, int frames,
@@ -411,12 +432,14 @@ CaptureResult OfflineCapture::Run() {
                 } else if (k - stallStart >= stallLimit) {
                     endAt = k;  // one second without change: this frame is not kept
                     movieEnded = true;
+                    for (auto& [number, dropped] : pending)
+                        if (dropped.frame.pixels) state.spare.push_back(dropped.frame.pixels);
                     pending.clear();
                     break;
                 }
             }
             if (withSound) state.samples.insert(state.samples.end(), p.sound.begin(), p.sound.end());
-            if (video) state.frames.push_back(std::move(p.frame));
+            if (video) state.frames.push_back(p.frame);
             result.Frames = k + 1;
             ++next;
             if (p.terminal) {
@@ -458,12 +481,13 @@ CaptureResult OfflineCapture::Run() {
             Pending part;
             if (draws) {
                 // The worker's own picture, in the engine's planar form: the engine's reading
-                // thread, which shares the cores with the encoder, only copies it.
+                // thread, which shares the cores with the encoder, takes it as it is.
                 const flash::RenderTarget target{picture.data(), fitW, fitH, int(rowBytes)};
                 draw->Render(player.RootObject(), player.StageRect(), player.BackgroundColor(), target);
-                if (limits_.End == EndRule::Stall) part.hash = PictureHash(picture);
-                part.frame.pixels = state.SpareBuffer(frameSize);
-                converter->Convert(picture.data(), int(rowBytes), part.frame.pixels.data());
+                part.frame.pixels = state.SpareBuffer();
+                converter->Convert(picture.data(), int(rowBytes), part.frame.pixels);
+                // The picture as it is encoded: a third of the bytes of the drawn one.
+                if (limits_.End == EndRule::Stall) part.hash = PictureHash(part.frame.pixels, frameSize);
             }
             if (withSound && mixes) {
                 const size_t count = size_t(player.SoundSamplesBefore(uint64_t(k) + 1) - player.SoundSamplesBefore(uint64_t(k)));
@@ -493,7 +517,8 @@ CaptureResult OfflineCapture::Run() {
                 if (k < endAt && k >= next) {
                     Pending& p = pending[k];
                     if (draws) {
-                        p.frame = std::move(part.frame);
+                        p.frame = part.frame;
+                        part.frame.pixels = nullptr;
                         p.hash = part.hash;
                         p.movieFrame = f;
                         p.terminal = terminal;
@@ -509,6 +534,8 @@ CaptureResult OfflineCapture::Run() {
                     }
                     handOn();
                 }
+                // A frame past the end is not kept: its buffer serves again.
+                if (part.frame.pixels) state.spare.push_back(part.frame.pixels);
             }
             if (terminal) break;
         }
@@ -576,15 +603,8 @@ CaptureResult OfflineCapture::Run() {
             prepared = false;
         }
     }
-    // A file being replaced stays whole until the new one is complete: the run writes beside it
-    // under a passing name (same extension, so the engine picks the same format).
-    const QFileInfo target(outputPath_);
-    const bool replacing = target.exists();
-    const QString writePath =
-        replacing ? target.dir().filePath(QStringLiteral(".%1.quellmark-part%2")
-                                              .arg(target.completeBaseName(),
-                                                   target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix()))
-                  : outputPath_;
+    // A file being replaced stays whole until the new one is complete: the run writes beside it.
+    const QString writePath = PassingOutputPath(outputPath_);
     if (prepared) {
         engine::TOutputOptions out;
         out.Options = options.toStdString();
@@ -612,12 +632,7 @@ CaptureResult OfflineCapture::Run() {
         result.Cancelled = true;
         return result;
     }
-    if (replacing && ::rename(QFile::encodeName(writePath).constData(), QFile::encodeName(outputPath_).constData()) != 0) {
-        const int why = errno;
-        QFile::remove(writePath);
-        return fail(QStringLiteral("Cannot write the output file %1: %2")
-                        .arg(QDir::toNativeSeparators(outputPath_), QString::fromLocal8Bit(std::strerror(why))));
-    }
+    if (const QString problem = PutOutputInPlace(writePath, outputPath_); !problem.isEmpty()) return fail(problem);
     if (cancelled_) {
         result.Error = QStringLiteral("cancelled");
         result.Cancelled = true;

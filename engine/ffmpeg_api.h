@@ -62,7 +62,7 @@ extern "C" {
   X(av_channel_layout_compare) X(av_channel_layout_check)                                         \
   X(av_frame_alloc) X(av_frame_free) X(av_frame_ref) X(av_frame_unref) X(av_frame_move_ref)      \
   X(av_frame_clone) X(av_frame_get_buffer) X(av_frame_make_writable) X(av_frame_copy)            \
-  X(av_frame_copy_props)                                                                          \
+  X(av_frame_copy_props) X(av_buffer_create)                                                      \
   X(av_image_alloc) X(av_image_fill_arrays) X(av_image_fill_linesizes) X(av_image_copy)          \
   X(av_image_copy_to_buffer) X(av_image_get_buffer_size) X(av_image_check_size)                   \
   X(av_image_check_sar)                                                                           \

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "engine/adapter_registry.h"
@@ -230,13 +231,58 @@ const char* TypeName(int type) {
   }
 }
 
+static_assert(FramePadding >= AV_INPUT_BUFFER_PADDING_SIZE, "a handed picture must leave FFmpeg its padding");
+
+void ReleaseHanded(TFrameBuffer& handed) {
+  if (!handed.Data) return;
+  uint8_t* data = handed.Data;
+  handed.Data = nullptr;
+  try {
+    if (handed.Release) handed.Release(data);
+  } catch (const std::exception& e) {
+    Log(nullptr, llError, std::string("Error occurs ReadFrame event: ") + e.what());
+  }
+}
+
+// Called by FFmpeg when the last reference to a handed picture goes, on that reference's thread.
+void FreeHanded(void* opaque, uint8_t* data) {
+  std::unique_ptr<TFrameBuffer> handed(static_cast<TFrameBuffer*>(opaque));
+  handed->Data = data;
+  ReleaseHanded(*handed);
+}
+
+// The packet becomes the program's picture itself, or a copy of it when it lacks the padding.
+// Whatever is not taken over stays in `handed` for the caller to give back.
+int TakeHanded(AVPacket* pkt, TFrameBuffer& handed, size_t frameSize) {
+  if (!handed.Data || handed.Capacity < frameSize) {
+    Log(nullptr, llError, FormatText("reading frame (YUV) gave %zu bytes for a frame of %zu", handed.Data ? handed.Capacity : size_t(0), frameSize));
+    return -1;
+  }
+  if (handed.Capacity >= frameSize + FramePadding) {
+    auto owner = std::make_unique<TFrameBuffer>(std::move(handed));
+    handed = TFrameBuffer{};
+    std::memset(owner->Data + frameSize, 0, FramePadding);
+    uint8_t* data = owner->Data;
+    AVBufferRef* buffer = FF.av_buffer_create(data, frameSize + FramePadding, FreeHanded, owner.get(), 0);
+    if (buffer) {
+      owner.release();
+      pkt->buf = buffer;
+      pkt->data = data;
+      pkt->size = int(frameSize);
+      return 0;
+    }
+    handed = std::move(*owner);
+  }
+  if (FF.av_new_packet(pkt, int(frameSize)) < 0) return AVERROR(ENOMEM);
+  std::memcpy(pkt->data, handed.Data, frameSize);
+  return 0;
+}
+
 int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
   auto* p = static_cast<TFrameInputPrivate*>(s->priv_data);
   TFrameInputState& st = *p->State;
   TInputFrameInfo& info = st.Info;
-  if (FF.av_new_packet(pkt, info.FrameSize) < 0) return AVERROR(ENOMEM);
   const int64_t pts = FF.av_rescale(st.Counter, st.Rate.den, st.Rate.num);
-  pkt->pts = pkt->dts = pts;
   info.PTS = pts;
 
   // The program may write into what it is shown; only the time is taken from it.
@@ -246,9 +292,21 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
     st.Image = TFrameImage{st.Pixels.data(), kept.Width, kept.Height, kept.Stride, kept.BitsPerPixel, kept.PixFmt,
                            palette ? st.Palette : nullptr};
   int result = -1;
+  bool noMemory = false;
+  bool handing = false;  // the program hands over a picture of its own
+  TFrameBuffer handed;
   const bool alive = RunAdapterEvent(*st.Link, InMainThread, [&](void* a) {
     TFrameInputAdapter* adapter = AdapterOf(a);
     try {
+      if (kept.InputType == fitYUV && adapter->OnReadFrameBuffer) {
+        handing = true;
+        result = adapter->OnReadFrameBuffer(adapter, &handed, &info);
+        return;
+      }
+      if (FF.av_new_packet(pkt, kept.FrameSize) < 0) {
+        noMemory = true;
+        return;
+      }
       switch (kept.InputType) {
         case fitCanvas:
           if (adapter->OnReadFrameCanvas) result = adapter->OnReadFrameCanvas(adapter, &st.Image, &info);
@@ -272,6 +330,20 @@ int ReadPacket(AVFormatContext* s, AVPacket* pkt) {
   const int64_t written = info.PTS;
   info = kept;
   info.PTS = written;
+  if (noMemory) {
+    ReleaseHanded(handed);
+    return AVERROR(ENOMEM);
+  }
+  if (handing && result >= 0) {
+    const int taken = TakeHanded(pkt, handed, size_t(kept.FrameSize));
+    if (taken == AVERROR(ENOMEM)) {
+      ReleaseHanded(handed);
+      return taken;
+    }
+    if (taken < 0) result = taken;
+  }
+  ReleaseHanded(handed);
+  pkt->pts = pkt->dts = pts;
   if (result < 0) {
     FF.av_packet_unref(pkt);
     if (info.InputType == fitBMP)

@@ -52,6 +52,19 @@ struct TFrameImage {
   uint32_t* Palette = nullptr;
 };
 
+// A picture the program holds already, handed to a yuv input without a copy (OnReadFrameBuffer):
+// Data holds FrameSize bytes in the pixel format's layout, within Capacity bytes. The engine reads
+// it until it calls Release(Data), exactly once, on the thread that lets go of it last (the
+// task's worker, or the one that ends the task), also when the event fails. With Capacity at
+// least FrameSize + FramePadding the packet is the picture itself (FFmpeg's readers may look a
+// little past the end; the engine clears those bytes); a smaller one is copied.
+struct TFrameBuffer {
+  uint8_t* Data = nullptr;
+  size_t Capacity = 0;
+  std::function<void(uint8_t* Data)> Release;
+};
+inline constexpr size_t FramePadding = 64;
+
 class TFrameInputAdapter;
 
 using TNotifyEvent = std::function<void(TFrameInputAdapter* Sender)>;
@@ -63,6 +76,9 @@ using TReadFrameDCEvent = std::function<int(TFrameInputAdapter* Sender, TFrameIm
 // colours are those of FrameImage()->Palette).
 // yuv: AData is the packet itself, to be filled with FrameSize bytes in the pixel format's layout.
 using TReadFrameDataEvent = std::function<int(TFrameInputAdapter* Sender, void* AData, TInputFrameInfo* AFrameInfo)>;
+// yuv: the event hands over a picture of its own in ABuffer instead of filling the packet.
+using TReadFrameBufferEvent =
+    std::function<int(TFrameInputAdapter* Sender, TFrameBuffer* ABuffer, TInputFrameInfo* AFrameInfo)>;
 
 // Handlers are set before the task starts. With TriggerEventInMainThread they run on the main
 // thread (through the engine's main-thread dispatcher); otherwise on the task's worker, which
@@ -92,6 +108,8 @@ class TFrameInputAdapter {
   TReadFrameDataEvent OnReadFrameBMP;
   TReadFrameDCEvent OnReadFrameDC;
   TReadFrameDataEvent OnReadFrameYUV;
+  // yuv without a copy; when set, it is raised instead of OnReadFrameYUV.
+  TReadFrameBufferEvent OnReadFrameBuffer;
 
   struct TLink;
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -396,6 +397,80 @@ TEST_F(FrameInputTest, EventsReachTheMainThreadAndAGoneAdapterEndsTheInput) {
   const TProbe probe = Probe(Out("gone.mp4"));
   ASSERT_EQ(probe.Count("video"), 1);
   EXPECT_NEAR(probe.Duration, frames * 0.04, 0.05);
+}
+
+// Pictures handed over without a copy: each is encoded as it was when handed, each buffer comes
+// back exactly once (a picture without room for FFmpeg's padding is copied and comes back at
+// once), and a buffer that cannot hold a frame, or comes with a failure, ends the input and comes
+// back too. A buffer that came back is scribbled over, as a program reusing it would.
+TEST_F(FrameInputTest, HandedPicturesAreEncodedAsTheyWereAndEachComesBackOnce) {
+  constexpr int W = 64, H = 48, Frames = 12;
+  constexpr size_t Size = W * H * 3 / 2;
+  struct TCase {
+    const char* Name;
+    size_t Capacity;       // of the buffers handed
+    int FailAt;            // frame number whose event fails after handing a buffer, 0 never
+    int EncodedFrames;
+    bool CopiedAtOnce;     // every buffer is back before the next event
+  };
+  const std::vector<TCase> cases = {
+      {"padded", Size + FramePadding, 0, Frames, false},
+      {"without padding", Size, 0, Frames, true},
+      {"too small", Size - 1, 0, 0, true},
+      {"failing event", Size + FramePadding, 5, 4, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Terminates.clear();
+    Encoder.ClearTasks();
+    std::vector<std::unique_ptr<uint8_t[]>> owned;
+    std::vector<uint8_t*> spare;
+    std::map<uint8_t*, int> out;  // buffers the engine holds, by how often they were handed
+    int handed = 0, returned = 0, wrongReturns = 0, heldAtEvent = 0;
+    TFrameInputAdapter adapter;
+    adapter.TriggerEventInMainThread = false;
+    adapter.OnReadFrameBuffer = [&](TFrameInputAdapter*, TFrameBuffer* buffer, TInputFrameInfo* info) {
+      if (info->FrameNumber > Frames) return -1;
+      heldAtEvent = std::max(heldAtEvent, int(out.size()));
+      if (spare.empty()) {
+        owned.emplace_back(new uint8_t[c.Capacity]);
+        spare.push_back(owned.back().get());
+      }
+      uint8_t* data = spare.back();
+      spare.pop_back();
+      std::memset(data, 16 + 10 * info->FrameNumber, std::min(Size, c.Capacity));
+      buffer->Data = data;
+      buffer->Capacity = c.Capacity;
+      buffer->Release = [&, capacity = c.Capacity](uint8_t* back) {
+        if (out.erase(back) != 1) ++wrongReturns;
+        ++returned;
+        std::memset(back, 0xEE, capacity);
+        spare.push_back(back);
+      };
+      out[data] = ++handed;
+      return info->FrameNumber == c.FailAt ? -1 : 0;
+    };
+    const TTerminateInfo done =
+        Convert(adapter.InputName(), "-f frameinput -input_type yuv -pix_fmt yuv420p -r 25 -s 64x48", "-c:v ffv1",
+                Out("handed.nut"));
+    EXPECT_EQ(returned, handed);
+    EXPECT_EQ(wrongReturns, 0);
+    EXPECT_TRUE(out.empty());
+    if (c.CopiedAtOnce) {
+      EXPECT_EQ(heldAtEvent, 0);
+    }
+    if (c.EncodedFrames == 0) {
+      EXPECT_EQ(handed, 1);
+      continue;
+    }
+    EXPECT_TRUE(done.Finished) << done.ErrorMessage;
+    const std::string yuv = RunCommand("ffmpeg -v error -i '" + Out("handed.nut") + "' -f rawvideo -pix_fmt yuv420p -");
+    ASSERT_EQ(yuv.size(), Size * size_t(c.EncodedFrames));
+    for (int f = 0; f < c.EncodedFrames; ++f) {
+      const std::string expected(Size, char(16 + 10 * (f + 1)));
+      EXPECT_EQ(yuv.compare(Size * size_t(f), Size, expected), 0) << "frame " << f + 1;
+    }
+  }
 }
 
 // The player's sound as a second input of the same task: every sample arrives where it belongs.
