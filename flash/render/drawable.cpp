@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "flash/render/gradient_fill.h"
+
 namespace qm::flash::render {
 
 Matrix ToMatrix(const swf::Matrix& m) { return {m.a, m.b, m.c, m.d, m.tx, m.ty}; }
@@ -246,26 +248,30 @@ Drawable MakeMorphDrawable(const swf::MorphShape& morph, uint16_t ratio) {
 
 // ---- drawing ----
 
+GradientFill GradientOf(const swf::FillStyle& fill) {
+    GradientFill gradient;
+    gradient.kind = fill.type == swf::FillType::LinearGradient   ? GradientKind::Linear
+                    : fill.type == swf::FillType::RadialGradient ? GradientKind::Radial
+                                                                 : GradientKind::Focal;
+    gradient.spread = fill.gradient.spread == swf::SpreadMode::Reflect  ? SpreadMode::Reflect
+                      : fill.gradient.spread == swf::SpreadMode::Repeat ? SpreadMode::Repeat
+                                                                        : SpreadMode::Pad;
+    gradient.interpolation = fill.gradient.interpolation == swf::InterpolationMode::LinearRgb
+                                 ? Interpolation::LinearRgb
+                                 : Interpolation::Rgb;
+    for (const auto& r : fill.gradient.records) gradient.stops.push_back({r.ratio, ToRgba(r.color)});
+    gradient.focalPoint = fill.gradient.focal_point;
+    gradient.matrix = ToMatrix(fill.matrix);
+    return gradient;
+}
+
 bool SetFillSource(cairo_t* cr, const swf::FillStyle& fill, const ColorTransform& cx, const DrawEnv& env) {
     if (env.mask_mode) {
         cairo_set_source_rgba(cr, 1, 1, 1, 1);
         return true;
     }
     if (fill.IsGradient()) {
-        GradientFill gradient;
-        gradient.kind = fill.type == swf::FillType::LinearGradient   ? GradientKind::Linear
-                    : fill.type == swf::FillType::RadialGradient ? GradientKind::Radial
-                                                                 : GradientKind::Focal;
-        gradient.spread = fill.gradient.spread == swf::SpreadMode::Reflect  ? SpreadMode::Reflect
-                      : fill.gradient.spread == swf::SpreadMode::Repeat ? SpreadMode::Repeat
-                                                                        : SpreadMode::Pad;
-        gradient.interpolation = fill.gradient.interpolation == swf::InterpolationMode::LinearRgb
-                                 ? Interpolation::LinearRgb
-                                 : Interpolation::Rgb;
-        for (const auto& r : fill.gradient.records) gradient.stops.push_back({r.ratio, ToRgba(r.color)});
-        gradient.focalPoint = fill.gradient.focal_point;
-        gradient.matrix = ToMatrix(fill.matrix);
-        PatternPtr p = MakeGradientPattern(gradient, cx);
+        PatternPtr p = MakeGradientPattern(GradientOf(fill), cx);
         if (!p) return false;
         cairo_set_source(cr, p.get());
         return true;
@@ -373,6 +379,16 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
             if (fill.style == 0 || fill.style > layer.fills.size()) continue;
             const swf::FillStyle& style = layer.fills[fill.style - 1];
             cairo_set_matrix(cr, &device);
+            if (style.IsGradient() && !env.mask_mode && env.gradients) {
+                auto coverage = [&](cairo_t* m) {
+                    cairo_set_matrix(m, &device);
+                    AppendPath(m, fill.commands);
+                    cairo_fill(m);
+                };
+                if (PaintGradient(cr, GradientOf(style), cx, toDevice, PathBox(fill.commands, toDevice), coverage,
+                                  *env.gradients))
+                    continue;
+            }
             // A fading bitmap needs no recoloured copy: paint it through the path with alpha.
             bool fade = style.IsBitmap() && !env.mask_mode && !cx.isIdentity() && cx.onlyAlphaMultiply();
             if (!SetFillSource(cr, style, fade ? ColorTransform{} : cx, env)) continue;

@@ -32,6 +32,8 @@ Drawable MakeGlyphDrawable(const swf::Shape& glyph);
 // A morph at progress ratio (0..65535).
 Drawable MakeMorphDrawable(const swf::MorphShape& morph, uint16_t ratio);
 
+class GradientScratch;
+
 struct DrawEnv {
     uint8_t movie_version = 10;
     double stage_scale = 1;  // twips to pixels of the stage itself
@@ -42,12 +44,17 @@ struct DrawEnv {
     // The bitmap recoloured by a colour transform, kept while it is reused;
     // null to recolour a fresh copy at every use.
     std::function<cairo_surface_t*(uint16_t, const ColorTransform&)> tinted_bitmap;
+    // Where gradient fills keep their tables and coverage; null leaves them to cairo.
+    GradientScratch* gradients = nullptr;
 };
 
 // Draws every layer: fills, then strokes, bottom layer first. `toDevice`
 // maps the drawable's twips to the target's pixels.
 void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice, const ColorTransform& cx,
                   const DrawEnv& env);
+
+// The gradient of a gradient fill style.
+GradientFill GradientOf(const swf::FillStyle& fill);
 
 // Sets a fill style as the source, in the space of the current matrix.
 // False when the style draws nothing.

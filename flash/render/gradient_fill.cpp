@@ -1,0 +1,262 @@
+// Gradient fills through a coverage mask, coloured from the 256-entry table.
+#include "flash/render/gradient_fill.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace qm::flash::render {
+
+GradientTable BuildGradientTable(const GradientFill& gradient, const ColorTransform& cx) {
+    GradientTable table{};
+    if (gradient.stops.empty()) return table;
+    // Ratios must rise; writers of broken files do not always keep them in order.
+    std::vector<GradientStop> stops = gradient.stops;
+    for (size_t i = 1; i < stops.size(); ++i) stops[i].ratio = std::max(stops[i].ratio, stops[i - 1].ratio);
+    for (auto& s : stops) s.color = cx.apply(s.color);
+    const std::array<Rgba, 256> ramp = BuildGradientRamp(stops, gradient.interpolation);
+    for (size_t i = 0; i < 256; ++i) {
+        const Rgba& c = ramp[i];
+        auto pre = [&](uint8_t v) { return uint32_t((v * c.a + 127) / 255); };
+        table[i] = uint32_t(c.a) << 24 | pre(c.r) << 16 | pre(c.g) << 8 | pre(c.b);
+    }
+    return table;
+}
+
+const GradientTable& GradientScratch::Table(const GradientFill& gradient, const ColorTransform& cx) {
+    std::string key;
+    key.reserve(gradient.stops.size() * 5 + 72);
+    auto add = [&](const auto& v) { key.append(reinterpret_cast<const char*>(&v), sizeof v); };
+    add(gradient.interpolation);
+    add(std::array<double, 8>{cx.mr, cx.mg, cx.mb, cx.ma, cx.ar, cx.ag, cx.ab, cx.aa});
+    for (const GradientStop& s : gradient.stops) add(std::array<uint8_t, 5>{s.ratio, s.color.r, s.color.g, s.color.b, s.color.a});
+    for (const Entry& e : tables_)
+        if (e.key == key) return e.table;
+    // A handful of gradients are on the stage at once; the oldest makes room.
+    constexpr size_t kKept = 64;
+    Entry entry{std::move(key), BuildGradientTable(gradient, cx)};
+    if (tables_.size() < kKept) {
+        tables_.push_back(std::move(entry));
+        return tables_.back().table;
+    }
+    Entry& slot = tables_[next_];
+    next_ = (next_ + 1) % kKept;
+    slot = std::move(entry);
+    return slot.table;
+}
+
+DeviceBox PathBox(const std::vector<PathCommand>& commands, const Matrix& m) {
+    DeviceBox b{1e300, 1e300, -1e300, -1e300};
+    auto add = [&](double x, double y) {
+        double dx = m.a * x + m.c * y + m.tx, dy = m.b * x + m.d * y + m.ty;
+        b.x0 = std::min(b.x0, dx);
+        b.y0 = std::min(b.y0, dy);
+        b.x1 = std::max(b.x1, dx);
+        b.y1 = std::max(b.y1, dy);
+    };
+    for (const PathCommand& c : commands) {
+        if (c.op == PathCommand::Close) continue;
+        add(c.x, c.y);
+        if (c.op == PathCommand::Quad) add(c.cx, c.cy);
+    }
+    return b;
+}
+
+namespace {
+
+// x * a / 255 for each of the four bytes, rounded as cairo's compositing rounds.
+inline uint32_t Scale(uint32_t x, uint32_t a) {
+    uint32_t rb = (x & 0x00ff00ffu) * a + 0x00800080u;
+    rb = ((rb + ((rb >> 8) & 0x00ff00ffu)) >> 8) & 0x00ff00ffu;
+    uint32_t ag = ((x >> 8) & 0x00ff00ffu) * a + 0x00800080u;
+    ag = (ag + ((ag >> 8) & 0x00ff00ffu)) & 0xff00ff00u;
+    return rb | ag;
+}
+
+// Source over destination, both premultiplied: the sum stays within a byte.
+inline uint32_t Over(uint32_t s, uint32_t d) { return s + Scale(d, 255 - (s >> 24)); }
+
+// Gradient position (0..1 across the ramp) of a point in units of half the gradient square.
+template <GradientKind Kind>
+inline double Position(double u, double v, double focal, double focalScale) {
+    if constexpr (Kind == GradientKind::Linear) {
+        (void)v;
+        return (u + 1) * 0.5;
+    } else if constexpr (Kind == GradientKind::Radial) {
+        return std::sqrt(u * u + v * v);
+    } else {
+        // The circle of radius t around (focal * (1 - t), 0) passes through the point.
+        double q = u - focal;
+        return (q * focal + std::sqrt(q * q + (1 - focal * focal) * v * v)) * focalScale;
+    }
+}
+
+template <SpreadMode Spread>
+inline int Index(double t) {
+    if constexpr (Spread == SpreadMode::Repeat) {
+        t -= std::floor(t);
+    } else if constexpr (Spread == SpreadMode::Reflect) {
+        t = std::fabs(t - 2 * std::floor((t + 1) * 0.5));
+    }
+    // Also catches what is not a number.
+    if (!(t > 0)) return 0;
+    if (t >= 1) return 255;
+    return int(t * 255 + 0.5);
+}
+
+struct Span {
+    uint32_t* dst;
+    const uint8_t* cover;
+    int count;
+    double u, v;    // gradient position of the first pixel's centre
+    double du, dv;  // per pixel to the right
+};
+
+template <GradientKind Kind, SpreadMode Spread>
+void PaintSpan(const Span& s, const GradientTable& table, double focal, double focalScale) {
+    double u = s.u, v = s.v;
+    for (int i = 0; i < s.count; ++i, u += s.du, v += s.dv) {
+        uint32_t c = s.cover[i];
+        if (c == 0) continue;
+        uint32_t color = table[size_t(Index<Spread>(Position<Kind>(u, v, focal, focalScale)))];
+        if (c != 255) color = Scale(color, c);
+        uint32_t a = color >> 24;
+        if (a == 255) s.dst[i] = color;
+        else if (a != 0) s.dst[i] = Over(color, s.dst[i]);
+    }
+}
+
+using SpanPainter = void (*)(const Span&, const GradientTable&, double, double);
+
+template <GradientKind Kind>
+SpanPainter PainterFor(SpreadMode spread) {
+    switch (spread) {
+        case SpreadMode::Reflect: return PaintSpan<Kind, SpreadMode::Reflect>;
+        case SpreadMode::Repeat: return PaintSpan<Kind, SpreadMode::Repeat>;
+        default: return PaintSpan<Kind, SpreadMode::Pad>;
+    }
+}
+
+SpanPainter PainterFor(GradientKind kind, SpreadMode spread) {
+    switch (kind) {
+        case GradientKind::Radial: return PainterFor<GradientKind::Radial>(spread);
+        case GradientKind::Focal: return PainterFor<GradientKind::Focal>(spread);
+        default: return PainterFor<GradientKind::Linear>(spread);
+    }
+}
+
+struct ContextDeleter {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+
+}  // namespace
+
+bool PaintGradient(cairo_t* cr, const GradientFill& gradient, const ColorTransform& cx, const Matrix& toShape,
+                   const DeviceBox& box, const std::function<void(cairo_t*)>& draw, GradientScratch& scratch) {
+    if (gradient.stops.empty()) return true;
+    cairo_surface_t* target = cairo_get_target(cr);
+    if (cairo_get_group_target(cr) != target || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32 || cairo_get_operator(cr) != CAIRO_OPERATOR_OVER)
+        return false;
+    // Device coordinates to the target's pixels.
+    double offX = 0, offY = 0;
+    cairo_surface_get_device_offset(target, &offX, &offY);
+    double sx = 1, sy = 1;
+    cairo_surface_get_device_scale(target, &sx, &sy);
+    if (sx != 1 || sy != 1) return false;
+    int width = cairo_image_surface_get_width(target), height = cairo_image_surface_get_height(target);
+    double cx0 = 0, cy0 = 0, cx1 = width, cy1 = height;
+    {
+        cairo_matrix_t saved;
+        cairo_get_matrix(cr, &saved);
+        cairo_identity_matrix(cr);
+        cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
+        cairo_set_matrix(cr, &saved);
+        bool usable = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles <= 1;
+        if (usable && clip->num_rectangles == 1) {
+            const cairo_rectangle_t& r = clip->rectangles[0];
+            // Only a clip on whole pixels cuts the coverage as cairo would.
+            usable = r.x == std::floor(r.x) && r.y == std::floor(r.y) && r.width == std::floor(r.width) &&
+                     r.height == std::floor(r.height);
+            cx0 = std::max(cx0, r.x + offX);
+            cy0 = std::max(cy0, r.y + offY);
+            cx1 = std::min(cx1, r.x + r.width + offX);
+            cy1 = std::min(cy1, r.y + r.height + offY);
+        } else if (usable) {
+            cx1 = cx0;  // everything clipped away
+        }
+        cairo_rectangle_list_destroy(clip);
+        if (!usable) return false;
+    }
+    // Pixels the coverage may touch: one more on every side for anti-aliasing.
+    auto clampTo = [](double v, double lo, double hi) { return std::isfinite(v) ? std::clamp(v, lo, hi) : lo; };
+    int x0 = int(std::floor(clampTo(box.x0 + offX - 1, cx0, cx1)));
+    int y0 = int(std::floor(clampTo(box.y0 + offY - 1, cy0, cy1)));
+    int x1 = int(std::ceil(clampTo(box.x1 + offX + 1, cx0, cx1)));
+    int y1 = int(std::ceil(clampTo(box.y1 + offY + 1, cy0, cy1)));
+    if (x1 <= x0 || y1 <= y0) return true;
+    const int w = x1 - x0, h = y1 - y0;
+
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, w);
+    scratch.coverage.assign(size_t(stride) * size_t(h), 0);
+    SurfacePtr mask(cairo_image_surface_create_for_data(scratch.coverage.data(), CAIRO_FORMAT_A8, w, h, stride));
+    if (cairo_surface_status(mask.get()) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_surface_set_device_offset(mask.get(), offX - x0, offY - y0);
+    {
+        std::unique_ptr<cairo_t, ContextDeleter> m(cairo_create(mask.get()));
+        cairo_set_antialias(m.get(), cairo_get_antialias(cr));
+        cairo_set_fill_rule(m.get(), cairo_get_fill_rule(cr));
+        cairo_set_tolerance(m.get(), cairo_get_tolerance(cr));
+        cairo_set_source_rgba(m.get(), 0, 0, 0, 1);
+        draw(m.get());
+    }
+    cairo_surface_flush(mask.get());
+
+    const GradientTable& table = scratch.Table(gradient, cx);
+    cairo_surface_flush(target);
+    uint8_t* pixels = cairo_image_surface_get_data(target);
+    const int targetStride = cairo_image_surface_get_stride(target);
+
+    // Target pixels to units of half the gradient square.
+    Matrix pixelsToDevice{1, 0, 0, 1, -offX, -offY};
+    Matrix toGradient;
+    Matrix full = toShape * gradient.matrix * Matrix{16384, 0, 0, 16384, 0, 0};
+    bool squeezed = !full.invert(toGradient);
+    toGradient = toGradient * pixelsToDevice;
+    double focal = std::clamp(gradient.focalPoint, -0.98, 0.98);
+    double focalScale = 1 / (1 - focal * focal);
+    SpanPainter paint = PainterFor(gradient.kind, gradient.spread);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* cover = scratch.coverage.data() + size_t(y) * size_t(stride);
+        auto* row = reinterpret_cast<uint32_t*>(pixels + size_t(y0 + y) * size_t(targetStride)) + x0;
+        int i = 0;
+        while (i < w) {
+            while (i < w && cover[i] == 0) ++i;
+            int j = i;
+            while (j < w && cover[j] != 0) ++j;
+            if (j == i) break;
+            if (squeezed) {
+                // A gradient squeezed to nothing shows its outermost colour.
+                for (int k = i; k < j; ++k) {
+                    uint32_t color = cover[k] == 255 ? table[255] : Scale(table[255], cover[k]);
+                    row[k] = (color >> 24) == 255 ? color : Over(color, row[k]);
+                }
+            } else {
+                double px = x0 + i + 0.5, py = y0 + y + 0.5;
+                Span s{row + i,
+                       cover + i,
+                       j - i,
+                       toGradient.a * px + toGradient.c * py + toGradient.tx,
+                       toGradient.b * px + toGradient.d * py + toGradient.ty,
+                       toGradient.a,
+                       toGradient.b};
+                paint(s, table, focal, focalScale);
+            }
+            i = j;
+        }
+    }
+    cairo_surface_mark_dirty(target);
+    return true;
+}
+
+}  // namespace qm::flash::render
