@@ -26,22 +26,48 @@ struct Plane {
     }
 };
 
-// One box pass along rows (horizontal) or columns, window 2r+1, edges
-// treated as transparent. Columns are run side by side, a row at a time,
-// so the pass reads memory in order; each column's sums are added in the
-// same order as along a row.
-void BoxPass(Plane& p, int r, bool horizontal) {
-    if (r <= 0) return;
-    const float norm = 1.f / (2 * r + 1);
+// The box of a blur: `width` pixels wide and centred on the pixel, so a
+// width of 2 takes the pixel whole and half of each neighbour. `full` cells
+// on each side are taken whole, the next one by `edge`.
+struct Box {
+    int full = 0;
+    float edge = 0;
+    float norm = 1;
+    bool none() const { return full == 0 && edge == 0; }
+    int reach() const { return full + (edge > 0 ? 1 : 0); }
+};
+
+Box BoxOf(double width) {
+    Box b;
+    if (!(width > 1)) return b;
+    width = std::min(width, 2048.0);
+    double half = width / 2;
+    b.full = static_cast<int>(std::floor(half - 0.5));
+    b.edge = float(half - 0.5 - b.full);
+    if (b.edge < 1e-4f) b.edge = 0;
+    b.norm = float(1 / (2 * b.full + 1 + 2 * double(b.edge)));
+    return b;
+}
+
+// One box pass along rows (horizontal) or columns, edges treated as
+// transparent. Columns are run side by side, a row at a time, so the pass
+// reads memory in order.
+void BoxPass(Plane& p, const Box& box, bool horizontal) {
+    if (box.none()) return;
+    const int r = box.full;
+    const float e = box.edge, norm = box.norm;
     if (horizontal) {
         const int len = p.w;
         std::vector<float> out(static_cast<size_t>(len));
         for (int l = 0; l < p.h; ++l) {
             float* line = &p.v[static_cast<size_t>(l) * p.w];
+            auto at = [&](int i) { return i >= 0 && i < len ? line[i] : 0.f; };
             float sum = 0;
             for (int i = 0; i <= r && i < len; ++i) sum += line[i];
             for (int i = 0; i < len; ++i) {
-                out[i] = sum * norm;
+                float v = sum;
+                if (e > 0) v += e * (at(i - r - 1) + at(i + r + 1));
+                out[i] = v * norm;
                 int add = i + r + 1, sub = i - r;
                 if (add < len) sum += line[add];
                 if (sub >= 0) sum -= line[sub];
@@ -60,7 +86,15 @@ void BoxPass(Plane& p, int r, bool horizontal) {
     }
     for (int i = 0; i < len; ++i) {
         float* o = &out[static_cast<size_t>(i) * w];
-        for (int x = 0; x < w; ++x) o[x] = sums[x] * norm;
+        for (int x = 0; x < w; ++x) o[x] = sums[x];
+        if (e > 0) {
+            for (int y : {i - r - 1, i + r + 1}) {
+                if (y < 0 || y >= len) continue;
+                const float* line = row(y);
+                for (int x = 0; x < w; ++x) o[x] += e * line[x];
+            }
+        }
+        for (int x = 0; x < w; ++x) o[x] *= norm;
         int add = i + r + 1, sub = i - r;
         if (add < len) {
             const float* line = row(add);
@@ -74,17 +108,19 @@ void BoxPass(Plane& p, int r, bool horizontal) {
     p.v.swap(out);
 }
 
-int Radius(double blur) {
-    // The box behaves as an odd number of pixels wide.
-    int width = static_cast<int>(std::lround(std::max(0.0, blur)));
-    return width <= 1 ? 0 : width / 2;
+// Levels are whole numbers between passes, cut down as the player keeps
+// them in bytes; the tiny allowance keeps sums of equal parts whole.
+void Truncate(Plane& p) {
+    for (float& v : p.v) v = v <= 0 ? 0.f : std::min(255.f, std::floor(v + 1e-3f));
 }
 
 void Blur(Plane& p, double bx, double by, int passes) {
-    int rx = Radius(bx), ry = Radius(by);
+    Box x = BoxOf(bx), y = BoxOf(by);
+    if (x.none() && y.none()) return;
     for (int i = 0; i < std::max(1, passes); ++i) {
-        BoxPass(p, rx, true);
-        BoxPass(p, ry, false);
+        BoxPass(p, x, true);
+        BoxPass(p, y, false);
+        Truncate(p);
     }
 }
 
@@ -236,6 +272,9 @@ Plane Shifted(const Plane& p, double dx, double dy) {
     return out;
 }
 
+// The player moves a shadow by whole pixels.
+double Whole(double offset) { return std::round(offset); }
+
 Rgbaf Color(const swf::Rgba& c) { return {c.r / 255.f, c.g / 255.f, c.b / 255.f, c.a / 255.f}; }
 
 void Shadow(Pixels& px, swf::Rgba color, double bx, double by, double angle, double distance, double strength,
@@ -244,7 +283,7 @@ void Shadow(Pixels& px, swf::Rgba color, double bx, double by, double angle, dou
     if (inner)
         for (auto& v : a.v) v = 255.f - v;
     Blur(a, bx * scale, by * scale, passes);
-    Plane s = distance != 0 ? Shifted(a, std::cos(angle) * distance * scale, std::sin(angle) * distance * scale) : a;
+    Plane s = distance != 0 ? Shifted(a, Whole(std::cos(angle) * distance * scale), Whole(std::sin(angle) * distance * scale)) : a;
     for (auto& v : s.v) v = std::clamp(v * float(strength) / 255.f, 0.f, 1.f);
     CombineShadow(px, s, nullptr, Color(color), {}, inner, knockout, !composite, false);
 }
@@ -252,7 +291,7 @@ void Shadow(Pixels& px, swf::Rgba color, double bx, double by, double angle, dou
 void Bevel(Pixels& px, const swf::BevelFilter& f, double scale) {
     Plane a = AlphaOf(px);
     Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
-    double dx = std::cos(f.angle) * f.distance * scale, dy = std::sin(f.angle) * f.distance * scale;
+    double dx = Whole(std::cos(f.angle) * f.distance * scale), dy = Whole(std::sin(f.angle) * f.distance * scale);
     Plane toward = Shifted(a, dx, dy), away = Shifted(a, -dx, -dy);
     Plane light(px.w, px.h), dark(px.w, px.h);
     for (size_t i = 0; i < a.v.size(); ++i) {
@@ -276,7 +315,7 @@ void GradientEffect(Pixels& px, const swf::GradientFilter& f, double scale) {
     if (f.inner && !f.bevel)
         for (auto& v : a.v) v = 255.f - v;
     Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
-    double dx = std::cos(f.angle) * f.distance * scale, dy = std::sin(f.angle) * f.distance * scale;
+    double dx = Whole(std::cos(f.angle) * f.distance * scale), dy = Whole(std::sin(f.angle) * f.distance * scale);
     Effect effect(px.w, px.h);
     auto level = [](float v) { return static_cast<int>(Level(v * 255.f)); };
     if (f.bevel) {
@@ -367,7 +406,7 @@ double FilterMargin(const std::vector<swf::Filter>& filters, double scale) {
                 } else if constexpr (std::is_same_v<F, swf::ColorMatrixFilter>) {
                 } else {
                     double blur = std::max(f.blur_x, f.blur_y) * scale;
-                    double reach = (Radius(blur) + 1) * std::max<int>(1, f.passes);
+                    double reach = (BoxOf(blur).reach() + 1) * std::max<int>(1, f.passes);
                     double distance = 0;
                     if constexpr (!std::is_same_v<F, swf::BlurFilter> && !std::is_same_v<F, swf::GlowFilter>)
                         distance = std::fabs(f.distance) * scale;

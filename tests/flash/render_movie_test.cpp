@@ -507,7 +507,7 @@ TEST(RenderMovie, GradientFiltersPickTheirColoursByLevel) {
     auto scene = Load(m);
     Picture p = Render(*scene, 80, 80);
     EXPECT_EQ(p.at(40, 20), 0xFFFF0000u);
-    uint32_t near = p.at(51, 20), far = p.at(57, 20);
+    uint32_t near = p.at(51, 20), far = p.at(56, 20);
     EXPECT_GT(B(near), 200);
     EXPECT_LT(G(near), 80);
     EXPECT_GT(G(far), 200);

@@ -1,0 +1,124 @@
+// Bitmap filters with the player's own arithmetic: the box a blur value
+// stands for, levels cut to whole numbers after each pass, shadows moved by
+// whole pixels, and strength scaling the shadow plane.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <cairo.h>
+
+#include "flash/render/filters.h"
+#include "swf/swf.h"
+
+namespace qm::flash::render {
+namespace {
+
+// A premultiplied ARGB surface, transparent, with opaque rectangles on it.
+struct Surface {
+    cairo_surface_t* s;
+    Surface(int w, int h) : s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)) {}
+    ~Surface() { cairo_surface_destroy(s); }
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
+    void Fill(int x, int y, int w, int h, uint32_t argb) {
+        cairo_surface_flush(s);
+        for (int j = y; j < y + h; ++j)
+            for (int i = x; i < x + w; ++i) Row(j)[i] = argb;
+        cairo_surface_mark_dirty(s);
+    }
+    uint32_t* Row(int y) {
+        return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s));
+    }
+    uint32_t At(int x, int y) {
+        cairo_surface_flush(s);
+        return Row(y)[x];
+    }
+    int Alpha(int x, int y) { return int(At(x, y) >> 24); }
+};
+
+swf::Filter Blur(double x, double y, int passes) {
+    swf::BlurFilter f;
+    f.blur_x = x, f.blur_y = y, f.passes = uint8_t(passes);
+    return f;
+}
+
+TEST(RenderFilters, BlurIsABoxOfTheGivenWidthCutToWholeLevels) {
+    // A one-pixel opaque black column, blurred across; the row in the middle
+    // sees the column's full height, so only the horizontal box shows.
+    struct Case {
+        double blur, scale;
+        int passes;
+        std::vector<int> levels;  // alpha from the column outwards: 0, 1, 2, ...
+    } cases[] = {
+        {1, 1, 1, {255, 0}},                 // one pixel wide: nothing moves
+        {2, 1, 1, {127, 63, 0}},             // the pixel and half of each neighbour
+        {5, 1, 1, {51, 51, 51, 0}},          // five whole pixels
+        {2, 2, 1, {63, 63, 31, 0}},          // the stage's scale widens the box to four
+        {3, 1, 2, {85, 56, 28, 0}},          // two passes; the first pass leaves 85s
+        {30, 1, 1, {8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4, 0}},  // 255/30, half at 15
+    };
+    for (const Case& c : cases) {
+        const int w = 61, h = 61, cx = 30;
+        Surface pic(w, h);
+        pic.Fill(cx, 0, 1, h, 0xFF000000u);
+        ApplyFilters(pic.s, {Blur(c.blur, c.blur, c.passes)}, c.scale);
+        for (size_t d = 0; d < c.levels.size(); ++d) {
+            EXPECT_EQ(pic.Alpha(cx + int(d), h / 2), c.levels[d]) << "blur " << c.blur << " x" << c.scale << " at +" << d;
+            EXPECT_EQ(pic.Alpha(cx - int(d), h / 2), c.levels[d]) << "blur " << c.blur << " x" << c.scale << " at -" << d;
+        }
+    }
+}
+
+TEST(RenderFilters, ShadowsMoveByWholePixels) {
+    // A red box covering 12..21 each way casts a hard blue shadow.
+    struct Case {
+        double angle, distance, scale;
+        int shadowX, shadowY;  // the shadow's last pixel beyond the box
+        int clearX, clearY;    // the first pixel past it
+    } cases[] = {
+        {M_PI / 4, 5, 1, 25, 25, 26, 26},  // 3.54 each way: moved by 4
+        {0, 2.4, 1, 23, 16, 24, 16},
+        {M_PI, 3, 1, 9, 16, 8, 16},
+        {M_PI / 2, 1.6, 1, 16, 23, 16, 24},
+        {M_PI / 4, 5, 2, 28, 28, 29, 29},  // 7.07 at twice the size: moved by 7
+    };
+    for (const Case& c : cases) {
+        Surface pic(40, 40);
+        pic.Fill(12, 12, 10, 10, 0xFFFF0000u);
+        swf::DropShadowFilter f;
+        f.color = {0, 0, 255, 255};
+        f.angle = c.angle, f.distance = c.distance;
+        ApplyFilters(pic.s, {f}, c.scale);
+        // No blur: every pixel is either empty or solid, never a blend of two places.
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x) {
+                int a = pic.Alpha(x, y);
+                ASSERT_TRUE(a == 0 || a == 255) << x << "," << y << " angle " << c.angle;
+            }
+        EXPECT_EQ(pic.At(16, 16), 0xFFFF0000u);  // the box stays on top
+        EXPECT_EQ(pic.At(c.shadowX, c.shadowY), 0xFF0000FFu) << "angle " << c.angle << " x" << c.scale;
+        EXPECT_EQ(pic.Alpha(c.clearX, c.clearY), 0) << "angle " << c.angle << " x" << c.scale;
+    }
+}
+
+TEST(RenderFilters, GlowStrengthScalesTheBlurredEdgeAndStopsAtFull) {
+    // Just outside a straight edge a box four pixels wide sees one and a half
+    // pixels of the object: 255 * 1.5 / 4 = 95.6, kept as 95.
+    for (auto [strength, level] : {std::pair{1.0, 95}, {2.0, 190}, {3.0, 255}}) {
+        Surface pic(60, 60);
+        pic.Fill(30, 0, 30, 60, 0xFF00FF00u);
+        swf::GlowFilter f;
+        f.color = {0, 0, 255, 255};
+        f.blur_x = f.blur_y = 4;
+        f.strength = strength;
+        ApplyFilters(pic.s, {f}, 1);
+        EXPECT_EQ(pic.At(29, 30), uint32_t(level) << 24 | uint32_t(level)) << strength;
+        EXPECT_EQ(pic.Alpha(27, 30), 0) << strength;
+        EXPECT_EQ(pic.At(30, 30), 0xFF00FF00u) << strength;
+    }
+}
+
+}  // namespace
+}  // namespace qm::flash::render
