@@ -17,6 +17,14 @@ namespace qm::flash {
 
 struct DisplayObject;
 
+// Pixels made by scripts (BitmapData): premultiplied ARGB words, rows top to
+// bottom, the layout of a cairo image surface, so a picture needs no copy.
+struct ScriptBitmap {
+    int32_t width = 0, height = 0;
+    bool transparent = true;
+    std::vector<uint32_t> pixels;
+};
+
 // Objects by depth, lowest (drawn first) to highest.
 class DisplayList {
 public:
@@ -89,6 +97,9 @@ struct DisplayObject {
     // Clips: what scripts drew with lines and fills, shown under the
     // children; null when nothing was drawn.
     std::shared_ptr<swf::Shape> drawing;
+    // Clips showing a script's pixels (attachBitmap), drawn under the drawing.
+    std::shared_ptr<const ScriptBitmap> bitmap;
+    bool bitmap_smoothing = false;
 
     // Sprites and buttons: what is drawn inside them, in their own space.
     // For a button this holds the records of its current visual state.

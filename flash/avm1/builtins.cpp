@@ -54,6 +54,7 @@ Interpreter::~Interpreter() {
             o->super_home = nullptr;
             o->xml = nullptr;
             o->sound = nullptr;
+            o->bitmap = nullptr;
         }
     }
 }
@@ -150,7 +151,15 @@ void Interpreter::InstallBuiltins() {
         p->watch_data = Undefined{};
         return true;
     });
-    Method(object_ctor_, "registerClass", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return true; });
+    // The class of the clips made from an exported symbol; anything but a function forgets it.
+    Method(object_ctor_, "registerClass", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.size() < 2) return false;
+        std::string name = in.ToString(args[0]);
+        std::erase_if(in.registered_classes_, [&](const auto& c) { return in.KeyEq(c.first, name); });
+        if (auto* f = std::get_if<ObjRef>(&args[1]); f && (*f)->kind == Kind::Function)
+            in.registered_classes_.emplace_back(name, *f);
+        return true;
+    });
 
     // Function
     // Called as a function it hands back its argument, or an object with no prototype.
@@ -745,11 +754,12 @@ void Interpreter::InstallBuiltins() {
         if (it == exports.end()) return Undefined{};
         DisplayObject* d = in.env()->CreateClip(c, it->second, in.ToInt32(Arg(args, 2)) + 16384, in.ToString(Arg(args, 1)));
         if (!d) return Undefined{};
-        ObjRef o = in.ClipObject(*d);
-        if (auto* init = std::get_if<ObjRef>(&args[args.size() > 3 ? 3 : 0]); init && args.size() > 3)
-            for (auto& p : (*init)->props)
-                if (!(p.flags & kDontEnum)) in.SetOf(o, p.name, p.value, o);
-        return o;
+        ObjRef init;
+        if (args.size() > 3)
+            if (auto* o = std::get_if<ObjRef>(&args[3])) init = *o;
+        // The class and the initial values come before the clip's own scripts.
+        in.ConstructClip(*d, init);
+        return in.ClipObject(*d);
     });
     clip_method("createEmptyMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
         if (args.size() < 2) return Undefined{};
@@ -853,6 +863,7 @@ void Interpreter::InstallBuiltins() {
     InstallColor();
     InstallDate();
     InstallGeom();
+    InstallBitmapData();
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

@@ -245,4 +245,45 @@ Bounds Interpreter::BoundsIn(const DisplayObject& o, const DisplayObject* space)
     return b;
 }
 
+void Interpreter::ConstructClip(DisplayObject& clip, const ObjRef& init) {
+    if (!constructed_.emplace(clip.instance_id, true).second) return;
+    ObjRef ctor;
+    if (!registered_classes_.empty() && clip.character && env_) {
+        for (const auto& [name, id] : env_->Characters().Exports()) {
+            if (id != clip.character->id) continue;
+            for (const auto& [registered, fn] : registered_classes_)
+                if (KeyEq(registered, name)) ctor = fn;
+        }
+    }
+    if (!ctor && !init) return;
+    ObjRef o = ClipObject(clip);
+    if (ctor) {
+        Value proto = GetOf(ctor, "prototype", ctor);
+        if (auto* p = std::get_if<ObjRef>(&proto)) o->proto = *p;
+        Define(o, "__constructor__", ctor, kDontEnum);
+        if (version_ < 7) Define(o, "constructor", ctor, kDontEnum);
+    }
+    if (init) {
+        std::vector<Property> values = init->props;
+        for (const Property& p : values)
+            if (!(p.flags & kDontEnum)) SetOf(o, p.name, p.value, o);
+    }
+    if (ctor) Call(ctor, o, {});
+}
+
+void Interpreter::ConstructEvent(ScriptEnvironment& env, DisplayObject& clip) {
+    // Most movies register no class: nothing to remember for them.
+    if (registered_classes_.empty()) return;
+    env_ = &env;
+    version_ = env.MovieVersion();
+    depth_ = 0;
+    current_callee_ = nullptr;
+    stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
+    try {
+        ConstructClip(clip);
+    } catch (const ThrowSignal&) {
+    } catch (const AbortSignal&) {
+    }
+}
+
 }  // namespace qm::flash::avm1

@@ -134,6 +134,7 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     case swf::kClipEventKeyDown: name = "onKeyDown"; break;
     case swf::kClipEventKeyUp: name = "onKeyUp"; break;
     case swf::kClipEventData: name = "onData"; break;
+    case swf::kClipEventConstruct: ConstructEvent(env, clip); return;
     default: return;
     }
     env_ = &env;

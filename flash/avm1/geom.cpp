@@ -42,6 +42,7 @@ swf::Matrix WithRoot(const DisplayObject& o, const swf::Matrix& m) {
 
 void Interpreter::InstallGeom() {
     ObjRef flash = NewObject();
+    flash_package_ = flash;
     ObjRef geom = NewObject();
     Define(flash, "geom", geom, kDontEnum);
     // The package exists for movies of version 8 and later only.

@@ -126,6 +126,7 @@ public:
     ObjRef global_, object_proto_, function_proto_, array_proto_, string_proto_, number_proto_,
         boolean_proto_, clip_proto_;
     ObjRef array_ctor_, string_ctor_, number_ctor_, boolean_ctor_, object_ctor_;
+    ObjRef flash_package_;  // `flash`, home of the geom and display packages
 
     // A class: constructor `name` in `where` (the global object when null)
     // with `proto` as its prototype.
@@ -148,6 +149,13 @@ public:
     ObjRef textfield_proto_;
     // duplicateMovieClip: a copy of a clip beside it, at a display list depth.
     DisplayObject* Duplicate(DisplayObject& clip, const std::string& name, int32_t depth);
+    // Object.registerClass: export name -> constructor, in registration order.
+    std::vector<std::pair<std::string, ObjRef>> registered_classes_;
+    // Gives a new clip its registered class (prototype, then `init`'s values, then the
+    // constructor), once; the construct event of a clip made by attachMovie finds it done.
+    void ConstructClip(DisplayObject& clip, const ObjRef& init = nullptr);
+    void ConstructEvent(ScriptEnvironment& env, DisplayObject& clip);
+    std::unordered_map<uint64_t, bool> constructed_;
 
     // Geometry of display objects, twips.
     static swf::Matrix Concat(const swf::Matrix& outer, const swf::Matrix& inner);
@@ -168,6 +176,7 @@ private:
     void InstallColor();
     void InstallDate();
     void InstallGeom();
+    void InstallBitmapData();
 public:
     // Gives an object _listeners and the AsBroadcaster methods.
     void InitializeBroadcaster(const ObjRef& o);

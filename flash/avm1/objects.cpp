@@ -464,7 +464,8 @@ Value Interpreter::Construct(const Value& ctor, std::vector<Value> args) {
     Define(obj, "__constructor__", ctor, kDontEnum);
     if (version_ < 7) Define(obj, "constructor", ctor, kDontEnum);
     Value r = Call(ctor, obj, std::move(args));
-    if ((*c)->native_constructs && std::holds_alternative<ObjRef>(r)) return r;
+    // A native class that makes its own object gives nothing when it refuses the arguments.
+    if ((*c)->native_constructs) return std::holds_alternative<ObjRef>(r) ? r : Value(Undefined{});
     return obj;
 }
 

@@ -10,6 +10,7 @@
 
 namespace qm::flash {
 struct DisplayObject;
+struct ScriptBitmap;
 }
 
 namespace qm::flash::avm1 {
@@ -101,6 +102,7 @@ struct Object {
     ObjRef super_home;
     std::shared_ptr<XmlNode> xml;  // XML nodes
     std::shared_ptr<SoundState> sound;  // Sound objects
+    std::shared_ptr<ScriptBitmap> bitmap;  // BitmapData objects; null once disposed
 };
 
 }  // namespace qm::flash::avm1

@@ -290,7 +290,7 @@ bool AddLook(KeyWriter& k, const DisplayObject* obj, int levels) {
         k.Add(0);
         return true;
     }
-    if (levels == 0 || obj->drawing || obj->character->As<swf::VideoStream>()) return false;
+    if (levels == 0 || obj->drawing || obj->bitmap || obj->character->As<swf::VideoStream>()) return false;
     const swf::Matrix& m = obj->matrix;
     const swf::ColorTransform& c = obj->color_transform;
     k.Add(obj->depth);
@@ -625,6 +625,7 @@ void Renderer::Impl::AddBounds(Box& box, const DisplayObject& obj, const Matrix&
         box.add(swf::Rect{0, stream->width * 20, 0, stream->height * 20}, m);
     } else {
         if (obj.drawing && !obj.drawing->records.empty()) box.add(obj.drawing->bounds, m);
+        if (obj.bitmap && obj.bitmap->width > 0) box.add(swf::Rect{0, obj.bitmap->width * 20, 0, obj.bitmap->height * 20}, m);
         for (const auto& [depth, child] : obj.children)
             if (child) AddBounds(box, *child, m * ToMatrix(child->matrix));
     }
@@ -701,6 +702,42 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
     }
 }
 
+// A script's pixels (attachBitmap), one pixel to 20 twips of the clip.
+static void DrawScriptBitmap(cairo_t* cr, const DisplayObject& obj, const Matrix& m, const ColorTransform& cx,
+                             const DrawEnv& e) {
+    const ScriptBitmap& b = *obj.bitmap;
+    if (b.width <= 0 || b.height <= 0 || b.pixels.size() != size_t(b.width) * size_t(b.height) || !Invertible(m))
+        return;
+    Matrix toPixels;
+    toPixels.a = toPixels.d = 20.0;
+    cairo_matrix_t cm = (m * toPixels).toCairo();
+    cairo_set_matrix(cr, &cm);
+    cairo_rectangle(cr, 0, 0, b.width, b.height);
+    if (e.mask_mode) {
+        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+        cairo_fill(cr);
+        cairo_identity_matrix(cr);
+        return;
+    }
+    // Cairo only reads a surface used as a source.
+    SurfacePtr picture(cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(const_cast<uint32_t*>(b.pixels.data())), CAIRO_FORMAT_ARGB32, b.width,
+        b.height, b.width * 4));
+    SurfacePtr tinted;
+    cairo_surface_t* source = picture.get();
+    if (!cx.isIdentity()) {
+        tinted = TransformedSurface(source, cx);
+        if (tinted) source = tinted.get();
+    }
+    PatternPtr pattern(cairo_pattern_create_for_surface(source));
+    cairo_pattern_set_extend(pattern.get(), CAIRO_EXTEND_PAD);
+    cairo_pattern_set_filter(pattern.get(), obj.bitmap_smoothing && e.smoothing ? CAIRO_FILTER_BILINEAR
+                                                                                 : CAIRO_FILTER_NEAREST);
+    cairo_set_source(cr, pattern.get());
+    cairo_fill(cr);
+    cairo_identity_matrix(cr);
+}
+
 void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const Matrix& m,
                                  const ColorTransform& cx, bool maskMode) {
     const Character& ch = *obj.character;
@@ -733,6 +770,7 @@ void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const
     } else if (auto* stream = ch.As<swf::VideoStream>()) {
         DrawVideo(canvas, obj, *stream, m, cx, e);
     } else {
+        if (obj.bitmap) DrawScriptBitmap(canvas.cr, obj, m, cx, e);
         if (obj.drawing) DrawDynamicShape(canvas.cr, *obj.drawing, m, cx, e);
         if (!obj.children.empty() && nesting < kMaxNesting) {
             // A runaway tree (a clip inside itself, again and again) stops here.

@@ -1,0 +1,202 @@
+// flash.display.BitmapData on written movies: pixels kept premultiplied as
+// the reference player keeps them, what refused arguments give, the editing
+// methods, and a bitmap shown by attachBitmap.
+#include "flash/render/render.h"
+#include "tests/flash/avm1_script_builder.h"
+#include "tests/flash/player_test_support.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+using namespace qm::flash::testing::script;
+
+namespace {
+
+using E = w::Actions;
+
+E Package(const std::string& name) { return Member(Var("flash"), name); }
+E New(const std::string& package, const std::string& cls, const std::vector<E>& args = {}) {
+    E a = Args(args);
+    a.raw(Package(package).bytes());
+    return a.push({cls}).newMethod();
+}
+E Bitmap(const std::vector<E>& args) { return New("display", "BitmapData", args); }
+E Rect(int x, int y, int w, int h) { return New("geom", "Rectangle", {Lit(x), Lit(y), Lit(w), Lit(h)}); }
+E Point(int x, int y) { return New("geom", "Point", {Lit(x), Lit(y)}); }
+// A colour as getPixel32 gives it: a signed 32-bit number.
+E Color(uint32_t argb) { return Lit(double(int32_t(argb))); }
+
+std::vector<std::string> RunMovie(const E& script, uint8_t version = 8, std::unique_ptr<Player>* keep = nullptr) {
+    w::Movie movie({.version = version, .frame = w::Rect::pixels(100, 100)});
+    movie.setBackgroundColor({255, 255, 255});
+    movie.doAction(script);
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->Advance();
+    player->SetTraceSink(nullptr);
+    if (keep) *keep = std::move(player);
+    return traces.lines;
+}
+
+struct Case {
+    E setup;
+    E value;
+    std::string expected;
+};
+
+std::vector<std::string> RunCases(const std::vector<Case>& cases, std::vector<std::string>& expected,
+                                  uint8_t version = 8) {
+    E script;
+    for (const Case& c : cases) {
+        script.raw(c.setup.bytes());
+        script.raw(Trace(c.value).bytes());
+        expected.push_back(c.expected);
+    }
+    return RunMovie(script, version);
+}
+
+}  // namespace
+
+// Sizes the player accepts, by version; a refused size makes `new` give
+// undefined, and a disposed bitmap answers -1 to everything.
+TEST(Avm1BitmapData, ConstructionAndDisposal) {
+    E b = Var("b");
+    std::vector<Case> cases = {
+        {E(), Bitmap({Lit(10), Lit(10)}), "[object Object]"},
+        {E(), Bitmap({Lit(10)}), "undefined"},
+        {E(), Bitmap({Lit(0), Lit(10)}), "undefined"},
+        {E(), Bitmap({Lit(2880), Lit(2880)}), "[object Object]"},
+        {E(), Bitmap({Lit(2881), Lit(1)}), "undefined"},
+        {E(), Bitmap({E().push({"x", 1, 1}).initObject(), Lit(1)}), "undefined"},
+        {SetVar("b", Bitmap({Lit(5), Lit(6), Lit(false)})), Member(Member(b, "rectangle"), "width"), "5"},
+        {E(), Member(b, "height"), "6"},
+        {E(), Member(b, "transparent"), "false"},
+        // Read-only.
+        {SetMember(b, "width", Lit(100)), Member(b, "width"), "5"},
+        {E(), Call(b, "getPixel32", {Lit(0), Lit(0)}), "-1"},
+        {E(), Call(b, "dispose"), "0"},
+        {E(), Member(b, "width"), "-1"},
+        {E(), Call(b, "getPixel", {Lit(0), Lit(0)}), "-1"},
+        {E(), Call(b, "dispose"), "-1"},
+        {E(), New("geom", "Transform"), "undefined"},
+    };
+    std::vector<std::string> expected;
+    EXPECT_EQ(RunCases(cases, expected), expected);
+    // Version 10 allows larger sides but caps the pixel count.
+    std::vector<Case> big = {
+        {E(), Bitmap({Lit(2881), Lit(1)}), "[object Object]"},
+        {E(), Bitmap({Lit(8191), Lit(1)}), "[object Object]"},
+        {E(), Bitmap({Lit(8192), Lit(1)}), "undefined"},
+        {E(), Bitmap({Lit(4096), Lit(4096)}), "undefined"},
+    };
+    std::vector<std::string> expected10;
+    EXPECT_EQ(RunCases(big, expected10, 10), expected10);
+}
+
+// Pixels are stored premultiplied, so colours with little alpha lose
+// precision exactly as in the reference player; opaque bitmaps drop alpha.
+TEST(Avm1BitmapData, PixelsRoundTrip) {
+    E t = Var("t"), o = Var("o");
+    std::vector<Case> cases = {
+        {SetVar("t", Bitmap({Lit(3), Lit(3), Lit(true), Color(0xAABBCCDD)})), Call(t, "getPixel32", {Lit(1), Lit(1)}),
+         std::to_string(int32_t(0xAABBCCDC))},
+        {Do(Call(t, "setPixel32", {Lit(0), Lit(0), Color(0x80FFFFFF)})), Call(t, "getPixel32", {Lit(0), Lit(0)}),
+         std::to_string(int32_t(0x80FFFFFF))},
+        // setPixel keeps the alpha.
+        {Do(Call(t, "setPixel", {Lit(0), Lit(0), Lit(0xBBBBBB)})), Call(t, "getPixel32", {Lit(0), Lit(0)}),
+         std::to_string(int32_t(0x80BBBBBB))},
+        {E(), Call(t, "getPixel", {Lit(0), Lit(0)}), std::to_string(0xBBBBBB)},
+        {Do(Call(t, "setPixel32", {Lit(0), Lit(0), Color(0x00FFFFFF)})), Call(t, "getPixel32", {Lit(0), Lit(0)}), "0"},
+        {SetVar("o", Bitmap({Lit(2), Lit(2), Lit(false)})), Call(o, "setPixel32", {Lit(0), Lit(0), Color(0x80123456)}), "0"},
+        {E(), Call(o, "getPixel32", {Lit(0), Lit(0)}), std::to_string(int32_t(0xFF123456))},
+        // Outside the bitmap: 0; too few arguments: -1.
+        {E(), Call(o, "getPixel", {Lit(-1), Lit(0)}), "0"},
+        {E(), Call(o, "getPixel", {Lit(0)}), "-1"},
+        {E(), Call(o, "setPixel32", {Lit(0), Lit(0)}), "-1"},
+    };
+    std::vector<std::string> expected;
+    EXPECT_EQ(RunCases(cases, expected), expected);
+}
+
+// The editing methods on small bitmaps.
+TEST(Avm1BitmapData, EditingMethods) {
+    E b = Var("b"), s = Var("s");
+    auto px = [&](int x, int y) { return Call(b, "getPixel", {Lit(x), Lit(y)}); };
+    E fresh = SetVar("b", Bitmap({Lit(4), Lit(4), Lit(false), Lit(0xFFFFFF)}));
+    std::vector<Case> cases = {
+        // fillRect is cut to the bitmap; a rectangle needs all four fields.
+        {Seq({fresh, Do(Call(b, "fillRect", {Rect(-2, -2, 4, 4), Lit(0xFF0000)}))}), px(1, 1), std::to_string(0xFF0000)},
+        {E(), px(2, 2), std::to_string(0xFFFFFF)},
+        {E(), Call(b, "fillRect", {E().push({"x", 0, "y", 0, "height", 1, 3}).initObject(), Lit(0)}), "-1"},
+        // floodFill stops at other colours.
+        {Do(Call(b, "floodFill", {Lit(3), Lit(3), Lit(0x00FF00)})), px(0, 3), std::to_string(0x00FF00)},
+        {E(), px(0, 0), std::to_string(0xFF0000)},
+        {E(), Call(b, "getColorBoundsRect", {Lit(0xFFFFFF), Lit(0xFF0000)}), "(x=0, y=0, w=2, h=2)"},
+        {E(), Call(b, "getColorBoundsRect", {Lit(0xFFFFFF), Lit(0xFF0000), Lit(false)}), "(x=0, y=0, w=4, h=4)"},
+        // copyPixels from another bitmap, cut at both edges.
+        {Seq({SetVar("s", Bitmap({Lit(2), Lit(2), Lit(false), Lit(0x0000FF)})),
+              Do(Call(b, "copyPixels", {s, Member(s, "rectangle"), Point(3, 0)}))}),
+         px(3, 1), std::to_string(0x0000FF)},
+        {E(), px(2, 1), std::to_string(0x00FF00)},
+        // scroll moves the picture; what is uncovered keeps its pixels.
+        {Do(Call(b, "scroll", {Lit(1), Lit(0)})), px(1, 0), std::to_string(0xFF0000)},
+        {E(), px(0, 0), std::to_string(0xFF0000)},
+        {E(), px(2, 0), std::to_string(0xFF0000)},
+        // threshold counts the pixels it sets.
+        {E(), Call(b, "threshold", {b, Member(b, "rectangle"), Point(0, 0), Lit("=="), Color(0xFF00FF00), Color(0xFF000000)}),
+         "10"},
+        {E(), px(3, 3), "0"},
+        {E(), Call(b, "compare", {b}), "0"},
+        {E(), Call(b, "compare", {s}), "-3"},
+        {E(), Call(b, "compare", {Lit(1)}), "-2"},
+        {E(), Call(b, "hitTest", {Point(0, 0), Lit(255), Point(1, 1)}), "true"},
+        {E(), Call(Call(b, "clone"), "getPixel", {Lit(0), Lit(0)}), std::to_string(0xFF0000)},
+    };
+    std::vector<std::string> expected;
+    EXPECT_EQ(RunCases(cases, expected), expected);
+}
+
+// noise draws from the minimal standard generator: a seed gives the
+// reference player's pixels, channel by channel.
+TEST(Avm1BitmapData, NoiseFollowsTheSeed) {
+    E b = Var("b");
+    auto hex = [&](int x, int y) { return Call(Call(b, "getPixel32", {Lit(x), Lit(y)}), "toString", {Lit(16)}); };
+    E script = Seq({
+        SetVar("b", Bitmap({Lit(3), Lit(1)})),
+        Do(Call(b, "noise", {Lit(128)})),
+        Trace(hex(0, 0)),
+        Trace(hex(1, 0)),
+        Do(Call(b, "noise", {Lit(128), Lit(0), Lit(255), Lit(1), Lit(true)})),
+        Trace(hex(1, 0)),
+    });
+    EXPECT_EQ(RunMovie(script), (std::vector<std::string>{"-7f6f20", "-c5bbe4", "-6f6f70"}));
+}
+
+// attachBitmap shows the pixels in the clip, one pixel per pixel, and
+// follows later edits.
+TEST(Avm1BitmapData, AttachedBitmapIsDrawn) {
+    E b = Var("b"), c = Var("c");
+    E script = Seq({
+        SetVar("b", Bitmap({Lit(20), Lit(10), Lit(true), Color(0xFFFF0000)})),
+        SetVar("c", Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(1)})),
+        SetMember(c, "_x", Lit(30)),
+        Do(Call(c, "attachBitmap", {b, Lit(1)})),
+        Do(Call(b, "fillRect", {Rect(10, 0, 10, 10), Color(0x800000FF)})),
+    });
+    std::unique_ptr<Player> player;
+    RunMovie(script, 8, &player);
+    ASSERT_TRUE(player);
+    std::vector<uint32_t> pixels(100 * 100);
+    Renderer renderer(player->Characters(), player->Version());
+    renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
+                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 100, 100, 100 * 4});
+    auto at = [&](int x, int y) { return pixels[size_t(y) * 100 + size_t(x)] & 0xFFFFFF; };
+    EXPECT_EQ(at(35, 5), 0xFF0000u);
+    EXPECT_EQ(at(29, 5), 0xFFFFFFu);
+    EXPECT_EQ(at(35, 11), 0xFFFFFFu);
+    // Half-transparent blue over the white stage.
+    uint32_t mixed = at(45, 5);
+    EXPECT_NEAR(int(mixed >> 16), 127, 2);
+    EXPECT_NEAR(int(mixed & 255), 255, 1);
+}
