@@ -635,6 +635,12 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
                                 const ColorTransform& parentCx, bool maskMode) {
     if (!obj.character) return;
     Matrix m = parent * ToMatrix(obj.matrix);
+    if (!maskMode && obj.cache_as_bitmap) {
+        // A cached object is drawn into a picture of its own that is shown
+        // at whole pixels.
+        m.tx = std::floor(m.tx + 0.5);
+        m.ty = std::floor(m.ty + 0.5);
+    }
     ColorTransform cx = maskMode ? parentCx : parentCx * ToColorTransform(obj.color_transform);
     if (obj.opaque_background && !maskMode) {
         // Drawn behind the object over its whole box, in whole pixels like

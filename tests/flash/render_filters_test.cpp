@@ -9,8 +9,11 @@
 
 #include <cairo.h>
 
+#include "flash/player.h"
 #include "flash/render/filters.h"
+#include "flash/render/render.h"
 #include "swf/swf.h"
+#include "testing/swfwriter/swfwriter.h"
 
 namespace qm::flash::render {
 namespace {
@@ -118,6 +121,46 @@ TEST(RenderFilters, GlowStrengthScalesTheBlurredEdgeAndStopsAtFull) {
         EXPECT_EQ(pic.Alpha(27, 30), 0) << strength;
         EXPECT_EQ(pic.At(30, 30), 0xFF00FF00u) << strength;
     }
+}
+
+namespace w = qm::swfwriter;
+
+// The stage after the first frame, at the stage's own size.
+std::vector<uint32_t> RenderFirstFrame(const w::Movie& movie, int width, int height) {
+    LoadResult loaded = Player::LoadBytes(movie.bytes());
+    EXPECT_TRUE(loaded.player) << loaded.error;
+    std::vector<uint32_t> pixels(size_t(width) * height);
+    if (!loaded.player) return pixels;
+    Player& player = *loaded.player;
+    player.Advance();
+    RenderTarget target{reinterpret_cast<uint8_t*>(pixels.data()), width, height, width * 4};
+    Renderer renderer(player.Characters(), player.Version());
+    renderer.Render(player.RootObject(), player.StageRect(), player.BackgroundColor(), target, ScaleMode::ShowAll);
+    return pixels;
+}
+
+TEST(RenderFilters, CachedObjectsLandOnWholePixels) {
+    // Two boxes half a pixel off the grid: the cached one is shown at whole
+    // pixels (12.5 becomes 13) with hard edges, the other one straddles them.
+    w::Movie m({.version = 10, .frame = w::Rect::pixels(40, 40)});
+    m.setBackgroundColor({255, 255, 255});
+    w::Shape s;
+    s.fill0(s.addFill(w::FillStyle::solid({0, 0, 255}))).rect(0, 0, 200, 200);
+    uint16_t box = m.defineShape(s);
+    m.place({.depth = 1, .character = box, .matrix = w::Matrix::translate(250, 250), .bitmapCache = 1});
+    m.place({.depth = 2, .character = box, .matrix = w::Matrix::translate(250, 550)});
+    m.showFrame();
+    std::vector<uint32_t> p = RenderFirstFrame(m, 40, 40);
+    auto at = [&](int x, int y) { return p[size_t(y) * 40 + x]; };
+    EXPECT_EQ(at(12, 15), 0xFFFFFFFFu);
+    EXPECT_EQ(at(13, 15), 0xFF0000FFu);
+    EXPECT_EQ(at(22, 15), 0xFF0000FFu);
+    EXPECT_EQ(at(23, 15), 0xFFFFFFFFu);
+    EXPECT_EQ(at(15, 12), 0xFFFFFFFFu);
+    EXPECT_EQ(at(15, 13), 0xFF0000FFu);
+    // Not cached: the edge pixels are half covered.
+    EXPECT_NE(at(12, 30), 0xFFFFFFFFu);
+    EXPECT_NE(at(12, 30), 0xFF0000FFu);
 }
 
 }  // namespace
