@@ -99,7 +99,14 @@ std::vector<swf::ParseError> Player::ReadProblems() const {
     return problems;
 }
 
-void Player::Advance() { impl_->Tick(); }
+void Player::Advance() {
+    impl_->Tick();
+    if (impl_->sound_discarded) {
+        // Moves on as a mixing caller would after this frame.
+        const uint64_t end = SoundSamplesBefore(impl_->frames_shown);
+        if (end > impl_->mixer.Position()) impl_->mixer.Skip(end - impl_->mixer.Position());
+    }
+}
 
 void Player::Play() { impl_->root->sprite->playing = true; }
 void Player::Stop() { impl_->root->sprite->playing = false; }
@@ -167,6 +174,7 @@ void Player::SetVolume(int volume) { impl_->mixer.SetVolume(volume); }
 int Player::Volume() const { return impl_->mixer.Volume(); }
 void Player::SetMuted(bool muted) { impl_->mixer.SetMuted(muted); }
 bool Player::Muted() const { return impl_->mixer.Muted(); }
+void Player::SetSoundDiscarded(bool discarded) { impl_->sound_discarded = discarded; }
 
 void Player::SetTraceSink(TraceSink* sink) { impl_->trace_sink = sink; }
 

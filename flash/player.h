@@ -215,6 +215,11 @@ public:
     int Volume() const;
     void SetMuted(bool muted);   // muted: Mix gives silence, sounds go on
     bool Muted() const;
+    // For a player whose sound nobody hears (one of several players of a
+    // movie that only draws): sounds keep their times for the scripts, but
+    // nothing is decoded for mixing and nothing is kept past its frame.
+    // Mix is not called on such a player.
+    void SetSoundDiscarded(bool discarded);
 
     void SetTraceSink(TraceSink* sink);  // not owned; null: traces are dropped
     void SetScriptHost(std::unique_ptr<ScriptHost> host);

@@ -101,8 +101,11 @@ struct Player::Impl : ScriptEnvironment {
     // --- sound (sound/player_sound.cpp)
     sound::Mixer mixer;
     uint64_t frames_shown = 0;  // Advance calls so far
-    std::unordered_map<uint16_t, sound::DecodeResult> decoded_sounds;
-    std::unordered_map<const TimelineDef*, sound::Stream> streams;
+    sound::DecodedSoundCache decoded_sounds;
+    // By timeline; null: it has no stream that sounds.
+    std::unordered_map<const TimelineDef*, std::shared_ptr<const sound::StreamSource>> streams;
+    // Nobody mixes this player's sound: the mixer only keeps time.
+    bool sound_discarded = false;
     struct StreamPlace {
         uint16_t frame = 0;
         uint64_t tick = 0;
@@ -117,7 +120,7 @@ struct Player::Impl : ScriptEnvironment {
     void StartFrameSounds(DisplayObject& clip, uint16_t frame);
     // After a frame or a goto: streams follow their timelines, gains their clips.
     void SyncSound();
-    const sound::Stream* StreamOf(const TimelineDef& timeline);
+    std::shared_ptr<const sound::StreamSource> StreamOf(const TimelineDef& timeline);
 
     // --- ScriptEnvironment (script_environment.cpp)
     uint8_t MovieVersion() const override { return movie.header.version; }

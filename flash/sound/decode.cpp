@@ -1,6 +1,6 @@
 // Decoding the movie format's own codings (uncompressed, ADPCM), the MP3
-// frame layout, resampling to the mixer's rate, and event sounds and
-// timeline streams as whole decoded sounds.
+// frame layout, resampling to the mixer's rate, and event sounds as whole
+// decoded sounds.
 #include <algorithm>
 #include <array>
 
@@ -164,6 +164,11 @@ size_t AdpcmFewestFrames(const swf::SoundFormat& format, size_t bytes, size_t fr
 }
 
 std::vector<std::pair<size_t, size_t>> Mp3Frames(std::span<const uint8_t> data) {
+    size_t stopped_at = 0;
+    return Mp3Frames(data, stopped_at);
+}
+
+std::vector<std::pair<size_t, size_t>> Mp3Frames(std::span<const uint8_t> data, size_t& stopped_at) {
     std::vector<std::pair<size_t, size_t>> frames;
     size_t pos = 0;
     while (pos + 4 <= data.size()) {
@@ -188,7 +193,18 @@ std::vector<std::pair<size_t, size_t>> Mp3Frames(std::span<const uint8_t> data) 
         frames.emplace_back(pos, size);
         pos += size;
     }
+    stopped_at = pos;
     return frames;
+}
+
+bool Mp3FrameFormat(std::span<const uint8_t> data, uint32_t& rate_x2, int& channels) {
+    if (data.size() < 4) return false;
+    const uint32_t h = uint32_t(data[0]) << 24 | uint32_t(data[1]) << 16 | uint32_t(data[2]) << 8 | data[3];
+    const uint32_t version = (h >> 19) & 3, rate = (h >> 10) & 3, mode = (h >> 6) & 3;
+    if ((h >> 21) != 0x7FF || version == 1 || rate == 3) return false;
+    rate_x2 = uint32_t(kMp3Rates[version == 3 ? 0 : version == 2 ? 1 : 2][rate]) * 2;
+    channels = mode == 3 ? 1 : 2;
+    return true;
 }
 
 bool DecodeNative(const swf::SoundFormat& format, std::span<const uint8_t> data, NativePcm& out,
@@ -277,79 +293,6 @@ DecodeResult DecodeEventSound(const swf::DefineSound& sound) {
     }
     result.pcm = std::make_shared<Pcm>(Resample(native));
     return result;
-}
-
-Stream DecodeStream(const swf::SoundStreamHead& head,
-                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
-                    uint16_t frame_rate) {
-    Stream stream;
-    const swf::SoundFormat& format = head.stream;
-    NativePcm native;
-    native.channels = format.is_stereo ? 2 : 1;
-    native.rate_x2 = RateX2(format);
-    // Where each frame's sound begins, in source sample frames.
-    std::map<uint16_t, uint64_t> source_start;
-    if (format.codec == swf::SoundCodec::Mp3) {
-        // The blocks' MP3 frames make one continuous stream; a block says
-        // how many samples it holds and how far into them its frame begins.
-        std::vector<uint8_t> joined;
-        uint64_t total = 0;
-        std::optional<int64_t> latency;
-        if (head.latency_seek) latency = *head.latency_seek;
-        bool first = true;
-        for (const auto& [frame, block] : blocks) {
-            if (block->data.size() < 4) continue;
-            const uint16_t count = uint16_t(block->data[0] | (block->data[1] << 8));
-            const int16_t seek = int16_t(uint16_t(block->data[2] | (block->data[3] << 8)));
-            if (first && !latency) latency = seek;
-            if (count > 0) {
-                const int64_t start = first ? *latency : int64_t(total) + seek + *latency;
-                source_start[frame] = uint64_t(std::max<int64_t>(start, 0));
-                first = false;
-            }
-            total += count;
-            joined.insert(joined.end(), block->data.begin() + 4, block->data.end());
-        }
-        if (!joined.empty()) native = DecodeWithFfmpeg(format, joined, stream.error);
-    } else {
-        std::string error;
-        for (const auto& [frame, block] : blocks) {
-            NativePcm part;
-            std::string block_error;
-            if (!DecodeNative(format, block->data, part, block_error)) {
-                if (error.empty()) error = block_error;
-                continue;
-            }
-            const size_t channels = size_t(part.channels);
-            const uint64_t before = native.samples.size() / channels;
-            if (format.codec == swf::SoundCodec::Adpcm && frame_rate) {
-                // Padding codes would make every block a little longer than
-                // its frame: drop those that run past the frame's ideal end.
-                const uint64_t ideal_end = (uint64_t(frame - blocks.front().first) + 1) * part.rate_x2 * 128 / frame_rate;
-                const size_t decoded = part.samples.size() / channels;
-                const size_t fewest = AdpcmFewestFrames(format, block->data.size(), decoded);
-                const size_t allowed = ideal_end > before ? size_t(ideal_end - before) : 0;
-                part.samples.resize(std::max(fewest, std::min(decoded, allowed)) * channels);
-            }
-            source_start[frame] = before;
-            native.channels = part.channels;
-            native.rate_x2 = part.rate_x2;
-            native.samples.insert(native.samples.end(), part.samples.begin(), part.samples.end());
-        }
-        if (native.samples.empty()) stream.error = error.empty() ? "the stream holds no samples" : error;
-    }
-    if (native.samples.empty()) {
-        if (stream.error.empty()) stream.error = "the stream holds no samples";
-        return stream;
-    }
-    stream.error.clear();
-    auto pcm = std::make_shared<Pcm>(Resample(native));
-    for (const auto& [frame, start] : source_start) {
-        const uint64_t at = start * 2 * kRate / native.rate_x2;
-        if (at < pcm->Frames()) stream.frame_start[frame] = at;
-    }
-    stream.pcm = std::move(pcm);
-    return stream;
 }
 
 }  // namespace qm::flash::sound

@@ -14,6 +14,8 @@ constexpr size_t kKeptTimings = 4096;
 // Event sounds heard at once; beyond them a new sound stays silent, so a
 // movie that starts long sounds every frame cannot slow mixing down.
 constexpr size_t kMaxEventChannels = 64;
+// The end of a stream whose length only its reading finds.
+constexpr uint64_t kOpenEnd = UINT64_MAX / 4;
 
 // Envelope levels (0..32768) at a position, interpolated linearly between
 // points; before the first point its level holds, after the last the last.
@@ -105,16 +107,19 @@ bool Mixer::IsPlaying(uint16_t sound_id, uint64_t at) const {
     });
 }
 
-void Mixer::StartStream(uint64_t owner, std::shared_ptr<const Pcm> pcm, uint64_t from, uint64_t at) {
+void Mixer::StartStream(uint64_t owner, std::shared_ptr<const StreamSource> source, uint64_t from, uint64_t at) {
     StopStream(owner, at);
-    if (!pcm || from >= pcm->Frames()) return;
+    if (!source) return;
+    const uint64_t known = source->KnownFrames();
+    if (known && from >= known) return;
     Channel c;
     c.owner = owner;
     c.timing.at = at;
     c.timing.in = 0;
     c.timing.offset = from;
-    c.timing.out = pcm->Frames();
-    c.pcm = std::move(pcm);
+    // An MP3 stream's end is found as it is read.
+    c.timing.out = known ? known : kOpenEnd;
+    c.stream = std::move(source);
     channels_.push_back(std::move(c));
 }
 
@@ -164,17 +169,40 @@ std::vector<uint64_t> Mixer::Owners() const {
 
 void Mixer::SetVolume(int volume) { volume_ = std::clamp(volume, 0, 100); }
 
-void Mixer::MixChannel(const Channel& c, int32_t* acc, size_t count) const {
-    const int16_t* pcm = c.pcm->samples.data();
+void Mixer::MixChannel(Channel& c, int32_t* acc, size_t count) {
     Gains g;
     if (auto it = gains_.find(c.owner); it != gains_.end()) g = it->second;
     const bool plain = c.envelope.empty() && g == Gains{};
     const uint64_t end = c.timing.EndAt();
     const uint64_t first = std::max(position_, c.timing.at);
-    const uint64_t last = std::min(position_ + count, end);
+    uint64_t last = std::min(position_ + count, end);
+    if (first >= last) return;
+    const int16_t* pcm = nullptr;
+    uint64_t stream_start = 0;  // the stream's frame heard at `first`, pcm's first frame
+    if (c.stream) {
+        // A stream plays once, straight on from its offset: read just
+        // what this mixing hears.
+        if (!c.reader) c.reader = ReaderFor(c.stream, c.timing.offset + (first - c.timing.at));
+        stream_start = c.timing.offset + (first - c.timing.at);
+        const size_t wanted = size_t(last - first);
+        stream_samples_.resize(wanted * 2);
+        const size_t got = c.reader->Read(stream_start, stream_samples_.data(), wanted);
+        if (got < wanted) {
+            // Its end: the channel goes once mixed past it.
+            c.timing.out = stream_start + got;
+            last = first + got;
+        }
+        pcm = stream_samples_.data();
+    } else {
+        pcm = c.pcm->samples.data();
+    }
     for (uint64_t t = first; t < last; ++t) {
         uint64_t frame = 0, played = 0;
-        if (!Locate(c.timing, t, frame, played)) break;
+        if (c.stream) {
+            frame = t - first;
+        } else if (!Locate(c.timing, t, frame, played)) {
+            break;
+        }
         const size_t i = size_t(t - position_) * 2;
         double l = pcm[frame * 2], r = pcm[frame * 2 + 1];
         if (plain) {
@@ -207,14 +235,46 @@ void Mixer::Mix(int16_t* out, size_t count) {
         count -= kPiece;
     }
     std::vector<int32_t> acc(count * 2, 0);
-    for (const Channel& c : channels_) MixChannel(c, acc.data(), count);
+    for (Channel& c : channels_) MixChannel(c, acc.data(), count);
     const bool silent = muted_ || volume_ == 0;
     for (size_t i = 0; i < acc.size(); ++i) {
         const int32_t v = silent ? 0 : volume_ == 100 ? acc[i] : acc[i] * volume_ / 100;
         out[i] = int16_t(std::clamp<int32_t>(v, -32768, 32767));
     }
     position_ += count;
+    Erase();
+}
+
+void Mixer::Skip(uint64_t count) {
+    position_ += count;
+    Erase();
+}
+
+void Mixer::Erase() {
+    constexpr size_t kSpareReaders = 4;
+    for (Channel& c : channels_) {
+        if (c.reader && c.timing.EndAt() <= position_) {
+            spare_readers_.push_back(std::move(c.reader));
+            if (spare_readers_.size() > kSpareReaders) spare_readers_.erase(spare_readers_.begin());
+        }
+    }
     std::erase_if(channels_, [this](const Channel& c) { return c.timing.EndAt() <= position_; });
+}
+
+std::unique_ptr<StreamReader> Mixer::ReaderFor(const std::shared_ptr<const StreamSource>& source, uint64_t at) {
+    std::unique_ptr<StreamReader>* best = nullptr;
+    auto consider = [&](std::unique_ptr<StreamReader>& r) {
+        if (r && r->Source() == source.get() && r->Position() <= at && (!best || (*best)->Position() < r->Position()))
+            best = &r;
+    };
+    for (Channel& c : channels_) {
+        if (c.reader && c.timing.EndAt() <= position_) consider(c.reader);
+    }
+    for (auto& r : spare_readers_) consider(r);
+    if (!best) return std::make_unique<StreamReader>(source);
+    std::unique_ptr<StreamReader> taken = std::move(*best);
+    std::erase(spare_readers_, nullptr);
+    return taken;
 }
 
 }  // namespace qm::flash::sound

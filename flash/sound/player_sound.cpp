@@ -34,15 +34,15 @@ uint64_t Player::Impl::SoundNow() const {
 }
 
 std::shared_ptr<const sound::Pcm> Player::Impl::DecodedSound(uint16_t sound_id) {
-    auto it = decoded_sounds.find(sound_id);
-    if (it == decoded_sounds.end()) {
+    const sound::DecodeResult* held = decoded_sounds.Find(sound_id);
+    if (!held) {
         const Character* c = dictionary.Find(sound_id);
         const swf::DefineSound* def = c ? c->As<swf::DefineSound>() : nullptr;
         if (!def) return nullptr;
-        it = decoded_sounds.emplace(sound_id, sound::DecodeEventSound(*def)).first;
-        if (!it->second.pcm) Log("sound " + std::to_string(sound_id) + " is not played: " + it->second.error);
+        held = &decoded_sounds.Insert(sound_id, sound::DecodeEventSound(*def));
+        if (!held->pcm) Log("sound " + std::to_string(sound_id) + " is not played: " + held->error);
     }
-    return it->second.pcm;
+    return held->pcm;
 }
 
 void Player::Impl::PlaySoundInfo(uint16_t sound_id, const swf::SoundInfo& info, uint64_t owner) {
@@ -108,9 +108,9 @@ void Player::Impl::StartFrameSounds(DisplayObject& clip, uint16_t frame) {
     }
 }
 
-const sound::Stream* Player::Impl::StreamOf(const TimelineDef& timeline) {
+std::shared_ptr<const sound::StreamSource> Player::Impl::StreamOf(const TimelineDef& timeline) {
     auto it = streams.find(&timeline);
-    if (it != streams.end()) return it->second.pcm ? &it->second : nullptr;
+    if (it != streams.end()) return it->second;
     const swf::SoundStreamHead* head = nullptr;
     std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> blocks;
     for (size_t f = 0; f < timeline.frames.size(); ++f) {
@@ -125,13 +125,14 @@ const sound::Stream* Player::Impl::StreamOf(const TimelineDef& timeline) {
             }
         }
     }
-    sound::Stream stream;
+    std::shared_ptr<const sound::StreamSource> stream;
     if (head && !blocks.empty()) {
-        stream = sound::DecodeStream(*head, blocks, movie.header.frame_rate);
-        if (!stream.pcm) Log("the stream sound is not played: " + stream.error);
+        std::string error;
+        stream = sound::StreamSource::Make(*head, blocks, movie.header.frame_rate, error);
+        if (!stream) Log("the stream sound is not played: " + error);
     }
-    it = streams.emplace(&timeline, std::move(stream)).first;
-    return it->second.pcm ? &it->second : nullptr;
+    streams.emplace(&timeline, stream);
+    return stream;
 }
 
 void Player::Impl::SyncSound() {
@@ -141,12 +142,12 @@ void Player::Impl::SyncSound() {
     // jump, and silent while it stands still.
     for (const auto& [id, clip] : clips) {
         if (!clip->sprite || !clip->sprite->timeline || !clip->sprite->entered) continue;
-        const sound::Stream* stream = StreamOf(*clip->sprite->timeline);
+        std::shared_ptr<const sound::StreamSource> stream = StreamOf(*clip->sprite->timeline);
         if (!stream) continue;
         const uint16_t frame = clip->sprite->current_frame;
         auto start_here = [&] {
-            auto f = stream->frame_start.find(frame);
-            if (f != stream->frame_start.end()) mixer.StartStream(id, stream->pcm, f->second, now);
+            auto f = stream->FrameStarts().find(frame);
+            if (f != stream->FrameStarts().end()) mixer.StartStream(id, stream, f->second, now);
             else mixer.StopStream(id, now);
         };
         auto place = stream_places.find(id);
