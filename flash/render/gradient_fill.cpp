@@ -1,4 +1,4 @@
-// Gradient fills through a coverage mask, coloured from the 256-entry table.
+// Gradient fills through a coverage mask, coloured from a table of the gradient.
 #include "flash/render/gradient_fill.h"
 
 #include <algorithm>
@@ -19,10 +19,17 @@ GradientTable BuildGradientTable(const GradientFill& gradient, const ColorTransf
     for (size_t i = 1; i < stops.size(); ++i) stops[i].ratio = std::max(stops[i].ratio, stops[i - 1].ratio);
     for (auto& s : stops) s.color = cx.apply(s.color);
     const std::array<Rgba, 256> ramp = BuildGradientRamp(stops, gradient.interpolation);
-    for (size_t i = 0; i < 256; ++i) {
-        const Rgba& c = ramp[i];
-        auto pre = [&](uint8_t v) { return uint32_t((v * c.a + 127) / 255); };
-        table[i] = uint32_t(c.a) << 24 | pre(c.r) << 16 | pre(c.g) << 8 | pre(c.b);
+    // Between the ramp's entries the colour changes evenly, as between the stops themselves.
+    for (size_t j = 0; j < kGradientTableSize; ++j) {
+        double pos = double(j) * 255 / (kGradientTableSize - 1);
+        size_t i = std::min<size_t>(size_t(pos), 254);
+        double f = pos - double(i);
+        const Rgba& p = ramp[i];
+        const Rgba& q = ramp[i + 1];
+        auto mix = [f](uint8_t x, uint8_t y) { return x + (y - x) * f; };
+        double a = mix(p.a, q.a);
+        auto pre = [&](uint8_t x, uint8_t y) { return uint32_t(std::lround(mix(x, y) * a / 255)); };
+        table[j] = uint32_t(std::lround(a)) << 24 | pre(p.r, q.r) << 16 | pre(p.g, q.g) << 8 | pre(p.b, q.b);
     }
     return table;
 }
@@ -104,8 +111,8 @@ inline int Index(double t) {
     }
     // Also catches what is not a number.
     if (!(t > 0)) return 0;
-    if (t >= 1) return 255;
-    return int(t * 255 + 0.5);
+    if (t >= 1) return kGradientTableSize - 1;
+    return int(t * (kGradientTableSize - 1) + 0.5);
 }
 
 struct Span {
@@ -132,7 +139,7 @@ void PaintSpan(const Span& s, const GradientTable& table, double focal, double f
 
 #if defined(__SSE2__)
 // Four pixels at a time for the common kinds: linear and radial gradients
-// that pad. Positions in single precision are exact enough for 256 entries;
+// that pad. Positions in single precision are exact enough for the table;
 // the compositing rounds exactly as Scale and Over do.
 inline __m128i Scale16(__m128i x, __m128i a) {
     __m128i t = _mm_add_epi16(_mm_mullo_epi16(x, a), _mm_set1_epi16(0x80));
@@ -163,7 +170,8 @@ void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
     const __m128 lane = _mm_set_ps(3, 2, 1, 0);
     const __m128 du = _mm_set1_ps(float(s.du)), dv = _mm_set1_ps(float(s.dv));
     const __m128 u0 = _mm_set1_ps(float(s.u)), v0 = _mm_set1_ps(float(s.v));
-    const __m128 scale = _mm_set1_ps(255), half = _mm_set1_ps(0.5f), top = _mm_set1_ps(255), bottom = _mm_setzero_ps();
+    constexpr float kLast = kGradientTableSize - 1;
+    const __m128 scale = _mm_set1_ps(kLast), half = _mm_set1_ps(0.5f), top = _mm_set1_ps(kLast), bottom = _mm_setzero_ps();
     int i = 0;
     alignas(16) int32_t index[4];
     for (; i + 4 <= s.count; i += 4) {
@@ -171,7 +179,7 @@ void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
         __m128 u = _mm_add_ps(u0, _mm_mul_ps(k, du));
         __m128 t;
         if constexpr (Kind == GradientKind::Linear) {
-            t = _mm_mul_ps(_mm_add_ps(u, _mm_set1_ps(1)), _mm_set1_ps(127.5f));
+            t = _mm_mul_ps(_mm_add_ps(u, _mm_set1_ps(1)), _mm_set1_ps(kLast / 2));
         } else {
             __m128 v = _mm_add_ps(v0, _mm_mul_ps(k, dv));
             t = _mm_mul_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(u, u), _mm_mul_ps(v, v))), scale);
@@ -194,14 +202,14 @@ void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
         uint32_t c = s.cover[i];
         float u = float(s.u) + float(i) * float(s.du), t;
         if constexpr (Kind == GradientKind::Linear) {
-            t = (u + 1) * 127.5f;
+            t = (u + 1) * (kGradientTableSize - 1) * 0.5f;
         } else {
             float v = float(s.v) + float(i) * float(s.dv);
-            t = std::sqrt(u * u + v * v) * 255;
+            t = std::sqrt(u * u + v * v) * (kGradientTableSize - 1);
         }
         t += 0.5f;
         if (!(t > 0)) t = 0;  // also what is not a number
-        if (t > 255) t = 255;
+        if (t > kGradientTableSize - 1) t = kGradientTableSize - 1;
         uint32_t color = table[size_t(int(t))];
         if (c != 255) color = Scale(color, c);
         s.dst[i] = Over(color, s.dst[i]);
@@ -325,7 +333,7 @@ bool PaintGradient(cairo_t* cr, const GradientFill& gradient, const ColorTransfo
             if (squeezed) {
                 // A gradient squeezed to nothing shows its outermost colour.
                 for (int k = i; k < j; ++k) {
-                    uint32_t color = cover[k] == 255 ? table[255] : Scale(table[255], cover[k]);
+                    uint32_t color = cover[k] == 255 ? table[kGradientTableSize - 1] : Scale(table[kGradientTableSize - 1], cover[k]);
                     row[k] = (color >> 24) == 255 ? color : Over(color, row[k]);
                 }
             } else {

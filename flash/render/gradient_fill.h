@@ -1,6 +1,6 @@
 // Gradient fills painted by the renderer itself: cairo rasterises the shape's
-// coverage, and every covered pixel takes its colour from the gradient's
-// 256-entry table. Cairo's own gradients composite a row at a time, which
+// coverage, and every covered pixel takes its colour from a table of the
+// gradient's colours. Cairo's own gradients composite a row at a time, which
 // costs far more than the shape's pixels.
 #pragma once
 
@@ -14,9 +14,11 @@
 
 namespace qm::flash::render {
 
-// Premultiplied colours (cairo's ARGB32) at the 256 ratio positions, after
-// the colour transform.
-using GradientTable = std::array<uint32_t, 256>;
+// Premultiplied colours (cairo's ARGB32) at evenly spaced positions along the
+// gradient, after the colour transform: four for every ratio step, so that
+// colours change as smoothly as between the stops themselves.
+inline constexpr int kGradientTableSize = 1021;
+using GradientTable = std::array<uint32_t, kGradientTableSize>;
 GradientTable BuildGradientTable(const GradientFill& gradient, const ColorTransform& cx);
 
 // Memory the fills reuse from shape to shape and frame to frame.
