@@ -91,6 +91,27 @@ inline void MoveAround(swfwriter::Movie& m, const std::vector<uint16_t>& ids, in
     }
 }
 
+// Ten seconds at 24 fps of 1280x720: the simplest cartoon, eight flat-coloured shapes without
+// outlines drifting over a plain background.
+inline swfwriter::Movie SimpleCartoon() {
+    namespace w = qm::swfwriter;
+    w::Movie m({.version = 8, .frame = w::Rect::pixels(1280, 720), .frameRate = w::fps(24)});
+    m.setBackgroundColor({240, 236, 220});
+    std::vector<uint16_t> ids;
+    const w::Color colours[] = {{200, 40, 40}, {40, 120, 200}, {60, 170, 80}, {230, 180, 30}};
+    for (int i = 0; i < 4; ++i) {
+        w::Shape s;
+        s.fill0(s.addFill(w::FillStyle::solid(colours[i])));
+        if (i % 2)
+            s.ellipse(0, 0, 1600, 1200);
+        else
+            s.rect(-1500, -1000, 3000, 2000);
+        ids.push_back(m.defineShape(s));
+    }
+    MoveAround(m, ids, 8, 240, 1280, 720, 3);
+    return m;
+}
+
 // Ten seconds at 24 fps of 1280x720: forty smoothed bitmap cut-outs (eight 128x128 pictures with
 // alpha) turning and scaling over a bitmap backdrop.
 inline swfwriter::Movie BitmapCartoon() {
