@@ -384,10 +384,10 @@ CaptureResult OfflineCapture::Run() {
     const int workerCount = !video ? 1 : renderWorkers_ > 0 ? renderWorkers_ : RenderWorkers();
     std::vector<std::unique_ptr<flash::Player>> players;
     players.push_back(std::move(loaded.player));
+    // The movie is read once: the others share its definitions, and only the first mixes sound.
     for (int i = 1; i < workerCount; ++i) {
-        flash::LoadResult another = flash::Player::LoadFile(moviePath.toStdString());
-        if (!another.player) return fail(QString::fromStdString(another.error));
-        players.push_back(std::move(another.player));
+        players.push_back(players.front()->AnotherOfTheSameMovie());
+        players.back()->SetSoundDiscarded(true);
     }
     // One start for the scripts' dates in every player, so they agree frame for frame.
     const double startMs = startTime_ >= 0 ? startTime_

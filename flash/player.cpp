@@ -36,10 +36,22 @@ Avm1Options ScriptOptions(const swf::Header& header) {
 
 }  // namespace
 
+std::shared_ptr<const MovieDefinition> MovieDefinition::Build(swf::ParsedMovie movie) {
+    auto d = std::make_shared<MovieDefinition>();
+    d->movie = std::move(movie);
+    AddDefinitions(d->movie.tags, d->dictionary, d->sprite_timelines);
+    d->root_timeline = TimelineDef::Build(d->movie.tags, d->movie.header.frame_count);
+    d->root_timeline.waits_for_declared_frames = true;
+    return d;
+}
+
+const TimelineDef* Player::Impl::TimelineOf(const swf::Sprite* sprite) const {
+    if (auto it = definition->sprite_timelines.find(sprite); it != definition->sprite_timelines.end()) return &it->second;
+    if (auto it = sprite_timelines.find(sprite); it != sprite_timelines.end()) return &it->second;
+    return nullptr;
+}
+
 void Player::Impl::Init() {
-    AddDefinitions(movie.tags, dictionary, sprite_timelines);
-    root_timeline = TimelineDef::Build(movie.tags, movie.header.frame_count);
-    root_timeline.waits_for_declared_frames = true;
     root = std::make_unique<DisplayObject>();
     root->instance_id = next_instance_id++;
     root->name = "_level0";
@@ -63,11 +75,17 @@ LoadResult Player::LoadBytes(std::vector<uint8_t> bytes) {
     }
     // The configuration file is read once, when the first player is made.
     (void)CurrentPlayerConfiguration();
-    auto impl = std::make_unique<Impl>();
-    impl->movie = std::move(*parsed.movie);
+    auto impl = std::make_unique<Impl>(MovieDefinition::Build(std::move(*parsed.movie)));
     impl->Init();
     result.player.reset(new Player(std::move(impl)));
     return result;
+}
+
+std::unique_ptr<Player> Player::AnotherOfTheSameMovie() const {
+    auto impl = std::make_unique<Impl>(impl_->definition);
+    impl->Init();
+    impl->movie_folder = impl_->movie_folder;
+    return std::unique_ptr<Player>(new Player(std::move(impl)));
 }
 
 LoadResult Player::LoadFile(const std::string& path) {

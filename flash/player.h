@@ -158,6 +158,11 @@ class Player {
 public:
     static LoadResult LoadFile(const std::string& path);
     static LoadResult LoadBytes(std::vector<uint8_t> bytes);
+    // A new player of this player's movie, as if loaded again: it starts
+    // before its first frame with a state of its own, and shares what the
+    // movie defines (its tags, characters and timelines), which is read
+    // once and never changed, so players on other threads may use it.
+    std::unique_ptr<Player> AnotherOfTheSameMovie() const;
 
     ~Player();
     Player(const Player&) = delete;

@@ -15,11 +15,30 @@
 
 namespace qm::flash {
 
-struct Player::Impl : ScriptEnvironment {
+// What a movie defines, read once and shared, never changed, by every player
+// of the movie (the render workers of a conversion): its tags, characters and
+// timelines.
+struct MovieDefinition {
     swf::ParsedMovie movie;
     Dictionary dictionary;
     TimelineDef root_timeline;
     std::unordered_map<const swf::Sprite*, TimelineDef> sprite_timelines;
+    static std::shared_ptr<const MovieDefinition> Build(swf::ParsedMovie movie);
+};
+
+struct Player::Impl : ScriptEnvironment {
+    explicit Impl(std::shared_ptr<const MovieDefinition> shared)
+        : definition(std::move(shared)),
+          movie(definition->movie),
+          dictionary(definition->dictionary),
+          root_timeline(definition->root_timeline) {}
+    const std::shared_ptr<const MovieDefinition> definition;
+    const swf::ParsedMovie& movie;
+    const Dictionary& dictionary;
+    const TimelineDef& root_timeline;
+    // Timelines of sprites that scripts made (the movie's are in the definition).
+    std::unordered_map<const swf::Sprite*, TimelineDef> sprite_timelines;
+    const TimelineDef* TimelineOf(const swf::Sprite* sprite) const;
     std::unique_ptr<DisplayObject> root;
 
     uint64_t next_instance_id = 1;

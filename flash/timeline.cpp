@@ -80,8 +80,7 @@ std::unique_ptr<DisplayObject> Player::Impl::CreateObject(const Character& chara
     o->depth = depth;
     if (auto* sprite = character.As<swf::Sprite>()) {
         o->sprite = std::make_unique<SpriteState>();
-        auto it = sprite_timelines.find(sprite);
-        if (it != sprite_timelines.end()) o->sprite->timeline = &it->second;
+        o->sprite->timeline = TimelineOf(sprite);
     } else if (auto* button = character.As<swf::Button>()) {
         o->button = std::make_unique<ButtonState>();
         o->button->button = button;
