@@ -248,7 +248,8 @@ Bounds Interpreter::BoundsIn(const DisplayObject& o, const DisplayObject* space)
 void Interpreter::ConstructClip(DisplayObject& clip, const ObjRef& init) {
     if (!constructed_.emplace(clip.instance_id, true).second) return;
     ObjRef ctor;
-    if (!registered_classes_.empty() && clip.character && env_) {
+    // Classes are for movie clip symbols; a button keeps its own.
+    if (!registered_classes_.empty() && clip.sprite && clip.character && env_) {
         for (const auto& [name, id] : env_->Characters().Exports()) {
             if (id != clip.character->id) continue;
             for (const auto& [registered, fn] : registered_classes_)
