@@ -224,9 +224,37 @@ TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<Pars
     }
 }
 
+namespace {
+
+// How many tags the stream holds, from their headers alone: the list is made
+// at its size at once, as a growing list would hold its old and new copies
+// together (two and a half times the tags of a long movie) while it grows.
+size_t CountTags(std::span<const uint8_t> data) {
+    size_t pos = 0, count = 0;
+    while (data.size() - pos >= 2) {
+        const uint16_t code_and_length = static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8));
+        pos += 2;
+        size_t length = code_and_length & 0x3F;
+        if (length == 0x3F) {
+            if (data.size() - pos < 4) break;
+            length = static_cast<uint32_t>(data[pos]) | (static_cast<uint32_t>(data[pos + 1]) << 8) |
+                     (static_cast<uint32_t>(data[pos + 2]) << 16) | (static_cast<uint32_t>(data[pos + 3]) << 24);
+            pos += 4;
+        }
+        if (length > data.size() - pos) break;
+        pos += length;
+        ++count;
+        if (code_and_length >> 6 == 0) break;
+    }
+    return count;
+}
+
+}  // namespace
+
 void ReadTagStream(std::span<const uint8_t> data, uint64_t base, uint8_t version, int sprite_depth,
                    std::vector<Tag>& tags, std::vector<ParseError>& warnings,
                    std::optional<ParseError>& truncated) {
+    tags.reserve(tags.size() + CountTags(data));
     size_t pos = 0;
     while (pos < data.size()) {
         const size_t header_pos = pos;
