@@ -55,6 +55,15 @@ QString MainOutputOptions(const TFileOption& job, const QString& graph, int64_t 
 // Output folder + OutFileName + FileExt, made unique with "(n)" unless overwriting.
 QString OutputFilePath(const TFileOption& job, const QString& outputFolder, bool overwrite);
 
+// Where a run writes `outputPath`: the path itself when no file is there; otherwise a passing
+// name beside it with the same extension, so the earlier file stays whole until the new one is
+// complete.
+QString PassingOutputPath(const QString& outputPath);
+// Gives a complete run's file (written to `writePath`) its name `outputPath`, replacing the
+// earlier file; nothing to do when both are the same. Empty on success, otherwise the reason,
+// and the passing file is gone.
+QString PutOutputInPlace(const QString& writePath, const QString& outputPath);
+
 // Empty when files can be made in `folder` (it is made when missing); otherwise the message
 // that refuses the conversion before anything is captured.
 QString OutputFolderProblem(const QString& folder);
@@ -100,6 +109,7 @@ struct MergeRun {
     bool OverWrite = false;
     // Filled by AddMergeTask.
     QString OutputPath;
+    QString WritePath;  // where the engine writes: PassingOutputPath(OutputPath)
     int64_t VideoDuration = 0;
     QString Error;  // why the run cannot be made, as shown after "Cannot do convert, error: "
 };
@@ -107,7 +117,8 @@ struct MergeRun {
 // Adds the main run: the intermediate video and the sound (the captured WAV file or the
 // replacement) into OutputPath with the profile's arguments, pad, scale and watermark, cut to
 // the video's duration. A sound that cannot be read makes an output without sound
-// (AudioDisabled is set in `job`). Every failure is logged; the caller starts the task.
+// (AudioDisabled is set in `job`). Every failure is logged; the caller starts the task, and
+// once it has completed puts WritePath in place with PutOutputInPlace.
 bool AddMergeTask(engine::TFFEncoder& encoder, TFileOption& job, MergeRun& run);
 
 }  // namespace qm::conversion

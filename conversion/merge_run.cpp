@@ -42,6 +42,7 @@ bool AddMergeTask(engine::TFFEncoder& encoder, TFileOption& job, MergeRun& run) 
             if (!o.AudioDisabled) o.AudioDisabled = run.AudioEmpty;
         }
         run.OutputPath = OutputFilePath(job, run.OutputFolder, run.OverWrite);
+        run.WritePath = PassingOutputPath(run.OutputPath);
 
         engine::TFFDecoder& info = encoder.InfoDecoder();
         if (!info.LoadFile(run.VideoFile.toStdString())) {
@@ -100,7 +101,7 @@ bool AddMergeTask(engine::TFFEncoder& encoder, TFileOption& job, MergeRun& run) 
         engine::TOutputOptions output;
         output.Options =
             MainOutputOptions(job, ConversionFilterGraph(job), run.VideoDuration, videoIndex, audioIndex).toStdString();
-        if (encoder.SetOutput(task, run.OutputPath.toStdString(), &output) < 0) {
+        if (encoder.SetOutput(task, run.WritePath.toStdString(), &output) < 0) {
             const QString why = QString::fromStdString(encoder.LastErrorMessage());
             return fail(QStringLiteral("Cannot do convert, error: ") + why, why);
         }

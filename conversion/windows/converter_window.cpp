@@ -289,10 +289,9 @@ bool TConverterfrm::StartMerge() {
     run.AudioEmpty = SoundHook_.AudioEmpty;
     run.OutputFolder = app::OutputPath;
     run.OverWrite = app::OverWrite;
-    // Only a file this run makes is ours to remove when it fails or is cancelled.
-    OutputWasThere_ = QFileInfo::exists(OutputFilePath(Job_, run.OutputFolder, run.OverWrite));
     const bool added = AddMergeTask(*FFEncoder_, Job_, run);
     OutputPath_ = run.OutputPath;
+    WritePath_ = run.WritePath;
     if (!added) {
         Error_ = run.Error;
         return false;
@@ -348,6 +347,13 @@ void TConverterfrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
         return;
     }
     if (info.TaskIndex >= 0) return;
+    // The run is complete: now the new file takes the place of the one it replaces.
+    if (const QString problem = PutOutputInPlace(WritePath_, OutputPath_); !problem.isEmpty()) {
+        LogError(problem);
+        ConversionMessageBox(this, problem, QStringLiteral("Error"), BoxIcon::Error, BoxButtons::Ok);
+        CloseAsCancelled();
+        return;
+    }
     Succeeded_ = true;
     if (app::FinishAction == 1) {
         CloseAsCancelled();
@@ -450,7 +456,8 @@ void TConverterfrm::done(int result) {
 void TConverterfrm::FormClose() { DeleteTemporaryFiles(); }
 
 void TConverterfrm::RemoveOwnOutput() {
-    if (!OutputWasThere_) RemoveFile(OutputPath_);
+    // Only what this run wrote is ours: an earlier output it was to replace stays as it was.
+    RemoveFile(WritePath_);
 }
 
 void TConverterfrm::DeleteTemporaryFiles() {

@@ -109,7 +109,9 @@ private:
     bool RunStarted_ = false;
     bool FinalSeen_ = false;
     bool Succeeded_ = false;  // the main run completed: its output is the user's
-    bool OutputWasThere_ = false;  // the output replaces a file that was there before the run
+    // Where the engine writes: the output itself, or a passing file beside an earlier output,
+    // which keeps its bytes until the run has completed and the new file takes its name.
+    QString WritePath_;
 
     QTimer* tmrConverter = nullptr;
     QTimer* tmrMergerAudio = nullptr;
