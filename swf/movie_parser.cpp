@@ -86,11 +86,14 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
     Bytes stream(13 + in.size() - 9);
     std::memcpy(stream.data(), in.data() + 4, 5);
     // The decoder sets aside the whole dictionary the properties name, up to
-    // 4 GiB, before reading a byte; nothing beyond the movie's own length can
-    // be referred back to, so a larger dictionary is cut down to it.
+    // 4 GiB, before reading a byte. A back reference reaches no further than
+    // the output can grow: the movie's length, and what the bomb check lets
+    // these compressed bytes expand to; a larger dictionary is cut down to it.
     uint32_t dictionary = 0;
     for (int i = 0; i < 4; ++i) dictionary |= uint32_t(stream[1 + i]) << (8 * i);
-    const uint32_t needed = static_cast<uint32_t>(std::clamp<size_t>(limit, 4096, UINT32_MAX));
+    const uint64_t expandable =
+        std::max<uint64_t>(limits::kInflateRatioCheckBytes, limits::kMaxInflateRatio * (stream.size() + 1)) + kChunk;
+    const uint32_t needed = static_cast<uint32_t>(std::clamp<uint64_t>(std::min<uint64_t>(limit, expandable), 4096, UINT32_MAX));
     if (dictionary > needed) {
         for (int i = 0; i < 4; ++i) stream[1 + i] = static_cast<uint8_t>(needed >> (8 * i));
     }

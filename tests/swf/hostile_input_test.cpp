@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstddef>
+#include <optional>
 
+#include "swf/limits.h"
 #include "swf/swf.h"
 #include "testing/swfwriter/swfwriter.h"
 
@@ -52,8 +54,9 @@ size_t LargestAllocation(F&& f) {
     return largest;
 }
 
-// The movie as a "ZWS" file: UI32 packed size, the 5 property bytes, the raw LZMA data.
-Bytes LzmaMovie(const Bytes& fws, uint32_t dictionary_override) {
+// The movie as a "ZWS" file: UI32 packed size, the 5 property bytes, the raw LZMA data; the
+// header's length as given, else the true one.
+Bytes LzmaMovie(const Bytes& fws, uint32_t dictionary_override, std::optional<uint32_t> declared = std::nullopt) {
     lzma_options_lzma options;
     EXPECT_FALSE(lzma_lzma_preset(&options, 6));
     lzma_stream z = LZMA_STREAM_INIT;
@@ -70,6 +73,8 @@ Bytes LzmaMovie(const Bytes& fws, uint32_t dictionary_override) {
     for (int i = 0; i < 4; ++i) out[1 + i] = uint8_t(dictionary_override >> (8 * i));
     Bytes zws(fws.begin(), fws.begin() + 8);
     zws[0] = 'Z';
+    if (declared)
+        for (int i = 0; i < 4; ++i) zws[4 + i] = uint8_t(*declared >> (8 * i));
     const uint32_t packed = uint32_t(out.size() - 13);
     for (int i = 0; i < 4; ++i) zws.push_back(uint8_t(packed >> (8 * i)));
     zws.insert(zws.end(), out.begin(), out.begin() + 5);
@@ -106,4 +111,22 @@ TEST(HostileInput, LzmaDictionaryLargerThanTheMovieIsNotSetAside) {
         (void)largest_block;
 #endif
     }
+}
+
+// Within the declared length the dictionary is still bounded by what the bomb check lets the
+// compressed bytes expand to: a tiny file declaring nearly the largest movie allowed sets aside
+// tens of MiB, not the gigabyte it names.
+TEST(HostileInput, LzmaDictionaryIsBoundedByWhatTheFileCanExpandTo) {
+    w::Movie plain({.version = 10});
+    plain.showFrame();
+    const Bytes zws = LzmaMovie(plain.bytes(), 0xFFFFFFFFu, uint32_t(qm::limits::kMaxMovieBytes) - 1);
+    ASSERT_LT(zws.size(), 100u);
+    ParseResult r;
+    const size_t largest_block = LargestAllocation([&] { r = ParseMovie(zws); });
+    ASSERT_TRUE(r.movie || r.error);
+#ifdef QM_HAS_ALLOCATION_HOOKS
+    EXPECT_LT(largest_block, qm::limits::kInflateRatioCheckBytes + (4u << 20));
+#else
+    (void)largest_block;
+#endif
 }
