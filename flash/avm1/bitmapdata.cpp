@@ -546,9 +546,11 @@ void Interpreter::InstallBitmapData() {
         auto solid = [](const ScriptBitmap& bm, int32_t x, int32_t y, uint32_t threshold) {
             return Inside(bm, x, y) && (bm.pixels[size_t(y) * size_t(bm.width) + size_t(x)] >> 24) >= threshold;
         };
+        if (Disposed(args[2])) return -3.0;
         if (ScriptBitmap* other = Bits(args[2])) {
+            // Without a corner the other bitmap lies at (0, 0); a corner that is no point is refused.
             int32_t sx = 0, sy = 0;
-            if (args.size() < 4 || !ReadPoint(in, args[3], sx, sy)) return kFailed;
+            if (args.size() > 3 && !ReadPoint(in, args[3], sx, sy)) return -4.0;
             uint32_t second = args.size() > 4 ? uint32_t(std::clamp(in.ToInt32(args[4]), 0, 255)) : 1;
             // The other bitmap's corner in this one's pixels.
             int32_t ox = sx - fx, oy = sy - fy;

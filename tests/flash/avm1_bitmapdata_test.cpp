@@ -79,6 +79,9 @@ TEST(Avm1BitmapData, ConstructionAndDisposal) {
         {E(), Member(b, "width"), "-1"},
         {E(), Call(b, "getPixel", {Lit(0), Lit(0)}), "-1"},
         {E(), Call(b, "dispose"), "-1"},
+        // Refused arguments are told apart: -3 is a disposed bitmap in the third place.
+        {E(), Call(Bitmap({Lit(2), Lit(2)}), "hitTest", {Point(0, 0), Lit(1), b}), "-3"},
+        {E(), Call(Bitmap({Lit(2), Lit(2)}), "hitTest", {Lit(1), Lit(1), Point(0, 0)}), "-2"},
         {E(), New("geom", "Transform"), "undefined"},
     };
     std::vector<std::string> expected;
@@ -151,6 +154,10 @@ TEST(Avm1BitmapData, EditingMethods) {
         {E(), Call(b, "compare", {s}), "-3"},
         {E(), Call(b, "compare", {Lit(1)}), "-2"},
         {E(), Call(b, "hitTest", {Point(0, 0), Lit(255), Point(1, 1)}), "true"},
+        // Another bitmap without its corner lies at (0, 0).
+        {E(), Call(b, "hitTest", {Point(3, 3), Lit(1), s}), "false"},
+        {E(), Call(b, "hitTest", {Point(1, 1), Lit(1), s}), "true"},
+        {E(), Call(b, "hitTest", {Point(0, 0), Lit(1), s, Lit(5)}), "-4"},
         {E(), Call(Call(b, "clone"), "getPixel", {Lit(0), Lit(0)}), std::to_string(0xFF0000)},
     };
     std::vector<std::string> expected;
