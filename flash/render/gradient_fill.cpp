@@ -240,6 +240,14 @@ SpanPainter PainterFor(GradientKind kind, SpreadMode spread) {
     }
 }
 
+inline uint64_t Word(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline bool HasZeroByte(uint64_t v) { return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0; }
+
 struct ContextDeleter {
     void operator()(cairo_t* cr) const { cairo_destroy(cr); }
 };
@@ -326,8 +334,11 @@ bool PaintGradient(cairo_t* cr, const GradientFill& gradient, const ColorTransfo
         auto* row = reinterpret_cast<uint32_t*>(pixels + size_t(y0 + y) * size_t(targetStride)) + x0;
         int i = 0;
         while (i < w) {
+            // Runs of covered pixels, eight coverage bytes at a time where they allow.
+            while (i + 8 <= w && Word(cover + i) == 0) i += 8;
             while (i < w && cover[i] == 0) ++i;
             int j = i;
+            while (j + 8 <= w && !HasZeroByte(Word(cover + j))) j += 8;
             while (j < w && cover[j] != 0) ++j;
             if (j == i) break;
             if (squeezed) {
