@@ -294,7 +294,7 @@ CaptureResult OfflineCapture::Run() {
             result.Warnings << why;
             o.AudioDisabled = true;
         }
-    } else if (!o.AudioDisabled && !MovieHasSound(moviePath)) {
+    } else if (!o.AudioDisabled && !player.HoldsSound()) {  // the movie read once, not again
         o.AudioDisabled = true;  // nothing would ever be heard
     }
     if (o.DisableVideo && o.AudioDisabled) return fail(QStringLiteral("The movie has no sound to convert"));

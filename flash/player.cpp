@@ -111,6 +111,21 @@ LoadResult Player::LoadFile(const std::string& path) {
 const swf::Header& Player::Header() const { return impl_->movie.header; }
 bool Player::IsActionScript3() const { return impl_->movie.IsActionScript3(); }
 
+namespace {
+
+bool TagsHoldSound(const std::vector<swf::Tag>& tags) {
+    for (const swf::Tag& tag : tags) {
+        if (std::holds_alternative<swf::DefineSound>(tag.body) || std::holds_alternative<swf::SoundStreamHead>(tag.body))
+            return true;
+        if (const auto* sprite = std::get_if<swf::Sprite>(&tag.body); sprite && TagsHoldSound(sprite->tags)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool Player::HoldsSound() const { return TagsHoldSound(impl_->movie.tags); }
+
 std::vector<swf::ParseError> Player::ReadProblems() const {
     std::vector<swf::ParseError> problems = impl_->movie.warnings;
     if (impl_->movie.truncated) problems.push_back(*impl_->movie.truncated);

@@ -171,6 +171,8 @@ public:
     const swf::Header& Header() const;
     uint8_t Version() const { return Header().version; }
     bool IsActionScript3() const;
+    // Whether the movie holds any sound at all (event sounds or a stream).
+    bool HoldsSound() const;
     // Problems met while reading the movie (damaged tags, a cut file).
     std::vector<swf::ParseError> ReadProblems() const;
 
