@@ -140,7 +140,10 @@ void Player::Impl::SyncSound() {
     // Streams follow their timelines: on from where they are while the
     // timeline moves one frame on, from the frame's own place after a
     // jump, and silent while it stands still.
-    for (const auto& [id, clip] : clips) {
+    for (const auto& entry : clips) {
+        // Named apart from the binding: lambdas cannot capture bindings before clang 16.
+        const auto& id = entry.first;
+        const auto& clip = entry.second;
         if (!clip->sprite || !clip->sprite->timeline || !clip->sprite->entered) continue;
         std::shared_ptr<const sound::StreamSource> stream = StreamOf(*clip->sprite->timeline);
         if (!stream) continue;
