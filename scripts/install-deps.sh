@@ -10,6 +10,7 @@ packages=(
   libswresample-dev libavdevice-dev
   googletest libgtest-dev libgmock-dev
   ffmpeg xvfb xauth imagemagick
+  clang libclang-rt-dev  # fuzz/run.sh: libFuzzer
 )
 
 missing=()
