@@ -14,12 +14,13 @@
 #include "cli/commands.h"
 #include "flash/player.h"
 #include "flash/render/render.h"
+#include "swf/limits.h"
 
 namespace qm::cli {
 
 namespace {
 
-constexpr int kMaxSide = 8192;
+constexpr int kMaxSide = limits::kMaxStageSide;
 
 bool ParseNumber(const std::string& text, long min, long max, long& out) {
     if (text.empty()) return false;
@@ -89,6 +90,14 @@ int RunRender(const Args& args) {
         return 1;
     }
     flash::Player& player = *loaded.player;
+    // What the movie lost to damage or to the player's limits is said, as trace does.
+    for (const auto& problem : player.ReadProblems()) {
+        std::fprintf(stderr, "quellmark-cli: %s: %s (at byte %llu)\n", movie.c_str(), problem.message.c_str(),
+                     static_cast<unsigned long long>(problem.offset));
+    }
+    player.SetLogSink([](std::string_view line) {
+        std::fprintf(stderr, "quellmark-cli: %.*s\n", static_cast<int>(line.size()), line.data());
+    });
     for (long f = 0; f < frames; ++f) player.Advance();
 
     if (width == 0) {

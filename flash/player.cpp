@@ -10,8 +10,7 @@ namespace qm::flash {
 
 namespace {
 
-// A file larger than this is not read; no movie comes near it.
-constexpr std::streamoff kMaxFileBytes = std::streamoff(1) << 30;
+constexpr std::streamoff kMaxFileBytes = std::streamoff(limits::kMaxMovieFileBytes);
 
 void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
                     std::unordered_map<const swf::Sprite*, TimelineDef>& sprites) {
@@ -27,10 +26,17 @@ void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
     }
 }
 
-// getTimer counts the movie's frames at its own rate.
-Avm1Options ScriptOptions(const swf::Header& header) {
+// getTimer counts the movie's frames at its own rate; the movie may choose
+// its recursion depth (its script timeout asks a user, who is not here).
+Avm1Options ScriptOptions(const swf::ParsedMovie& movie) {
     Avm1Options options;
-    if (header.FrameRate() > 0) options.frame_ms = 1000.0 / header.FrameRate();
+    if (movie.header.FrameRate() > 0) options.frame_ms = 1000.0 / movie.header.FrameRate();
+    for (const swf::Tag& tag : movie.tags) {
+        if (auto* l = std::get_if<swf::ScriptLimits>(&tag.body)) {
+            if (l->max_recursion_depth > 0) options.max_recursion = l->max_recursion_depth;
+            break;
+        }
+    }
     return options;
 }
 
@@ -59,7 +65,7 @@ void Player::Impl::Init() {
     root->sprite->timeline = &root_timeline;
     clips[root->instance_id] = root.get();
     clip_order.push_back(root->instance_id);
-    script_host = MakeAvm1ScriptHost(ScriptOptions(movie.header));
+    script_host = MakeAvm1ScriptHost(ScriptOptions(movie));
     if (movie.IsActionScript3()) scripts_enabled = false;
 }
 
@@ -217,7 +223,7 @@ void Player::SetScriptHost(std::unique_ptr<ScriptHost> host) {
 
 void Player::SetScriptStartTime(double ms_since_1970) {
     if (impl_->frames_shown != 0) return;
-    Avm1Options options = ScriptOptions(impl_->movie.header);
+    Avm1Options options = ScriptOptions(impl_->movie);
     options.start_time_ms = ms_since_1970;
     impl_->script_host = MakeAvm1ScriptHost(options);
 }

@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "flash/player_impl.h"
+#include "flash/url_gate.h"
+#include "swf/limits.h"
 
 namespace qm::flash {
 
@@ -178,26 +180,20 @@ swf::EditText* Player::Impl::OwnTextDefinition(DisplayObject& field) {
 }
 
 std::optional<std::string> Player::Impl::ReadLocalFile(std::string_view url) {
-    if (movie_folder.empty() || url.empty()) return std::nullopt;
-    std::string name(url.substr(0, url.find_first_of("?#")));
-    // Only plain relative names: no scheme, no absolute path, no way up.
-    if (name.empty() || name.front() == '/' || name.find(':') != std::string::npos || name.find('\\') != std::string::npos)
+    if (url.empty()) return std::nullopt;
+    UrlDecision gate = ConfineToMovieFolder(movie_folder, url);
+    if (!gate.allowed) {
+        Log("load refused: \"" + std::string(url) + "\": " + gate.reason);
         return std::nullopt;
-    for (size_t at = 0; at <= name.size();) {
-        size_t cut = name.find('/', at);
-        if (cut == std::string::npos) cut = name.size();
-        if (name.compare(at, cut - at, "..") == 0 && cut - at == 2) return std::nullopt;
-        at = cut + 1;
     }
-    std::ifstream in(movie_folder + "/" + name, std::ios::binary);
+    std::ifstream in(gate.path, std::ios::binary);
     if (!in) return std::nullopt;
-    constexpr size_t kMaxBytes = 16 << 20;
     std::string text;
     char buffer[65536];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         text.append(buffer, size_t(in.gcount()));
-        if (text.size() > kMaxBytes) {
-            Log("file too large for a script: \"" + name + "\"");
+        if (text.size() > limits::kMaxScriptFileBytes) {
+            Log("file too large for a script: \"" + std::string(url) + "\"");
             return std::nullopt;
         }
     }
@@ -220,8 +216,17 @@ void Player::Impl::Trace(std::string_view text) {
     trace_sink->Trace(line);
 }
 
+// Every request passes the gate; even one it lets through is only logged,
+// since this player loads no movies into levels or clips.
 void Player::Impl::GetUrl(std::string_view url, std::string_view target) {
-    Log("get URL ignored: \"" + std::string(url) + "\" for \"" + std::string(target) + "\"");
+    std::string request = "\"" + std::string(url) + "\" for \"" + std::string(target) + "\"";
+    if (IsFsCommand(url)) {
+        Log("FSCommand ignored, no program is run for a movie: " + request);
+        return;
+    }
+    UrlDecision gate = ConfineToMovieFolder(movie_folder, url);
+    if (!gate.allowed) Log("get URL refused: " + request + ": " + gate.reason);
+    else Log("get URL ignored: " + request);
 }
 
 void Player::Impl::Log(std::string_view line) {

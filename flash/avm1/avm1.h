@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "flash/player.h"
+#include "swf/limits.h"
 
 namespace qm::flash {
 
@@ -17,6 +18,11 @@ struct Avm1Options {
     // When the movie started, in milliseconds since 1970 UTC, for Date;
     // negative: the time the interpreter was made.
     double start_time_ms = -1;
+    // Nested calls allowed in one action list, the list itself included (a
+    // movie's ScriptLimits tag may set it); processor seconds the scripts of
+    // one frame may take before the rest of them is stopped.
+    int max_recursion = limits::kMaxRecursion;
+    double script_seconds_per_frame = limits::kScriptSecondsPerFrame;
 };
 
 std::unique_ptr<ScriptHost> MakeAvm1ScriptHost(const Avm1Options& options = {});

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "flash/avm1/interpreter.h"
 #include "flash/display_list.h"
@@ -12,7 +13,16 @@
 namespace qm::flash::avm1 {
 
 namespace {
-constexpr size_t kMaxActionsPerFrame = 5000000;
+// The clock is read once in this many actions: often enough to stop within
+// a few milliseconds of the limit, rarely enough to cost nothing.
+constexpr size_t kActionsPerClockRead = 1024;
+
+// Processor time of this thread: a busy machine does not cut a script short.
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 const char* const kPropertyNames[] = {"_x", "_y", "_xscale", "_yscale", "_currentframe", "_totalframes",
                                       "_alpha", "_visible", "_width", "_height", "_rotation", "_target",
@@ -31,10 +41,30 @@ void Interpreter::Log(const std::string& line) {
     if (env_) env_->Log(line);
 }
 
+void Interpreter::ApplyLimits(const Avm1Options& options) {
+    if (options.max_recursion > 0) max_recursion_ = options.max_recursion;
+    if (options.script_seconds_per_frame > 0) script_seconds_ = options.script_seconds_per_frame;
+}
+
+// Once the frame's time is up, every script left in the frame stops at its
+// first action, so a movie of many looping clips costs the limit once.
 void Interpreter::Step() {
-    if (++frame_actions_ > kMaxActionsPerFrame) {
-        if (!stopped_logged_) Log("a script ran too long and was stopped");
+    if (stopped_logged_) throw AbortSignal{};
+    size_t n = ++frame_actions_;
+    if (n == 1) frame_started_ = ThreadSeconds();
+    if (n % kActionsPerClockRead == 0 && ThreadSeconds() - frame_started_ > script_seconds_) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "a script ran too long (more than %g seconds in one frame) and was stopped; the movie goes on",
+                      script_seconds_);
+        Log(line);
         stopped_logged_ = true;
+        throw AbortSignal{};
+    }
+    size_t held = outer_stack_values_ + (running_stack_ ? running_stack_->size() : 0);
+    if (held > limits::kMaxActionStack) {
+        Log("a script put more than " + std::to_string(limits::kMaxActionStack) +
+            " values on its stack and was stopped");
         throw AbortSignal{};
     }
 }
@@ -177,6 +207,15 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     f.target = f.base = code.target_clip;
     std::vector<Value> stack;
     f.stack = &stack;
+    // The caller's values still count while this function runs.
+    struct Held {
+        Interpreter& in;
+        size_t outer;
+        const std::vector<Value>* running;
+        ~Held() { in.outer_stack_values_ = outer, in.running_stack_ = running; }
+    } held{*this, outer_stack_values_, running_stack_};
+    if (running_stack_) outer_stack_values_ += running_stack_->size();
+    running_stack_ = &stack;
     ObjRef arguments = NewArray(args);
     Define(arguments, "callee", fn, kDontEnum);
     Define(arguments, "caller", current_callee_ ? Value(current_callee_) : Value(Null{}), kDontEnum);
@@ -363,6 +402,7 @@ static bool LegacyTruth(const Value& v, double n) {
 
 void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result) {
     std::vector<Value>& stack = *f.stack;
+    running_stack_ = &stack;
     auto pop = [&]() -> Value {
         if (stack.size() <= f.stack_base) return Undefined{};
         Value v = std::move(stack.back());

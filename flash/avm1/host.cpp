@@ -7,7 +7,7 @@ namespace qm::flash {
 namespace {
 class Avm1ScriptHost : public ScriptHost {
 public:
-    explicit Avm1ScriptHost(const Avm1Options& options) : interpreter_(options) {}
+    explicit Avm1ScriptHost(const Avm1Options& options) : interpreter_(options) { interpreter_.ApplyLimits(options); }
     void Run(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions, ScriptKind) override {
         interpreter_.RunList(env, clip, actions);
     }

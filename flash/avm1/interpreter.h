@@ -10,6 +10,7 @@
 
 #include "flash/avm1/avm1.h"
 #include "flash/avm1/value.h"
+#include "swf/limits.h"
 #include "swf/swf.h"
 
 namespace qm::flash::avm1 {
@@ -68,6 +69,8 @@ public:
     void QueueLoad(Interval answer) { loads_.push_back(std::move(answer)); }
     explicit Interpreter(const Avm1Options& options);
     ~Interpreter();
+    // The recursion and time limits of the options (the defaults until then).
+    void ApplyLimits(const Avm1Options& options);
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;
 
@@ -207,7 +210,13 @@ private:
     int next_interval_ = 1;
     ObjRef current_callee_;  // the script function running, for arguments.caller
     const char* stack_top_ = nullptr;  // machine stack where the outermost script began
-    static constexpr ptrdiff_t kMaxStackBytes = 2 << 20;
+    static constexpr ptrdiff_t kMaxStackBytes = limits::kMaxScriptStackBytes;
+    // Script limits: calls deep, processor seconds a frame, values on the stacks.
+    int max_recursion_ = limits::kMaxRecursion;
+    double script_seconds_ = limits::kScriptSecondsPerFrame;
+    double frame_started_ = 0;  // processor seconds when the frame's first action ran
+    size_t outer_stack_values_ = 0;  // held by the functions below the running one
+    const std::vector<Value>* running_stack_ = nullptr;
     std::vector<std::weak_ptr<Object>> objects_;  // every object made, to break cycles at the end
     size_t objects_compacted_ = 0;
     void RunIntervals();

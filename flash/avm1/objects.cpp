@@ -441,8 +441,8 @@ Value Interpreter::Call(const Value& fn, const Value& self, std::vector<Value> a
     ObjRef func = *f;
     // Deep recursion stops the script before the machine's stack runs out.
     const char* here = static_cast<const char*>(__builtin_frame_address(0));
-    if (depth_ >= 255 || (stack_top_ && stack_top_ - here > kMaxStackBytes)) {
-        Log("256 levels of recursion were exceeded in one action list; the script stops");
+    if (depth_ >= max_recursion_ - 1 || (stack_top_ && stack_top_ - here > kMaxStackBytes)) {
+        Log(std::to_string(max_recursion_) + " levels of recursion were exceeded in one action list; the script stops");
         throw AbortSignal{};
     }
     ++depth_;

@@ -94,7 +94,8 @@ void Interpreter::InstallSystem() {
         if (auto* o = std::get_if<ObjRef>(&target)) clip = in.ClipOf(*o);
         else if (in.env()) clip = in.ResolveClip(0, in.ToString(target));
         if (!clip) return false;
-        in.env()->Log("movie load not supported, reported as failed: \"" + in.ToString(args[0]) + "\"");
+        // Through the player's gate, which logs it; no load follows either way.
+        in.env()->GetUrl(in.ToString(args[0]), in.TargetPath(*clip));
         Interval answer;
         answer.self = self;
         answer.method = "broadcastMessage";

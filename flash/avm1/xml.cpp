@@ -358,7 +358,10 @@ void Interpreter::InstallXml() {
         return in.Get(self, "_bytesTotal");
     });
     Method(xml_proto, "addRequestHeader", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
-    Method(xml_proto, "send", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+    Method(xml_proto, "send", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (in.env()) in.env()->Log("XML send refused: \"" + in.ToString(Arg(args, 0)) + "\": a movie's scripts send nothing");
+        return false;
+    });
     // Loading: a file beside the movie arrives on a later frame through
     // onData; anything else fails there.
     auto load = [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
