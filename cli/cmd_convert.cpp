@@ -91,8 +91,8 @@ bool IsKeep(const std::string& v) { return v == "keep" || v == "Keep original"; 
 struct Request {
     std::string format;
     std::string outputDir, output;
-    std::optional<std::string> resolution, fps, videoCodec, audioCodec;
-    std::optional<long> videoBitRate, audioBitRate, sampleRate, channels;
+    std::optional<std::string> resolution, fps, videoCodec, audioCodec, videoBitRate, audioBitRate;
+    std::optional<long> sampleRate, channels;
     bool noAudio = false;
     std::optional<app::TRect> crop, watermarkRect;
     std::string watermark;
@@ -141,12 +141,53 @@ bool BuildProfile(const Request& q, QString& error) {
         }
     }
     TVCOutPutOptions& c = CurrentOptions;
-    if (q.resolution) c.Resolution = IsKeep(*q.resolution) ? KeepOriginal : QString::fromStdString(*q.resolution);
-    if (q.fps) c.FrameRate = IsKeep(*q.fps) ? KeepOriginal : QString::fromStdString(*q.fps);
+    // The format window's checks, against the format in use, so a value is refused here exactly
+    // when the window would refuse it; values not given are "Keep original", which always passes.
+    TFormatInfo shown;
+    if (!FindFormat(c.FormatID, shown)) {
+        shown = TFormatInfo{};
+        shown.VideoEncoder = c.DisableVideo ? QString() : c.VideoCodec;
+    }
+    const auto text = [](const std::optional<std::string>& v) {
+        if (!v) return KeepOriginal;
+        if (IsKeep(*v)) return KeepOriginal;
+        return QString::fromStdString(*v);
+    };
+    TFormatValues values;
+    values.Resolution = text(q.resolution);
+    values.FrameRate = text(q.fps);
+    values.VideoBitRate = q.videoBitRate && *q.videoBitRate == "auto" ? QStringLiteral("Auto") : text(q.videoBitRate);
+    values.AudioBitRate = q.audioBitRate ? QString::fromStdString(*q.audioBitRate) : KeepOriginal;
+    if (const TFormatValueCheck check = ValidateFormatValues(shown, values); !check.Passed()) {
+        error = check.Message;
+        error.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        return false;
+    }
+    // The window's own reading of the rate: "25 fps" and an offered "10 fps" both mean their number.
+    TVCOutPutOptions taken = c;
+    TakeFormatValues(shown, values, taken, nullptr);
+    if (q.resolution) c.Resolution = values.Resolution;
+    if (q.fps) c.FrameRate = values.FrameRate == KeepOriginal ? KeepOriginal : taken.FrameRate;
     if (q.videoCodec) c.VideoCodec = QString::fromStdString(*q.videoCodec);
-    if (q.videoBitRate) c.VideoBitRate = int32_t(*q.videoBitRate);
+    if (q.videoBitRate) {
+        const int32_t kbit = LeadingNumber(values.VideoBitRate);
+        const bool automatic = values.VideoBitRate == QStringLiteral("Auto") || values.VideoBitRate == KeepOriginal;
+        // Beyond this the encoder's bit/s would overflow.
+        if (!automatic && kbit > 1000000) {
+            error = QStringLiteral("--video-bitrate must be kbit/s up to 1000000, or auto");
+            return false;
+        }
+        c.VideoBitRate = automatic ? -1 : kbit;
+    }
     if (q.audioCodec) c.AudioCodec = QString::fromStdString(*q.audioCodec);
-    if (q.audioBitRate) c.AudioBitRate = int32_t(*q.audioBitRate);
+    if (q.audioBitRate) {
+        const int32_t kbit = LeadingNumber(values.AudioBitRate);
+        if (kbit < 1 || kbit > 10000) {
+            error = QStringLiteral("--audio-bitrate must be kbit/s from 1 to 10000");
+            return false;
+        }
+        c.AudioBitRate = kbit;
+    }
     if (q.sampleRate) c.SampleRate = int32_t(*q.sampleRate);
     if (q.channels) c.Channels = int32_t(*q.channels);
     c.AudioDisabled = q.noAudio;
@@ -237,22 +278,10 @@ int RunConvert(const Args& args) {
             if (a == "--format") q.format = *v;
             else if (a == "--output-dir") q.outputDir = *v;
             else if (a == "-o") q.output = *v;
-            else if (a == "--resolution") {
-                int32_t w = 0, h = 0;
-                if (!IsKeep(*v)) {
-                    try {
-                        app::ParseSize(QString::fromStdString(*v), w, h);
-                    } catch (const app::ConversionError&) {
-                    }
-                    if (w < 2 || h < 2 || w > 8192 || h > 8192) return Usage("--resolution must be WxH, e.g. 1280x720, or keep");
-                }
-                q.resolution = *v;
-            } else if (a == "--fps") {
-                char* end = nullptr;
-                const double r = std::strtod(v->c_str(), &end);
-                if (!IsKeep(*v) && (*end || !(r > 0 && r <= 240))) return Usage("--fps must be a rate from 0 to 240, or keep");
-                q.fps = *v;
-            } else if (a == "--video-codec") q.videoCodec = *v;
+            // Checked against the chosen format once it is known, as the format window checks them.
+            else if (a == "--resolution") q.resolution = *v;
+            else if (a == "--fps") q.fps = *v;
+            else if (a == "--video-codec") q.videoCodec = *v;
             else if (a == "--audio-codec") q.audioCodec = *v;
             else if (a == "--watermark") q.watermark = *v;
             else if (a == "--audio") q.audio = *v;
@@ -270,14 +299,10 @@ int RunConvert(const Args& args) {
                 q.duration = std::strtod(v->c_str(), &end);
                 if (*end || !(q.duration > 0 && q.duration <= 86400)) return Usage("--duration must be seconds from 0 to 86400");
             }
-        } else if (a == "--video-bitrate") {
+        } else if (a == "--video-bitrate" || a == "--audio-bitrate") {
             const auto v = value();
-            if (v && *v == "auto") q.videoBitRate = -1;
-            else if (v && ParseLong(*v, 1, 1000000, n)) q.videoBitRate = n;
-            else return Usage("--video-bitrate must be kbit/s or auto");
-        } else if (a == "--audio-bitrate") {
-            if (!number(1, 10000, n)) return Usage("--audio-bitrate must be kbit/s");
-            q.audioBitRate = n;
+            if (!v || v->empty()) return Usage(a + " needs a value");
+            (a == "--video-bitrate" ? q.videoBitRate : q.audioBitRate) = *v;
         } else if (a == "--sample-rate") {
             if (!number(1000, 384000, n)) return Usage("--sample-rate must be Hz");
             q.sampleRate = n;
