@@ -41,7 +41,8 @@ inline constexpr int64_t kMaxBitmapPixels = 16777215;
 // Clips inside clips at run time, and display objects alive at once.
 inline constexpr int kMaxDisplayNesting = 64;
 inline constexpr size_t kMaxDisplayObjects = 200000;
-// One decoded sound is cut at this length (about 300 MiB at 44.1 kHz stereo).
+// A sound decoded whole (an event sound) is cut at this length (about
+// 300 MiB at 44.1 kHz stereo); streams are read as they play and need no cap.
 inline constexpr uint64_t kMaxSoundSeconds = 30 * 60;
 
 // --- Scripts -----------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "swf/limits.h"
 #include "swf/swf.h"
 
 namespace qm::flash::sound {
@@ -20,7 +21,7 @@ constexpr int kRate = 44100;
 // A sound decoded whole (an event sound) is cut at this length (30 minutes,
 // 300 MiB), so a damaged or hostile movie cannot make the player take all
 // memory. Streams are read as they play and need no such bound.
-constexpr uint64_t kMaxFrames = uint64_t(kRate) * 60 * 30;
+constexpr uint64_t kMaxFrames = uint64_t(kRate) * limits::kMaxSoundSeconds;
 
 // A decoded sound at kRate, interleaved stereo.
 struct Pcm {
