@@ -651,18 +651,19 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x21: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(b + a); break; }
         case 0x22: {
-            int index = int(ToNumber(pop()));
+            // Checked as a double: NaN or a huge index has no int.
+            double index = ToNumber(pop());
             DisplayObject* t = clip_from_value(pop());
             Value v;
-            if (t && index >= 0 && index < 22 && GetClipProperty(*t, kPropertyNames[index], v)) push(v);
+            if (t && index >= 0 && index < 22 && GetClipProperty(*t, kPropertyNames[int(index)], v)) push(v);
             else push(Undefined{});
             break;
         }
         case 0x23: {
             Value v = pop();
-            int index = int(ToNumber(pop()));
+            double index = ToNumber(pop());
             DisplayObject* t = clip_from_value(pop());
-            if (t && index >= 0 && index < 22) SetClipProperty(*t, kPropertyNames[index], v);
+            if (t && index >= 0 && index < 22) SetClipProperty(*t, kPropertyNames[int(index)], v);
             break;
         }
         case 0x24: {

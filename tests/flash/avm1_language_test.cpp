@@ -177,6 +177,19 @@ TEST(Avm1Language, VersionHiddenProperties) {
 }
 
 // parseInt's prefixes and radix as the reference player reads them.
+// A property index outside the table (NaN, negative, past the end, beyond any
+// int) reads undefined and sets nothing; the clip keeps its _x.
+TEST(Avm1Language, PropertyIndexOutsideTheTable) {
+    for (const w::PushValue index : std::vector<w::PushValue>{"abc", -1, 22, 1e10, -1e10}) {
+        const auto traces = RunScript(8, w::Actions()
+                                             .push({"_root", 0, 25}).setProperty()
+                                             .push({"_root", index, 99}).setProperty()
+                                             .push({"_root", index}).getProperty().trace()
+                                             .push({"_root", 0}).getProperty().trace());
+        EXPECT_EQ(traces, (std::vector<std::string>{"undefined", "25"}));
+    }
+}
+
 TEST(Avm1Language, ParseInt) {
     struct Case {
         std::vector<w::PushValue> args;
