@@ -65,20 +65,24 @@ run_one() {
     inputs+=("$QM_FUZZ_MOVIES")
   fi
   # -timeout: an input that runs longer than 5 s is a hang; -rss_limit_mb: the memory limit.
+  local start=$SECONDS
   "$build/fuzz/$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb="$rss" \
     -print_final_stats=1 -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1 || true
+  # The time it ran: a finding stops a fuzzer before its time is up.
+  echo $((SECONDS - start)) >"$build/logs/$t.seconds"
 }
 
 summary() {
   local t="$1" log="$build/logs/$1.log"
-  local runs speed added rss found
+  local runs speed added rss found ran
+  ran=$(cat "$build/logs/$t.seconds" 2>/dev/null || echo '?')
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   added=$(sed -n 's/^stat::new_units_added: *//p' "$log" | tail -1)
   rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log" | tail -1)
   found=$(find "$build/findings/$t" -type f -newer "$build/logs/.start" | sort)
   printf '%-22s %6ss %10s runs %8s exec/s %6s new inputs %6s MiB peak\n' \
-    "$t" "$seconds" "${runs:-?}" "${speed:-?}" "${added:-?}" "${rss:-?}"
+    "$t" "$ran" "${runs:-?}" "${speed:-?}" "${added:-?}" "${rss:-?}"
   if [ -n "$found" ]; then
     echo "  FOUND:"
     sed 's/^/    /' <<<"$found"
