@@ -710,7 +710,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x33: case 0x37: {
             uint32_t c = uint32_t(ToInt32(pop()));
             std::string s;
-            if (code == 0x33 && c < 256 && c >= 128) c = c;  // treated as Latin-1
+            // Codes 128 to 255 are Latin-1, which is also their Unicode code point.
             if (c < 0x80) s.push_back(char(c));
             else if (c < 0x800) { s.push_back(char(0xC0 | (c >> 6))); s.push_back(char(0x80 | (c & 0x3F))); }
             else if (c < 0x10000) { s.push_back(char(0xE0 | (c >> 12))); s.push_back(char(0x80 | ((c >> 6) & 0x3F))); s.push_back(char(0x80 | (c & 0x3F))); }
