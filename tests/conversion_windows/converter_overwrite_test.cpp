@@ -3,7 +3,6 @@
 // leaves the earlier file byte for byte, and no passing file stays in the output folder.
 #include <QProgressBar>
 
-#include <algorithm>
 #include <optional>
 
 #include "../file_size_limit.h"
@@ -50,20 +49,18 @@ TEST_F(ConverterOverwriteTest, EarlierOutputStaysWholeUnlessTheRunCompletes) {
         std::optional<qm::test::FileSizeLimit> limit;
         int result = 0;
         {
+            // Files may grow to 1 MiB from the start: the WAV file of one second fits, the
+            // output (60 s at 500 kbit/s, near 4 MB) does not. Setting it at the first progress
+            // instead raced a fast machine, which had written the whole file by then.
+            if (c.ending == Ending::FullDisk) limit.emplace(rlim_t(1) << 20);
             TConverterfrm window(job, *hook);
             auto* bar = window.findChild<QProgressBar*>("PbConverter");
             bool acted = false;
             QObject::connect(bar, &QProgressBar::valueChanged, &window, [&](int value) {
-                if (acted || value < 1 || c.ending == Ending::Completed) return;
+                if (acted || value < 1 || c.ending != Ending::Cancelled) return;
                 acted = true;
-                if (c.ending == Ending::FullDisk) {
-                    // From now on the file being written may grow only a little further.
-                    const qint64 written = std::max<qint64>(QFileInfo(PassingOutputPath(output)).size(), 0);
-                    limit.emplace(rlim_t(written) + 64 * 1024);
-                } else {
-                    answers = {true};
-                    QTimer::singleShot(0, &window, [&] { window.CancelButton()->click(); });
-                }
+                answers = {true};
+                QTimer::singleShot(0, &window, [&] { window.CancelButton()->click(); });
             });
             if (c.ending == Ending::Completed) {
                 ASSERT_TRUE(WaitForCompletion(window, 240000));
@@ -71,7 +68,9 @@ TEST_F(ConverterOverwriteTest, EarlierOutputStaysWholeUnlessTheRunCompletes) {
             } else {
                 result = Run(window, 240000);
                 limit.reset();
-                ASSERT_TRUE(acted) << "no progress before the end";
+                if (c.ending == Ending::Cancelled) {
+                    ASSERT_TRUE(acted) << "no progress before the end";
+                }
                 EXPECT_EQ(result, QDialog::Rejected);
                 EXPECT_FALSE(window.Completed());
                 ASSERT_EQ(boxes.size(), 1u);
