@@ -230,4 +230,6 @@ void Player::SetScriptStartTime(double ms_since_1970) {
 
 void Player::SetLogSink(std::function<void(std::string_view)> sink) { impl_->log_sink = std::move(sink); }
 
+void Player::Log(std::string_view line) { impl_->Log(line); }
+
 }  // namespace qm::flash

@@ -235,6 +235,9 @@ public:
     void SetScriptStartTime(double ms_since_1970);
     // Receives the player's own log lines (skipped scripts, ignored URLs).
     void SetLogSink(std::function<void(std::string_view)> sink);
+    // Writes a line to that sink, for the parts that draw or play this movie
+    // beside the player (a renderer's refused bitmaps).
+    void Log(std::string_view line);
 
 private:
     struct Impl;

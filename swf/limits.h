@@ -38,6 +38,11 @@ inline constexpr int kMaxStageSide = 8192;
 // A bitmap beyond these (the reference player's own) is not decoded or drawn.
 inline constexpr int kMaxBitmapSide = 8191;
 inline constexpr int64_t kMaxBitmapPixels = 16777215;
+// Decoded bitmaps one renderer keeps. Past it the pictures drawn least
+// recently are let go and decoded again when they are drawn next, so a long
+// lesson of hundreds of large pictures still converts; only a frame whose own
+// bitmaps pass it leaves the further ones undrawn.
+inline constexpr size_t kMaxDecodedBitmapBytes = size_t(512) << 20;
 // Clips inside clips at run time, and display objects alive at once.
 inline constexpr int kMaxDisplayNesting = 64;
 inline constexpr size_t kMaxDisplayObjects = 200000;

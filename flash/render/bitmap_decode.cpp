@@ -27,6 +27,13 @@ bool SizeAcceptable(int64_t w, int64_t h) {
     return w > 0 && h > 0 && w <= kMaxBitmapSide && h <= kMaxBitmapSide && w * h <= kMaxBitmapPixels;
 }
 
+// The log says which limit a refused picture passed, so a user can tell a damaged tag from a huge one.
+std::string TooLarge(const char* kind, int64_t w, int64_t h) {
+    return std::string(kind) + " of " + std::to_string(w) + " x " + std::to_string(h) +
+           " pixels is beyond the player's limit of " + std::to_string(kMaxBitmapSide) + " pixels a side and " +
+           std::to_string(kMaxBitmapPixels) + " pixels";
+}
+
 // Inflates exactly up to `limit` bytes; returns how many were produced, or -1
 // when the stream is broken before producing anything useful.
 int64_t Inflate(std::span<const uint8_t> in, uint8_t* out, size_t limit) {
@@ -84,8 +91,8 @@ bool DecodeJpegStream(const uint8_t* data, size_t size, DecodedBitmap& out, std:
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&cinfo);
     if (!SizeAcceptable(cinfo.output_width, cinfo.output_height)) {
+        error = TooLarge("JPEG picture", cinfo.output_width, cinfo.output_height);
         jpeg_destroy_decompress(&cinfo);
-        error = "JPEG picture is too large";
         return false;
     }
     out.width = static_cast<int>(cinfo.output_width);
@@ -143,7 +150,7 @@ BitmapDecodeResult DecodePng(std::span<const uint8_t> data) {
     int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
     if (!SizeAcceptable(w, h)) {
         cairo_surface_destroy(s);
-        result.error = "PNG picture is too large";
+        result.error = TooLarge("PNG picture", w, h);
         return result;
     }
     cairo_surface_flush(s);
@@ -169,14 +176,14 @@ BitmapDecodeResult DecodePng(std::span<const uint8_t> data) {
 // indices; the transparent index of a graphic control block gives alpha 0.
 BitmapDecodeResult DecodeGif(std::span<const uint8_t> d) {
     BitmapDecodeResult result;
-    auto fail = [&](const char* why) {
+    auto fail = [&](std::string why) {
         result = {};
-        result.error = why;
+        result.error = std::move(why);
         return result;
     };
     if (d.size() < 13) return fail("GIF data is truncated");
     int sw = d[6] | (d[7] << 8), sh = d[8] | (d[9] << 8);
-    if (!SizeAcceptable(sw, sh)) return fail("GIF picture size is invalid");
+    if (!SizeAcceptable(sw, sh)) return fail(sw > 0 && sh > 0 ? TooLarge("GIF picture", sw, sh) : "GIF picture size is invalid");
     size_t pos = 13;
     std::vector<uint32_t> globalTable;
     auto readTable = [&](int packed, std::vector<uint32_t>& table) -> bool {
@@ -364,7 +371,7 @@ BitmapDecodeResult DecodeLossless(int format, int width, int height, int colorTa
                                   std::span<const uint8_t> zlibData, bool withAlpha) {
     BitmapDecodeResult result;
     if (!SizeAcceptable(width, height)) {
-        result.error = "bitmap size is invalid";
+        result.error = width > 0 && height > 0 ? TooLarge("bitmap", width, height) : "bitmap size is invalid";
         return result;
     }
     size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "flash/dictionary.h"
 #include "flash/display_list.h"
@@ -60,6 +62,10 @@ public:
                 const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
 
     void SetQuality(Quality quality);
+
+    // Receives a line for each thing the renderer's limits stop (a bitmap too large,
+    // damaged, or beyond the decoded budget), once per cause; Player::Log is the usual sink.
+    void SetLogSink(std::function<void(std::string_view)> sink);
 
     // Drops cached paths and pictures (for example after a new movie).
     void ClearCaches();

@@ -12,6 +12,8 @@
 
 #include <cairo.h>
 
+#include "swf/limits.h"
+
 namespace qm::flash::render {
 
 struct Rgba {
@@ -58,8 +60,8 @@ struct BitmapDecodeResult {
 
 // Largest bitmap accepted, in pixels and per side; beyond it a tag is refused
 // rather than inflated into memory.
-inline constexpr int kMaxBitmapSide = 8191;
-inline constexpr int64_t kMaxBitmapPixels = 16777215;
+inline constexpr int kMaxBitmapSide = limits::kMaxBitmapSide;
+inline constexpr int64_t kMaxBitmapPixels = limits::kMaxBitmapPixels;
 
 // A JPEG stream as stored in a movie: tables may come separately, and the
 // erroneous EOI+SOI pairs older encoders wrote are removed before decoding.

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <variant>
@@ -323,7 +325,20 @@ struct Renderer::Impl {
     uint8_t version;
     std::unordered_map<const void*, Drawable> shapes;
     std::map<std::pair<const void*, uint16_t>, Drawable> morphs;
-    std::unordered_map<uint16_t, SurfacePtr> bitmaps;
+    // Decoded bitmaps within the budget of swf/limits.h: a long lesson of many large
+    // pictures lets go of those drawn least recently and decodes them again when they return.
+    struct CachedBitmap {
+        SurfacePtr surface;  // null: the bitmap cannot be drawn
+        size_t bytes = 0;
+        uint64_t used = 0;   // render pass that last drew it
+    };
+    std::unordered_map<uint16_t, CachedBitmap> bitmaps;
+    size_t bitmapBytes = 0;
+    std::function<void(std::string_view)> log;
+    std::set<std::string> logged;  // one line per cause, not one per frame
+    void Log(std::string line) {
+        if (log && logged.insert(line).second) log(line);
+    }
     int width = 0, height = 0;
     cairo_antialias_t antialias = CAIRO_ANTIALIAS_DEFAULT;
     int layerDepth = 0;  // blended groups being drawn into
@@ -383,14 +398,49 @@ struct Renderer::Impl {
 
     cairo_surface_t* Bitmap(uint16_t id) {
         auto it = bitmaps.find(id);
-        if (it != bitmaps.end()) return it->second.get();
-        SurfacePtr surface;
-        const Character* ch = dictionary.Find(id);
-        if (const swf::Bitmap* bm = ch ? ch->As<swf::Bitmap>() : nullptr) {
-            BitmapDecodeResult r = DecodeSwfBitmap(*bm);
-            if (r.ok()) surface = MakeSurface(r.bitmap);
+        if (it != bitmaps.end()) {
+            it->second.used = pass;
+            return it->second.surface.get();
         }
-        return bitmaps.emplace(id, std::move(surface)).first->second.get();
+        const Character* ch = dictionary.Find(id);
+        const swf::Bitmap* bm = ch ? ch->As<swf::Bitmap>() : nullptr;
+        if (!bm) return nullptr;
+        BitmapDecodeResult r = DecodeSwfBitmap(*bm);
+        if (!r.ok()) {
+            Log("bitmap " + std::to_string(id) + " is not drawn: " + r.error);
+            return bitmaps.emplace(id, CachedBitmap{}).first->second.surface.get();
+        }
+        const size_t bytes = size_t(std::max(1, r.bitmap.width)) * size_t(std::max(1, r.bitmap.height)) * 4;
+        if (!MakeRoom(bytes)) {
+            // Not kept as refused: a later frame with fewer pictures draws it.
+            Log("bitmap " + std::to_string(id) + " is not drawn in a frame whose bitmaps pass " +
+                std::to_string(limits::kMaxDecodedBitmapBytes >> 20) + " MiB decoded");
+            return nullptr;
+        }
+        CachedBitmap entry{MakeSurface(r.bitmap), bytes, pass};
+        bitmapBytes += bytes;
+        return bitmaps.insert_or_assign(id, std::move(entry)).first->second.surface.get();
+    }
+
+    // Lets go of the bitmaps drawn least recently until `bytes` more fit. Those of the
+    // frame being drawn stay: the drawing holds them.
+    bool MakeRoom(size_t bytes) {
+        if (bitmapBytes + bytes <= limits::kMaxDecodedBitmapBytes) return true;
+        std::vector<std::pair<uint64_t, uint16_t>> old;
+        for (const auto& [id, entry] : bitmaps)
+            if (entry.surface && entry.used != pass) old.emplace_back(entry.used, id);
+        std::sort(old.begin(), old.end());
+        if (!old.empty())
+            Log("decoded bitmaps reached " + std::to_string(limits::kMaxDecodedBitmapBytes >> 20) +
+                " MiB: those drawn least recently are let go and decoded again when needed");
+        for (const auto& [used, id] : old) {
+            if (bitmapBytes + bytes <= limits::kMaxDecodedBitmapBytes) break;
+            auto it = bitmaps.find(id);
+            bitmapBytes -= it->second.bytes;
+            std::erase_if(tinted, [id](const auto& t) { return t.first.first == id; });
+            bitmaps.erase(it);
+        }
+        return bitmapBytes + bytes <= limits::kMaxDecodedBitmapBytes;
     }
 
     // Recoloured bitmaps: a tint or fade held over several frames costs one copy.
@@ -402,7 +452,12 @@ struct Renderer::Impl {
         auto key = std::make_pair(id, std::array<double, 8>{cx.mr, cx.mg, cx.mb, cx.ma, cx.ar, cx.ag, cx.ab, cx.aa});
         auto it = tinted.find(key);
         if (it != tinted.end()) return it->second.get();
-        if (tinted.size() >= 32) tinted.clear();
+        // Copies count as decoded pictures too: a quarter of the bitmaps' budget at most.
+        size_t held = 0;
+        for (const auto& [k, copy] : tinted)
+            held += size_t(cairo_image_surface_get_stride(copy.get())) * size_t(cairo_image_surface_get_height(copy.get()));
+        const size_t adding = size_t(cairo_image_surface_get_stride(source)) * size_t(cairo_image_surface_get_height(source));
+        if (tinted.size() >= 32 || held + adding > limits::kMaxDecodedBitmapBytes / 4) tinted.clear();
         return tinted.emplace(key, TransformedSurface(source, cx)).first->second.get();
     }
 
@@ -792,6 +847,8 @@ Renderer::Renderer(const Dictionary& dictionary, uint8_t movie_version)
 
 Renderer::~Renderer() = default;
 
+void Renderer::SetLogSink(std::function<void(std::string_view)> sink) { impl_->log = std::move(sink); }
+
 void Renderer::SetQuality(Quality quality) {
     impl_->antialias = quality == Quality::Low ? CAIRO_ANTIALIAS_NONE : CAIRO_ANTIALIAS_DEFAULT;
     impl_->env.smoothing = quality != Quality::Low;
@@ -801,6 +858,7 @@ void Renderer::ClearCaches() {
     impl_->shapes.clear();
     impl_->morphs.clear();
     impl_->bitmaps.clear();
+    impl_->bitmapBytes = 0;
     impl_->tinted.clear();
     impl_->videos.clear();
     impl_->filteredLayers.clear();
