@@ -115,6 +115,7 @@ int RunRender(const Args& args) {
                                cairo_image_surface_get_stride(surface)};
     {
         flash::Renderer renderer(player.Characters(), player.Version());
+        renderer.SetLogSink([&player](std::string_view line) { player.Log(line); });
         renderer.SetQuality(quality);
         renderer.Render(player.RootObject(), player.StageRect(), player.BackgroundColor(), target, mode);
     }

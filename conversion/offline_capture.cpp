@@ -23,6 +23,8 @@
 #include <new>
 #include <numeric>
 #include <optional>
+#include <set>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -398,6 +400,24 @@ CaptureResult OfflineCapture::Run() {
         p->SetScriptStartTime(startMs);
         if (lastFrameEnds) p->SetLoop(false);
     }
+    // The players' log lines (limits reached, addresses refused) join the conversion log. Every
+    // worker plays the same movie, so a line is written once, however often it comes.
+    struct PlayerLog {
+        std::mutex lock;
+        std::set<std::string, std::less<>> seen;
+    };
+    auto playerLog = std::make_shared<PlayerLog>();
+    for (auto& p : players) {
+        p->SetLogSink([playerLog](std::string_view line) {
+            constexpr size_t kMaxLines = 1000;
+            std::lock_guard<std::mutex> guard(playerLog->lock);
+            if (playerLog->seen.size() > kMaxLines || playerLog->seen.contains(line)) return;
+            playerLog->seen.emplace(line);
+            LogInfo(playerLog->seen.size() > kMaxLines
+                        ? QStringLiteral("Player: further lines are left out")
+                        : QStringLiteral("Player: ") + QString::fromUtf8(line.data(), qsizetype(line.size())));
+        });
+    }
 
     // Frames finished out of order wait here for their turn.
     struct Pending {
@@ -458,6 +478,7 @@ CaptureResult OfflineCapture::Run() {
         std::optional<flash::Renderer> draw;
         if (video) {
             draw.emplace(player.Characters(), player.Version());
+            draw->SetLogSink([&player](std::string_view line) { player.Log(line); });
             draw->SetQuality(flash::Quality::High);
         }
         std::vector<int16_t> mix;

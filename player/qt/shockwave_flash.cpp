@@ -120,7 +120,12 @@ void TShockwaveFlash::SetMovie(const QString& movie) {
     }
     std::unique_ptr<flash::Player> player = std::move(loaded.player);
     player->SetLoop(loop_);
+    // What the movie's limits and the address gate stop goes to the program's log.
+    player->SetLogSink([this](std::string_view line) {
+        Log(QStringLiteral("Player: ") + QString::fromUtf8(line.data(), qsizetype(line.size())));
+    });
     auto renderer = std::make_unique<flash::Renderer>(player->Characters(), player->Version());
+    renderer->SetLogSink([p = player.get()](std::string_view line) { p->Log(line); });
     player->Advance();
     std::vector<int16_t> samples = FrameSound(*player, 1);
     timer_.stop();
