@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/engine_errors.h"
 #include "engine/ffmpeg_api.h"
@@ -907,11 +909,103 @@ namespace {
 
 constexpr AVRational MicroBase{1, AV_TIME_BASE};
 
+// Encodes sound frames on a thread of its own, one frame at a time, so the task's worker goes on
+// with the pictures meanwhile. The worker waits for a frame's packets before it hands on the next
+// one and writes them itself, so the file is the same whichever thread ran first.
+class TSoundEncoderThread {
+ public:
+  ~TSoundEncoderThread() {
+    {
+      std::unique_lock<std::mutex> guard(FLock);
+      FChanged.wait(guard, [&] { return !FBusy; });
+      FQuit = true;
+    }
+    FChanged.notify_all();
+    if (FThread.joinable()) FThread.join();
+    for (AVPacket*& p : FPackets) FF.av_packet_free(&p);
+    FF.av_frame_free(&FFrame);
+  }
+
+  bool Busy() const { return FOwner != nullptr; }
+  void* Owner() const { return FOwner; }
+
+  // Takes the frame; `owner` names the stream it belongs to.
+  void Start(AVCodecContext* encoder, AVFrame* frame, void* owner) {
+    if (!FThread.joinable()) FThread = std::thread([this] { Work(); });
+    std::lock_guard<std::mutex> guard(FLock);
+    FEncoder = encoder;
+    FFrame = frame;
+    FOwner = owner;
+    FResult = 0;
+    FBusy = true;
+    FChanged.notify_all();
+  }
+
+  // Waits for the frame in hand; its packets, or a negative error.
+  int Finish(std::vector<AVPacket*>& packets) {
+    std::unique_lock<std::mutex> guard(FLock);
+    FChanged.wait(guard, [&] { return !FBusy; });
+    FOwner = nullptr;
+    packets.swap(FPackets);
+    return FResult;
+  }
+
+ private:
+  void Work() {
+    std::unique_lock<std::mutex> guard(FLock);
+    for (;;) {
+      FChanged.wait(guard, [&] { return FBusy || FQuit; });
+      if (!FBusy) return;
+      AVCodecContext* encoder = FEncoder;
+      AVFrame* frame = FFrame;
+      FFrame = nullptr;
+      std::vector<AVPacket*> packets;
+      guard.unlock();
+      int r = FF.avcodec_send_frame(encoder, frame);
+      FF.av_frame_free(&frame);
+      if (r >= 0 || r == AVERROR_EOF) {
+        for (;;) {
+          AVPacket* pkt = FF.av_packet_alloc();
+          if (!pkt) {
+            r = AVERROR(ENOMEM);
+            break;
+          }
+          r = FF.avcodec_receive_packet(encoder, pkt);
+          if (r < 0) {
+            FF.av_packet_free(&pkt);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) r = 0;
+            break;
+          }
+          packets.push_back(pkt);
+        }
+      }
+      guard.lock();
+      FPackets = std::move(packets);
+      FResult = r;
+      FBusy = false;
+      FChanged.notify_all();
+    }
+  }
+
+  std::thread FThread;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  AVCodecContext* FEncoder = nullptr;
+  AVFrame* FFrame = nullptr;
+  std::vector<AVPacket*> FPackets;
+  void* FOwner = nullptr;  // the stream whose frame is in hand, on the task's worker only
+  int FResult = 0;
+  bool FBusy = false;
+  bool FQuit = false;
+};
+
 struct TRun {
   TCustomFFmpeg& Owner;
   TTaskOptions& Options;
   TCustomFFmpeg::TState& S;
   bool SizeLimitReached = false;
+  // Ends with the run, with any frame in its hands, before Release frees the encoders.
+  std::unique_ptr<TSoundEncoderThread> SoundThread = std::make_unique<TSoundEncoderThread>();
 
   void SetupDecoders() {
     for (size_t i = 0; i < S.InputStreams.size(); ++i) {
@@ -1280,7 +1374,45 @@ struct TRun {
     std::fprintf(S.VStats, "type= %c\n", o.PictureType);
   }
 
+  // Writes the packets of the sound frame in the sound thread's hands, once it is encoded.
+  void FinishSound() {
+    if (!SoundThread->Busy()) return;
+    TOutputStream& o = *static_cast<TOutputStream*>(SoundThread->Owner());
+    std::vector<AVPacket*> packets;
+    const int r = SoundThread->Finish(packets);
+    struct TFree {
+      std::vector<AVPacket*>& P;
+      ~TFree() {
+        for (AVPacket*& p : P) FF.av_packet_free(&p);
+      }
+    } free{packets};
+    if (r < 0) RaiseFFmpeg("Audio encoding failed");
+    for (AVPacket* pkt : packets) {
+      FF.av_packet_rescale_ts(pkt, o.Encoder->time_base, o.Stream->time_base);
+      Output(o, pkt);
+    }
+  }
+
+  // Takes the frame.
+  void EncodeSound(TOutputStream& o, AVFrame*& frame) {
+    try {
+      FinishSound();
+    } catch (...) {
+      FF.av_frame_free(&frame);
+      throw;
+    }
+    if (o.PassLog) {
+      Encode(o, frame);
+      FF.av_frame_free(&frame);
+      return;
+    }
+    SoundThread->Start(o.Encoder, frame, &o);
+    frame = nullptr;
+  }
+
   void Encode(TOutputStream& o, AVFrame* frame) {
+    // The sound thread's frame of this stream goes first, in the order the frames were made.
+    if (SoundThread->Owner() == &o) FinishSound();
     int r = FF.avcodec_send_frame(o.Encoder, frame);
     const bool video = o.Encoder->codec_type == AVMEDIA_TYPE_VIDEO;
     if (r < 0 && r != AVERROR_EOF) RaiseFFmpeg(video ? "Video encoding failed" : "Audio encoding failed");
@@ -1421,9 +1553,8 @@ struct TRun {
           f->nb_samples = int(std::max<int64_t>(limit, 1));
       }
       o.SamplesIn += n;
-      Encode(o, f);
+      EncodeSound(o, f);
       ++o.FrameCount;
-      FF.av_frame_free(&f);
     }
   }
 
@@ -1811,6 +1942,8 @@ struct TRun {
     if (part + 1 >= int(S.InputFiles.size())) return false;
     for (int i = 0; i < int(S.InputStreams.size()); ++i)
       if (S.InputStreams[size_t(i)].File == part && S.InputStreams[size_t(i)].Decoder) DecodePacket(i, nullptr);
+    // The next part starts where the written packets end.
+    FinishSound();
     int64_t end = 0;
     for (TOutputStream& o : S.OutputStreams) {
       end = std::max(end, o.LastEndTime);
@@ -1823,6 +1956,7 @@ struct TRun {
   }
 
   void Flush() {
+    FinishSound();
     for (int i = 0; i < int(S.InputStreams.size()); ++i)
       if (S.InputStreams[size_t(i)].Decoder && (!S.Joining || S.InputStreams[size_t(i)].File == S.CurrentPart))
         DecodePacket(i, nullptr);

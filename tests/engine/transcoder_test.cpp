@@ -1,10 +1,12 @@
 // The transcoder against real files: clips made by the ffmpeg program, results read back by ffprobe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -505,6 +507,49 @@ TEST_F(TranscoderTest, StopLeavesAPlayableShorterFile) {
   EXPECT_EQ(probe.Streams.size(), 2u);
   EXPECT_GT(probe.Duration, 0.1);
   EXPECT_LT(probe.Duration, 0.9);
+}
+
+// Sound is encoded beside the pictures: every sound stream keeps the packets it has when encoded
+// alone, and the file is the same from run to run.
+TEST_F(TranscoderTest, SoundEncodedBesideThePicturesKeepsItsPacketsAndRepeats) {
+  auto soundPackets = [](const std::string& file, int stream) {
+    return RunCommand("ffmpeg -v error -i '" + file + "' -map 0:a:" + std::to_string(stream) +
+                      " -c copy -f framemd5 - 2>/dev/null | grep -v '^#'");
+  };
+  auto bytes = [](const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  {
+    TCustomFFmpeg alone;
+    Transcode(alone, {{"", Clip}}, "-vn -c:a aac -b:a 128k", Out("sound_alone.mp4"));
+  }
+  const std::string expected = soundPackets(Out("sound_alone.mp4"), 0);
+  ASSERT_GT(std::count(expected.begin(), expected.end(), '\n'), 40);  // a second of 1024-sample frames
+  struct Case {
+    const char* name;
+    const char* options;
+    int soundStreams;
+  };
+  const Case cases[] = {
+      {"one sound stream", "-c:v mpeg4 -c:a aac -b:a 128k", 1},
+      {"two sound streams of one source", "-map 0:v -map 0:a -map 0:a -c:v mpeg4 -c:a aac -b:a 128k", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string first;
+    for (int run = 0; run < 2; ++run) {
+      const std::string output = Out("beside" + std::to_string(run) + ".mp4");
+      TCustomFFmpeg task;
+      Transcode(task, {{"", Clip}}, c.options, output);
+      ASSERT_TRUE(task.Finished());
+      for (int stream = 0; stream < c.soundStreams; ++stream) EXPECT_EQ(soundPackets(output, stream), expected);
+      if (run == 0)
+        first = bytes(output);
+      else
+        EXPECT_TRUE(bytes(output) == first) << "two runs wrote different files";
+    }
+  }
 }
 
 TEST_F(TranscoderTest, FailuresNameTheirCause) {
