@@ -33,6 +33,26 @@ inline double CpuSeconds() {
     return Seconds(usage.ru_utime, usage.ru_stime);
 }
 
+// The whole machine's processor time and the idle part of it so far (all cores, in seconds), to
+// tell a run whose threads waited from one that other programs kept off the cores.
+struct MachineTime {
+    double busy = 0, idle = 0;
+};
+inline MachineTime ReadMachineTime() {
+    MachineTime t;
+    FILE* stat = std::fopen("/proc/stat", "r");
+    if (!stat) return t;
+    unsigned long long v[8] = {};
+    if (std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                    &v[6], &v[7]) == 8) {
+        const double tick = double(sysconf(_SC_CLK_TCK));
+        t.idle = double(v[3] + v[4]) / tick;  // idle and waiting for the disk
+        t.busy = double(v[0] + v[1] + v[2] + v[5] + v[6] + v[7]) / tick;
+    }
+    std::fclose(stat);
+    return t;
+}
+
 // Loads the engine beside the program and the catalogue's default profile.
 inline bool PrepareConversion() {
     engine::FFLoader().SetLibraryPath(engine::ProgramLibraryFolder());
@@ -75,10 +95,15 @@ inline bool ConvertOnce(const char* title, const QString& movie, const QString& 
                                        conversion::CaptureLimits{conversion::EndRule::LastFrame, frameLimit});
     capture.SetRenderWorkers(workers);
     const double cpuBefore = CpuSeconds();
+    const MachineTime machineBefore = ReadMachineTime();
     const auto start = std::chrono::steady_clock::now();
     const conversion::CaptureResult r = capture.Run();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuBefore;
+    const MachineTime machineAfter = ReadMachineTime();
+    // Counted in ticks of 10 ms: rough for a short run, telling for a long one.
+    const double idle = machineAfter.idle - machineBefore.idle;
+    const double others = std::max(0.0, machineAfter.busy - machineBefore.busy - cpu);
     if (!r.Succeeded) {
         std::printf("%-8s %-9s failed: %s", title, qPrintable(resolution), qPrintable(r.Error));
         return false;
@@ -88,9 +113,11 @@ inline bool ConvertOnce(const char* title, const QString& movie, const QString& 
     // otherwise idle cores could reach at best.
     const double bound = seconds / std::max(cpu / 2, 1e-9);
     std::printf("%-8s %-9s %-8s %6lld frames  %7.2f s of movie in %7.2f s: %5.2fx real time  (processor %.2f s, "
-                "%.2f s of it rendering, %.2f of wall: at most %.2fx on two idle cores)",
+                "%.2f s of it rendering, %.2f of wall: at most %.2fx on two idle cores; meanwhile the cores were idle "
+                "%.2f of wall and other programs ran %.2f)",
                 title, qPrintable(resolution), workers == 1 ? "1 worker" : "per core", static_cast<long long>(r.Frames),
-                seconds, wall, seconds / wall, cpu, r.RenderSeconds, cpu / std::max(wall, 1e-9), bound);
+                seconds, wall, seconds / wall, cpu, r.RenderSeconds, cpu / std::max(wall, 1e-9), bound,
+                idle / std::max(wall, 1e-9), others / std::max(wall, 1e-9));
     for (const QString& warning : r.Warnings) std::printf(" [%s]", qPrintable(warning));
     return true;
 }
