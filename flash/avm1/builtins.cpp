@@ -19,6 +19,7 @@ std::string JoinArray(Interpreter& in, const ObjRef& a, const std::string& sep) 
         const Value& v = a->elems[i];
         if (std::holds_alternative<Undefined>(v)) out += in.version() >= 7 ? "undefined" : "";
         else out += in.ToString(v);
+        in.CheckTextSize(out.size());
     }
     return out;
 }
@@ -433,7 +434,10 @@ void Interpreter::InstallBuiltins() {
         return in.NewArray(std::move(out));
     });
     str_method("concat", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
-        for (auto& v : args) s += in.ToString(v);
+        for (auto& v : args) {
+            s += in.ToString(v);
+            in.CheckTextSize(s.size());
+        }
         return s;
     });
     Method(string_ctor_, "fromCharCode", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {

@@ -69,6 +69,17 @@ void Interpreter::Step() {
     }
 }
 
+// A text this large comes only from a runaway loop; the original player would run out of
+// memory. The script is stopped rather than given a cut text it would go on computing with.
+void Interpreter::CheckTextSize(size_t bytes) {
+    if (bytes <= limits::kMaxScriptTextBytes) return;
+    if (!text_limit_logged_)
+        Log("a script built a text of more than " + std::to_string(limits::kMaxScriptTextBytes >> 20) +
+            " MiB and was stopped");
+    text_limit_logged_ = true;
+    throw AbortSignal{};
+}
+
 void Interpreter::EndOfScripts() {
     // Loads finish once the frame's scripts have run, in the order asked.
     if (!loads_.empty() && env_) {
@@ -649,7 +660,13 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             SetVariable(f, name, v);
             break;
         }
-        case 0x21: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(b + a); break; }
+        case 0x21: {
+            Value av = pop();
+            std::string b = ToString(pop()), a = ToString(av);
+            CheckTextSize(b.size() + a.size());
+            push(b + a);
+            break;
+        }
         case 0x22: {
             // Checked as a double: NaN or a huge index has no int.
             double index = ToNumber(pop());
@@ -841,9 +858,11 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x47: {
             Value av = pop();
             Value b = ToPrimitive(pop()), a = ToPrimitive(av);
-            if (std::holds_alternative<std::string>(a) || std::holds_alternative<std::string>(b))
-                push(ToString(b) + ToString(a));
-            else
+            if (std::holds_alternative<std::string>(a) || std::holds_alternative<std::string>(b)) {
+                std::string tb = ToString(b), ta = ToString(a);
+                CheckTextSize(tb.size() + ta.size());
+                push(tb + ta);
+            } else
                 push(ToNumber(b) + ToNumber(a));
             break;
         }

@@ -125,6 +125,8 @@ public:
     std::string DateText(double ms);
     ScriptEnvironment* env() { return env_; }
     void Log(const std::string& line);
+    // Stops the running script when a text it builds would pass the script text limit.
+    void CheckTextSize(size_t bytes);
 
     ObjRef global_, object_proto_, function_proto_, array_proto_, string_proto_, number_proto_,
         boolean_proto_, clip_proto_;
@@ -193,6 +195,7 @@ private:
     Value LookupScope(Frame& f, const std::string& name, bool& found);
     ObjRef TargetObject(Frame& f);
     void Step();
+    bool text_limit_logged_ = false;  // the text limit's line is written once
 
     ScriptEnvironment* env_ = nullptr;
     uint8_t version_ = 10;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "flash/avm1/avm1.h"
@@ -121,6 +122,42 @@ TEST(ScriptLimits, EverGrowingStackIsStopped) {
                                 " values on its stack and was stopped"));
 }
 
+// A text that doubles in a loop, built by each way scripts join texts, stops its script at the
+// text limit with one log line, however many frames do it again; the movie plays on.
+TEST(ScriptLimits, TextGrownWithoutBoundStopsItsScript) {
+    struct Case {
+        const char* how;
+        std::function<void(w::Actions&)> grow;  // the text on the stack, twice as long after
+    } cases[] = {
+        {"+", [](w::Actions& a) { a.pushDuplicate().add2(); }},
+        {"add", [](w::Actions& a) { a.pushDuplicate().stringAdd(); }},
+        {"concat", [](w::Actions& a) { a.pushDuplicate().push({1}).stackSwap().push({"concat"}).callMethod(); }},
+        {"join",
+         [](w::Actions& a) {
+             a.pushDuplicate().push({2}).initArray().push({""}).stackSwap().push({1}).stackSwap();
+             a.push({"join"}).callMethod();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        w::Movie movie({.version = 8});
+        for (const char* frame : {"frame 1", "frame 2"}) {
+            w::Actions script;
+            script.push({frame}).trace().push({"s", "x"}).setVariable();
+            script.label("top").push({"s", "s"}).getVariable();
+            c.grow(script);
+            script.setVariable().jump("top");
+            movie.doAction(script);
+            movie.showFrame();
+        }
+        MovieRun run = Play(Load(movie), 2);
+        EXPECT_EQ(run.traces, (std::vector<std::string>{"frame 1", "frame 2"}));
+        EXPECT_EQ(run.log, (std::vector<std::string>{"a script built a text of more than " +
+                                                     std::to_string(qm::limits::kMaxScriptTextBytes >> 20) +
+                                                     " MiB and was stopped"}));
+    }
+}
+
 // The gate on real folders: what may be read lies in the movie's folder or
 // below, found through its real path.
 TEST(UrlGate, OnlyFilesInsideTheMovieFolderPass) {
@@ -215,10 +252,10 @@ TEST(UrlGate, MovieRequestsGoThroughTheGate) {
     EXPECT_EQ(run.traces, (std::vector<std::string>{"frame 1", "frame 2"}));
     EXPECT_EQ(run.log, (std::vector<std::string>{
                            "get URL refused: \"file:///etc/passwd\" for \"_self\": it lies outside the movie's folder",
-                           "get URL refused: \"../x.swf\" for \"_root\": it lies outside the movie's folder",
+                           "load refused: \"../x.swf\": it lies outside the movie's folder",
                            "get URL ignored: \"sibling.swf\" for \"_level1\"",
-                           "get URL refused: \"http://example.com/vars.txt\" for \"_root\": a movie's scripts do not "
-                           "reach the network",
+                           "load refused: \"http://example.com/vars.txt\": a movie's scripts do not reach the "
+                           "network",
                            "FSCommand ignored, no program is run for a movie: \"FSCommand:exec\" for \"rm " +
                                marker.string() + "\"",
                        }));
