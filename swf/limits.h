@@ -67,8 +67,9 @@ inline constexpr size_t kMaxActionStack = size_t(1) << 20;
 inline constexpr double kScriptSecondsPerFrame = 5.0;
 // A file a script loads from beside the movie (XML, variables).
 inline constexpr size_t kMaxScriptFileBytes = size_t(16) << 20;
-// One text a script builds (concatenation, join): the reference player would
-// run out of memory long before.
+// One text a script builds (+, add, concat, join): the reference player would
+// run out of memory long before. The script is stopped rather than handed a
+// cut text, which it would go on computing with as if whole.
 inline constexpr size_t kMaxScriptTextBytes = size_t(64) << 20;
 
 }  // namespace qm::limits
