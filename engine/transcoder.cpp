@@ -1406,7 +1406,12 @@ struct TRun {
       FF.av_frame_free(&frame);
       return;
     }
-    SoundThread->Start(o.Encoder, frame, &o);
+    try {
+      SoundThread->Start(o.Encoder, frame, &o);
+    } catch (...) {
+      FF.av_frame_free(&frame);  // no thread to be had
+      throw;
+    }
     frame = nullptr;
   }
 
