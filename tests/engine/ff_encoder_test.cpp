@@ -18,6 +18,7 @@
 #include "engine/ffmpeg_api.h"
 #include "engine_test_support.h"
 #include "probe_support.h"
+#include "tests/sanitizer_wait.h"
 
 namespace qm::engine {
 namespace {
@@ -45,7 +46,7 @@ struct TTerminateRecorder {
   }
   bool WaitFinal() {
     std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::seconds(60),
+    return Changed.wait_for(lock, test::Wait(60),
                             [this] { return !Events.empty() && Events.back().TaskIndex == -1; });
   }
   std::vector<int> Indices() {
@@ -136,7 +137,7 @@ TEST_F(EncoderTest, DestroyedRightAfterATaskEndsWhileEventsAreStillOnTheirWay) {
     encoder.OnTerminate = [&](void*, const TTerminateInfo& info) { indices.push_back(info.TaskIndex); };
     AddClipTask(encoder, Out("gone-early.mp4"));
     encoder.StartTask(1);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + test::Wait(60);
     while (indices.empty() && std::chrono::steady_clock::now() < deadline) mainThread.ServePending();
     ASSERT_EQ(indices, std::vector<int>{0});
   }
