@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/platform_classes.h"
 #include "flash/display_list.h"
 
 namespace qm::flash::avm1 {
@@ -868,6 +869,7 @@ void Interpreter::InstallBuiltins() {
     InstallDate();
     InstallGeom();
     InstallBitmapData();
+    InstallPlatformClasses(*this);
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

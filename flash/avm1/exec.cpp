@@ -599,7 +599,12 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x17: pop(); break;
         case 0x0A: case 0x0B: case 0x0C: case 0x0D: {
-            Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av);
+            // Which operand is converted first shows when both have valueOf: add and
+            // multiply take the lower one first, subtract and divide the top one.
+            Value av = pop(), bv = pop();
+            double a = 0, b = 0;
+            if (code == 0x0A || code == 0x0C) b = ToNumber(bv), a = ToNumber(av);
+            else a = ToNumber(av), b = ToNumber(bv);
             if (code == 0x0A) push(b + a);
             else if (code == 0x0B) push(b - a);
             else if (code == 0x0C) push(b * a);
@@ -607,7 +612,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             else push(b / a);
             break;
         }
-        case 0x0E: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b == a)); break; }
+        case 0x0E: { Value av = pop(), bv = pop(); double a = ToNumber(av), b = ToNumber(bv); push(boolean(b == a)); break; }
         case 0x0F: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b < a)); break; }
         case 0x10: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) && LegacyTruth(bv, b))); break; }
         case 0x11: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) || LegacyTruth(bv, b))); break; }
@@ -617,9 +622,10 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             else push(!ToBoolean(a));
             break;
         }
-        case 0x13: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(boolean(a == b)); break; }
-        case 0x29: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(boolean(b < a)); break; }
-        case 0x68: { Value av = pop(); std::string b = ToString(pop()), a = ToString(av); push(boolean(b > a)); break; }
+        // The string comparisons convert the top operand first.
+        case 0x13: { Value av = pop(), bv = pop(); std::string a = ToString(av), b = ToString(bv); push(boolean(a == b)); break; }
+        case 0x29: { Value av = pop(), bv = pop(); std::string a = ToString(av), b = ToString(bv); push(boolean(b < a)); break; }
+        case 0x68: { Value av = pop(), bv = pop(); std::string a = ToString(av), b = ToString(bv); push(boolean(b > a)); break; }
         case 0x14: push(double(ToString(pop()).size())); break;
         case 0x31: {
             std::string s = ToString(pop());
@@ -672,7 +678,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             double index = ToNumber(pop());
             DisplayObject* t = clip_from_value(pop());
             Value v;
-            if (t && index >= 0 && index < 22 && GetClipProperty(*t, kPropertyNames[int(index)], v)) push(v);
+            // The index is truncated toward zero: -0.8 names _x.
+            if (t && index > -1 && index < 22 && GetClipProperty(*t, kPropertyNames[int(index)], v)) push(v);
             else push(Undefined{});
             break;
         }
@@ -680,7 +687,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             Value v = pop();
             double index = ToNumber(pop());
             DisplayObject* t = clip_from_value(pop());
-            if (t && index >= 0 && index < 22) SetClipProperty(*t, kPropertyNames[int(index)], v);
+            if (t && index > -1 && index < 22) SetClipProperty(*t, kPropertyNames[int(index)], v);
             break;
         }
         case 0x24: {
@@ -856,8 +863,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             break;
         }
         case 0x47: {
-            Value av = pop();
-            Value b = ToPrimitive(pop()), a = ToPrimitive(av);
+            // The top operand is converted first.
+            Value av = pop(), bv = pop();
+            Value a = ToPrimitive(av), b = ToPrimitive(bv);
             if (std::holds_alternative<std::string>(a) || std::holds_alternative<std::string>(b)) {
                 std::string tb = ToString(b), ta = ToString(a);
                 CheckTextSize(tb.size() + ta.size());

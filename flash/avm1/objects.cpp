@@ -90,7 +90,8 @@ double Interpreter::ToNumber(const Value& v) {
     }
     if (std::holds_alternative<ObjRef>(v)) {
         Value p = ToPrimitive(v);
-        if (std::holds_alternative<ObjRef>(p)) return NAN;
+        // Version 4 reads no number from an object's text: 0.
+        if (std::holds_alternative<ObjRef>(p)) return version_ < 5 ? 0 : NAN;
         return ToNumber(p);
     }
     return version_ >= 7 ? NAN : 0;
@@ -137,17 +138,12 @@ bool Interpreter::ToBoolean(const Value& v) {
 Value Interpreter::ToPrimitive(const Value& v, bool prefer_string) {
     auto* o = std::get_if<ObjRef>(&v);
     if (!o) return v;
-    if ((*o)->kind == Kind::Clip) return ToString(v);
-    const char* order[2] = {"valueOf", "toString"};
-    if (prefer_string) std::swap(order[0], order[1]);
-    for (const char* name : order) {
-        Value fn = Get(v, name);
-        if (auto* f = std::get_if<ObjRef>(&fn); f && (*f)->kind == Kind::Function) {
-            Value r = Call(fn, v, {});
-            if (!std::holds_alternative<ObjRef>(r)) return r;
-        }
-    }
-    return v;
+    // One method only, no fallback to the other: an object whose valueOf gives an
+    // object stays an object (a number of NaN, "[object Object]" beside a text), and
+    // one without valueOf is undefined.
+    Value fn = Get(v, prefer_string ? "toString" : "valueOf");
+    if (auto* f = std::get_if<ObjRef>(&fn); f && (*f)->kind == Kind::Function) return Call(fn, v, {});
+    return prefer_string ? v : Value(Undefined{});
 }
 
 ObjRef Interpreter::ToObject(const Value& v) {

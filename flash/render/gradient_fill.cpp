@@ -165,6 +165,17 @@ inline __m128i CompositeFour(__m128i src, __m128i cover, __m128i dst) {
     return _mm_packus_epi16(_mm_add_epi16(sLo, dLo), _mm_add_epi16(sHi, dHi));
 }
 
+// CompositeFour for whole coverage: scaling by 255 leaves a byte as it is,
+// so only the destination is scaled.
+inline __m128i OverFour(__m128i src, __m128i dst) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(255);
+    __m128i sLo = _mm_unpacklo_epi8(src, zero), sHi = _mm_unpackhi_epi8(src, zero);
+    __m128i dLo = Scale16(_mm_unpacklo_epi8(dst, zero), _mm_sub_epi16(full, SpreadAlpha16(sLo)));
+    __m128i dHi = Scale16(_mm_unpackhi_epi8(dst, zero), _mm_sub_epi16(full, SpreadAlpha16(sHi)));
+    return _mm_packus_epi16(_mm_add_epi16(sLo, dLo), _mm_add_epi16(sHi, dHi));
+}
+
 template <GradientKind Kind>
 void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
     const __m128 lane = _mm_set_ps(3, 2, 1, 0);
@@ -192,8 +203,11 @@ void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
         uint32_t cover4;
         std::memcpy(&cover4, s.cover + i, 4);
         __m128i* d = reinterpret_cast<__m128i*>(s.dst + i);
-        if (cover4 == 0xFFFFFFFFu && (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi32(src, 24), _mm_set1_epi32(255))) == 0xFFFF)) {
-            _mm_storeu_si128(d, src);
+        if (cover4 == 0xFFFFFFFFu) {
+            if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi32(src, 24), _mm_set1_epi32(255))) == 0xFFFF)
+                _mm_storeu_si128(d, src);
+            else
+                _mm_storeu_si128(d, OverFour(src, _mm_loadu_si128(d)));
             continue;
         }
         _mm_storeu_si128(d, CompositeFour(src, _mm_cvtsi32_si128(int(cover4)), _mm_loadu_si128(d)));

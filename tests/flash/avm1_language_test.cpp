@@ -190,6 +190,68 @@ TEST(Avm1Language, PropertyIndexOutsideTheTable) {
     }
 }
 
+// With valueOf and toString on both operands, the order of their calls is seen:
+// the reference player converts the top operand first for some actions only.
+TEST(Avm1Language, OperandConversionOrder) {
+    auto operand = [](const std::string& name, double number) {
+        w::Actions valueOf, toString;
+        valueOf.push({name}).trace().push({number}).return_();
+        toString.push({name}).trace().push({name}).return_();
+        return w::Actions()
+            .push({name, "valueOf"}).defineFunction("", {}, valueOf)
+            .push({"toString"}).defineFunction("", {}, toString)
+            .push({2}).initObject().setVariable();
+    };
+    struct Case {
+        const char* op;
+        w::Actions action;
+        std::vector<std::string> order;
+    };
+    std::vector<Case> cases = {
+        {"add", w::Actions().add(), {"a", "b"}},
+        {"subtract", w::Actions().subtract(), {"b", "a"}},
+        {"multiply", w::Actions().multiply(), {"a", "b"}},
+        {"divide", w::Actions().divide(), {"b", "a"}},
+        {"equals", w::Actions().equals(), {"b", "a"}},
+        {"less", w::Actions().less(), {"a", "b"}},
+        {"string equals", w::Actions().stringEquals(), {"b", "a"}},
+        {"string less", w::Actions().stringLess(), {"b", "a"}},
+        {"add2", w::Actions().add2(), {"b", "a"}},
+    };
+    for (auto& c : cases) {
+        w::Actions script = operand("a", 1);
+        script.raw(operand("b", 2).bytes());
+        script.push({"a"}).getVariable().push({"b"}).getVariable().raw(c.action.bytes()).pop();
+        EXPECT_EQ(RunScript(5, script), c.order) << c.op;
+    }
+}
+
+// valueOf giving an object leaves an object: a number of NaN, its text beside a text.
+TEST(Avm1Language, ObjectsInArithmetic) {
+    struct Case {
+        w::Actions script;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {w::Actions().push({0}).initObject().push({1}).add2().trace(), "NaN"},
+        {w::Actions().push({0}).initObject().push({"x"}).add2().trace(), "[object Object]x"},
+        {w::Actions().push({"x", 0}).initObject().add2().trace(), "x[object Object]"},
+        {w::Actions().push({"_root"}).getVariable().push({1}).add2().trace(), "NaN"},
+        {w::Actions().push({"_root"}).getVariable().push({"x"}).add2().trace(), "_level0x"},
+        {w::Actions().push({0}).initObject().push({1}).less2().trace(), "undefined"},
+    };
+    for (auto& c : cases) EXPECT_EQ(RunScript(8, c.script), std::vector<std::string>{c.expected}) << c.expected;
+}
+
+// GetProperty and SetProperty truncate the index toward zero.
+TEST(Avm1Language, PropertyIndexTruncated) {
+    const auto traces = RunScript(8, w::Actions()
+                                         .push({"_root", -0.8, 25}).setProperty()
+                                         .push({"_root", 0.9}).getProperty().trace()
+                                         .push({"_root", -0.8}).getProperty().typeOf().trace());
+    EXPECT_EQ(traces, (std::vector<std::string>{"25", "number"}));
+}
+
 TEST(Avm1Language, ParseInt) {
     struct Case {
         std::vector<w::PushValue> args;

@@ -1,0 +1,111 @@
+// Classes of the player's surroundings that a converted movie meets but cannot use:
+// no camera, microphone, network, printer or context menu exists here. Movies test for
+// them and build them, so they exist and answer as a player without such devices does.
+// Error and SharedObject (kept in memory for the run) are complete.
+#include "flash/avm1/platform_classes.h"
+
+namespace qm::flash::avm1 {
+
+namespace {
+
+ObjRef SelfObject(const Value& self) {
+    auto* o = std::get_if<ObjRef>(&self);
+    return o ? *o : nullptr;
+}
+
+Value Nothing(Interpreter&, const Value&, std::vector<Value>&) { return Undefined{}; }
+
+}  // namespace
+
+void InstallPlatformClasses(Interpreter& in) {
+    // Error: the message given, else the prototype's "Error".
+    ObjRef error_proto = in.NewObject();
+    in.Define(error_proto, "name", std::string("Error"), kDontEnum);
+    in.Define(error_proto, "message", std::string("Error"), kDontEnum);
+    in.Method(error_proto, "toString", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        return in.ToString(in.Get(self, "message"));
+    });
+    in.DefineClass("Error", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        if (ObjRef o = SelfObject(self); o && !args.empty() && !std::holds_alternative<Undefined>(args[0]))
+            in.Set(o, "message", args[0]);
+        return Undefined{};
+    }, error_proto, false);
+
+    // Constructors of devices and services this player has none of.
+    for (const char* name : {"Button", "Camera", "Microphone", "NetConnection", "NetStream", "Video", "XMLSocket",
+                             "LocalConnection", "PrintJob", "TextSnapshot"}) {
+        if (in.HasProperty(in.global_, name)) continue;
+        in.DefineClass(name, Nothing, in.NewObject(), false);
+    }
+
+    // ContextMenu and ContextMenuItem keep what the movie gives them.
+    ObjRef menu_proto = in.NewObject();
+    in.DefineClass("ContextMenu", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ObjRef o = SelfObject(self);
+        if (!o) return Undefined{};
+        ObjRef builtins = in.NewObject();
+        for (const char* item : {"print", "forward_back", "rewind", "loop", "play", "quality", "zoom", "save"})
+            in.Set(builtins, item, true);
+        in.Set(o, "builtInItems", builtins);
+        in.Set(o, "customItems", in.NewArray());
+        if (!args.empty()) in.Set(o, "onSelect", args[0]);
+        return Undefined{};
+    }, menu_proto, false);
+    in.Method(menu_proto, "hideBuiltInItems", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        Value builtins = in.Get(self, "builtInItems");
+        if (auto* b = std::get_if<ObjRef>(&builtins); b && *b)
+            for (const std::string& key : in.Keys(*b)) in.Set(*b, key, false);
+        return Undefined{};
+    });
+    ObjRef item_proto = in.NewObject();
+    in.DefineClass("ContextMenuItem", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ObjRef o = SelfObject(self);
+        if (!o) return Undefined{};
+        auto arg = [&](size_t i, Value otherwise) {
+            return i < args.size() && !std::holds_alternative<Undefined>(args[i]) ? args[i] : otherwise;
+        };
+        in.Set(o, "caption", arg(0, Undefined{}));
+        in.Set(o, "onSelect", arg(1, Undefined{}));
+        in.Set(o, "separatorBefore", in.ToBoolean(arg(2, false)));
+        in.Set(o, "enabled", in.ToBoolean(arg(3, true)));
+        in.Set(o, "visible", in.ToBoolean(arg(4, true)));
+        return Undefined{};
+    }, item_proto, false);
+
+    // Accessibility: no screen reader is ever active.
+    if (!in.HasProperty(in.global_, "Accessibility")) {
+        ObjRef access = in.NewObject();
+        in.Method(access, "isActive", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+        in.Method(access, "updateProperties", Nothing);
+        in.Define(in.global_, "Accessibility", access, kDontEnum);
+    }
+
+    // SharedObject.getLocal: one object a name for the run; nothing reaches the disk.
+    ObjRef shared_proto = in.NewObject();
+    ObjRef shared_ctor = in.DefineClass("SharedObject", Nothing, shared_proto, false);
+    in.Method(shared_proto, "flush", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return true; });
+    in.Method(shared_proto, "getSize", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return 0.0; });
+    in.Method(shared_proto, "close", Nothing);
+    in.Method(shared_proto, "clear", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        if (ObjRef o = SelfObject(self)) in.Set(o, "data", in.NewObject());
+        return Undefined{};
+    });
+    auto stored = std::make_shared<std::map<std::string, std::weak_ptr<Object>>>();
+    ObjRef kept = in.NewObject();  // holds the objects for the run
+    in.Method(shared_ctor, "getLocal", [stored, kept, shared_proto](Interpreter& in, const Value&,
+                                                                    std::vector<Value>& args) -> Value {
+        if (args.empty()) return Null{};
+        std::string name = in.ToString(args[0]);
+        if (name.empty()) return Null{};
+        std::string key = name + "\n" + (args.size() > 1 ? in.ToString(args[1]) : std::string());
+        if (auto it = stored->find(key); it != stored->end())
+            if (ObjRef o = it->second.lock()) return o;
+        ObjRef o = in.NewObject(shared_proto);
+        in.Set(o, "data", in.NewObject());
+        (*stored)[key] = o;
+        in.Set(kept, key, o);
+        return o;
+    });
+}
+
+}  // namespace qm::flash::avm1
