@@ -43,6 +43,10 @@ std::string PlainOf(const std::string& html) {
 
 }  // namespace
 
+void InstallTextFormats(Interpreter& in, const ObjRef& proto);
+void InstallTextFormatClass(Interpreter& in);
+void TakeNewFormat(Interpreter& in, DisplayObject& f, swf::EditText& d);
+
 std::string Interpreter::FieldText(DisplayObject& field) {
     const swf::EditText* def = field.character ? field.character->As<swf::EditText>() : nullptr;
     std::string shown = field.text ? *field.text : (def && def->initial_text ? *def->initial_text : std::string());
@@ -96,6 +100,7 @@ void Interpreter::InstallText() {
                      text = escaped;
                  }
                  f.text = text;
+                 TakeNewFormat(in, f, d);
              });
     property("htmlText", [](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value {
                  if (!d.html) return in.FieldText(f);
@@ -210,6 +215,8 @@ void Interpreter::InstallText() {
         return Undefined{};
     });
 
+    InstallTextFormats(*this, textfield_proto_);
+
     // createTextField(name, depth, x, y, width, height)
     Method(clip_proto_, "createTextField", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto* o = std::get_if<ObjRef>(&self);
@@ -234,22 +241,7 @@ void Interpreter::InstallText() {
         return in.version() >= 8 ? Value(in.ClipObject(*f)) : Value(Undefined{});
     });
 
-    // TextFormat: every setting null until given.
-    static const char* const kFormatFields[] = {"font", "size", "color", "bold", "italic", "underline", "url",
-                                               "target", "align", "leftMargin", "rightMargin", "indent", "leading"};
-    ObjRef format_proto = NewObject();
-    DefineClass("TextFormat", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
-        auto* o = std::get_if<ObjRef>(&self);
-        if (!o || !*o) return Undefined{};
-        for (size_t i = 0; i < std::size(kFormatFields); ++i) {
-            Value v = Arg(args, i);
-            if (std::holds_alternative<Undefined>(v)) v = Null{};
-            in.Set(*o, kFormatFields[i], v);
-        }
-        for (const char* extra : {"blockIndent", "bullet", "tabStops", "kerning", "letterSpacing", "display"})
-            in.Set(*o, extra, extra == std::string("display") ? Value(std::string("block")) : Value(Null{}));
-        return Undefined{};
-    }, format_proto, false);
+    InstallTextFormatClass(*this);
 }
 
 }  // namespace qm::flash::avm1

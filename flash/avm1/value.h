@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <variant>
@@ -103,6 +104,7 @@ struct Object {
     std::shared_ptr<XmlNode> xml;  // XML nodes
     std::shared_ptr<SoundState> sound;  // Sound objects
     std::shared_ptr<ScriptBitmap> bitmap;  // BitmapData objects; null once disposed
+    std::shared_ptr<std::map<std::string, Value>> text_format;  // TextFormat settings
 };
 
 }  // namespace qm::flash::avm1

@@ -416,53 +416,21 @@ struct Line {
     double extraLeading = 0;  // the paragraph's own
     bool bullet = false;      // draws the paragraph's bullet
     bool wrapped = false;     // ended by wrapping, not by the paragraph's end
+    double inked = 0;         // width without trailing spaces
 };
 
 
+// Paragraphs and the lines they break into; glyphs point at their
+// paragraphs' formats, so both travel together.
+struct Laid {
+    std::vector<Paragraph> paragraphs;
+    std::vector<Line> lines;
+    double leading = 0;  // the field's own, between lines
+};
 
-}  // namespace
-
-void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::optional<std::string>& shownText,
-                            const Dictionary& dict, const Matrix& m, const ColorTransform& cx, const DrawEnv& env) {
-    if (!Invertible(m)) return;
+Laid LayOut(cairo_t* cr, const swf::EditText& field, const std::optional<std::string>& shownText, const Dictionary& dict) {
     const swf::Rect& b = field.bounds;
-    if (field.border) {
-        if (m.b == 0 && m.c == 0) {
-            // Unturned fields get a crisp box on whole pixels: one-pixel
-            // lines on the box's outermost rows and columns.
-            double xa = m.a * b.x_min + m.tx, xb = m.a * b.x_max + m.tx;
-            double ya = m.d * b.y_min + m.ty, yb = m.d * b.y_max + m.ty;
-            double x0 = std::floor(std::min(xa, xb)), x1 = std::floor(std::max(xa, xb));
-            double y0 = std::floor(std::min(ya, yb)), y1 = std::floor(std::max(ya, yb));
-            // The far edge's own pixel belongs to the box as well.
-            cairo_rectangle(cr, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
-            SetColor(cr, {255, 255, 255, 255}, cx, env);
-            cairo_fill(cr);
-            // Four separate one-pixel lines from pixel centre to pixel centre;
-            // the far corner is only partly covered by their butt ends.
-            double l = x0 + 0.5, t = y0 + 0.5, r = x1 + 0.5, btm = y1 + 0.5;
-            const double sides[4][4] = {{l, t, r, t}, {r, t, r, btm}, {r, btm, l, btm}, {l, btm, l, t}};
-            for (const auto& side : sides) {
-                cairo_move_to(cr, side[0], side[1]);
-                cairo_line_to(cr, side[2], side[3]);
-            }
-            SetColor(cr, {0, 0, 0, 255}, cx, env);
-            cairo_set_line_width(cr, 1);
-            cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-            cairo_stroke(cr);
-        } else {
-            cairo_matrix_t cm = m.toCairo();
-            cairo_set_matrix(cr, &cm);
-            cairo_rectangle(cr, b.x_min, b.y_min, b.x_max - b.x_min, b.y_max - b.y_min);
-            cairo_identity_matrix(cr);
-            SetColor(cr, {255, 255, 255, 255}, cx, env);
-            cairo_fill_preserve(cr);
-            SetColor(cr, {0, 0, 0, 255}, cx, env);
-            cairo_set_line_width(cr, 1);
-            cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
-            cairo_stroke(cr);
-        }
-    }
+    Laid laid;
     TextFormat base;
     if (field.font_id) {
         const Character* ch = dict.Find(*field.font_id);
@@ -482,7 +450,8 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
     if (field.font_height) base.size = *field.font_height;
     if (field.color) base.color = ToRgba(*field.color);
     ParagraphAlign align = ParagraphAlign::Left;
-    double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
+    double leftMargin = 0, rightMargin = 0, indent = 0;
+    double& leading = laid.leading;
     if (field.layout) {
         align = static_cast<ParagraphAlign>(static_cast<int>(field.layout->align) & 3);
         leftMargin = field.layout->left_margin;
@@ -491,13 +460,14 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         leading = field.layout->leading;
     }
     std::string content = shownText ? *shownText : field.initial_text.value_or("");
-    std::vector<Paragraph> paragraphs = field.html ? ParseFieldHtml(content, base, align, &dict)
+    std::vector<Paragraph>& paragraphs = laid.paragraphs;
+    paragraphs = field.html ? ParseFieldHtml(content, base, align, &dict)
                                                    : PlainParagraphs(content, base, align);
     if (field.password)
         for (auto& p : paragraphs)
             for (auto& r : p.runs) std::fill(r.text.begin(), r.text.end(), U'*');
 
-    std::vector<Line> lines;
+    std::vector<Line>& lines = laid.lines;
     for (const Paragraph& p : paragraphs) {
         Line line;
         line.align = p.align;
@@ -551,6 +521,62 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         lines.push_back(std::move(line));
     }
 
+    for (Line& line : lines) {
+        for (auto& g : line.glyphs) {
+            line.width = std::max(line.width, g.x + g.advance);
+            if (g.c != U' ') line.inked = std::max(line.inked, g.x + g.advance);
+        }
+    }
+    return laid;
+}
+
+}  // namespace
+
+void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::optional<std::string>& shownText,
+                            const Dictionary& dict, const Matrix& m, const ColorTransform& cx, const DrawEnv& env) {
+    if (!Invertible(m)) return;
+    const swf::Rect& b = field.bounds;
+    if (field.border) {
+        if (m.b == 0 && m.c == 0) {
+            // Unturned fields get a crisp box on whole pixels: one-pixel
+            // lines on the box's outermost rows and columns.
+            double xa = m.a * b.x_min + m.tx, xb = m.a * b.x_max + m.tx;
+            double ya = m.d * b.y_min + m.ty, yb = m.d * b.y_max + m.ty;
+            double x0 = std::floor(std::min(xa, xb)), x1 = std::floor(std::max(xa, xb));
+            double y0 = std::floor(std::min(ya, yb)), y1 = std::floor(std::max(ya, yb));
+            // The far edge's own pixel belongs to the box as well.
+            cairo_rectangle(cr, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+            SetColor(cr, {255, 255, 255, 255}, cx, env);
+            cairo_fill(cr);
+            // Four separate one-pixel lines from pixel centre to pixel centre;
+            // the far corner is only partly covered by their butt ends.
+            double l = x0 + 0.5, t = y0 + 0.5, r = x1 + 0.5, btm = y1 + 0.5;
+            const double sides[4][4] = {{l, t, r, t}, {r, t, r, btm}, {r, btm, l, btm}, {l, btm, l, t}};
+            for (const auto& side : sides) {
+                cairo_move_to(cr, side[0], side[1]);
+                cairo_line_to(cr, side[2], side[3]);
+            }
+            SetColor(cr, {0, 0, 0, 255}, cx, env);
+            cairo_set_line_width(cr, 1);
+            cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+            cairo_stroke(cr);
+        } else {
+            cairo_matrix_t cm = m.toCairo();
+            cairo_set_matrix(cr, &cm);
+            cairo_rectangle(cr, b.x_min, b.y_min, b.x_max - b.x_min, b.y_max - b.y_min);
+            cairo_identity_matrix(cr);
+            SetColor(cr, {255, 255, 255, 255}, cx, env);
+            cairo_fill_preserve(cr);
+            SetColor(cr, {0, 0, 0, 255}, cx, env);
+            cairo_set_line_width(cr, 1);
+            cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+            cairo_stroke(cr);
+        }
+    }
+    Laid laid = LayOut(cr, field, shownText, dict);
+    std::vector<Line>& lines = laid.lines;
+    const double leading = laid.leading;
+
     // Clip to the field's box.
     cairo_save(cr);
     {
@@ -562,11 +588,8 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
     }
     double y = b.y_min + kGutter;
     for (Line& line : lines) {
-        for (auto& g : line.glyphs) line.width = std::max(line.width, g.x + g.advance);
         // Trailing spaces do not count for alignment.
-        double width = 0;
-        for (auto& g : line.glyphs)
-            if (g.c != U' ') width = std::max(width, g.x + g.advance);
+        double width = line.inked;
         double x0 = b.x_min + kGutter + line.left;
         if (line.align == ParagraphAlign::Right) x0 += line.boxWidth - width;
         else if (line.align == ParagraphAlign::Center) x0 += (line.boxWidth - width) / 2;
@@ -629,6 +652,28 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
     }
     cairo_restore(cr);
     cairo_new_path(cr);
+}
+
+TextExtent MeasureEdit(const swf::EditText& field, const std::optional<std::string>& shownText, const Dictionary& dict) {
+    // Device fonts are measured through cairo; a tiny surface is enough.
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+    cairo_t* cr = cairo_create(surface);
+    Laid laid = LayOut(cr, field, shownText, dict);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    TextExtent e;
+    for (size_t i = 0; i < laid.lines.size(); ++i) {
+        const Line& line = laid.lines[i];
+        e.width = std::max(e.width, line.inked);
+        // The font's own leading is not part of the measure.
+        e.height += line.ascent + line.descent + laid.leading + line.extraLeading;
+    }
+    e.lines = int(laid.lines.size());
+    if (!laid.lines.empty()) {
+        e.ascent = laid.lines.front().ascent;
+        e.descent = laid.lines.front().descent;
+    }
+    return e;
 }
 
 }  // namespace qm::flash::render

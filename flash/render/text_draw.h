@@ -48,6 +48,15 @@ std::vector<Paragraph> PlainParagraphs(const std::string& text, const TextFormat
 
 std::u32string DecodeUtf8(const std::string& s);
 
+// The extent of a field's text as laid out in its box, twips: the widest
+// line without its trailing spaces, and the lines' heights with their leading.
+struct TextExtent {
+    double width = 0, height = 0;
+    double ascent = 0, descent = 0;  // of the first line
+    int lines = 0;
+};
+TextExtent MeasureEdit(const swf::EditText& field, const std::optional<std::string>& shownText, const Dictionary& dict);
+
 struct TextRenderer {
     std::function<const Drawable&(const swf::Shape&)> glyph;
 
