@@ -187,7 +187,7 @@ void Player::Impl::BuildButtonChildren(DisplayObject& button) {
     for (size_t i = 0; i < def.records.size(); ++i) {
         const swf::ButtonRecord& record = def.records[i];
         if (!InState(record, button.button->visual)) continue;
-        const Character* c = dictionary.Find(record.character_id);
+        const Character* c = DictionaryOf(button).Find(record.character_id);
         if (!c || !MayCreateUnder(button)) continue;
         auto child = CreateObject(*c, button, record.depth);
         child->matrix = record.matrix;

@@ -54,6 +54,8 @@ std::shared_ptr<const MovieDefinition> MovieDefinition::Build(swf::ParsedMovie m
 const TimelineDef* Player::Impl::TimelineOf(const swf::Sprite* sprite) const {
     if (auto it = definition->sprite_timelines.find(sprite); it != definition->sprite_timelines.end()) return &it->second;
     if (auto it = sprite_timelines.find(sprite); it != sprite_timelines.end()) return &it->second;
+    for (const auto& loaded : loaded_movies)
+        if (auto it = loaded->sprite_timelines.find(sprite); it != loaded->sprite_timelines.end()) return &it->second;
     return nullptr;
 }
 

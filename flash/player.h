@@ -116,8 +116,21 @@ public:
     // True until the sound of a handle has played to its end or was stopped.
     virtual bool SoundPlaying(uint64_t handle) { return (void)handle, false; }
 
-    // Loading URLs and movies is not done by this player; the request is logged.
+    // getURL to a window or a level beyond the first: nothing is opened or
+    // loaded; the request is logged.
     virtual void GetUrl(std::string_view url, std::string_view target) = 0;
+    // Variables loaded into a clip have arrived: its data event (onClipEvent(data),
+    // onData) runs first on the next frame.
+    virtual void ClipDataArrived(DisplayObject& clip) { (void)clip; }
+    // loadMovie: the movie of `url` (beside this one) takes the place of what
+    // `clip` shows once this frame's scripts have run. Nothing when it is on
+    // its way, else why not ("URLNotFound", "LoadNeverCompleted"). The size
+    // of the file read goes to `bytes_read`.
+    virtual std::optional<std::string> LoadMovie(DisplayObject& clip, std::string_view url, size_t* bytes_read) {
+        return (void)clip, (void)url, (void)bytes_read, std::string("URLNotFound");
+    }
+    // unloadMovie: the clip is emptied once this frame's scripts have run.
+    virtual void UnloadMovie(DisplayObject& clip) { (void)clip; }
     virtual void Log(std::string_view line) = 0;
 };
 

@@ -171,6 +171,24 @@ struct Player::Impl : ScriptEnvironment {
                                   std::string_view name);
     void Trace(std::string_view text) override;
     void GetUrl(std::string_view url, std::string_view target) override;
+    void ClipDataArrived(DisplayObject& clip) override { QueueClipEvent(clip, swf::kClipEventData); }
+    // --- movies loaded into clips (loader.cpp)
+    std::optional<std::string> LoadMovie(DisplayObject& clip, std::string_view url, size_t* bytes_read) override;
+    void UnloadMovie(DisplayObject& clip) override;
+    struct PendingLoad {
+        uint64_t clip_id = 0;
+        std::shared_ptr<const MovieDefinition> movie;  // null: unload
+    };
+    std::vector<PendingLoad> pending_loads;
+    // The movie each loaded clip plays (its characters and timelines); kept
+    // for as long as the player, since removed clips may still point into them.
+    std::unordered_map<uint64_t, std::shared_ptr<const MovieDefinition>> loaded_into;
+    std::vector<std::shared_ptr<const MovieDefinition>> loaded_movies;
+    TimelineDef unloaded_timeline = TimelineDef::Build({}, 1);
+    // The characters a clip's timeline places: those of the movie loaded into
+    // it or into a clip above it, else the main movie's.
+    const Dictionary& DictionaryOf(const DisplayObject& clip) const;
+    void FinishLoads();
     void Log(std::string_view line) override;
     uint16_t ExportedSound(std::string_view name) override;
     uint64_t StartSound(DisplayObject* clip, uint16_t sound_id, double offset_seconds, int loops) override;

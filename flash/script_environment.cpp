@@ -217,7 +217,7 @@ void Player::Impl::Trace(std::string_view text) {
 }
 
 // Every request passes the gate; even one it lets through is only logged,
-// since this player loads no movies into levels or clips.
+// since this player opens no windows and has no levels beyond the first.
 void Player::Impl::GetUrl(std::string_view url, std::string_view target) {
     std::string request = "\"" + std::string(url) + "\" for \"" + std::string(target) + "\"";
     if (IsFsCommand(url)) {

@@ -207,7 +207,7 @@ void Player::Impl::ApplyFrame(DisplayObject& clip, uint16_t frame, bool with_scr
 
 void Player::Impl::ApplyPlace(DisplayObject& clip, const swf::PlaceObject& p, uint16_t frame) {
     DisplayObject* existing = clip.children.At(p.depth);
-    const Character* character = p.character_id ? dictionary.Find(*p.character_id) : nullptr;
+    const Character* character = p.character_id ? DictionaryOf(clip).Find(*p.character_id) : nullptr;
     auto place_new = [&](const DisplayObject* inherit) {
         if (!MayCreateUnder(clip)) return;
         auto o = CreateObject(*character, clip, p.depth);
@@ -259,12 +259,12 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
         for (const swf::Tag* tag : def.frames[f].tags) {
             if (auto* p = std::get_if<swf::PlaceObject>(&tag->body)) {
                 auto it = wanted.find(p->depth);
-                bool new_character = p->character_id && dictionary.Find(*p->character_id) &&
+                bool new_character = p->character_id && DictionaryOf(clip).Find(*p->character_id) &&
                                      (it == wanted.end() || it->second.place.character_id != p->character_id);
                 if (!p->is_move && it != wanted.end()) {
                     // Refused over an occupied depth, as when played forwards.
                 } else if (!p->is_move || it == wanted.end()) {
-                    if (p->character_id && dictionary.Find(*p->character_id)) {
+                    if (p->character_id && DictionaryOf(clip).Find(*p->character_id)) {
                         // A fresh placement: what it leaves out is the default.
                         Wanted w{static_cast<uint16_t>(f), *p};
                         if (!w.place.matrix) w.place.matrix = swf::Matrix{};
@@ -302,7 +302,7 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
     }
     for (auto& [depth, w] : wanted) {
         if (clip.children.At(depth)) continue;  // a script's object keeps its depth
-        const Character* character = dictionary.Find(*w.place.character_id);
+        const Character* character = DictionaryOf(clip).Find(*w.place.character_id);
         if (!MayCreateUnder(clip)) break;
         auto o = CreateObject(*character, clip, depth);
         o->placed_frame = w.placed_frame;
@@ -422,6 +422,7 @@ void Player::Impl::RunScripts() {
         else script_host->Run(*this, *clip, next.actions, next.kind);
     }
     script_host->EndOfScripts();
+    FinishLoads();
     removed_objects.clear();
     std::erase_if(clip_order, [this](uint64_t id) { return !clips.count(id); });
 }

@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/loadvars.h"
+#include "flash/avm1/moviecliploader.h"
 #include "flash/display_list.h"
 #include "flash/timeline_def.h"
 #include "swf/swf.h"
@@ -478,7 +480,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             size_t at = 0;
             std::string url = payload_string(at);
             std::string window = payload_string(at);
-            env_->GetUrl(url, window);
+            if (window == "_level0") LoadMovieAction(*this, env_->Root(), url);
+            else env_->GetUrl(url, window);
             break;
         }
         case 0x88: {
@@ -1030,7 +1033,24 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x9A: {
             Value window = pop();
             Value url = pop();
-            env_->GetUrl(ToString(url), ToString(window));
+            // loadVariables and loadVariablesNum: the target is a clip path or a "_levelN".
+            if (!p.empty() && (p[0] & 0x80)) {
+                if (DisplayObject* into = ResolveClip(f.target, ToString(window)))
+                    LoadVariablesInto(*this, *into, ToString(url));
+                break;
+            }
+            // loadMovie and unloadMovie name a clip; loadMovieNum a level, of which
+            // this player has only the first.
+            std::string where = ToString(window);
+            if (!p.empty() && (p[0] & 0x40)) {
+                if (DisplayObject* into = ResolveClip(f.target, where)) LoadMovieAction(*this, *into, ToString(url));
+                break;
+            }
+            if (where == "_level0") {
+                LoadMovieAction(*this, env_->Root(), ToString(url));
+                break;
+            }
+            env_->GetUrl(ToString(url), where);
             break;
         }
         case 0x9F: {

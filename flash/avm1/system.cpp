@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/moviecliploader.h"
 #include "flash/display_list.h"
 
 namespace qm::flash::avm1 {
@@ -74,44 +75,7 @@ void Interpreter::InstallSystem() {
         return !now.empty();
     });
 
-    // MovieClipLoader: this player loads no movies or pictures into clips,
-    // so every load fails after the frame's scripts, as an offline player's would.
-    ObjRef loader_proto = NewObject();
-    DefineClass("MovieClipLoader", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
-        if (auto* o = std::get_if<ObjRef>(&self); o && *o) {
-            in.InitializeBroadcaster(*o);
-            // The loader hears its own events.
-            if (ObjRef list = Listeners(in, self)) list->elems.push_back(self);
-        }
-        return Undefined{};
-    }, loader_proto, false);
-    for (const char* name : {"broadcastMessage", "addListener", "removeListener"})
-        Define(loader_proto, name, Get(broadcaster, name), kDontEnum);
-    Method(loader_proto, "loadClip", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
-        if (args.size() < 2) return false;
-        Value target = args[1];
-        DisplayObject* clip = nullptr;
-        if (auto* o = std::get_if<ObjRef>(&target)) clip = in.ClipOf(*o);
-        else if (in.env()) clip = in.ResolveClip(0, in.ToString(target));
-        if (!clip) return false;
-        // Through the player's gate, which logs it; no load follows either way.
-        in.env()->GetUrl(in.ToString(args[0]), in.TargetPath(*clip));
-        Interval answer;
-        answer.self = self;
-        answer.method = "broadcastMessage";
-        answer.args = {std::string("onLoadError"), in.ClipObject(*clip), std::string("URLNotFound")};
-        in.QueueLoad(std::move(answer));
-        return true;
-    });
-    Method(loader_proto, "unloadClip", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
-    Method(loader_proto, "getProgress", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        auto* o = args.empty() ? nullptr : std::get_if<ObjRef>(&args[0]);
-        if (!o || !in.ClipOf(*o)) return Undefined{};
-        ObjRef p = in.NewObject();
-        in.Set(p, "bytesLoaded", 0.0);
-        in.Set(p, "bytesTotal", 0.0);
-        return p;
-    });
+    InstallMovieClipLoader(*this, broadcaster);
 
     auto object = [&](const std::string& name) {
         ObjRef o = NewObject();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/loadvars.h"
 
 namespace qm::flash::avm1 {
 
@@ -148,13 +149,24 @@ void Interpreter::InstallXml() {
     };
     xml_make_node_ = make_node;
 
-    // Adds `child` at `index` of `parent`, taking it from where it was.
-    auto insert = [](const ObjRef& parent, const ObjRef& child, size_t index) {
-        // A node that belongs to a tree stays where it is, and a node never
-        // goes under itself.
-        if (!parent->xml || !child->xml || ParentOf(child) || IsSelfOrAncestor(child, parent)) return;
+    // Puts `child` under `parent` before `before` (at the end when null),
+    // taking it from another parent; a node never goes under itself or its
+    // own children.
+    auto insert = [](const ObjRef& parent, const ObjRef& child, const ObjRef& before) {
+        // A child of the same parent stays where it is.
+        if (!parent->xml || !child->xml || ParentOf(child) == parent || IsSelfOrAncestor(child, parent)) return;
+        Detach(child);
+        // childNodes is the children as the tree holds them: what a script
+        // pushed onto the array itself is dropped with the next change.
         auto& e = Children(parent)->elems;
-        e.insert(e.begin() + ptrdiff_t(std::min(index, e.size())), child);
+        std::vector<Value> kept;
+        for (const Value& v : e)
+            if (auto* c = std::get_if<ObjRef>(&v); c && *c && (*c)->xml && ParentOf(*c) == parent &&
+                std::find(kept.begin(), kept.end(), v) == kept.end())
+                kept.push_back(v);
+        e.swap(kept);
+        auto at = before ? std::find(e.begin(), e.end(), Value(before)) : e.end();
+        e.insert(at, child);
         child->xml->parent = parent;
     };
 
@@ -279,7 +291,7 @@ void Interpreter::InstallXml() {
     });
     node_method("appendChild", [insert](Interpreter&, const ObjRef& o, std::vector<Value>& args) -> Value {
         auto* c = std::get_if<ObjRef>(&args[args.empty() ? 0 : 0]);
-        if (!args.empty() && c && *c && (*c)->xml) insert(o, *c, Children(o)->elems.size());
+        if (!args.empty() && c && *c && (*c)->xml) insert(o, *c, nullptr);
         return Undefined{};
     });
     node_method("insertBefore", [insert](Interpreter&, const ObjRef& o, std::vector<Value>& args) -> Value {
@@ -289,7 +301,7 @@ void Interpreter::InstallXml() {
         if (!c || !*c || !(*c)->xml || !before || !*before) return Undefined{};
         if (ParentOf(*before) != o) return Undefined{};
         if (*c == *before) return Undefined{};
-        insert(o, *c, IndexIn(o, *before));
+        insert(o, *c, *before);
         return Undefined{};
     });
     node_method("removeNode", [](Interpreter&, const ObjRef& o, std::vector<Value>&) -> Value {
@@ -370,14 +382,23 @@ void Interpreter::InstallXml() {
         in.Set(self, "loaded", false);
         in.Set(self, "_bytesLoaded", 0.0);
         in.Set(self, "_bytesTotal", Undefined{});
+        // The byte counts come with the text.
+        std::optional<std::string> text = in.env() ? in.env()->ReadLocalFile(in.ToString(args[0])) : std::nullopt;
+        Value target = self;
         Interval t;
-        t.self = self;
-        t.method = "onData";
-        if (auto text = in.env()->ReadLocalFile(in.ToString(args[0]))) {
-            t.args.push_back(*text);
-            in.Set(self, "_bytesLoaded", double(text->size()));
-            in.Set(self, "_bytesTotal", double(text->size()));
-        }
+        t.function = in.NewFunction([target, text](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+            Value data = Undefined{};
+            if (text) {
+                // The counts of an arrived load stay, whatever the script deletes.
+                if (auto* o = std::get_if<ObjRef>(&target); o && *o) {
+                    in.Define(*o, "_bytesLoaded", double(text->size()), kDontDelete);
+                    in.Define(*o, "_bytesTotal", double(text->size()), kDontDelete);
+                }
+                data = *text;
+            }
+            in.Call(in.Get(target, "onData"), target, {data});
+            return Undefined{};
+        });
         in.QueueLoad(std::move(t));
         return true;
     };
@@ -401,6 +422,7 @@ void Interpreter::InstallXml() {
         return Undefined{};
     });
     Method(xml_proto, "onLoad", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
+    InstallLoadVars(*this);
 }
 
 std::string Interpreter::XmlText(const ObjRef& o, int depth) {

@@ -82,8 +82,8 @@ TEST(Avm1Classes, XmlParsesAndWritesBack) {
     EXPECT_EQ(lines, (std::vector<std::string>{"2", "w", "q", "one", "3", "null"}));
 }
 
-// A node never goes under itself or its own children, and a node that is in a
-// tree stays where it is.
+// A node never goes under itself or its own children; a node that is in a
+// tree moves to its new place.
 TEST(Avm1Classes, XmlTreeRefusesCycles) {
     auto lines = RunScript(Seq({
         SetVar("x", New("XML", {Lit("<a><b/></a><c/>")})),
@@ -93,13 +93,34 @@ TEST(Avm1Classes, XmlTreeRefusesCycles) {
         Do(Call(Var("a"), "appendChild", {Var("a")})),
         Do(Call(Var("a"), "appendChild", {Member(Var("x"), "lastChild")})),
         Trace(Call(Var("x"), "toString")),
-        // Taken out first, it may go anywhere.
-        Do(Call(Member(Var("x"), "lastChild"), "removeNode")),
+        Do(Call(Member(Var("a"), "lastChild"), "removeNode")),
         Do(Call(Var("b"), "appendChild", {New("XMLNode", {Lit(1), Lit("c")})})),
         Trace(Call(Var("x"), "toString")),
         Trace(Member(Member(Member(Var("b"), "firstChild"), "parentNode"), "nodeName")),
     }));
-    EXPECT_EQ(lines, (std::vector<std::string>{"<a><b /></a><c />", "<a><b><c /></b></a>", "b"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"<a><b /><c /></a>", "<a><b><c /></b></a>", "b"}));
+}
+
+// appendChild and insertBefore move a node out of the tree it was in; childNodes
+// shows the tree's children again after a change, whatever a script pushed on it.
+TEST(Avm1Classes, XmlNodesMoveAndChildNodesFollowsTheTree) {
+    auto lines = RunScript(Seq({
+        SetVar("x", New("XML", {Lit("<a><b/></a><c/>")})),
+        Do(Call(Var("x"), "appendChild", {Member(Member(Var("x"), "firstChild"), "firstChild")})),
+        Trace(Call(Var("x"), "toString")),
+        SetVar("y", New("XML", {Lit("<a><b/></a>")})),
+        SetVar("z", New("XML", {Lit("<c/>")})),
+        Do(Call(Var("z"), "insertBefore", {Member(Member(Var("y"), "firstChild"), "firstChild"), Member(Var("z"), "firstChild")})),
+        Trace(Call(Var("y"), "toString")),
+        Trace(Call(Var("z"), "toString")),
+        SetVar("l", New("XML", {Lit("<l><a/></l>")})),
+        SetVar("n", Member(Member(Var("l"), "firstChild"), "childNodes")),
+        Do(Call(Var("n"), "push", {Call(Var("l"), "createElement", {Lit("d")})})),
+        Trace(Member(Var("n"), "length")),
+        Do(Call(Member(Var("l"), "firstChild"), "appendChild", {Call(Var("l"), "createElement", {Lit("e")})})),
+        Trace(Var("n")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"<a /><c /><b />", "<a />", "<b /><c />", "2", "<a />,<e />"}));
 }
 
 // Loads read files beside the movie only, and answer after the frame's scripts.

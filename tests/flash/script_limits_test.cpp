@@ -252,10 +252,10 @@ TEST(UrlGate, MovieRequestsGoThroughTheGate) {
     EXPECT_EQ(run.traces, (std::vector<std::string>{"frame 1", "frame 2"}));
     EXPECT_EQ(run.log, (std::vector<std::string>{
                            "get URL refused: \"file:///etc/passwd\" for \"_self\": it lies outside the movie's folder",
-                           "get URL refused: \"../x.swf\" for \"_root\": it lies outside the movie's folder",
+                           "load refused: \"../x.swf\": it lies outside the movie's folder",
                            "get URL ignored: \"sibling.swf\" for \"_level1\"",
-                           "get URL refused: \"http://example.com/vars.txt\" for \"_root\": a movie's scripts do not "
-                           "reach the network",
+                           "load refused: \"http://example.com/vars.txt\": a movie's scripts do not reach the "
+                           "network",
                            "FSCommand ignored, no program is run for a movie: \"FSCommand:exec\" for \"rm " +
                                marker.string() + "\"",
                        }));

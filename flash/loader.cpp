@@ -1,0 +1,94 @@
+// Movies loaded by scripts into clips (loadMovie, MovieClipLoader.loadClip)
+// and taken out again (unloadMovie). A file is read and parsed at the
+// request, through the movie's gate; it takes the clip's place once the
+// scripts of the frame that asked have run, so its first frame shows, and
+// its first scripts run, on the next frame. Loads of one frame complete in
+// the order asked. Nothing depends on the time a read takes, so every
+// conversion of a movie loads on the same frames.
+#include <fstream>
+
+#include "flash/player_impl.h"
+#include "flash/url_gate.h"
+#include "swf/limits.h"
+
+namespace qm::flash {
+
+const Dictionary& Player::Impl::DictionaryOf(const DisplayObject& clip) const {
+    if (!loaded_into.empty()) {
+        for (const DisplayObject* o = &clip; o; o = o->parent)
+            if (auto it = loaded_into.find(o->instance_id); it != loaded_into.end()) return it->second->dictionary;
+    }
+    return dictionary;
+}
+
+std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::string_view url, size_t* bytes_read) {
+    if (!clip.sprite) return "the target is no movie clip";
+    UrlDecision gate = ConfineToMovieFolder(movie_folder, url);
+    if (!gate.allowed) {
+        Log("load refused: \"" + std::string(url) + "\": " + gate.reason);
+        return "URLNotFound";
+    }
+    std::ifstream in(gate.path, std::ios::binary);
+    std::vector<uint8_t> bytes;
+    if (in) {
+        char buffer[65536];
+        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+            bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+            if (bytes.size() > limits::kMaxMovieFileBytes) {
+                Log("load refused: \"" + std::string(url) + "\": the movie is too large");
+                return "URLNotFound";
+            }
+        }
+    }
+    if (bytes_read) *bytes_read = bytes.size();
+    swf::ParseResult parsed = swf::ParseMovie(bytes);
+    if (!parsed.movie) {
+        Log("loaded movie not played: \"" + std::string(url) + "\": " +
+            (parsed.error ? parsed.error->message : std::string("the movie could not be read")));
+        return "LoadNeverCompleted";
+    }
+    if (parsed.movie->IsActionScript3()) {
+        Log("loaded movie not played: \"" + std::string(url) + "\": ActionScript 3 movies are not loaded into clips");
+        return "LoadNeverCompleted";
+    }
+    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie))});
+    return std::nullopt;
+}
+
+void Player::Impl::UnloadMovie(DisplayObject& clip) {
+    if (!clip.sprite) return;
+    std::erase_if(pending_loads, [&](const PendingLoad& l) { return l.clip_id == clip.instance_id; });
+    pending_loads.push_back({clip.instance_id, nullptr});
+}
+
+void Player::Impl::FinishLoads() {
+    if (pending_loads.empty()) return;
+    std::vector<PendingLoad> loads;
+    loads.swap(pending_loads);
+    for (PendingLoad& load : loads) {
+        DisplayObject* clip = FindClip(load.clip_id);
+        if (!clip || !clip->sprite) continue;  // gone before its movie came
+        std::vector<int32_t> depths;
+        for (const auto& [depth, o] : clip->children) depths.push_back(depth);
+        for (int32_t depth : depths) RemoveChild(*clip, depth);
+        clip->drawing.reset();
+        clip->bitmap.reset();
+        SpriteState& s = *clip->sprite;
+        if (load.movie) {
+            loaded_into[clip->instance_id] = load.movie;
+            loaded_movies.push_back(load.movie);
+            s.timeline = &load.movie->root_timeline;
+            s.entered = false;
+            s.playing = true;
+        } else {
+            // Unloaded: an empty timeline of one frame, as an empty clip's.
+            loaded_into.erase(clip->instance_id);
+            s.timeline = &unloaded_timeline;
+            s.entered = true;
+            s.playing = false;
+        }
+        s.current_frame = 0;
+    }
+}
+
+}  // namespace qm::flash

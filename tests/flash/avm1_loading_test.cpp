@@ -1,0 +1,252 @@
+// Loading variables from files beside the movie: LoadVars, loadVariables and
+// loadVariablesNum, answered once the frame's scripts have run.
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "tests/flash/avm1_script_builder.h"
+#include "tests/flash/player_test_support.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+using namespace qm::flash::testing::script;
+
+namespace {
+
+namespace fs = std::filesystem;
+using E = w::Actions;
+
+E New(const std::string& cls, const std::vector<E>& args = {}) { return Args(args).push({cls}).newObject(); }
+E Fn(const std::vector<std::string>& params, const E& body) { return E().defineFunction("", params, body); }
+E This() { return E().push({"this"}).getVariable(); }
+E Concat(const E& a, const E& b) { return E().raw(a.bytes()).raw(b.bytes()).add2(); }
+
+// A movie written into a folder of its own with files beside it (and one above).
+struct MovieFolder {
+    fs::path root;
+    MovieFolder() {
+        static int n = 0;
+        root = fs::temp_directory_path() / ("qm_avm1_loading_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        fs::create_directories(root / "movie");
+    }
+    ~MovieFolder() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    void Write(const std::string& name, const std::string& text) { std::ofstream(root / name, std::ios::binary) << text; }
+    std::vector<std::string> Run(const w::Movie& movie, int frames) {
+        w::Bytes b = movie.bytes();
+        Write("movie/test.swf", std::string(b.begin(), b.end()));
+        LoadResult r = Player::LoadFile((root / "movie" / "test.swf").string());
+        if (!r.player) return {"load failed: " + r.error};
+        Traces traces;
+        r.player->SetTraceSink(&traces);
+        for (int i = 0; i < frames; ++i) r.player->Advance();
+        r.player->SetTraceSink(nullptr);
+        return traces.lines;
+    }
+};
+
+std::vector<std::string> RunScript(const E& script) {
+    w::Movie movie({.version = 8});
+    movie.doAction(script);
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    player->Advance();
+    player->SetTraceSink(nullptr);
+    return traces.lines;
+}
+
+}  // namespace
+
+// decode reads form text ('+' a space, %XX a byte, the last of a repeated
+// name wins); toString escapes all but letters and digits.
+TEST(Avm1Loading, LoadVarsDecodeAndToString) {
+    struct Case {
+        std::string text, name, expected;
+    } cases[] = {
+        {"a=1&b=two", "b", "two"},
+        {"msg=hello+big%20world", "msg", "hello big world"},
+        {"x=1&x=2", "x", "2"},
+        {"&&flag=&", "flag", ""},
+        {"%41%42=c", "AB", "c"},
+        {"cut=%4", "cut", "%4"},
+    };
+    for (const Case& c : cases) {
+        auto lines = RunScript(Seq({SetVar("v", New("LoadVars")), Do(Call(Var("v"), "decode", {Lit(c.text)})),
+                                    Trace(Member(Var("v"), c.name))}));
+        EXPECT_EQ(lines, std::vector<std::string>{c.expected}) << c.text;
+    }
+    auto lines = RunScript(Seq({SetVar("v", New("LoadVars")), SetMember(Var("v"), "a b", Lit("x_y.z-1")),
+                                Trace(Call(Var("v"), "toString")), Trace(Call(New("LoadVars"), "toString"))}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"a%20b=x%5Fy%2Ez%2D1", ""}));
+}
+
+// load answers after the frame's scripts: onData has the file's text (the
+// default one decodes it and calls onLoad), byte counts come with the text,
+// and a file outside the folder or missing answers onLoad(false).
+TEST(Avm1Loading, LoadVarsLoadsFilesBesideTheMovieOnly) {
+    MovieFolder folder;
+    folder.Write("movie/vars.txt", "name=Ann&age=7");
+    folder.Write("secret.txt", "name=outside");
+    auto loader = [](const std::string& v, const std::string& url) {
+        return Seq({SetVar(v, New("LoadVars")),
+                    SetMember(Var(v), "onLoad",
+                              Fn({"ok"}, Seq({Trace(Concat(Lit(url + " "), Var("ok"))),
+                                              Trace(Concat(Lit("name "), Member(This(), "name"))),
+                                              Trace(Concat(Lit("bytes "), Call(This(), "getBytesLoaded")))}))),
+                    Trace(Call(Var(v), "load", {Lit(url)}))});
+    };
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({loader("a", "vars.txt"), loader("b", "../secret.txt"), loader("c", "missing.txt"),
+                        Trace(Concat(Lit("now "), Call(Var("a"), "getBytesLoaded"))),
+                        Trace(Concat(Lit("loaded "), Member(Var("a"), "loaded"))), Trace(Call(Var("a"), "load"))}));
+    movie.showFrame();
+    auto lines = folder.Run(movie, 1);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "true", "true", "true", "now 0", "loaded false", "false",
+                         "vars.txt true", "name Ann", "bytes 14",
+                         "../secret.txt false", "name undefined", "bytes 0",
+                         "missing.txt false", "name undefined", "bytes 0"}));
+
+    // An onData of the movie's own hears the raw text; sendAndLoad loads into its target.
+    w::Movie raw({.version = 8});
+    raw.doAction(Seq({SetVar("a", New("LoadVars")), SetVar("b", New("LoadVars")),
+                      SetMember(Var("b"), "onData", Fn({"src"}, Trace(Concat(Lit("data "), Var("src"))))),
+                      Trace(Call(Var("a"), "sendAndLoad", {Lit("vars.txt"), Var("b"), Lit("POST")})),
+                      Trace(Call(Var("a"), "sendAndLoad", {Lit("vars.txt")})),
+                      Trace(Concat(Lit("b.loaded "), Member(Var("b"), "loaded")))}));
+    raw.showFrame();
+    EXPECT_EQ(folder.Run(raw, 1),
+              (std::vector<std::string>{"true", "false", "b.loaded false", "data name=Ann&age=7"}));
+}
+
+// loadVariables and loadVariablesNum set the variables on the target timeline
+// after the frame's scripts, and the clip's onData runs on the next frame;
+// a target that does not exist or a refused file sets nothing.
+TEST(Avm1Loading, LoadVariablesSetsTheTargetsVariables) {
+    MovieFolder folder;
+    folder.Write("movie/vars.txt", "greeting=hi+there&n=3");
+    folder.Write("vars.txt", "greeting=outside");
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({
+        SetVar("c", Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(1)})),
+        SetMember(Var("c"), "onData", Fn({}, Trace(Concat(Lit("onData "), Member(This(), "n"))))),
+        E().push({"vars.txt", "c"}).getUrl2(0xC0),             // loadVariables("vars.txt", "c")
+        E().push({"vars.txt", "_level0"}).getUrl2(0x80),       // loadVariablesNum("vars.txt", 0)
+        E().push({"vars.txt", "nowhere"}).getUrl2(0xC0),
+        Do(Call(Var("c"), "loadVariables", {Lit("../vars.txt")})),
+        Trace(Concat(Lit("asked "), Var("greeting"))),
+    }));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Var("greeting")), Trace(Member(Var("c"), "greeting"))}));
+    movie.showFrame();
+    movie.doAction(E().stop());
+    movie.showFrame();
+    EXPECT_EQ(folder.Run(movie, 2),
+              (std::vector<std::string>{"asked undefined", "onData 3", "hi there", "hi there"}));
+}
+
+namespace {
+
+std::string Bytes(const w::Movie& movie) {
+    w::Bytes b = movie.bytes();
+    return std::string(b.begin(), b.end());
+}
+
+// A movie of two frames that shows a square of its own character 1 and says which frame it is on.
+w::Movie ChildMovie() {
+    w::Movie child({.version = 8});
+    uint16_t square = DefineSquare(child, 200, {0, 255, 0});
+    child.placeObject1(square, 1);
+    child.doAction(Trace(Lit("child 1")));
+    child.showFrame();
+    child.doAction(Seq({Trace(Lit("child 2")), E().stop()}));
+    child.showFrame();
+    return child;
+}
+
+}  // namespace
+
+// loadMovie puts the file's movie in the clip once the frame's scripts have
+// run: its first frame and scripts come on the next frame, its characters
+// are its own (the main movie has no character 1), and unloadMovie empties
+// the clip once the scripts of the frame that asked have run.
+TEST(Avm1Loading, LoadMovieIntoAClip) {
+    MovieFolder folder;
+    folder.Write("movie/child.swf", Bytes(ChildMovie()));
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("holder"), Lit(1)})),
+                        E().push({"child.swf", "holder"}).getUrl2(0x40), Trace(Lit("asked"))}));
+    movie.showFrame();
+    movie.doAction(Trace(Lit("main 2")));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Lit("main 3")), E().push({"", "holder"}).getUrl2(0x40)}));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Lit("main 4")), E().stop()}));
+    movie.showFrame();
+    w::Bytes b = movie.bytes();
+    folder.Write("movie/test.swf", std::string(b.begin(), b.end()));
+    LoadResult r = Player::LoadFile((folder.root / "movie" / "test.swf").string());
+    ASSERT_TRUE(r.player) << r.error;
+    Traces traces;
+    r.player->SetTraceSink(&traces);
+    auto holder = [&]() -> const DisplayObject* {
+        for (const auto& [depth, o] : r.player->Stage())
+            if (o->name == "holder") return o.get();
+        return nullptr;
+    };
+    auto holder_children = [&] { return holder() ? holder()->children.size() : size_t(99); };
+    r.player->Advance();
+    EXPECT_EQ(holder_children(), 0u);
+    r.player->Advance();
+    EXPECT_EQ(holder_children(), 1u);
+    ASSERT_TRUE(holder());
+    EXPECT_EQ(CharacterAt(holder()->children, 1), 1);
+    r.player->Advance();
+    EXPECT_EQ(holder_children(), 0u);
+    r.player->Advance();
+    EXPECT_EQ(holder_children(), 0u);
+    // The loaded timeline is the newest, so it goes first on a frame.
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"asked", "child 1", "main 2", "child 2", "main 3", "main 4"}));
+}
+
+// MovieClipLoader: start, progress and complete after the frame that asked,
+// init after the loaded movie's first frame; a damaged movie or a file outside
+// the folder gives onLoadError, and nothing of it is played.
+TEST(Avm1Loading, MovieClipLoaderEvents) {
+    MovieFolder folder;
+    std::string child = Bytes(ChildMovie());
+    folder.Write("movie/child.swf", child);
+    folder.Write("movie/damaged.swf", "FWS\x08\xff\xff\x00\x00 not a movie");
+    folder.Write("outside.swf", child);
+    auto handler = [](const std::string& event, bool with_second) {
+        E text = Concat(Lit(event + " "), Member(Var("t"), "_name"));
+        if (with_second) text = Concat(Concat(text, Lit(" ")), Var("x"));
+        return SetMember(Var("l"), event, Fn({"t", "x"}, Trace(text)));
+    };
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
+        SetVar("l", New("MovieClipLoader")),
+        handler("onLoadStart", false), handler("onLoadProgress", true), handler("onLoadComplete", false),
+        handler("onLoadInit", false), handler("onLoadError", true),
+        Trace(Call(Var("l"), "loadClip", {Lit("child.swf"), Var("a")})),
+        Trace(Call(Var("l"), "loadClip", {Lit("damaged.swf"), Lit("b")})),
+        Trace(Call(Var("l"), "loadClip", {Lit("../outside.swf"), Var("c")})),
+        Trace(Call(Var("l"), "loadClip", {Lit("child.swf"), Lit("nowhere")})),
+    }));
+    movie.showFrame();
+    movie.doAction(E().stop());
+    movie.showFrame();
+    auto lines = folder.Run(movie, 3);
+    EXPECT_EQ(lines, (std::vector<std::string>{"true", "true", "true", "false",
+                                               "onLoadStart a", "onLoadProgress a " + std::to_string(child.size()),
+                                               "onLoadComplete a", "onLoadStart b", "onLoadError b LoadNeverCompleted",
+                                               "onLoadError c URLNotFound", "child 1", "onLoadInit a", "child 2"}));
+}
