@@ -52,6 +52,8 @@ TSoundHook::~TSoundHook() {
 }
 
 void TSoundHook::Log(LogKind kind, const std::string& line) const {
+    // The writer thread logs too: the sink gets one line at a time, whatever it is.
+    std::lock_guard<std::mutex> guard(log_lock_);
     if (log_) log_(kind, line);
 }
 

@@ -121,6 +121,8 @@ private:
     void Log(LogKind kind, const std::string& line) const;
 
     LogSink log_;
+    // Taken after lock_ when both are held.
+    mutable std::mutex log_lock_;
     Clock& clock_;
     HookMode mode_;
     HookEngine engine_;

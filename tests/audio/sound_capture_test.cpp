@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "audio/sound_capture.h"
+#include "tests/sanitizer_wait.h"
 
 namespace qm::audio {
 namespace {
@@ -239,6 +240,34 @@ TEST(SoundCapture, StopWhileTheAudioThreadStillWritesKeepsAWholeFile) {
     EXPECT_EQ(fs::file_size(c.hook.RawFileName), size);  // nothing after the stop
     EXPECT_EQ(size % 4096, 0u);
     EXPECT_GT(size, 0u);
+}
+
+TEST(SoundCapture, TheWriterThreadAndTheCallerNeverLogAtOnce) {
+    TempDir dir;
+    ManualClock clock;
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false}, writerLogging{false};
+    // The writer's first line lingers in the sink while the caller stops the capture.
+    auto sink = [&](LogKind, const std::string& line) {
+        if (inside.fetch_add(1) > 0) overlapped = true;
+        if (line == "Add Audio Stream to PCM" && !writerLogging.exchange(true))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        inside.fetch_sub(1);
+    };
+    TSoundHook hook{sink, &clock, HookMode::Silent};
+    hook.RawFileName = (dir.path / "brvp_temp.tpz").string();
+    hook.WavFileName = (dir.path / "brvA_temp.tpz").string();
+    hook.StartCapture();
+    std::vector<uint8_t> full(TSoundHook::kBufferBytes, 1);
+    hook.AddSamples(full.data(), int64_t(full.size()));
+    hook.AddSamples(full.data(), 4);  // the full buffer goes to the writer
+    const auto deadline = std::chrono::steady_clock::now() + qm::test::Wait(10);
+    while (!writerLogging && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(writerLogging);
+    hook.StopCapture();
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(fs::file_size(hook.RawFileName), TSoundHook::kBufferBytes + 4);
 }
 
 TEST(SoundCapture, UnwritableRawFileAndEndOfProgramDuringACapture) {
