@@ -81,9 +81,11 @@ void Player::Impl::FinishLoads() {
             s.entered = false;
             s.playing = true;
         } else {
-            // Unloaded: an empty timeline of one frame, as an empty clip's.
+            // Unloaded: an empty timeline of one frame, as an empty clip's;
+            // the clip hears its unload event, on the next frame.
             loaded_into.erase(clip->instance_id);
             s.timeline = &unloaded_timeline;
+            QueueClipEvent(*clip, swf::kClipEventUnload);
             s.entered = true;
             s.playing = false;
         }

@@ -174,7 +174,8 @@ w::Movie ChildMovie() {
 // loadMovie puts the file's movie in the clip once the frame's scripts have
 // run: its first frame and scripts come on the next frame, its characters
 // are its own (the main movie has no character 1), and unloadMovie empties
-// the clip once the scripts of the frame that asked have run.
+// the clip once the scripts of the frame that asked have run (its unload
+// handler runs on the next frame).
 TEST(Avm1Loading, LoadMovieIntoAClip) {
     MovieFolder folder;
     folder.Write("movie/child.swf", Bytes(ChildMovie()));
@@ -184,7 +185,8 @@ TEST(Avm1Loading, LoadMovieIntoAClip) {
     movie.showFrame();
     movie.doAction(Trace(Lit("main 2")));
     movie.showFrame();
-    movie.doAction(Seq({Trace(Lit("main 3")), E().push({"", "holder"}).getUrl2(0x40)}));
+    movie.doAction(Seq({Trace(Lit("main 3")), SetMember(Var("holder"), "onUnload", Fn({}, Trace(Lit("unloaded")))),
+                        E().push({"", "holder"}).getUrl2(0x40)}));
     movie.showFrame();
     movie.doAction(Seq({Trace(Lit("main 4")), E().stop()}));
     movie.showFrame();
@@ -211,7 +213,7 @@ TEST(Avm1Loading, LoadMovieIntoAClip) {
     r.player->Advance();
     EXPECT_EQ(holder_children(), 0u);
     // The loaded timeline is the newest, so it goes first on a frame.
-    EXPECT_EQ(traces.lines, (std::vector<std::string>{"asked", "child 1", "main 2", "child 2", "main 3", "main 4"}));
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"asked", "child 1", "main 2", "child 2", "main 3", "unloaded", "main 4"}));
 }
 
 // MovieClipLoader: start, progress and complete after the frame that asked,
