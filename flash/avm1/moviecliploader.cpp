@@ -94,6 +94,8 @@ void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
         uint64_t id = clip->instance_id;
         Interval arrival;
         arrival.function = in.NewFunction([loader, object, bytes, id](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+            // A clip removed before its movie came cancels the load: no events.
+            if (!in.FindClip(id)) return Undefined{};
             for (const char* event : {"onLoadStart", "onLoadProgress", "onLoadComplete"}) {
                 std::vector<Value> args{std::string(event), object};
                 if (std::string_view(event) == "onLoadProgress") args = {std::string(event), object, double(bytes), double(bytes)};

@@ -218,7 +218,8 @@ TEST(Avm1Loading, LoadMovieIntoAClip) {
 
 // MovieClipLoader: start, progress and complete after the frame that asked,
 // init after the loaded movie's first frame; a damaged movie or a file outside
-// the folder gives onLoadError, and nothing of it is played.
+// the folder gives onLoadError, and nothing of it is played; a clip removed
+// before its movie came hears nothing.
 TEST(Avm1Loading, MovieClipLoaderEvents) {
     MovieFolder folder;
     std::string child = Bytes(ChildMovie());
@@ -242,12 +243,16 @@ TEST(Avm1Loading, MovieClipLoaderEvents) {
         Trace(Call(Var("l"), "loadClip", {Lit("damaged.swf"), Lit("b")})),
         Trace(Call(Var("l"), "loadClip", {Lit("../outside.swf"), Var("c")})),
         Trace(Call(Var("l"), "loadClip", {Lit("child.swf"), Lit("nowhere")})),
+        // Removed before its movie comes: the load is given up without a word.
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("d"), Lit(4)})),
+        Trace(Call(Var("l"), "loadClip", {Lit("child.swf"), Var("d")})),
+        Do(Call(Var("d"), "removeMovieClip")),
     }));
     movie.showFrame();
     movie.doAction(E().stop());
     movie.showFrame();
     auto lines = folder.Run(movie, 3);
-    EXPECT_EQ(lines, (std::vector<std::string>{"true", "true", "true", "false",
+    EXPECT_EQ(lines, (std::vector<std::string>{"true", "true", "true", "false", "true",
                                                "onLoadStart a", "onLoadProgress a " + std::to_string(child.size()),
                                                "onLoadComplete a", "onLoadStart b", "onLoadError b LoadNeverCompleted",
                                                "onLoadError c URLNotFound", "child 1", "onLoadInit a", "child 2"}));
