@@ -45,10 +45,9 @@ std::string FormEscape(const std::string& s) {
     return out;
 }
 
-// Starts a load of `url` for the LoadVars object `target`: its byte counts are
-// reset now, and its onData hears the text (undefined when the file cannot be
-// read) with the frame's other loads.
-void StartLoad(Interpreter& in, const Value& target, const std::string& url) {
+}  // namespace
+
+void StartTextLoad(Interpreter& in, const Value& target, const std::string& url) {
     in.Set(target, "loaded", false);
     in.Set(target, "_bytesLoaded", 0.0);
     in.Set(target, "_bytesTotal", Undefined{});
@@ -69,8 +68,6 @@ void StartLoad(Interpreter& in, const Value& target, const std::string& url) {
     });
     in.QueueLoad(std::move(answer));
 }
-
-}  // namespace
 
 void DecodeVariables(Interpreter& in, const Value& into, const std::string& text) {
     size_t at = 0;
@@ -114,12 +111,12 @@ void InstallLoadVars(Interpreter& in) {
     in.Define(proto, "loaded", Undefined{}, kDontEnum);
     in.Method(proto, "load", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         if (args.empty() || !std::holds_alternative<ObjRef>(self)) return false;
-        StartLoad(in, self, in.ToString(args[0]));
+        StartTextLoad(in, self, in.ToString(args[0]));
         return true;
     });
     in.Method(proto, "sendAndLoad", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
         if (args.size() < 2 || !std::holds_alternative<ObjRef>(args[1])) return false;
-        StartLoad(in, args[1], in.ToString(args[0]));
+        StartTextLoad(in, args[1], in.ToString(args[0]));
         return true;
     });
     in.Method(proto, "send", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {

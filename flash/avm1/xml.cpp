@@ -379,27 +379,7 @@ void Interpreter::InstallXml() {
     auto load = [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto* o = std::get_if<ObjRef>(&self);
         if (!o || !*o || args.empty()) return false;
-        in.Set(self, "loaded", false);
-        in.Set(self, "_bytesLoaded", 0.0);
-        in.Set(self, "_bytesTotal", Undefined{});
-        // The byte counts come with the text.
-        std::optional<std::string> text = in.env() ? in.env()->ReadLocalFile(in.ToString(args[0])) : std::nullopt;
-        Value target = self;
-        Interval t;
-        t.function = in.NewFunction([target, text](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
-            Value data = Undefined{};
-            if (text) {
-                // The counts of an arrived load stay, whatever the script deletes.
-                if (auto* o = std::get_if<ObjRef>(&target); o && *o) {
-                    in.Define(*o, "_bytesLoaded", double(text->size()), kDontDelete);
-                    in.Define(*o, "_bytesTotal", double(text->size()), kDontDelete);
-                }
-                data = *text;
-            }
-            in.Call(in.Get(target, "onData"), target, {data});
-            return Undefined{};
-        });
-        in.QueueLoad(std::move(t));
+        StartTextLoad(in, self, in.ToString(args[0]));
         return true;
     };
     Method(xml_proto, "load", load);

@@ -437,7 +437,7 @@ struct Renderer::Impl {
             if (bitmapBytes + bytes <= limits::kMaxDecodedBitmapBytes) break;
             auto it = bitmaps.find(id);
             bitmapBytes -= it->second.bytes;
-            std::erase_if(tinted, [id](const auto& t) { return t.first.first == id; });
+            std::erase_if(tinted, [id = id](const auto& t) { return t.first.first == id; });
             bitmaps.erase(it);
         }
         return bitmapBytes + bytes <= limits::kMaxDecodedBitmapBytes;
