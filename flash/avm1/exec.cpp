@@ -460,9 +460,11 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         const auto& p = record->payload;
         auto u16 = [&](size_t at) { return at + 1 < p.size() ? uint16_t(p[at] | (p[at + 1] << 8)) : uint16_t(0); };
         auto payload_string = [&](size_t& at) {
-            size_t e = at;
+            // A payload shorter than its fixed fields (a Try of three bytes) leaves `at` past its end.
+            const size_t start = std::min(at, p.size());
+            size_t e = start;
             while (e < p.size() && p[e] != 0) ++e;
-            std::string s = swf::TextToUtf8(p.subspan(std::min(at, p.size()), e - std::min(at, p.size())), version_);
+            std::string s = swf::TextToUtf8(p.subspan(start, e - start), version_);
             at = std::min(e + 1, p.size());
             return s;
         };

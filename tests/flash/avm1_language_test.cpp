@@ -190,6 +190,27 @@ TEST(Avm1Language, PropertyIndexOutsideTheTable) {
     }
 }
 
+// Actions whose payload is shorter than their fixed fields read nothing past it
+// (found by fuzz_avm1: a Try of three bytes read its catch name beyond the payload).
+// Clip actions are kept in buffers of their own, where the sanitizer sees such a read.
+TEST(Avm1Language, ShortPayloadsReadNothingBeyondThem) {
+    for (const w::Bytes& action : std::vector<w::Bytes>{{0x8F, 0x03, 0x00, 0x00, 0x00, 0x00},
+                                                        {0x8F, 0x01, 0x00, 0x00},
+                                                        {0x9B, 0x01, 0x00, 0x00},
+                                                        {0x88, 0x01, 0x00, 0x05}}) {
+        w::Movie movie({.version = 8});
+        w::Sprite clip = movie.sprite();
+        clip.showFrame();
+        const uint16_t clipId = movie.defineSprite(clip);
+        w::Place place{.depth = 1, .character = clipId, .name = "clip"};
+        place.clipActions.push_back({.events = w::kClipLoad, .actions = w::Actions().raw(action)});
+        movie.place(place);
+        movie.doAction(w::Actions().push({"after"}).trace());
+        movie.showFrame();
+        EXPECT_EQ(RunMovie(movie, 2).traces, std::vector<std::string>{"after"});
+    }
+}
+
 // With valueOf and toString on both operands, the order of their calls is seen:
 // the reference player converts the top operand first for some actions only.
 TEST(Avm1Language, OperandConversionOrder) {
