@@ -155,7 +155,10 @@ TEST_F(EncoderTest, TwoAtOnceWithPacedInputs) {
   encoder.StartTask(2);
   ASSERT_TRUE(recorder.WaitFinal());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 3.5);
+  // Under ThreadSanitizer the encoding itself takes longer than the pacing, which hides it.
+  if (test::kWaitScale == 1) {
+    EXPECT_LT(seconds, 3.5);
+  }
   EXPECT_EQ(recorder.Indices().size(), 3u);
   encoder.ClearTasks();
 }
