@@ -2,7 +2,9 @@
 // in both directions, and the order in which timelines advance and their
 // scripts run.
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "flash/player_impl.h"
 
@@ -423,7 +425,17 @@ void Player::Impl::RunScripts() {
     }
     script_host->EndOfScripts();
     FinishLoads();
-    removed_objects.clear();
+    // Clips the loads just emptied still wait for their unload scripts on the next frame.
+    std::set<const DisplayObject*> waiting;
+    for (const PendingScript& s : unload_scripts)
+        if (s.removed_clip) waiting.insert(s.removed_clip);
+    std::function<bool(DisplayObject&)> awaited = [&](DisplayObject& o) {
+        if (waiting.count(&o)) return true;
+        for (const auto& [depth, child] : o.children.objects())
+            if (awaited(*child)) return true;
+        return false;
+    };
+    std::erase_if(removed_objects, [&](const std::unique_ptr<DisplayObject>& o) { return !awaited(*o); });
     std::erase_if(clip_order, [this](uint64_t id) { return !clips.count(id); });
 }
 

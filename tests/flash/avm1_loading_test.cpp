@@ -216,6 +216,32 @@ TEST(Avm1Loading, LoadMovieIntoAClip) {
     EXPECT_EQ(traces.lines, (std::vector<std::string>{"asked", "child 1", "main 2", "child 2", "main 3", "unloaded", "main 4"}));
 }
 
+// unloadMovie with no file empties the clip after the frame's scripts; a clip
+// inside it hears its unload on the next frame, while it is still kept (found by
+// fuzz_avm1: it was freed before its handler ran).
+TEST(Avm1Loading, UnloadedChildrenHearTheirUnloadOnTheNextFrame) {
+    w::Movie movie({.version = 8});
+    w::Sprite inner = movie.sprite();
+    inner.showFrame();
+    const uint16_t innerId = movie.defineSprite(inner);
+    w::Sprite outer = movie.sprite();
+    w::Place child{.depth = 1, .character = innerId, .name = "inner"};
+    child.clipActions.push_back({.events = w::kClipUnload, .actions = E().push({"inner unloaded"}).trace()});
+    outer.place(child);
+    outer.showFrame();
+    const uint16_t outerId = movie.defineSprite(outer);
+    movie.place({.depth = 1, .character = outerId, .name = "outer"});
+    movie.doAction(Seq({E().push({"", "outer"}).getUrl2(0x40), Trace(Lit("asked"))}));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Lit("main 2")), E().stop()}));
+    movie.showFrame();
+    auto player = Load(movie);
+    Traces traces;
+    player->SetTraceSink(&traces);
+    for (int i = 0; i < 3; ++i) player->Advance();
+    EXPECT_EQ(traces.lines, (std::vector<std::string>{"asked", "inner unloaded", "main 2"}));
+}
+
 // MovieClipLoader: start, progress and complete after the frame that asked,
 // init after the loaded movie's first frame; a damaged movie or a file outside
 // the folder gives onLoadError, and nothing of it is played; a clip removed
