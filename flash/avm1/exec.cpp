@@ -423,6 +423,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         return v;
     };
     auto push = [&](Value v) { stack.push_back(std::move(v)); };
+    // A count from the stack may be any number: NaN or less counts nothing, and none is
+    // above 65535, so no conversion of a huge one to an integer is undefined.
+    auto count_of = [](double d) -> size_t { return d > 0 ? size_t(std::min(d, 65535.0)) : 0; };
     auto pop_args = [&](size_t n) {
         std::vector<Value> args;
         n = std::min<size_t>(n, 65535);
@@ -793,7 +796,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x3D: {
             std::string name = ToString(pop());
-            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            auto args = pop_args(count_of(ToNumber(pop())));
             Value fn = GetVariable(f, name);
             Value self = Undefined{};
             // A function found on a timeline runs with that timeline as `this`.
@@ -813,18 +816,18 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x40: {
             std::string name = ToString(pop());
-            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            auto args = pop_args(count_of(ToNumber(pop())));
             Value ctor = GetVariable(f, name);
             push(Construct(ctor, std::move(args)));
             break;
         }
         case 0x42: {
-            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            auto args = pop_args(count_of(ToNumber(pop())));
             push(NewArray(std::move(args)));
             break;
         }
         case 0x43: {
-            size_t n = size_t(std::max(0.0, ToNumber(pop())));
+            size_t n = count_of(ToNumber(pop()));
             ObjRef o = NewObject();
             for (size_t i = 0; i < n && i < 65535; ++i) {
                 Value v = pop();
@@ -966,7 +969,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x52: case 0x53: {
             Value name_v = pop();
             Value obj = pop();
-            auto args = pop_args(size_t(std::max(0.0, ToNumber(pop()))));
+            auto args = pop_args(count_of(ToNumber(pop())));
             std::string name = std::holds_alternative<Undefined>(name_v) ? std::string() : ToString(name_v);
             Value self = obj;
             Value fn;
@@ -1021,7 +1024,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x2C: {
             Value ctor = pop();
-            size_t n = size_t(std::max(0.0, ToNumber(pop())));
+            size_t n = count_of(ToNumber(pop()));
             auto ifaces = pop_args(n);
             if (auto* c = std::get_if<ObjRef>(&ctor)) {
                 Value proto = GetOf(*c, "prototype", *c);

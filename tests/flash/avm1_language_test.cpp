@@ -180,7 +180,7 @@ TEST(Avm1Language, VersionHiddenProperties) {
 // A property index outside the table (NaN, negative, past the end, beyond any
 // int) reads undefined and sets nothing; the clip keeps its _x.
 TEST(Avm1Language, PropertyIndexOutsideTheTable) {
-    for (const w::PushValue index : std::vector<w::PushValue>{"abc", -1, 22, 1e10, -1e10}) {
+    for (const w::PushValue& index : std::vector<w::PushValue>{"abc", -1, 22, 1e10, -1e10}) {
         const auto traces = RunScript(8, w::Actions()
                                              .push({"_root", 0, 25}).setProperty()
                                              .push({"_root", index, 99}).setProperty()
@@ -208,6 +208,16 @@ TEST(Avm1Language, ShortPayloadsReadNothingBeyondThem) {
         movie.doAction(w::Actions().push({"after"}).trace());
         movie.showFrame();
         EXPECT_EQ(RunMovie(movie, 2).traces, std::vector<std::string>{"after"});
+    }
+}
+
+// Counts of arguments and elements taken from the stack may be any number: a
+// huge one counts at most what the stack holds (found by fuzz_avm1 as an
+// undefined conversion of 5e54 to an integer).
+TEST(Avm1Language, HugeCountsTakeWhatTheStackHolds) {
+    for (const w::PushValue& count : std::vector<w::PushValue>{5e54, 1e300, -1e300}) {
+        const auto traces = RunScript(8, w::Actions().push({"a", "b", count}).initArray().push({"after"}).trace());
+        EXPECT_EQ(traces, std::vector<std::string>{"after"});
     }
 }
 
