@@ -30,13 +30,7 @@ std::vector<std::string> RunMovie(const E& script, uint8_t version = 8, std::uni
     movie.setBackgroundColor({255, 255, 255});
     movie.doAction(script);
     movie.showFrame();
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    player->Advance();
-    player->SetTraceSink(nullptr);
-    if (keep) *keep = std::move(player);
-    return traces.lines;
+    return TracesOf(movie, 1, keep);
 }
 
 struct Case {

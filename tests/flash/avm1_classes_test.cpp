@@ -21,21 +21,12 @@ using E = w::Actions;
 E New(const std::string& cls, const std::vector<E>& args = {}) { return Args(args).push({cls}).newObject(); }
 E Fn(const std::vector<std::string>& params, const E& body) { return E().defineFunction("", params, body); }
 
-std::vector<std::string> RunFrames(const w::Movie& movie, int frames, std::unique_ptr<Player>* keep = nullptr) {
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    for (int i = 0; i < frames; ++i) player->Advance();
-    player->SetTraceSink(nullptr);
-    if (keep) *keep = std::move(player);
-    return traces.lines;
-}
 
 std::vector<std::string> RunScript(const E& script, uint8_t version = 8) {
     w::Movie movie({.version = version});
     movie.doAction(script);
     movie.showFrame();
-    return RunFrames(movie, 1);
+    return TracesOf(movie, 1);
 }
 
 }  // namespace
@@ -184,7 +175,7 @@ TEST(Avm1Classes, DrawingOnEmptyClips) {
     }));
     movie.showFrame();
     std::unique_ptr<Player> player;
-    EXPECT_EQ(RunFrames(movie, 1, &player), (std::vector<std::string>{"40", "30", "true", "false", "20", "40", "200"}));
+    EXPECT_EQ(TracesOf(movie, 1, &player), (std::vector<std::string>{"40", "30", "true", "false", "20", "40", "200"}));
     std::vector<uint32_t> pixels(200 * 100);
     Renderer renderer(player->Characters(), player->Version());
     renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
@@ -213,7 +204,7 @@ TEST(Avm1Classes, MovedAndDrawnRootIsShown) {
     }));
     movie.showFrame();
     std::unique_ptr<Player> player;
-    RunFrames(movie, 1, &player);
+    TracesOf(movie, 1, &player);
     std::vector<uint32_t> pixels(200 * 100);
     Renderer renderer(player->Characters(), player->Version());
     renderer.Render(player->RootObject(), player->StageRect(), player->BackgroundColor(),

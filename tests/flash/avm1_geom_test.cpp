@@ -23,12 +23,7 @@ std::vector<std::string> RunGeom(const E& script, uint8_t version = 8) {
     w::Movie movie({.version = version, .frame = w::Rect::pixels(200, 100)});
     movie.doAction(script);
     movie.showFrame();
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    player->Advance();
-    player->SetTraceSink(nullptr);
-    return traces.lines;
+    return TracesOf(movie);
 }
 
 }  // namespace

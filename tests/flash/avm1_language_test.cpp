@@ -16,11 +16,8 @@ struct MovieRun {
 MovieRun RunMovie(w::Movie& movie, int frames) {
     auto player = Load(movie);
     MovieRun run;
-    Traces traces;
-    player->SetTraceSink(&traces);
     player->SetLogSink([&](std::string_view line) { run.log.emplace_back(line); });
-    for (int i = 0; i < frames; ++i) player->Advance();
-    run.traces = traces.lines;
+    run.traces = PlayFrames(*player, frames);
     return run;
 }
 

@@ -40,11 +40,7 @@ struct MovieFolder {
         Write("movie/test.swf", std::string(b.begin(), b.end()));
         LoadResult r = Player::LoadFile((root / "movie" / "test.swf").string());
         if (!r.player) return {"load failed: " + r.error};
-        Traces traces;
-        r.player->SetTraceSink(&traces);
-        for (int i = 0; i < frames; ++i) r.player->Advance();
-        r.player->SetTraceSink(nullptr);
-        return traces.lines;
+        return PlayFrames(*r.player, frames);
     }
 };
 
@@ -52,12 +48,7 @@ std::vector<std::string> RunScript(const E& script) {
     w::Movie movie({.version = 8});
     movie.doAction(script);
     movie.showFrame();
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    player->Advance();
-    player->SetTraceSink(nullptr);
-    return traces.lines;
+    return TracesOf(movie);
 }
 
 }  // namespace

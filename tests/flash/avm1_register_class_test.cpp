@@ -24,13 +24,7 @@ std::vector<std::string> RunTwoFrames(const E& script, const E& later, uint8_t v
     movie.place({.depth = 5, .character = id, .name = "placed"});
     movie.doAction(later);
     movie.showFrame();
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    player->Advance();
-    player->Advance();
-    player->SetTraceSink(nullptr);
-    return traces.lines;
+    return TracesOf(movie, 2);
 }
 
 // function Ball() { trace("made " + this.size); }  Ball.prototype.kind = "ball";

@@ -19,12 +19,7 @@ E New(const std::string& cls, const std::vector<E>& args = {}) { return Args(arg
 std::vector<std::string> RunMovie(w::Movie& movie, const E& script) {
     movie.doAction(script);
     movie.showFrame();
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    player->Advance();
-    player->SetTraceSink(nullptr);
-    return traces.lines;
+    return TracesOf(movie);
 }
 
 // "A" one em wide, space half an em; lines one em high.

@@ -5,17 +5,6 @@
 using namespace qm::flash;
 using namespace qm::flash::testing;
 
-namespace {
-
-std::vector<std::string> TracesOf(const w::Movie& movie, int frames) {
-    auto player = Load(movie);
-    Traces traces;
-    player->SetTraceSink(&traces);
-    for (int i = 0; i < frames; ++i) player->Advance();
-    return traces.lines;
-}
-
-}  // namespace
 
 // Scripts run in the order of their tags, a placed clip's own scripts where
 // its placement is; on later frames the newest clips run first.

@@ -24,6 +24,24 @@ inline std::unique_ptr<Player> Load(const w::Movie& movie) {
     return std::move(r.player);
 }
 
+// Plays `frames` frames of a loaded player and gives what its scripts traced.
+inline std::vector<std::string> PlayFrames(Player& player, int frames) {
+    Traces traces;
+    player.SetTraceSink(&traces);
+    for (int i = 0; i < frames; ++i) player.Advance();
+    player.SetTraceSink(nullptr);
+    return traces.lines;
+}
+
+// The same for a written movie; `keep` receives the player to look at what it shows afterwards.
+inline std::vector<std::string> TracesOf(const w::Movie& movie, int frames = 1, std::unique_ptr<Player>* keep = nullptr) {
+    auto player = Load(movie);
+    if (!player) return {};
+    std::vector<std::string> lines = PlayFrames(*player, frames);
+    if (keep) *keep = std::move(player);
+    return lines;
+}
+
 // The character id shown at a depth of a list, 0 when the depth is empty.
 inline uint16_t CharacterAt(const DisplayList& list, int depth) {
     const DisplayObject* o = list.At(depth);
