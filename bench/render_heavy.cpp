@@ -47,7 +47,10 @@ std::unique_ptr<Scene> Load(const w::Movie& m) {
         if (std::holds_alternative<swf::ShowFrame>(tag.body)) break;
         s->dictionary.Add(tag.body);
         if (auto* bg = std::get_if<swf::SetBackgroundColor>(&tag.body)) s->background = bg->color;
-        auto* p = std::get_if<swf::PlaceObject>(&tag.body);
+        auto* packed = std::get_if<swf::PackedPlaceObject>(&tag.body);
+        if (!packed) continue;
+        const swf::PlaceObject unpacked = packed->Unpack();
+        const swf::PlaceObject* p = &unpacked;
         if (!p || !p->character_id) continue;
         auto obj = std::make_unique<flash::DisplayObject>();
         obj->depth = p->depth;

@@ -79,7 +79,7 @@ uint64_t PictureHash(const uint8_t* p, size_t n) {
 
 bool holdsSound(const std::vector<swf::Tag>& tags) {
     for (const swf::Tag& tag : tags) {
-        if (std::holds_alternative<swf::DefineSound>(tag.body) || std::holds_alternative<swf::SoundStreamHead>(tag.body))
+        if (swf::BodyIs<swf::DefineSound>(tag.body) || std::holds_alternative<swf::SoundStreamHead>(tag.body))
             return true;
         if (const auto* sprite = std::get_if<swf::Sprite>(&tag.body); sprite && holdsSound(sprite->tags)) return true;
     }

@@ -116,8 +116,11 @@ static bool CharacterContains(const Character& c, const Dictionary& dictionary, 
     if (auto* sprite = c.As<swf::Sprite>(); sprite && nesting < 8) {
         for (const swf::Tag& tag : sprite->tags) {
             if (std::holds_alternative<swf::ShowFrame>(tag.body)) break;
-            auto* p = std::get_if<swf::PlaceObject>(&tag.body);
-            if (!p || !p->character_id || p->is_move || (p->clip_depth && *p->clip_depth)) continue;
+            auto* packed = std::get_if<swf::PackedPlaceObject>(&tag.body);
+            if (!packed) continue;
+            const swf::PlaceObject place = packed->Unpack();
+            const swf::PlaceObject* p = &place;
+            if ( !p->character_id || p->is_move || (p->clip_depth && *p->clip_depth)) continue;
             const Character* inner = dictionary.Find(*p->character_id);
             double ix, iy;
             if (inner && InvertPoint(p->matrix.value_or(swf::Matrix{}), lx, ly, ix, iy) &&

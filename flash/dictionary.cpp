@@ -7,15 +7,16 @@ namespace {
 // Bodies that define a character under an id of their own.
 std::optional<uint16_t> DefinedId(const swf::TagBody& body) {
     return std::visit(
-        [](const auto& t) -> std::optional<uint16_t> {
-            using T = std::decay_t<decltype(t)>;
+        [](const auto& kind) -> std::optional<uint16_t> {
+            using T = typename swf::UnboxedType<std::decay_t<decltype(kind)>>::type;
             if constexpr (std::is_same_v<T, swf::Shape> || std::is_same_v<T, swf::MorphShape> ||
                           std::is_same_v<T, swf::Bitmap> || std::is_same_v<T, swf::Text> ||
                           std::is_same_v<T, swf::EditText> || std::is_same_v<T, swf::Button> ||
                           std::is_same_v<T, swf::Sprite> || std::is_same_v<T, swf::VideoStream> ||
                           std::is_same_v<T, swf::Font> || std::is_same_v<T, swf::Font4> ||
                           std::is_same_v<T, swf::DefineSound> || std::is_same_v<T, swf::BinaryData>) {
-                return t.id;
+                const T* t = swf::Unboxed(kind);
+                return t ? std::optional<uint16_t>(t->id) : std::nullopt;
             } else {
                 return std::nullopt;
             }
@@ -30,15 +31,15 @@ void Dictionary::Add(const swf::TagBody& body) {
         characters_.try_emplace(*id, Character{*id, &body});
         return;
     }
-    if (auto* info = std::get_if<swf::FontInfo>(&body)) {
+    if (auto* info = swf::BodyIf<swf::FontInfo>(body)) {
         if (auto* c = FindMutable(info->font_id)) c->font_info = info;
     } else if (auto* zones = std::get_if<swf::FontAlignZones>(&body)) {
         if (auto* c = FindMutable(zones->font_id)) c->font_align_zones = zones;
-    } else if (auto* name = std::get_if<swf::FontName>(&body)) {
+    } else if (auto* name = swf::BodyIf<swf::FontName>(body)) {
         if (auto* c = FindMutable(name->font_id)) c->font_name = name;
     } else if (auto* cx = std::get_if<swf::ButtonCxform>(&body)) {
         if (auto* c = FindMutable(cx->button_id)) c->button_cxform = cx;
-    } else if (auto* sound = std::get_if<swf::ButtonSound>(&body)) {
+    } else if (auto* sound = swf::BodyIf<swf::ButtonSound>(body)) {
         if (auto* c = FindMutable(sound->button_id)) c->button_sound = sound;
     } else if (auto* grid = std::get_if<swf::ScalingGrid>(&body)) {
         if (auto* c = FindMutable(grid->character_id)) c->scaling_grid = grid;

@@ -29,7 +29,7 @@ struct Character {
 
     template <class T>
     const T* As() const {
-        return definition ? std::get_if<T>(definition) : nullptr;
+        return definition ? swf::BodyIf<T>(*definition) : nullptr;
     }
 };
 

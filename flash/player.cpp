@@ -123,7 +123,7 @@ namespace {
 
 bool TagsHoldSound(const std::vector<swf::Tag>& tags) {
     for (const swf::Tag& tag : tags) {
-        if (std::holds_alternative<swf::DefineSound>(tag.body) || std::holds_alternative<swf::SoundStreamHead>(tag.body))
+        if (swf::BodyIs<swf::DefineSound>(tag.body) || std::holds_alternative<swf::SoundStreamHead>(tag.body))
             return true;
         if (const auto* sprite = std::get_if<swf::Sprite>(&tag.body); sprite && TagsHoldSound(sprite->tags)) return true;
     }

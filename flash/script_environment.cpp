@@ -170,13 +170,13 @@ swf::EditText* Player::Impl::OwnTextDefinition(DisplayObject& field) {
     if (!field.character || !field.character->As<swf::EditText>()) return nullptr;
     for (auto it = script_characters.rbegin(); it != script_characters.rend(); ++it)
         if (&*it == field.character && it->definition)
-            return std::get_if<swf::EditText>(const_cast<swf::TagBody*>(it->definition));
+            return swf::BodyIf<swf::EditText>(*const_cast<swf::TagBody*>(it->definition));
     // The movie's definition is shared by every instance: this one gets a copy.
     auto& body = script_definitions.emplace_back(*field.character->As<swf::EditText>());
     Character& c = script_characters.emplace_back(*field.character);
     c.definition = &body;
     field.character = &c;
-    return std::get_if<swf::EditText>(&body);
+    return swf::BodyIf<swf::EditText>(body);
 }
 
 std::optional<std::string> Player::Impl::ReadLocalFile(std::string_view url) {

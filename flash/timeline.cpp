@@ -193,14 +193,14 @@ void Player::Impl::ApplyFrame(DisplayObject& clip, uint16_t frame, bool with_scr
     for (const swf::Tag* tag : f.tags) {
         if (auto* action = std::get_if<swf::DoAction>(&tag->body)) {
             if (with_scripts && scripts_enabled) scripts.push_back({clip.instance_id, action->actions, ScriptKind::Frame});
-        } else if (auto* place = std::get_if<swf::PlaceObject>(&tag->body)) {
-            ApplyPlace(clip, *place, frame);
+        } else if (auto* place = std::get_if<swf::PackedPlaceObject>(&tag->body)) {
+            ApplyPlace(clip, place->Unpack(), frame);
         } else if (auto* remove = std::get_if<swf::RemoveObject>(&tag->body)) {
             DisplayObject* o = clip.children.At(remove->depth);
             if (o && !o->placed_by_script) RemoveChild(clip, remove->depth);
         } else if (auto* bg = std::get_if<swf::SetBackgroundColor>(&tag->body)) {
             if (&clip == root.get()) background = bg->color;
-        } else if (auto* start = std::get_if<swf::StartSound>(&tag->body)) {
+        } else if (auto* start = swf::BodyIf<swf::StartSound>(tag->body)) {
             // Frames passed over by a goto stay silent.
             if (with_scripts) StartSoundTag(*start, clip.instance_id);
         }
@@ -259,7 +259,9 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
     const TimelineDef& def = *clip.sprite->timeline;
     for (uint32_t f = 0; f <= frame; ++f) {
         for (const swf::Tag* tag : def.frames[f].tags) {
-            if (auto* p = std::get_if<swf::PlaceObject>(&tag->body)) {
+            if (auto* packed = std::get_if<swf::PackedPlaceObject>(&tag->body)) {
+                const swf::PlaceObject unpacked = packed->Unpack();
+                const swf::PlaceObject* p = &unpacked;
                 auto it = wanted.find(p->depth);
                 bool new_character = p->character_id && DictionaryOf(clip).Find(*p->character_id) &&
                                      (it == wanted.end() || it->second.place.character_id != p->character_id);

@@ -14,8 +14,8 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool IsControlTag(const swf::TagBody& body) {
-    return std::holds_alternative<swf::PlaceObject>(body) || std::holds_alternative<swf::RemoveObject>(body) ||
-           std::holds_alternative<swf::SetBackgroundColor>(body) || std::holds_alternative<swf::StartSound>(body) ||
+    return std::holds_alternative<swf::PackedPlaceObject>(body) || std::holds_alternative<swf::RemoveObject>(body) ||
+           std::holds_alternative<swf::SetBackgroundColor>(body) || swf::BodyIs<swf::StartSound>(body) ||
            std::holds_alternative<swf::SoundStreamHead>(body) || std::holds_alternative<swf::SoundStreamBlock>(body) ||
            std::holds_alternative<swf::VideoFrame>(body);
 }
@@ -32,14 +32,22 @@ int TimelineDef::FrameOfLabel(std::string_view name) const {
 TimelineDef TimelineDef::Build(const std::vector<swf::Tag>& tags, uint16_t declared_frames) {
     TimelineDef def;
     def.declared_frames = declared_frames;
-    FrameDef current;
+    // Where each frame's tags and init scripts start in the lists; the views
+    // are made once the lists are complete.
+    struct Start {
+        size_t tags = 0, init_actions = 0;
+    };
+    std::vector<Start> starts;
+    starts.reserve(static_cast<size_t>(
+        std::count_if(tags.begin(), tags.end(), [](const swf::Tag& t) { return std::holds_alternative<swf::ShowFrame>(t.body); }) + 1));
+    auto end_frame = [&] { starts.push_back({def.frame_tags_.size(), def.init_actions_.size()}); };
+    starts.push_back({});
     bool trailing = false;  // tags that do something since the last ShowFrame
     bool ended = false;
     for (const swf::Tag& tag : tags) {
         const auto& body = tag.body;
         if (std::holds_alternative<swf::ShowFrame>(body)) {
-            def.frames.push_back(std::move(current));
-            current = FrameDef{};
+            end_frame();
             trailing = false;
             continue;
         }
@@ -47,16 +55,16 @@ TimelineDef TimelineDef::Build(const std::vector<swf::Tag>& tags, uint16_t decla
             ended = true;
             break;
         }
-        uint16_t frame = static_cast<uint16_t>(std::min<size_t>(def.frames.size(), UINT16_MAX));
+        uint16_t frame = static_cast<uint16_t>(std::min<size_t>(starts.size() - 1, UINT16_MAX));
         if (IsControlTag(body) || std::holds_alternative<swf::DoAction>(body)) {
-            current.tags.push_back(&tag);
+            def.frame_tags_.push_back(&tag);
             trailing = true;
         } else if (auto* ia = std::get_if<swf::DoInitAction>(&body)) {
-            current.init_actions.push_back(ia);
+            def.init_actions_.push_back(ia);
             trailing = true;
-        } else if (auto* l = std::get_if<swf::FrameLabel>(&body)) {
+        } else if (auto* l = swf::BodyIf<swf::FrameLabel>(body)) {
             def.labels.push_back({l->name, frame});
-        } else if (auto* s = std::get_if<swf::SceneAndFrameLabelData>(&body)) {
+        } else if (auto* s = swf::BodyIf<swf::SceneAndFrameLabelData>(body)) {
             for (const auto& scene : s->scenes) {
                 def.scenes.push_back({scene.name, static_cast<uint16_t>(std::min<uint32_t>(scene.frame, UINT16_MAX))});
             }
@@ -68,9 +76,18 @@ TimelineDef TimelineDef::Build(const std::vector<swf::Tag>& tags, uint16_t decla
         }
     }
     // Tags after the last ShowFrame still make a frame, the last one.
-    if (trailing || def.frames.empty()) def.frames.push_back(std::move(current));
+    if (trailing || starts.size() == 1) end_frame();
     def.closed = ended && !trailing;
-    if (def.frames.size() > UINT16_MAX) def.frames.resize(UINT16_MAX);
+    const size_t frames = std::min<size_t>(starts.size() - 1, UINT16_MAX);
+    def.frames.reserve(frames);
+    def.frame_tags_.shrink_to_fit();
+    def.init_actions_.shrink_to_fit();
+    const std::span<const swf::Tag* const> all_tags(def.frame_tags_);
+    const std::span<const swf::DoInitAction* const> all_inits(def.init_actions_);
+    for (size_t f = 0; f < frames; ++f) {
+        def.frames.push_back({all_tags.subspan(starts[f].tags, starts[f + 1].tags - starts[f].tags),
+                              all_inits.subspan(starts[f].init_actions, starts[f + 1].init_actions - starts[f].init_actions)});
+    }
     return def;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,15 +11,25 @@
 
 namespace qm::flash {
 
+// Views into its timeline's lists: a long movie has many frames, each with
+// a few tags, and one list of each kind for the whole timeline keeps every
+// frame's cost to its pointers.
 struct FrameDef {
     // Display list, sound and background tags and frame scripts, in file
     // order: a script queued before a placement runs before the scripts of
     // the clip it places.
-    std::vector<const swf::Tag*> tags;
-    std::vector<const swf::DoInitAction*> init_actions;
+    std::span<const swf::Tag* const> tags;
+    std::span<const swf::DoInitAction* const> init_actions;
 };
 
 struct TimelineDef {
+    TimelineDef() = default;
+    // The frames view the lists, whose storage a move keeps.
+    TimelineDef(TimelineDef&&) noexcept = default;
+    TimelineDef& operator=(TimelineDef&&) noexcept = default;
+    TimelineDef(const TimelineDef&) = delete;
+    TimelineDef& operator=(const TimelineDef&) = delete;
+
     std::vector<FrameDef> frames;  // frames ended by a ShowFrame; at least one
     uint16_t declared_frames = 0;  // as the header or sprite tag says
     struct Label {
@@ -42,6 +53,10 @@ struct TimelineDef {
     int FrameOfLabel(std::string_view name) const;
 
     static TimelineDef Build(const std::vector<swf::Tag>& tags, uint16_t declared_frames);
+
+private:
+    std::vector<const swf::Tag*> frame_tags_;
+    std::vector<const swf::DoInitAction*> init_actions_;
 };
 
 }  // namespace qm::flash

@@ -23,11 +23,12 @@ void WalkTags(const std::vector<qm::swf::Tag>& tags) {
         if (auto* a = std::get_if<DoAction>(&tag.body)) WalkActions(a->actions);
         else if (auto* i = std::get_if<DoInitAction>(&tag.body)) WalkActions(i->actions);
         else if (auto* s = std::get_if<Sprite>(&tag.body)) WalkTags(s->tags);
-        else if (auto* b = std::get_if<Button>(&tag.body)) {
+        else if (auto* b = BodyIf<Button>(tag.body)) {
             for (const ButtonAction& action : b->actions) WalkActions(action.actions);
-        } else if (auto* p = std::get_if<PlaceObject>(&tag.body)) {
-            if (p->clip_actions)
-                for (const ClipActionRecord& r : p->clip_actions->records) WalkActions(r.actions);
+        } else if (auto* packed = std::get_if<PackedPlaceObject>(&tag.body)) {
+            const PlaceObject p = packed->Unpack();
+            if (p.clip_actions)
+                for (const ClipActionRecord& r : p.clip_actions->records) WalkActions(r.actions);
         }
     }
 }

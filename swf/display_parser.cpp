@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <utility>
+
 #include "swf/parsers.h"
 
 namespace qm::swf::detail {
@@ -194,3 +197,54 @@ RemoveObject ReadRemoveObject(Reader& r, int version) {
 }
 
 }  // namespace qm::swf::detail
+
+namespace qm::swf {
+
+PackedPlaceObject::PackedPlaceObject(std::span<const uint8_t> body, uint8_t place_version, uint8_t movie_version)
+    : size_(static_cast<uint32_t>(body.size())), place_version_(place_version), movie_version_(movie_version) {
+    if (IsInline()) {
+        std::copy(body.begin(), body.end(), stored_.bytes);
+    } else {
+        stored_.heap = new uint8_t[size_];
+        std::copy(body.begin(), body.end(), stored_.heap);
+    }
+}
+
+PackedPlaceObject& PackedPlaceObject::operator=(const PackedPlaceObject& other) {
+    if (this != &other) {
+        PackedPlaceObject copy(other);
+        std::swap(size_, copy.size_);
+        std::swap(place_version_, copy.place_version_);
+        std::swap(movie_version_, copy.movie_version_);
+        std::swap(stored_, copy.stored_);
+    }
+    return *this;
+}
+
+PackedPlaceObject& PackedPlaceObject::operator=(PackedPlaceObject&& other) noexcept {
+    std::swap(size_, other.size_);
+    std::swap(place_version_, other.place_version_);
+    std::swap(movie_version_, other.movie_version_);
+    std::swap(stored_, other.stored_);
+    return *this;
+}
+
+PackedPlaceObject::~PackedPlaceObject() {
+    if (!IsInline()) delete[] stored_.heap;
+}
+
+PlaceObject PackedPlaceObject::Unpack() const {
+    Reader r(bytes(), 0, movie_version_);
+    try {
+        return detail::ReadPlaceObject(r, place_version_);
+    } catch (const ReadError&) {
+        // Only bytes that were read without fault are packed; should others
+        // come, the tag moves nothing rather than placing half a record.
+        PlaceObject nothing;
+        nothing.version = place_version_;
+        nothing.is_move = true;
+        return nothing;
+    }
+}
+
+}  // namespace qm::swf

@@ -10,9 +10,12 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -732,6 +735,42 @@ struct PlaceObject {
     Bytes amf_data;  // PlaceObject4
 };
 
+// A PlaceObject tag as the file stores it. A long movie places something on
+// nearly every frame, and its stored bytes take a small part of the room of
+// the decoded record, so the player decodes it each time the frame plays.
+// Short bodies (most placements and moves) are kept inside the object.
+class PackedPlaceObject {
+public:
+    // `body` must have been read without fault as a PlaceObject of
+    // `place_version` (1-4) in a movie of `movie_version`.
+    PackedPlaceObject(std::span<const uint8_t> body, uint8_t place_version, uint8_t movie_version);
+    PackedPlaceObject(const PackedPlaceObject& other) : PackedPlaceObject(other.bytes(), other.place_version_, other.movie_version_) {}
+    PackedPlaceObject(PackedPlaceObject&& other) noexcept
+        : size_(other.size_), place_version_(other.place_version_), movie_version_(other.movie_version_), stored_(other.stored_) {
+        other.size_ = 0;
+    }
+    PackedPlaceObject& operator=(const PackedPlaceObject& other);
+    PackedPlaceObject& operator=(PackedPlaceObject&& other) noexcept;
+    ~PackedPlaceObject();
+
+    PlaceObject Unpack() const;
+    uint8_t version() const { return place_version_; }
+    std::span<const uint8_t> bytes() const { return {IsInline() ? stored_.bytes : stored_.heap, size_}; }
+
+    static constexpr size_t kInlineBytes = 24;
+
+private:
+    bool IsInline() const { return size_ <= kInlineBytes; }
+
+    uint32_t size_ = 0;
+    uint8_t place_version_ = 2;
+    uint8_t movie_version_ = 0;
+    union {
+        uint8_t bytes[kInlineBytes];
+        uint8_t* heap;
+    } stored_;
+};
+
 // RemoveObject (1, with character) and RemoveObject2 (2).
 struct RemoveObject {
     uint8_t version = 2;
@@ -852,13 +891,84 @@ struct Sprite {
     std::vector<Tag> tags;
 };
 
+// A tag kind kept on the heap: a tag is as large as its largest inline kind,
+// and a long movie holds mostly small ones (frames, placements, sound
+// blocks), so definitions and other large kinds live behind a pointer.
+// Copies are deep. A box that was moved from holds nothing.
+template <class T>
+class Boxed {
+public:
+    Boxed(T value) : value_(std::make_unique<T>(std::move(value))) {}
+    Boxed(const Boxed& other) : value_(other.value_ ? std::make_unique<T>(*other.value_) : nullptr) {}
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(const Boxed& other) {
+        if (this != &other) value_ = other.value_ ? std::make_unique<T>(*other.value_) : nullptr;
+        return *this;
+    }
+    Boxed& operator=(Boxed&&) noexcept = default;
+
+    const T* get() const { return value_.get(); }
+    T* get() { return value_.get(); }
+
+private:
+    std::unique_ptr<T> value_;
+};
+
 using TagBody = std::variant<
-    UnknownTag, End, ShowFrame, PlaceObject, RemoveObject, FrameLabel, SetBackgroundColor,
-    DoAction, DoInitAction, DoAbc, Shape, MorphShape, Bitmap, JpegTables, Font, FontInfo,
-    FontAlignZones, FontName, Font4, Text, EditText, CsmTextSettings, Button, ButtonCxform,
-    ButtonSound, Sprite, DefineSound, StartSound, SoundStreamHead, SoundStreamBlock, VideoStream,
-    VideoFrame, ExportAssets, ImportAssets, SymbolClass, FileAttributes, Metadata, ScriptLimits,
-    SetTabIndex, SceneAndFrameLabelData, ScalingGrid, BinaryData>;
+    UnknownTag, End, ShowFrame, PackedPlaceObject, RemoveObject, Boxed<FrameLabel>, SetBackgroundColor,
+    DoAction, DoInitAction, Boxed<DoAbc>, Boxed<Shape>, Boxed<MorphShape>, Boxed<Bitmap>, JpegTables,
+    Boxed<Font>, Boxed<FontInfo>, FontAlignZones, Boxed<FontName>, Boxed<Font4>, Boxed<Text>,
+    Boxed<EditText>, CsmTextSettings, Boxed<Button>, ButtonCxform, Boxed<ButtonSound>, Sprite,
+    Boxed<DefineSound>, Boxed<StartSound>, SoundStreamHead, SoundStreamBlock, VideoStream, VideoFrame,
+    ExportAssets, Boxed<ImportAssets>, SymbolClass, FileAttributes, Metadata, ScriptLimits, SetTabIndex,
+    Boxed<SceneAndFrameLabelData>, ScalingGrid, BinaryData>;
+
+namespace detail {
+template <class T, class Variant>
+struct IsAlternative;
+template <class T, class... Kinds>
+struct IsAlternative<T, std::variant<Kinds...>> : std::bool_constant<(std::is_same_v<T, Kinds> || ...)> {};
+}  // namespace detail
+
+// The body as a T, boxed or not; null when the tag is of another kind.
+template <class T>
+const T* BodyIf(const TagBody& body) {
+    if constexpr (detail::IsAlternative<Boxed<T>, TagBody>::value) {
+        const auto* boxed = std::get_if<Boxed<T>>(&body);
+        return boxed ? boxed->get() : nullptr;
+    } else {
+        static_assert(detail::IsAlternative<T, TagBody>::value, "not a tag kind");
+        return std::get_if<T>(&body);
+    }
+}
+
+template <class T>
+T* BodyIf(TagBody& body) {
+    return const_cast<T*>(BodyIf<T>(std::as_const(body)));
+}
+
+template <class T>
+bool BodyIs(const TagBody& body) {
+    return BodyIf<T>(body) != nullptr;
+}
+
+// The kind itself, boxed or not, for visitors of a body; null for an empty box.
+template <class T>
+const T* Unboxed(const T& value) {
+    return &value;
+}
+template <class T>
+const T* Unboxed(const Boxed<T>& boxed) {
+    return boxed.get();
+}
+template <class T>
+struct UnboxedType {
+    using type = T;
+};
+template <class T>
+struct UnboxedType<Boxed<T>> {
+    using type = T;
+};
 
 struct Tag {
     uint16_t code = 0;

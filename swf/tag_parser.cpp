@@ -45,10 +45,15 @@ TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<Pars
     case 83: return ReadDefineShape(r, 4);
     case 46: return ReadDefineMorphShape(r, 1);
     case 84: return ReadDefineMorphShape(r, 2);
-    case 4: return ReadPlaceObject(r, 1);
-    case 26: return ReadPlaceObject(r, 2);
-    case 70: return ReadPlaceObject(r, 3);
-    case 94: return ReadPlaceObject(r, 4);
+    case 4:
+    case 26:
+    case 70:
+    case 94: {
+        // Read once here so that a damaged one is reported and kept as unknown.
+        const uint8_t version = code == 4 ? 1 : code == 26 ? 2 : code == 70 ? 3 : 4;
+        ReadPlaceObject(r, version);
+        return PackedPlaceObject(r.data(), version, r.version());
+    }
     case 5: return ReadRemoveObject(r, 1);
     case 28: return ReadRemoveObject(r, 2);
     case 6:

@@ -104,7 +104,7 @@ void Player::Impl::ButtonSoundFor(const DisplayObject& button, uint16_t conditio
 
 void Player::Impl::StartFrameSounds(DisplayObject& clip, uint16_t frame) {
     for (const swf::Tag* tag : clip.sprite->timeline->frames[frame].tags) {
-        if (auto* start = std::get_if<swf::StartSound>(&tag->body)) StartSoundTag(*start, clip.instance_id);
+        if (auto* start = swf::BodyIf<swf::StartSound>(tag->body)) StartSoundTag(*start, clip.instance_id);
     }
 }
 

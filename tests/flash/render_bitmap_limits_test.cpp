@@ -33,7 +33,10 @@ struct Scene {
         for (const swf::Tag& tag : movie.tags) {
             if (std::holds_alternative<swf::ShowFrame>(tag.body)) break;
             dictionary.Add(tag.body);
-            auto* place = std::get_if<swf::PlaceObject>(&tag.body);
+            auto* packed = std::get_if<swf::PackedPlaceObject>(&tag.body);
+            if (!packed) continue;
+            const swf::PlaceObject unpacked = packed->Unpack();
+            const swf::PlaceObject* place = &unpacked;
             if (!place || !place->character_id) continue;
             auto obj = std::make_unique<DisplayObject>();
             obj->depth = place->depth;

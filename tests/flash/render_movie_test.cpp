@@ -32,7 +32,10 @@ struct Scene {
             if (std::holds_alternative<swf::ShowFrame>(tag.body)) return;
             dictionary.Add(tag.body);
             if (auto* bg = std::get_if<swf::SetBackgroundColor>(&tag.body)) background = bg->color;
-            auto* place = std::get_if<swf::PlaceObject>(&tag.body);
+            auto* packed = std::get_if<swf::PackedPlaceObject>(&tag.body);
+            if (!packed) continue;
+            const swf::PlaceObject unpacked = packed->Unpack();
+            const swf::PlaceObject* place = &unpacked;
             if (!place || !place->character_id) continue;
             auto obj = std::make_unique<DisplayObject>();
             obj->depth = place->depth;

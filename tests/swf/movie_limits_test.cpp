@@ -131,7 +131,7 @@ TEST(MovieLimits, ShapeBeyondTheRecordLimitIsDroppedAndReadingGoesOn) {
         ParseResult r = ParseMovie(movie.bytes());
         ASSERT_TRUE(r.movie);
         EXPECT_EQ(CountShowFrames(r.movie->tags), 2u);
-        const Shape* parsed = std::get_if<Shape>(&r.movie->tags[0].body);
+        const Shape* parsed = BodyIf<Shape>(r.movie->tags[0].body);
         if (edges <= limits::kMaxShapeRecords) {
             ASSERT_TRUE(parsed);
             EXPECT_EQ(parsed->records.size(), edges);

@@ -41,7 +41,16 @@ template <class T>
 std::vector<const T*> All(const std::vector<Tag>& tags) {
     std::vector<const T*> out;
     for (const Tag& t : tags) {
-        if (auto* v = std::get_if<T>(&t.body)) out.push_back(v);
+        if (auto* v = BodyIf<T>(t.body)) out.push_back(v);
+    }
+    return out;
+}
+
+// Placements are stored packed: each one decoded.
+std::vector<PlaceObject> Places(const std::vector<Tag>& tags) {
+    std::vector<PlaceObject> out;
+    for (const Tag& t : tags) {
+        if (auto* p = std::get_if<PackedPlaceObject>(&t.body)) out.push_back(p->Unpack());
     }
     return out;
 }
@@ -73,7 +82,7 @@ TEST(ParserRecords, DecodesTheReferenceRectangleMovie) {
     ASSERT_EQ(m.tags.size(), 5u);
     EXPECT_EQ(std::get<SetBackgroundColor>(m.tags[0].body).color, (Rgba{255, 255, 255, 255}));
 
-    const Shape& s = std::get<Shape>(m.tags[1].body);
+    const Shape& s = *BodyIf<Shape>(m.tags[1].body);
     EXPECT_EQ(s.id, 1);
     EXPECT_EQ(s.bounds, (Rect{2010, 4910, 1670, 4010}));
     ASSERT_EQ(s.line_styles.size(), 1u);
@@ -89,7 +98,7 @@ TEST(ParserRecords, DecodesTheReferenceRectangleMovie) {
         EXPECT_EQ(std::make_pair(e.dx, e.dy), deltas[i]) << "edge " << i;
     }
 
-    const PlaceObject& p = std::get<PlaceObject>(m.tags[2].body);
+    const PlaceObject p = std::get<PackedPlaceObject>(m.tags[2].body).Unpack();
     EXPECT_EQ(p.depth, 1);
     EXPECT_EQ(p.character_id, 1);
     EXPECT_EQ(p.matrix, Matrix{});
@@ -142,7 +151,7 @@ TEST(ParserRecords, ReadsThreeCompressions) {
         EXPECT_EQ(r.movie->header.frame_size, (Rect{0, 6400, 0, 4800})) << c.name;
         EXPECT_DOUBLE_EQ(r.movie->header.FrameRate(), 12.5) << c.name;
         ASSERT_EQ(r.movie->tags.size(), 4u) << c.name;
-        EXPECT_EQ(std::get<FrameLabel>(r.movie->tags[0].body).name, "start") << c.name;
+        EXPECT_EQ(BodyIf<FrameLabel>(r.movie->tags[0].body)->name, "start") << c.name;
         EXPECT_FALSE(r.movie->truncated) << c.name;
     }
 }
@@ -326,9 +335,9 @@ TEST(ParserRecords, DecodesEveryPlacementField) {
     movie.showFrame();
     ParsedMovie m = Parse(movie);
 
-    auto places = All<PlaceObject>(m.tags);
+    const auto places = Places(m.tags);
     ASSERT_EQ(places.size(), 3u);
-    const PlaceObject& full = *places[0];
+    const PlaceObject& full = places[0];
     EXPECT_EQ(full.version, 3);
     EXPECT_EQ(full.depth, 7);
     EXPECT_EQ(full.character_id, 3);
@@ -387,13 +396,13 @@ TEST(ParserRecords, DecodesEveryPlacementField) {
     EXPECT_EQ(full.clip_actions->records[1].key_code, 13);
     EXPECT_EQ(full.clip_actions->records[1].actions, (Bytes{0x06, 0x00}));
 
-    const PlaceObject& move = *places[1];
+    const PlaceObject& move = places[1];
     EXPECT_TRUE(move.is_move);
     EXPECT_FALSE(move.character_id);
     EXPECT_FALSE(move.color_transform);
     EXPECT_EQ(move.matrix->tx, 1);
 
-    const PlaceObject& old = *places[2];
+    const PlaceObject& old = places[2];
     EXPECT_EQ(old.version, 1);
     EXPECT_EQ(old.character_id, 4);
     EXPECT_EQ(old.depth, 2);
@@ -418,7 +427,9 @@ TEST(ParserRecords, ClipEventWidthFollowsTheFileVersion) {
         movie.place(p);
         movie.showFrame();
         ParsedMovie m = Parse(movie);
-        const auto& ca = First<PlaceObject>(m).clip_actions;
+        const auto places = Places(m.tags);
+        ASSERT_EQ(places.size(), 1u);
+        const auto& ca = places[0].clip_actions;
         ASSERT_TRUE(ca) << int(version);
         ASSERT_EQ(ca->records.size(), 1u);
         EXPECT_EQ(ca->records[0].events, kClipEventMouseDown | kClipEventData) << int(version);
@@ -560,7 +571,7 @@ TEST(ParserRecords, DecodesButtonsSpritesSoundsAndBitmaps) {
     EXPECT_EQ(s.id, sprite_id);
     EXPECT_EQ(s.frame_count, 2);
     ASSERT_EQ(s.tags.size(), 5u);
-    EXPECT_TRUE(std::holds_alternative<PlaceObject>(s.tags[0].body));
+    EXPECT_TRUE(std::holds_alternative<PackedPlaceObject>(s.tags[0].body));
     EXPECT_EQ(std::get<DoAction>(s.tags[2].body).actions, (Bytes{0x07, 0x00}));
     EXPECT_TRUE(std::holds_alternative<End>(s.tags[4].body));
 
