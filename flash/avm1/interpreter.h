@@ -59,6 +59,7 @@ struct DrawState {
     uint32_t fill = 0, line = 0;     // one-based styles; 0 none
     bool started = false;
     bool has_bounds = false;  // an edge has been drawn
+    size_t closing = 0;       // records of the shown close of an open fill
 };
 
 class Interpreter {
@@ -125,12 +126,17 @@ public:
     std::string DateText(double ms);
     ScriptEnvironment* env() { return env_; }
     void Log(const std::string& line);
+    // An exception that left every script: one line in the trace output.
+    void ReportUncaught(const Value& v);
     // Stops the running script when a text it builds would pass the script text limit.
     void CheckTextSize(size_t bytes);
 
     ObjRef global_, object_proto_, function_proto_, array_proto_, string_proto_, number_proto_,
         boolean_proto_, clip_proto_;
     ObjRef array_ctor_, string_ctor_, number_ctor_, boolean_ctor_, object_ctor_;
+    // The object `new` made for the constructor being entered; natives that act
+    // differently as functions compare their `this` with it.
+    const Object* constructing_ = nullptr;
     ObjRef flash_package_;  // `flash`, home of the geom and display packages
 
     // A class: constructor `name` in `where` (the global object when null)
@@ -151,6 +157,8 @@ public:
     std::string FieldText(DisplayObject& field);
     std::unordered_map<uint64_t, std::string> auto_sizes_;
     std::map<std::pair<uint64_t, std::string>, Value> field_values_;
+    // Formatted text of the fields scripts have read or changed, by instance.
+    std::unordered_map<uint64_t, std::shared_ptr<class TextDocument>> text_documents_;
     ObjRef textfield_proto_;
     // duplicateMovieClip: a copy of a clip beside it, at a display list depth.
     DisplayObject* Duplicate(DisplayObject& clip, const std::string& name, int32_t depth);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/text_document.h"
 #include "flash/display_list.h"
 
 namespace qm::flash::avm1 {
@@ -16,41 +17,18 @@ uint32_t Rgb(const swf::Rgba& c) { return uint32_t(c.r) << 16 | uint32_t(c.g) <<
 
 swf::Rgba FromRgb(uint32_t v, uint8_t alpha) { return swf::Rgba{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), alpha}; }
 
-// The text with its markup taken out, for HTML fields read as plain text.
-std::string PlainOf(const std::string& html) {
-    std::string out;
-    bool tag = false;
-    for (size_t i = 0; i < html.size(); ++i) {
-        char c = html[i];
-        if (c == '<') {
-            tag = true;
-            if (html.compare(i, 3, "<br") == 0 || html.compare(i, 3, "<BR") == 0 || html.compare(i, 3, "</p") == 0 ||
-                html.compare(i, 3, "</P") == 0)
-                out += '\r';
-        } else if (c == '>') {
-            tag = false;
-        } else if (!tag) {
-            out += c;
-        }
-    }
-    static const std::pair<const char*, const char*> entities[] = {
-        {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&nbsp;", "\xC2\xA0"}};
-    for (auto& [from, to] : entities) {
-        for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + 1)) out.replace(at, std::strlen(from), to);
-    }
-    return out;
-}
-
 }  // namespace
 
 void InstallTextFormats(Interpreter& in, const ObjRef& proto);
 void InstallTextFormatClass(Interpreter& in);
-void TakeNewFormat(Interpreter& in, DisplayObject& f, swf::EditText& d);
+TextDocument& FieldDocument(Interpreter& in, DisplayObject& f);
+void ShowDocument(Interpreter& in, DisplayObject& f);
+bool FieldIsHtml(Interpreter& in, DisplayObject& f, const swf::EditText& d);
+bool FieldCondensesWhite(Interpreter& in, DisplayObject& f);
 
 std::string Interpreter::FieldText(DisplayObject& field) {
-    const swf::EditText* def = field.character ? field.character->As<swf::EditText>() : nullptr;
-    std::string shown = field.text ? *field.text : (def && def->initial_text ? *def->initial_text : std::string());
-    return def && def->html ? PlainOf(shown) : shown;
+    if (!field.character || !field.character->As<swf::EditText>()) return std::string();
+    return Utf8(FieldDocument(*this, field).text());
 }
 
 void Interpreter::InstallText() {
@@ -87,30 +65,33 @@ void Interpreter::InstallText() {
     flag("multiline", &swf::EditText::multiline);
     flag("wordWrap", &swf::EditText::word_wrap);
     flag("password", &swf::EditText::password);
-    flag("html", &swf::EditText::html);
+    property("html", [](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value { return FieldIsHtml(in, f, d); },
+             [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
+                 bool html = in.ToBoolean(v);
+                 if (in.field_values_.count({f.instance_id, "html"})) in.field_values_[{f.instance_id, "html"}] = html;
+                 else d.html = html;
+             });
     flag("embedFonts", &swf::EditText::use_outlines);
     flag("selectable", &swf::EditText::no_select, true);
     property("text", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value { return in.FieldText(f); },
-             [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
-                 std::string text = in.ToString(v);
-                 if (d.html) {
-                     // Plain text shown in an HTML field: its markup characters are text.
-                     std::string escaped;
-                     for (char c : text) escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : std::string(1, c);
-                     text = escaped;
-                 }
-                 f.text = text;
-                 TakeNewFormat(in, f, d);
+             [](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
+                 TextDocument& doc = FieldDocument(in, f);
+                 doc.SetPlain(Utf32(in.ToString(v)));
+                 ShowDocument(in, f);
              });
     property("htmlText", [](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value {
-                 if (!d.html) return in.FieldText(f);
-                 return f.text ? *f.text : (d.initial_text ? *d.initial_text : std::string());
+                 if (!FieldIsHtml(in, f, d)) return in.FieldText(f);
+                 return FieldDocument(in, f).Html();
              },
              [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
-                 f.text = d.html ? in.ToString(v) : in.ToString(v);
+                 TextDocument& doc = FieldDocument(in, f);
+                 // A field that is not HTML takes the markup as its text.
+                 if (FieldIsHtml(in, f, d)) doc.SetHtml(in.ToString(v), d.multiline, FieldCondensesWhite(in, f));
+                 else doc.SetPlain(Utf32(in.ToString(v)));
+                 ShowDocument(in, f);
              });
     property("length", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
-                 return in.Get(Value(in.FieldText(f)), "length");
+                 return double(FieldDocument(in, f).text().size());
              }, nullptr);
     property("type", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value {
                  return std::string(d.read_only ? "dynamic" : "input");
@@ -138,8 +119,18 @@ void Interpreter::InstallText() {
     property("textColor", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value {
                  return double(d.color ? Rgb(*d.color) : 0);
              },
-             [](Interpreter& in, DisplayObject&, swf::EditText& d, const Value& v) {
-                 d.color = FromRgb(uint32_t(in.ToInt32(v)), d.color ? d.color->a : 255);
+             [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
+                 uint32_t colour = uint32_t(in.ToInt32(v)) & 0xFFFFFF;
+                 d.color = FromRgb(colour, d.color ? d.color->a : 255);
+                 // All the text takes it, and text given later too.
+                 TextDocument& doc = FieldDocument(in, f);
+                 TextStyle s;
+                 s.color = colour;
+                 doc.ApplyStyle(0, doc.text().size(), s);
+                 TextStyle defaults = doc.default_style();
+                 defaults.color = colour;
+                 doc.set_default_style(defaults);
+                 ShowDocument(in, f);
              });
     property("autoSize", [](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value {
                  auto it = in.auto_sizes_.find(f.instance_id);
@@ -207,15 +198,47 @@ void Interpreter::InstallText() {
     field_method("getDepth", [](Interpreter&, DisplayObject& f, std::vector<Value>&) -> Value { return double(f.depth - 16384); });
     field_method("replaceText", [](Interpreter& in, DisplayObject& f, std::vector<Value>& args) -> Value {
         if (args.size() < 3) return Undefined{};
-        std::string text = in.FieldText(f);
+        TextDocument& doc = FieldDocument(in, f);
         double b = in.ToNumber(args[0]), e = in.ToNumber(args[1]);
-        if (!(b >= 0) || !(e >= b) || b > double(text.size())) return Undefined{};
-        size_t from = size_t(b), to = std::min(size_t(e), text.size());
-        f.text = text.substr(0, from) + in.ToString(args[2]) + text.substr(to);
+        double size = double(doc.text().size());
+        if (!(b >= 0) || !(e >= b) || b > size) return Undefined{};
+        doc.Replace(size_t(b), size_t(std::min(e, size)), Utf32(in.ToString(args[2])), std::nullopt);
+        ShowDocument(in, f);
         return Undefined{};
     });
 
     InstallTextFormats(*this, textfield_proto_);
+
+    // Settings kept per field with nothing else to do here.
+    for (auto [name, initial] : {std::pair<const char*, Value>{"restrict", Null{}}, {"tabIndex", Undefined{}},
+                                 {"sharpness", 0.0}, {"thickness", 0.0}, {"antiAliasType", std::string("normal")},
+                                 {"gridFitType", std::string("pixel")}, {"styleSheet", Undefined{}}}) {
+        if (FindOwn(textfield_proto_, name)) continue;
+        std::string n = name;
+        Value start = initial;
+        property(n, [n, start](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
+                     auto it = in.field_values_.find({f.instance_id, n});
+                     return it != in.field_values_.end() ? it->second : start;
+                 },
+                 [n](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) { in.field_values_[{f.instance_id, n}] = v; });
+    }
+    // The field's properties are seen by for..in, in this order.
+    static const char* const kListed[] = {
+        "styleSheet", "mouseWheelEnabled", "condenseWhite", "restrict", "textHeight", "textWidth", "bottomScroll",
+        "length", "selectable", "multiline", "password", "wordWrap", "background", "border", "html", "embedFonts",
+        "maxChars", "maxhscroll", "hscroll", "variable", "htmlText", "type", "text", "autoSize", "tabIndex",
+        "textColor", "backgroundColor", "borderColor", "maxscroll", "scroll", "filters", "sharpness", "thickness",
+        "antiAliasType", "gridFitType"};
+    std::vector<Property> listed;
+    auto& props = textfield_proto_->props;
+    for (auto name = std::rbegin(kListed); name != std::rend(kListed); ++name) {
+        auto it = std::find_if(props.begin(), props.end(), [&](const Property& p) { return p.name == *name; });
+        if (it == props.end()) continue;
+        listed.push_back(std::move(*it));
+        listed.back().flags &= uint16_t(~kDontEnum);
+        props.erase(it);
+    }
+    for (Property& p : listed) props.push_back(std::move(p));
 
     // createTextField(name, depth, x, y, width, height)
     Method(clip_proto_, "createTextField", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {

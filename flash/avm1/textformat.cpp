@@ -1,54 +1,25 @@
 // Text field formats (getTextFormat, setTextFormat, the new text format) and
 // the measures of laid-out text (textWidth, textHeight, scrolling).
 //
-// A field holds one format for all its text: the settings the drawing uses
-// live in the field's own definition, the others beside it.
+// Each character of a field has its format; the field's document keeps them.
 #include <algorithm>
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/text_document.h"
 #include "flash/display_list.h"
 #include "flash/render/text_draw.h"
 
 namespace qm::flash::avm1 {
 
+TextDocument& FieldDocument(Interpreter& in, DisplayObject& f);
+void ShowDocument(Interpreter& in, DisplayObject& f);
+TextStyle StyleOfObject(Interpreter& in, const ObjRef& tf);
+ObjRef ObjectOfStyle(Interpreter& in, const TextStyle& s);
+
 namespace {
 
 constexpr const char* kAligns[] = {"left", "right", "center", "justify"};
-
-// Settings kept beside the definition, with their values before any is set.
-struct Extra {
-    const char* name;
-    Value initial;
-};
-
-const std::vector<Extra>& Extras() {
-    static const std::vector<Extra> extras = {
-        {"underline", false}, {"url", std::string()}, {"target", std::string()}, {"bullet", false},
-        {"blockIndent", 0.0}, {"kerning", false},     {"letterSpacing", 0.0},   {"tabStops", Undefined{}},
-    };
-    return extras;
-}
-
-const swf::Font* FontOf(Interpreter& in, const swf::EditText& d) {
-    if (!d.font_id) return nullptr;
-    const Character* ch = in.env()->Characters().Find(*d.font_id);
-    return ch ? ch->As<swf::Font>() : nullptr;
-}
-
-std::string FontName(Interpreter& in, DisplayObject& f, const swf::EditText& d) {
-    auto it = in.field_values_.find({f.instance_id, "fmt:font"});
-    if (it != in.field_values_.end()) return in.ToString(it->second);
-    if (d.font_id) {
-        const Character* ch = in.env()->Characters().Find(*d.font_id);
-        if (const swf::Font* font = ch ? ch->As<swf::Font>() : nullptr) {
-            if (!font->name.empty()) return font->name;
-            if (ch->font_info) return ch->font_info->name;
-        }
-    }
-    if (d.font_class) return *d.font_class;
-    return "Times New Roman";
-}
 
 // The embedded font named so, the plainest face first; 0 when there is none.
 uint16_t FontIdByName(Interpreter& in, const std::string& name, bool bold, bool italic) {
@@ -73,125 +44,9 @@ uint16_t FontIdByName(Interpreter& in, const std::string& name, bool bold, bool 
     return best;
 }
 
-double Pixels(double twips) { return twips / 20.0; }
-
 bool Given(const Value& v) { return !std::holds_alternative<Undefined>(v) && !std::holds_alternative<Null>(v); }
 
-const char* const kFormatNames[] = {"font",   "size",       "color",       "bold",   "italic",  "underline",
-                                    "url",    "target",     "align",       "leftMargin", "rightMargin", "indent",
-                                    "leading", "blockIndent", "bullet",     "tabStops", "kerning", "letterSpacing"};
-
-// The given settings of `from` over `onto`.
-void Overlay(Interpreter& in, const ObjRef& onto, const ObjRef& from) {
-    for (const char* name : kFormatNames) {
-        Value v = in.Get(from, name);
-        if (Given(v)) in.Set(onto, name, v);
-    }
-}
-
 }  // namespace
-
-// The field's format as a TextFormat object with every setting given.
-ObjRef FieldFormat(Interpreter& in, DisplayObject& f, const swf::EditText& d, const std::string& prefix) {
-    ObjRef tf = in.ToObject(in.Construct(in.Get(in.global_, "TextFormat"), {}));
-    if (!tf) return nullptr;
-    const swf::Font* font = FontOf(in, d);
-    auto stored = [&](const std::string& name, Value fallback) -> Value {
-        for (const std::string& p : {prefix, std::string("fmt:")}) {
-            if (p.empty()) continue;
-            auto it = in.field_values_.find({f.instance_id, p + name});
-            if (it != in.field_values_.end()) return it->second;
-        }
-        return fallback;
-    };
-    in.Set(tf, "font", stored("font", FontName(in, f, d)));
-    in.Set(tf, "size", stored("size", d.font_height ? Pixels(*d.font_height) : 12.0));
-    in.Set(tf, "color",
-           stored("color", d.color ? double(uint32_t(d.color->r) << 16 | uint32_t(d.color->g) << 8 | d.color->b) : 0.0));
-    in.Set(tf, "bold", stored("bold", font && !d.html ? font->bold : false));
-    in.Set(tf, "italic", stored("italic", font && !d.html ? font->italic : false));
-    swf::EditTextLayout layout = d.layout.value_or(swf::EditTextLayout{});
-    in.Set(tf, "align", stored("align", std::string(kAligns[int(layout.align) & 3])));
-    in.Set(tf, "leftMargin", stored("leftMargin", Pixels(layout.left_margin)));
-    in.Set(tf, "rightMargin", stored("rightMargin", Pixels(layout.right_margin)));
-    in.Set(tf, "indent", stored("indent", Pixels(layout.indent)));
-    in.Set(tf, "leading", stored("leading", Pixels(layout.leading)));
-    for (const Extra& e : Extras()) {
-        Value v = stored(e.name, e.initial);
-        if (std::string(e.name) == "tabStops" && !std::holds_alternative<ObjRef>(v)) v = in.NewArray();
-        in.Set(tf, e.name, v);
-    }
-    return tf;
-}
-
-// Takes every setting a TextFormat gives (null ones are left as they are).
-void ApplyFormat(Interpreter& in, DisplayObject& f, swf::EditText& d, const ObjRef& tf) {
-    auto value = [&](const char* name) { return in.Get(tf, name); };
-    auto number = [&](const char* name, double& out) {
-        Value v = value(name);
-        if (!Given(v)) return false;
-        double n = in.ToNumber(v);
-        if (!std::isfinite(n)) return false;
-        out = n;
-        return true;
-    };
-    double n = 0;
-    if (number("size", n)) d.font_height = uint16_t(std::clamp(std::round(n) * 20.0, 0.0, 65535.0));
-    if (Given(value("color"))) {
-        uint32_t c = uint32_t(in.ToInt32(value("color")));
-        d.color = swf::Rgba{uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), d.color ? d.color->a : uint8_t(255)};
-    }
-    swf::EditTextLayout layout = d.layout.value_or(swf::EditTextLayout{});
-    bool laid = false;
-    if (Given(value("align"))) {
-        std::string a = in.ToString(value("align"));
-        for (int i = 0; i < 4; ++i)
-            if (a == kAligns[i]) {
-                layout.align = swf::TextAlign(i);
-                laid = true;
-            }
-    }
-    auto margin = [&](const char* name, uint16_t& member) {
-        if (number(name, n)) {
-            member = uint16_t(std::clamp(std::round(n) * 20.0, 0.0, 65535.0));
-            laid = true;
-        }
-    };
-    margin("leftMargin", layout.left_margin);
-    margin("rightMargin", layout.right_margin);
-    margin("indent", layout.indent);
-    if (number("leading", n)) {
-        layout.leading = int16_t(std::clamp(std::round(n) * 20.0, -32768.0, 32767.0));
-        laid = true;
-    }
-    if (laid) d.layout = layout;
-    for (const char* style : {"bold", "italic"}) {
-        Value v = value(style);
-        if (Given(v)) in.field_values_[{f.instance_id, std::string("fmt:") + style}] = in.ToBoolean(v);
-    }
-    for (const Extra& e : Extras()) {
-        Value v = value(e.name);
-        if (!Given(v)) continue;
-        Value kept = v;
-        if (std::holds_alternative<bool>(e.initial)) kept = in.ToBoolean(v);
-        else if (std::holds_alternative<double>(e.initial)) kept = in.ToNumber(v);
-        else if (std::holds_alternative<std::string>(e.initial)) kept = in.ToString(v);
-        in.field_values_[{f.instance_id, std::string("fmt:") + e.name}] = kept;
-    }
-    Value face = value("font");
-    if (Given(face)) {
-        std::string name = in.ToString(face);
-        in.field_values_[{f.instance_id, "fmt:font"}] = name;
-        auto styled = [&](const char* s) {
-            auto it = in.field_values_.find({f.instance_id, std::string("fmt:") + s});
-            return it != in.field_values_.end() && in.ToBoolean(it->second);
-        };
-        uint16_t id = FontIdByName(in, name, styled("bold"), styled("italic"));
-        if (id) d.font_id = id;
-        else d.font_id.reset();
-        d.font_class = name;
-    }
-}
 
 namespace {
 
@@ -364,39 +219,47 @@ void InstallTextFormats(Interpreter& in, const ObjRef& proto) {
             return fn(in, *f, *d, args);
         });
     };
-    method("getTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText& d, std::vector<Value>&) -> Value {
-        return FieldFormat(in, f, d, "");
+    method("getTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText&, std::vector<Value>& args) -> Value {
+        TextDocument& doc = FieldDocument(in, f);
+        double length = double(doc.text().size());
+        double begin = 0, end = length;
+        if (!args.empty()) {
+            begin = in.ToNumber(args[0]);
+            end = args.size() >= 2 ? in.ToNumber(args[1]) : begin + 1;
+        }
+        if (!(begin >= 0)) begin = 0;
+        if (!(end <= length)) end = length;
+        if (!(end >= begin)) end = begin;
+        return ObjectOfStyle(in, doc.StyleOf(size_t(begin), size_t(end)));
     });
-    method("getNewTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText& d, std::vector<Value>&) -> Value {
-        ObjRef tf = FieldFormat(in, f, d, "");
-        auto it = in.field_values_.find({f.instance_id, "new-format"});
-        if (tf && it != in.field_values_.end() && std::holds_alternative<ObjRef>(it->second))
-            Overlay(in, tf, std::get<ObjRef>(it->second));
-        return tf;
+    method("getNewTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText&, std::vector<Value>&) -> Value {
+        return ObjectOfStyle(in, FieldDocument(in, f).default_style());
     });
-    // setTextFormat([begin, [end,]] format): the field has one format, so a
-    // range takes the whole field only when it covers all of the text.
-    method("setTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText& d, std::vector<Value>& args) -> Value {
+    // setTextFormat([begin, [end,]] format): one character for a begin alone.
+    method("setTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText&, std::vector<Value>& args) -> Value {
         if (args.empty()) return Undefined{};
         ObjRef tf = std::holds_alternative<ObjRef>(args.back()) ? std::get<ObjRef>(args.back()) : nullptr;
         if (!tf) return Undefined{};
+        TextDocument& doc = FieldDocument(in, f);
+        double length = double(doc.text().size());
+        double begin = 0, end = length;
         if (args.size() >= 2) {
-            double length = double(in.FieldText(f).size());
-            double begin = in.ToNumber(args[0]);
-            double end = args.size() >= 3 ? in.ToNumber(args[1]) : begin + 1;
-            if (!(begin <= 0 && end >= length) && length > 0) return Undefined{};
+            begin = in.ToNumber(args[0]);
+            end = args.size() >= 3 ? in.ToNumber(args[1]) : begin + 1;
         }
-        ApplyFormat(in, f, d, tf);
+        if (!(begin >= 0)) begin = 0;
+        if (!(end <= length)) end = length;
+        if (!(end > begin)) return Undefined{};
+        doc.ApplyStyle(size_t(begin), size_t(end), StyleOfObject(in, tf));
+        ShowDocument(in, f);
         return Undefined{};
     });
-    method("setNewTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText& d, std::vector<Value>& args) -> Value {
+    method("setNewTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText&, std::vector<Value>& args) -> Value {
         if (args.empty() || !std::holds_alternative<ObjRef>(args[0])) return Undefined{};
-        // Text given later takes it; an empty field shows it at once. A copy,
-        // since the script may go on changing its object.
-        ObjRef copy = in.NewObject();
-        Overlay(in, copy, std::get<ObjRef>(args[0]));
-        in.field_values_[{f.instance_id, "new-format"}] = copy;
-        if (in.FieldText(f).empty()) ApplyFormat(in, f, d, std::get<ObjRef>(args[0]));
+        TextDocument& doc = FieldDocument(in, f);
+        TextStyle s = doc.default_style();
+        s.Overlay(StyleOfObject(in, std::get<ObjRef>(args[0])));
+        doc.set_default_style(s);
         return Undefined{};
     });
 
@@ -432,14 +295,6 @@ void InstallTextFormats(Interpreter& in, const ObjRef& proto) {
         double per_line = e.height / e.lines;
         return std::clamp(std::floor(box / per_line), 1.0, double(e.lines));
     });
-}
-
-// Text set by a script takes the field's new text format.
-void TakeNewFormat(Interpreter& in, DisplayObject& f, swf::EditText& d) {
-    auto it = in.field_values_.find({f.instance_id, "new-format"});
-    if (it == in.field_values_.end() || !std::holds_alternative<ObjRef>(it->second)) return;
-    ObjRef tf = std::get<ObjRef>(it->second);
-    ApplyFormat(in, f, d, tf);
 }
 
 }  // namespace qm::flash::avm1

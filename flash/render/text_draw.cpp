@@ -148,7 +148,7 @@ const swf::Font* FontByName(const Dictionary* dict, const std::string& name, boo
 }  // namespace
 
 std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat& base, ParagraphAlign align,
-                                      const Dictionary* fonts) {
+                                      const Dictionary* fonts, bool embedded) {
     std::vector<Paragraph> out;
     std::vector<TextFormat> stack{base};
     std::map<std::string, const swf::Font*> fontCache;
@@ -237,7 +237,7 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
                             f.color = {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), f.color.a};
                         }
                     }
-                    if (restyled && base.font) {
+                    if (restyled && (base.font || embedded)) {
                         auto key = std::string(f.bold ? "b" : "-") + (f.italic ? "i" : "-") + f.face;
                         auto it = fontCache.find(key);
                         if (it == fontCache.end())
@@ -461,7 +461,7 @@ Laid LayOut(cairo_t* cr, const swf::EditText& field, const std::optional<std::st
     }
     std::string content = shownText ? *shownText : field.initial_text.value_or("");
     std::vector<Paragraph>& paragraphs = laid.paragraphs;
-    paragraphs = field.html ? ParseFieldHtml(content, base, align, &dict)
+    paragraphs = field.html ? ParseFieldHtml(content, base, align, &dict, field.use_outlines)
                                                    : PlainParagraphs(content, base, align);
     if (field.password)
         for (auto& p : paragraphs)

@@ -40,9 +40,10 @@ struct Paragraph {
 };
 
 // The HTML subset of text fields: p, br, font, b, i, u, li, textformat, and
-// the usual entities. Unknown tags are dropped, their text kept.
+// the usual entities. Unknown tags are dropped, their text kept. Faces named
+// by the markup take embedded fonts when `embedded`.
 std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat& base, ParagraphAlign align,
-                                      const Dictionary* fonts);
+                                      const Dictionary* fonts, bool embedded = false);
 // Plain text: a new paragraph at every CR, LF or CR LF.
 std::vector<Paragraph> PlainParagraphs(const std::string& text, const TextFormat& base, ParagraphAlign align);
 

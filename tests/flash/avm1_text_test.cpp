@@ -133,3 +133,95 @@ TEST(Avm1Text, TextExtentOfAFormat) {
     }));
     EXPECT_EQ(lines, (std::vector<std::string>{"70", "20", "16", "74"}));
 }
+
+namespace {
+
+constexpr const char* kPlainFont = R"(<FONT FACE="Times New Roman" SIZE="12" COLOR="#000000" LETTERSPACING="0" KERNING="0">)";
+
+std::string Para(const std::string& inner) { return std::string(R"(<P ALIGN="LEFT">)") + kPlainFont + inner + "</FONT></P>"; }
+
+// The field's text with its paragraph ends shown as "|".
+E ShownText(const E& field) { return Call(Call(Member(field, "text"), "split", {Lit("\r")}), "join", {Lit("|")}); }
+
+}  // namespace
+
+// Markup given to htmlText is read into characters with formats and written
+// back in the field's own form: one P or LI per paragraph, a full FONT first
+// and then only what changes, B, I and U per run; one-line fields take
+// paragraph ends only from line ends.
+TEST(Avm1Text, HtmlTextIsReadAndWrittenBack) {
+    struct Case {
+        const char* html;
+        bool multiline;
+        std::string written;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"a\nb", false, Para("a") + Para("b"), "a|b"},
+        {"<p>x</p>", false, Para("x"), "x"},
+        {"<p>x</p>", true, Para("x"), "x|"},
+        {"line 1 <br> line 2", false, Para("line 1  line 2"), "line 1  line 2"},
+        {"line 1 <br> line 2", true, Para("line 1 ") + Para(" line 2"), "line 1 | line 2"},
+        // A paragraph end keeps the format it was given in.
+        {"<b>\n</b>", false, Para("<B></B>"), "|"},
+        {"<b></b>", false, "", ""},
+        {"<u><i><b>t</b></i></u>", false, Para("<B><I><U>t</U></I></B>"), "t"},
+        {R"(<a href="x.html" target="_top"><b>go</b></a>)", false,
+         Para(R"(<A HREF="x.html" TARGET="_top"><B>go</B></A>)"), "go"},
+        // Back to an enclosing font that matches, else one more inside.
+        {R"(<font size="14">a<font color="#ff0000">b</font>c</font>d)", false,
+         std::string(R"(<P ALIGN="LEFT"><FONT FACE="Times New Roman" SIZE="14" COLOR="#000000" LETTERSPACING="0" KERNING="0">)") +
+             R"(a<FONT COLOR="#FF0000">b</FONT>c<FONT SIZE="12">d</FONT></FONT></P>)",
+         "abcd"},
+        {R"(<textformat leading="1" leftmargin="3"><li>x</li></textformat>)", true,
+         std::string(R"(<TEXTFORMAT LEFTMARGIN="3" LEADING="1"><LI>)") + kPlainFont + "x</FONT></LI></TEXTFORMAT>", "x|"},
+        {R"(<p align="right">r</p>)", true, std::string(R"(<P ALIGN="RIGHT">)") + kPlainFont + "r</FONT></P>", "r|"},
+        {"a &lt;&amp;&gt; \"q\" &#65;", false, Para("a &lt;&amp;&gt; &quot;q&quot; A"), "a <&> \"q\" A"},
+        {"<unknown>kept</unknown>", false, Para("kept"), "kept"},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        E t = Field();
+        auto lines = RunMovie(movie, Seq({
+            SetVar("t", Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(100), Lit(100)})),
+            SetMember(t, "html", Lit(true)),
+            SetMember(t, "multiline", Lit(c.multiline)),
+            SetMember(t, "htmlText", Lit(c.html)),
+            Trace(Member(t, "htmlText")),
+            Trace(ShownText(t)),
+        }));
+        EXPECT_EQ(lines, (std::vector<std::string>{c.written, c.text})) << c.html << (c.multiline ? " (multiline)" : "");
+    }
+}
+
+// Formats set over a range change only those characters (paragraph settings
+// whole paragraphs); a range read back gives null where its characters differ.
+TEST(Avm1Text, FormatsOfRanges) {
+    w::Movie movie({.version = 8});
+    E t = Field();
+    auto lines = RunMovie(movie, Seq({
+        SetVar("t", Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(100), Lit(100)})),
+        SetMember(t, "html", Lit(true)),
+        SetMember(t, "multiline", Lit(true)),
+        SetMember(t, "text", Lit("hello world\rnext")),
+        SetVar("f", New("TextFormat")),
+        SetMember(Var("f"), "bold", Lit(true)),
+        Do(Call(t, "setTextFormat", {Lit(6), Lit(11), Var("f")})),
+        SetVar("g", New("TextFormat")),
+        SetMember(Var("g"), "align", Lit("center")),
+        Do(Call(t, "setTextFormat", {Lit(2), Lit(3), Var("g")})),
+        Trace(Member(t, "htmlText")),
+        Trace(Member(Call(t, "getTextFormat", {Lit(0), Lit(11)}), "bold")),
+        Trace(Member(Call(t, "getTextFormat", {Lit(6), Lit(11)}), "bold")),
+        Trace(Member(Call(t, "getTextFormat", {Lit(6)}), "bold")),
+        Trace(Member(Call(t, "getTextFormat"), "align")),
+        Trace(Member(Call(t, "getTextFormat", {Lit(0), Lit(5)}), "font")),
+        // Replaced text takes the format of what it replaces.
+        Do(Call(t, "replaceText", {Lit(6), Lit(11), Lit("there")})),
+        Trace(ShownText(t)),
+        Trace(Member(Call(t, "getTextFormat", {Lit(8)}), "bold")),
+    }));
+    const std::string first = std::string(R"(<P ALIGN="CENTER">)") + kPlainFont + "hello <B>world</B></FONT></P>";
+    EXPECT_EQ(lines, (std::vector<std::string>{first + Para("next"), "null", "true", "true", "null", "Times New Roman",
+                                               "hello there|next", "true"}));
+}
