@@ -106,6 +106,27 @@ void InstallPlatformClasses(Interpreter& in) {
         in.Set(kept, key, o);
         return o;
     });
+
+    // A local movie's sandbox follows what its file attributes ask for.
+    Value system = in.Get(in.global_, "System");
+    Value security = std::holds_alternative<ObjRef>(system) ? in.Get(system, "security") : Value(Undefined{});
+    if (auto* s = std::get_if<ObjRef>(&security); s && *s) {
+        in.Accessor(*s, "sandboxType", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+            return std::string(in.env() && in.env()->AsksForNetwork() ? "localWithNetwork" : "localWithFile");
+        });
+    }
+
+    // The packages of version 8: flash.external and flash.net.
+    if (in.flash_package_) {
+        InstallExternalInterface(in);
+        Value net = in.GetOf(in.flash_package_, "net", in.flash_package_);
+        ObjRef net_package = std::holds_alternative<ObjRef>(net) ? std::get<ObjRef>(net) : nullptr;
+        if (!net_package) {
+            net_package = in.NewObject();
+            in.Define(in.flash_package_, "net", net_package, kDontEnum);
+        }
+        InstallFileReference(in, net_package);
+    }
 }
 
 }  // namespace qm::flash::avm1

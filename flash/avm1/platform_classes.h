@@ -1,5 +1,6 @@
 // Error, SharedObject kept in memory, and the classes of devices and services a
-// converted movie has none of (camera, network, printing, context menu).
+// converted movie has none of (camera, network, printing, context menu, file
+// dialogs, a container page).
 #pragma once
 
 #include "flash/avm1/interpreter.h"
@@ -7,5 +8,10 @@
 namespace qm::flash::avm1 {
 
 void InstallPlatformClasses(Interpreter& in);
+
+// flash.external.ExternalInterface, in the `flash` package.
+void InstallExternalInterface(Interpreter& in);
+// flash.net.FileReference and FileReferenceList, in `net`.
+void InstallFileReference(Interpreter& in, const ObjRef& net);
 
 }  // namespace qm::flash::avm1
