@@ -1,17 +1,32 @@
-// Movies loaded by scripts into clips (loadMovie, MovieClipLoader.loadClip)
-// and taken out again (unloadMovie). A file is read and parsed at the
-// request, through the movie's gate; it takes the clip's place once the
-// scripts of the frame that asked have run, so its first frame shows, and
+// Movies loaded by scripts into clips (loadMovie, MovieClipLoader.loadClip),
+// or pictures (JPEG, PNG, GIF) shown in them, and taken out again
+// (unloadMovie). A file is read and parsed at the request, through the
+// movie's gate; it takes the clip's place once the scripts of the frame that
+// asked have run, so its first frame shows, and
 // its first scripts run, on the next frame. Loads of one frame complete in
 // the order asked. Nothing depends on the time a read takes, so every
 // conversion of a movie loads on the same frames.
+#include <algorithm>
 #include <fstream>
 
 #include "flash/player_impl.h"
+#include "flash/render/render_parts.h"
 #include "flash/url_gate.h"
 #include "swf/limits.h"
 
 namespace qm::flash {
+
+namespace {
+
+// "a=1&b=2" of "movie.swf?a=1&b=2#part".
+std::string Query(std::string_view url) {
+    size_t question = url.find('?');
+    if (question == std::string_view::npos) return {};
+    std::string_view query = url.substr(question + 1);
+    return std::string(query.substr(0, query.find('#')));
+}
+
+}  // namespace
 
 const Dictionary& Player::Impl::DictionaryOf(const DisplayObject& clip) const {
     if (!loaded_into.empty()) {
@@ -41,6 +56,27 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         }
     }
     if (bytes_read) *bytes_read = bytes.size();
+    // A picture is known by its first bytes, whatever its file is called.
+    static constexpr uint8_t kPng[] = {0x89, 'P', 'N', 'G'}, kGif[] = {'G', 'I', 'F', '8'}, kJpeg[] = {0xFF, 0xD8};
+    auto starts = [&](std::span<const uint8_t> signature) {
+        return bytes.size() >= signature.size() && std::equal(signature.begin(), signature.end(), bytes.begin());
+    };
+    if (starts(kPng) || starts(kGif) || starts(kJpeg)) {
+        // The older GIF version is a subset of the newer, the one the decoder knows.
+        if (starts(kGif) && bytes.size() >= 6 && bytes[4] == '7' && bytes[5] == 'a') bytes[4] = '9';
+        render::BitmapDecodeResult decoded = render::DecodeEmbeddedImage(bytes);
+        if (!decoded.ok() || decoded.bitmap.empty()) {
+            Log("loaded picture not shown: \"" + std::string(url) + "\": " + decoded.error);
+            return "LoadNeverCompleted";
+        }
+        auto picture = std::make_shared<ScriptBitmap>();
+        picture->width = decoded.bitmap.width;
+        picture->height = decoded.bitmap.height;
+        picture->transparent = !starts(kJpeg);
+        picture->pixels = std::move(decoded.bitmap.pixels);
+        pending_loads.push_back({clip.instance_id, nullptr, std::move(picture), Query(url)});
+        return std::nullopt;
+    }
     swf::ParseResult parsed = swf::ParseMovie(bytes);
     if (!parsed.movie) {
         Log("loaded movie not played: \"" + std::string(url) + "\": " +
@@ -51,7 +87,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         Log("loaded movie not played: \"" + std::string(url) + "\": ActionScript 3 movies are not loaded into clips");
         return "LoadNeverCompleted";
     }
-    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie))});
+    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie)), nullptr, Query(url)});
     return std::nullopt;
 }
 
@@ -80,6 +116,13 @@ void Player::Impl::FinishLoads() {
             s.timeline = &load.movie->root_timeline;
             s.entered = false;
             s.playing = true;
+        } else if (load.picture) {
+            // A picture: an empty timeline of one frame, showing it.
+            loaded_into.erase(clip->instance_id);
+            s.timeline = &unloaded_timeline;
+            clip->bitmap = load.picture;
+            s.entered = true;
+            s.playing = false;
         } else {
             // Unloaded: an empty timeline of one frame, as an empty clip's;
             // the clip hears its unload event, on the next frame.
@@ -90,6 +133,7 @@ void Player::Impl::FinishLoads() {
             s.playing = false;
         }
         s.current_frame = 0;
+        if (load.movie || load.picture) script_host->MovieReplaced(*this, *clip, load.variables);
     }
 }
 

@@ -116,6 +116,10 @@ public:
     // True until the sound of a handle has played to its end or was stopped.
     virtual bool SoundPlaying(uint64_t handle) { return (void)handle, false; }
 
+    // Whether the movie asked for the network sandbox (its file attributes):
+    // a local movie then plays as "localWithNetwork", else "localWithFile".
+    virtual bool AsksForNetwork() const { return false; }
+
     // getURL to a window or a level beyond the first: nothing is opened or
     // loaded; the request is logged.
     virtual void GetUrl(std::string_view url, std::string_view target) = 0;
@@ -148,6 +152,12 @@ public:
     // (onEnterFrame, onLoad, ...) run here, after its onClipEvent actions.
     virtual void ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event) {
         (void)env, (void)clip, (void)event;
+    }
+    // A movie or picture a script loaded took the place of what `clip`
+    // showed: the clip's variables go, and those of the request's query
+    // ("name=value&...") come.
+    virtual void MovieReplaced(ScriptEnvironment& env, DisplayObject& clip, std::string_view variables) {
+        (void)env, (void)clip, (void)variables;
     }
     // Every list queued for now has run (the end of a frame, or of the
     // scripts a button or goto set off). Values the lists left on the

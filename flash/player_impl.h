@@ -143,6 +143,11 @@ struct Player::Impl : ScriptEnvironment {
 
     // --- ScriptEnvironment (script_environment.cpp)
     uint8_t MovieVersion() const override { return movie.header.version; }
+    bool AsksForNetwork() const override {
+        for (const swf::Tag& tag : movie.tags)
+            if (auto* a = std::get_if<swf::FileAttributes>(&tag.body)) return a->UseNetwork();
+        return false;
+    }
     DisplayObject& Root() override { return *root; }
     DisplayObject* ResolveTarget(DisplayObject& from, std::string_view path) override;
     void Play(DisplayObject& clip) override;
@@ -177,7 +182,9 @@ struct Player::Impl : ScriptEnvironment {
     void UnloadMovie(DisplayObject& clip) override;
     struct PendingLoad {
         uint64_t clip_id = 0;
-        std::shared_ptr<const MovieDefinition> movie;  // null: unload
+        std::shared_ptr<const MovieDefinition> movie;  // null: unload, or a picture
+        std::shared_ptr<const ScriptBitmap> picture;  // a JPEG, PNG or GIF shown in the clip
+        std::string variables;  // the request's query, for the clip
     };
     std::vector<PendingLoad> pending_loads;
     // The movie each loaded clip plays (its characters and timelines); kept

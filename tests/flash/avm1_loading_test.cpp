@@ -35,12 +35,15 @@ struct MovieFolder {
         fs::remove_all(root, ec);
     }
     void Write(const std::string& name, const std::string& text) { std::ofstream(root / name, std::ios::binary) << text; }
-    std::vector<std::string> Run(const w::Movie& movie, int frames) {
+    // `keep` receives the player, to look at what it shows afterwards.
+    std::vector<std::string> Run(const w::Movie& movie, int frames, std::unique_ptr<Player>* keep = nullptr) {
         w::Bytes b = movie.bytes();
         Write("movie/test.swf", std::string(b.begin(), b.end()));
         LoadResult r = Player::LoadFile((root / "movie" / "test.swf").string());
         if (!r.player) return {"load failed: " + r.error};
-        return PlayFrames(*r.player, frames);
+        std::vector<std::string> lines = PlayFrames(*r.player, frames);
+        if (keep) *keep = std::move(r.player);
+        return lines;
     }
 };
 
@@ -273,4 +276,85 @@ TEST(Avm1Loading, MovieClipLoaderEvents) {
                                                "onLoadStart a", "onLoadProgress a " + std::to_string(child.size()),
                                                "onLoadComplete a", "onLoadStart b", "onLoadError b LoadNeverCompleted",
                                                "onLoadError c URLNotFound", "child 1", "onLoadInit a", "child 2"}));
+}
+
+// Pictures load into clips as movies do, known by their first bytes whatever
+// the file's name: the clip shows the picture in place of what it held. A
+// damaged picture gives onLoadError and leaves the clip as it was.
+TEST(Avm1Loading, PicturesLoadIntoClips) {
+    MovieFolder folder;
+    // One red pixel, in the older GIF version.
+    const std::string gif87("GIF87a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00"
+                            "\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b",
+                            35);
+    std::string gif89 = gif87;
+    gif89[4] = '9';
+    folder.Write("movie/red.gif", gif87);
+    folder.Write("movie/named_as_movie.swf", gif89);
+    folder.Write("movie/bad.jpg", std::string("\xff\xd8\xff\xe0 no picture follows", 22));
+    auto handler = [](const std::string& event, bool with_second) {
+        E text = Concat(Lit(event + " "), Member(Var("t"), "_name"));
+        if (with_second) text = Concat(Concat(text, Lit(" ")), Var("x"));
+        return SetMember(Var("l"), event, Fn({"t", "x"}, Trace(text)));
+    };
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
+        SetVar("l", New("MovieClipLoader")),
+        handler("onLoadStart", false), handler("onLoadProgress", true), handler("onLoadComplete", false),
+        handler("onLoadInit", false), handler("onLoadError", true),
+        Do(Call(Var("l"), "loadClip", {Lit("red.gif"), Var("a")})),
+        Do(Call(Var("l"), "loadClip", {Lit("named_as_movie.swf"), Var("b")})),
+        Do(Call(Var("l"), "loadClip", {Lit("bad.jpg"), Var("c")})),
+    }));
+    movie.showFrame();
+    movie.doAction(E().stop());
+    movie.showFrame();
+    std::unique_ptr<Player> player;
+    auto lines = folder.Run(movie, 3, &player);
+    EXPECT_EQ(lines, (std::vector<std::string>{"onLoadStart a", "onLoadProgress a 35", "onLoadComplete a",
+                                               "onLoadStart b", "onLoadProgress b 35", "onLoadComplete b",
+                                               "onLoadStart c", "onLoadError c LoadNeverCompleted", "onLoadInit a",
+                                               "onLoadInit b"}));
+    ASSERT_TRUE(player);
+    auto named = [&](const std::string& name) -> const DisplayObject* {
+        for (const auto& [depth, o] : player->Stage())
+            if (o->name == name) return o.get();
+        return nullptr;
+    };
+    for (const char* name : {"a", "b"}) {
+        const DisplayObject* clip = named(name);
+        ASSERT_TRUE(clip && clip->bitmap) << name;
+        EXPECT_EQ(clip->bitmap->width, 1);
+        EXPECT_EQ(clip->bitmap->height, 1);
+        ASSERT_EQ(clip->bitmap->pixels.size(), 1u);
+        EXPECT_EQ(clip->bitmap->pixels[0], 0xFFFF0000u) << name;
+    }
+    const DisplayObject* damaged = named("c");
+    ASSERT_TRUE(damaged);
+    EXPECT_FALSE(damaged->bitmap);
+}
+
+// A loaded movie starts a fresh clip: the variables and handlers the old
+// content left on it are gone, and the request's query gives the new movie
+// its variables before its first script reads them.
+TEST(Avm1Loading, LoadedMovieGetsTheQueryVariablesOnly) {
+    MovieFolder folder;
+    w::Movie child({.version = 8});
+    child.doAction(Seq({Trace(Concat(Concat(Concat(Lit("a="), Var("a")), Lit(" b=")), Var("b"))),
+                        Trace(Concat(Lit("old="), Var("old"))), E().stop()}));
+    child.showFrame();
+    folder.Write("movie/child.swf", Bytes(child));
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("holder"), Lit(1)})),
+                        SetMember(Var("holder"), "old", Lit("kept?")),
+                        Do(Call(Var("holder"), "loadMovie", {Lit("child.swf?a=1&b=x%20y#part")}))}));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Concat(Lit("root a="), Member(Var("_root"), "a"))),
+                        Trace(Concat(Lit("holder a="), Member(Var("holder"), "a"))), E().stop()}));
+    movie.showFrame();
+    EXPECT_EQ(folder.Run(movie, 2),
+              (std::vector<std::string>{"a=1 b=x y", "old=undefined", "root a=undefined", "holder a=1"}));
 }
