@@ -149,8 +149,7 @@ void Player::Impl::SyncSound() {
         if (!stream) continue;
         const uint16_t frame = clip->sprite->current_frame;
         auto start_here = [&] {
-            auto f = stream->FrameStarts().find(frame);
-            if (f != stream->FrameStarts().end()) mixer.StartStream(id, stream, f->second, now);
+            if (auto start = stream->FrameStart(frame)) mixer.StartStream(id, stream, *start, now);
             else mixer.StopStream(id, now);
         };
         auto place = stream_places.find(id);

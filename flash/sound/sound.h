@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -126,9 +127,12 @@ public:
         const swf::SoundStreamHead& head, const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
         uint16_t frame_rate, std::string& error);
 
-    // Frame (zero-based) -> sample frame at kRate where the frame's sound
-    // begins, for frames that carry a block with samples.
-    const std::map<uint16_t, uint64_t>& FrameStarts() const { return frame_start_; }
+    // Frame (zero-based) and the sample frame at kRate where its sound
+    // begins, in frame order, for frames that carry a block with samples.
+    // A flat list: a long movie has one for nearly every frame.
+    const std::vector<std::pair<uint16_t, uint64_t>>& FrameStarts() const { return frame_start_; }
+    // Where a frame's sound begins; nullopt for a frame without one.
+    std::optional<uint64_t> FrameStart(uint16_t frame) const;
     // The length in sample frames at kRate when it is known without
     // decoding (every coding but MP3); 0 when only the reading finds it.
     uint64_t KnownFrames() const { return known_frames_; }
@@ -146,7 +150,7 @@ private:
     int channels_ = 1;
     uint32_t rate_x2_ = 2 * kRate;
     std::vector<Block> blocks_;  // MP3: every block with data; else the blocks that decode
-    std::map<uint16_t, uint64_t> frame_start_;
+    std::vector<std::pair<uint16_t, uint64_t>> frame_start_;
     uint64_t known_frames_ = 0;
 };
 

@@ -70,7 +70,9 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
         }
         FfmpegDecoder decoder;
         if (!decoder.Open(format, error)) return nullptr;
-        for (const auto& [frame, start] : source_start) s->frame_start_[frame] = start * kOutRateX2 / s->rate_x2_;
+        s->frame_start_.reserve(source_start.size());
+        for (const auto& [frame, start] : source_start) s->frame_start_.emplace_back(frame, start * kOutRateX2 / s->rate_x2_);
+        s->blocks_.shrink_to_fit();
         return s;
     }
     // Other codings decode block by block: each block's length is known
@@ -105,11 +107,20 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
         return nullptr;
     }
     s->known_frames_ = (before * kOutRateX2 + s->rate_x2_ - 1) / s->rate_x2_;
+    s->frame_start_.reserve(source_start.size());
     for (const auto& [frame, start] : source_start) {
         const uint64_t at = start * kOutRateX2 / s->rate_x2_;
-        if (at < s->known_frames_) s->frame_start_[frame] = at;
+        if (at < s->known_frames_) s->frame_start_.emplace_back(frame, at);
     }
+    s->blocks_.shrink_to_fit();
     return s;
+}
+
+std::optional<uint64_t> StreamSource::FrameStart(uint16_t frame) const {
+    auto it = std::lower_bound(frame_start_.begin(), frame_start_.end(), frame,
+                               [](const std::pair<uint16_t, uint64_t>& entry, uint16_t f) { return entry.first < f; });
+    if (it == frame_start_.end() || it->first != frame) return std::nullopt;
+    return it->second;
 }
 
 StreamReader::StreamReader(std::shared_ptr<const StreamSource> source) : source_(std::move(source)) { Restart(0); }

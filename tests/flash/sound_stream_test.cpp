@@ -125,8 +125,20 @@ TEST(StreamReading, PiecesAndJumpsGiveTheSamplesOfTheWholeStream) {
         for (const auto& [frame, start] : source->FrameStarts()) {
             EXPECT_GE(start, last) << c.name;
             EXPECT_LT(start, frames) << c.name;
+            EXPECT_EQ(source->FrameStart(frame), start) << c.name << " frame " << frame;
             last = start;
         }
+        EXPECT_FALSE(source->FrameStart(UINT16_MAX)) << c.name;
+        // Frames without a block of their own start nothing.
+        std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> even;
+        for (const auto& entry : b.list)
+            if (entry.first % 2 == 0) even.push_back(entry);
+        auto sparse = StreamSource::Make(b.head, even, 20 << 8, error);
+        ASSERT_TRUE(sparse) << c.name << ": " << error;
+        EXPECT_EQ(sparse->FrameStart(0), 0u) << c.name;
+        EXPECT_TRUE(sparse->FrameStart(2)) << c.name;
+        EXPECT_FALSE(sparse->FrameStart(1)) << c.name;
+        EXPECT_FALSE(sparse->FrameStart(3)) << c.name;
         EXPECT_EQ(source->FrameStarts().size(), size_t(c.frames)) << c.name;
     }
 }
