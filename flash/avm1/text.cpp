@@ -21,6 +21,7 @@ swf::Rgba FromRgb(uint32_t v, uint8_t alpha) { return swf::Rgba{uint8_t(v >> 16)
 
 void InstallTextFormats(Interpreter& in, const ObjRef& proto);
 void InstallTextFormatClass(Interpreter& in);
+void InstallTextSnapshot(Interpreter& in);
 TextDocument& FieldDocument(Interpreter& in, DisplayObject& f);
 void ShowDocument(Interpreter& in, DisplayObject& f);
 bool FieldIsHtml(Interpreter& in, DisplayObject& f, const swf::EditText& d);
@@ -196,6 +197,24 @@ void Interpreter::InstallText() {
         return Undefined{};
     });
     field_method("getDepth", [](Interpreter&, DisplayObject& f, std::vector<Value>&) -> Value { return double(f.depth - 16384); });
+    // replaceSel(text): the field's selection, an empty one at the start
+    // while the field has never had the focus.
+    field_method("replaceSel", [](Interpreter& in, DisplayObject& f, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        TextDocument& doc = FieldDocument(in, f);
+        auto at = [&](const char* name) {
+            auto it = in.field_values_.find({f.instance_id, name});
+            double v = it != in.field_values_.end() ? in.ToNumber(it->second) : 0;
+            return size_t(std::clamp(std::isfinite(v) ? v : 0.0, 0.0, double(doc.text().size())));
+        };
+        size_t begin = at("selection begin"), end = std::max(begin, at("selection end"));
+        std::u32string text = Utf32(in.ToString(args[0]));
+        doc.Replace(begin, end, text, std::nullopt);
+        in.field_values_[{f.instance_id, "selection begin"}] = double(begin + text.size());
+        in.field_values_[{f.instance_id, "selection end"}] = double(begin + text.size());
+        ShowDocument(in, f);
+        return Undefined{};
+    });
     field_method("replaceText", [](Interpreter& in, DisplayObject& f, std::vector<Value>& args) -> Value {
         if (args.size() < 3) return Undefined{};
         TextDocument& doc = FieldDocument(in, f);
@@ -208,17 +227,20 @@ void Interpreter::InstallText() {
     });
 
     InstallTextFormats(*this, textfield_proto_);
+    // Older movies do not see it.
+    if (Property* p = FindOwn(textfield_proto_, "replaceText")) p->flags |= kVersion7;
 
     // Settings kept per field with nothing else to do here.
     for (auto [name, initial] : {std::pair<const char*, Value>{"restrict", Null{}}, {"tabIndex", Undefined{}},
                                  {"sharpness", 0.0}, {"thickness", 0.0}, {"antiAliasType", std::string("normal")},
-                                 {"gridFitType", std::string("pixel")}, {"styleSheet", Undefined{}}}) {
+                                 {"gridFitType", std::string("pixel")}, {"styleSheet", Undefined{}}, {"filters", Undefined{}}}) {
         if (FindOwn(textfield_proto_, name)) continue;
         std::string n = name;
         Value start = initial;
         property(n, [n, start](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
                      auto it = in.field_values_.find({f.instance_id, n});
-                     return it != in.field_values_.end() ? it->second : start;
+                     if (it != in.field_values_.end()) return it->second;
+                     return n == "filters" ? Value(in.NewArray()) : start;
                  },
                  [n](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) { in.field_values_[{f.instance_id, n}] = v; });
     }
@@ -265,6 +287,7 @@ void Interpreter::InstallText() {
     });
 
     InstallTextFormatClass(*this);
+    InstallTextSnapshot(*this);
 }
 
 }  // namespace qm::flash::avm1

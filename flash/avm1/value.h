@@ -105,6 +105,7 @@ struct Object {
     std::shared_ptr<SoundState> sound;  // Sound objects
     std::shared_ptr<ScriptBitmap> bitmap;  // BitmapData objects; null once disposed
     std::shared_ptr<std::map<std::string, Value>> text_format;  // TextFormat settings
+    bool text_snapshot = false;  // TextSnapshot objects: `elems` holds the characters
 };
 
 }  // namespace qm::flash::avm1

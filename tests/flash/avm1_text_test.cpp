@@ -225,3 +225,47 @@ TEST(Avm1Text, FormatsOfRanges) {
     EXPECT_EQ(lines, (std::vector<std::string>{first + Para("next"), "null", "true", "true", "null", "Times New Roman",
                                                "hello there|next", "true"}));
 }
+
+// A TextSnapshot reads the static texts of a clip in depth order from their
+// glyphs' codes, with a line end where a record moves down; its ranges are
+// cut to the text and hold at least one character.
+TEST(Avm1Text, TextSnapshotOfStaticText) {
+    w::Movie movie({.version = 8});
+    w::Font boxes = Boxes();
+    w::Glyph b = boxes.glyphs[1];
+    b.code = 'B';
+    boxes.glyphs.push_back(b);
+    uint16_t font = movie.defineFont2(boxes);
+    w::Text lower;
+    lower.bounds = {0, 4000, 0, 4000};
+    lower.records = {w::layoutText(boxes, font, "BA", 240, {0, 0, 0, 255}, 0, 300),
+                     w::layoutText(boxes, font, "AB", 240, {0, 0, 0, 255}, 0, 600)};
+    w::Text upper;
+    upper.bounds = lower.bounds;
+    upper.records = {w::layoutText(boxes, font, "A", 240, {0, 0, 0, 255}, 0, 300)};
+    // Placed upper first, at the higher depth.
+    movie.place({.depth = 5, .character = movie.defineText(upper)});
+    movie.place({.depth = 2, .character = movie.defineText(lower)});
+    E s = Var("s");
+    struct Case {
+        E expression;
+        const char* traced;
+    };
+    const std::vector<Case> cases = {
+        {Call(s, "getCount"), "5"},
+        {Call(s, "getText", {Lit(0), Lit(5)}), "BAABA"},
+        {Call(s, "getText", {Lit(0), Lit(5), Lit(true)}), "BA\nAB\nA"},
+        {Call(s, "getText", {Lit(3), Lit(1)}), "B"},
+        {Call(s, "getText", {Lit(100), Lit(200)}), "A"},
+        {Call(s, "getText", {Lit(0)}), "undefined"},
+        {Call(s, "findText", {Lit(0), Lit("ab"), Lit(false)}), "2"},
+        {Call(s, "findText", {Lit(0), Lit("ab"), Lit(true)}), "-1"},
+        {Call(s, "findText", {Lit(3), Lit("A"), Lit(true)}), "4"},
+        {Call(s, "findText", {Lit(0), Lit("A")}), "undefined"},
+    };
+    E script = SetVar("s", New("TextSnapshot", {Var("_root")}));
+    for (const Case& c : cases) script = Seq({script, Trace(c.expression)});
+    auto lines = RunMovie(movie, script);
+    ASSERT_EQ(lines.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(lines[i], cases[i].traced) << "case " << i;
+}
