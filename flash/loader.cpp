@@ -16,18 +16,6 @@
 
 namespace qm::flash {
 
-namespace {
-
-// "a=1&b=2" of "movie.swf?a=1&b=2#part".
-std::string Query(std::string_view url) {
-    size_t question = url.find('?');
-    if (question == std::string_view::npos) return {};
-    std::string_view query = url.substr(question + 1);
-    return std::string(query.substr(0, query.find('#')));
-}
-
-}  // namespace
-
 const Dictionary& Player::Impl::DictionaryOf(const DisplayObject& clip) const {
     if (!loaded_into.empty()) {
         for (const DisplayObject* o = &clip; o; o = o->parent)
@@ -74,7 +62,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         picture->height = decoded.bitmap.height;
         picture->transparent = !starts(kJpeg);
         picture->pixels = std::move(decoded.bitmap.pixels);
-        pending_loads.push_back({clip.instance_id, nullptr, std::move(picture), Query(url)});
+        pending_loads.push_back({clip.instance_id, nullptr, std::move(picture)});
         return std::nullopt;
     }
     swf::ParseResult parsed = swf::ParseMovie(bytes);
@@ -87,7 +75,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         Log("loaded movie not played: \"" + std::string(url) + "\": ActionScript 3 movies are not loaded into clips");
         return "LoadNeverCompleted";
     }
-    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie)), nullptr, Query(url)});
+    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie))});
     return std::nullopt;
 }
 
@@ -133,7 +121,6 @@ void Player::Impl::FinishLoads() {
             s.playing = false;
         }
         s.current_frame = 0;
-        if (load.movie || load.picture) script_host->MovieReplaced(*this, *clip, load.variables);
     }
 }
 

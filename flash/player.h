@@ -153,12 +153,6 @@ public:
     virtual void ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event) {
         (void)env, (void)clip, (void)event;
     }
-    // A movie or picture a script loaded took the place of what `clip`
-    // showed: the clip's variables go, and those of the request's query
-    // ("name=value&...") come.
-    virtual void MovieReplaced(ScriptEnvironment& env, DisplayObject& clip, std::string_view variables) {
-        (void)env, (void)clip, (void)variables;
-    }
     // Every list queued for now has run (the end of a frame, or of the
     // scripts a button or goto set off). Values the lists left on the
     // shared stack are dropped here.

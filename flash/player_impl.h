@@ -184,7 +184,6 @@ struct Player::Impl : ScriptEnvironment {
         uint64_t clip_id = 0;
         std::shared_ptr<const MovieDefinition> movie;  // null: unload, or a picture
         std::shared_ptr<const ScriptBitmap> picture;  // a JPEG, PNG or GIF shown in the clip
-        std::string variables;  // the request's query, for the clip
     };
     std::vector<PendingLoad> pending_loads;
     // The movie each loaded clip plays (its characters and timelines); kept

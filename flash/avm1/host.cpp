@@ -1,7 +1,6 @@
 // The interpreter as the player's script host.
 #include "flash/avm1/avm1.h"
 #include "flash/avm1/interpreter.h"
-#include "flash/avm1/loadvars.h"
 
 namespace qm::flash {
 
@@ -13,12 +12,6 @@ public:
         interpreter_.RunList(env, clip, actions);
     }
     void EndOfScripts() override { interpreter_.EndOfScripts(); }
-    void MovieReplaced(ScriptEnvironment&, DisplayObject& clip, std::string_view variables) override {
-        avm1::ObjRef o = interpreter_.ClipObject(clip);
-        o->props.clear();
-        o->proto = interpreter_.clip_proto_;
-        if (!variables.empty()) avm1::DecodeVariables(interpreter_, o, std::string(variables));
-    }
     void ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_t event) override {
         interpreter_.ClipEvent(env, clip, event);
     }

@@ -6,6 +6,7 @@
 // asked has run its scripts, onLoadInit once the loaded movie's first frame
 // has run its own.
 #include "flash/avm1/moviecliploader.h"
+#include "flash/avm1/loadvars.h"
 
 #include <algorithm>
 #include <cctype>
@@ -34,6 +35,26 @@ DisplayObject* TargetClip(Interpreter& in, const Value& target) {
     return nullptr;
 }
 
+// "a=1&b=2" of "movie.swf?a=1&b=2#part".
+std::string Query(const std::string& url) {
+    size_t question = url.find('?');
+    if (question == std::string::npos) return {};
+    std::string query = url.substr(question + 1);
+    return query.substr(0, query.find('#'));
+}
+
+// A load starts the clip afresh, before its loader hears a word: the
+// variables and handlers the old content left go, the request's query gives
+// the new movie its own.
+void StartAfresh(Interpreter& in, uint64_t clip_id, const std::string& url) {
+    DisplayObject* clip = in.FindClip(clip_id);
+    if (!clip) return;
+    ObjRef o = in.ClipObject(*clip);
+    o->props.clear();
+    o->proto = in.clip_proto_;
+    if (std::string query = Query(url); !query.empty()) DecodeVariables(in, o, query);
+}
+
 }  // namespace
 
 void LoadMovieAction(Interpreter& in, DisplayObject& clip, const std::string& url) {
@@ -49,7 +70,14 @@ void LoadMovieAction(Interpreter& in, DisplayObject& clip, const std::string& ur
         in.env()->UnloadMovie(clip);
         return;
     }
-    (void)in.env()->LoadMovie(clip, url, nullptr);
+    if (in.env()->LoadMovie(clip, url, nullptr)) return;
+    Interval start;
+    uint64_t id = clip.instance_id;
+    start.function = in.NewFunction([id, url](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+        StartAfresh(in, id, url);
+        return Undefined{};
+    });
+    in.QueueLoad(std::move(start));
 }
 
 void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
@@ -84,7 +112,8 @@ void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
         if (!clip || !in.env()) return false;
         ObjRef object = in.ClipObject(*clip);
         size_t bytes = 0;
-        std::optional<std::string> error = in.env()->LoadMovie(*clip, in.ToString(args[0]), &bytes);
+        std::string url = in.ToString(args[0]);
+        std::optional<std::string> error = in.env()->LoadMovie(*clip, url, &bytes);
         if (error) {
             if (*error != "URLNotFound") QueueBroadcast(in, self, {std::string("onLoadStart"), object});
             QueueBroadcast(in, self, {std::string("onLoadError"), object, *error});
@@ -93,9 +122,10 @@ void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
         Value loader = self;
         uint64_t id = clip->instance_id;
         Interval arrival;
-        arrival.function = in.NewFunction([loader, object, bytes, id](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+        arrival.function = in.NewFunction([loader, object, bytes, id, url](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
             // A clip removed before its movie came cancels the load: no events.
             if (!in.FindClip(id)) return Undefined{};
+            StartAfresh(in, id, url);
             for (const char* event : {"onLoadStart", "onLoadProgress", "onLoadComplete"}) {
                 std::vector<Value> args{std::string(event), object};
                 if (std::string_view(event) == "onLoadProgress") args = {std::string(event), object, double(bytes), double(bytes)};

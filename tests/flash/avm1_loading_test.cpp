@@ -357,4 +357,21 @@ TEST(Avm1Loading, LoadedMovieGetsTheQueryVariablesOnly) {
     movie.showFrame();
     EXPECT_EQ(folder.Run(movie, 2),
               (std::vector<std::string>{"a=1 b=x y", "old=undefined", "root a=undefined", "holder a=1"}));
+
+    // With a loader, the clip is started afresh before onLoadStart: what its
+    // handlers set stays for the new movie.
+    w::Movie with_loader({.version = 8});
+    with_loader.doAction(Seq({
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("holder"), Lit(1)})),
+        SetMember(Var("holder"), "old", Lit("kept?")),
+        SetVar("l", New("MovieClipLoader")),
+        SetMember(Var("l"), "onLoadStart", Fn({"t"}, Seq({Trace(Concat(Lit("start old="), Member(Var("t"), "old"))),
+                                                          SetMember(Var("t"), "old", Lit("from start"))}))),
+        Do(Call(Var("l"), "loadClip", {Lit("child.swf?a=2"), Var("holder")})),
+    }));
+    with_loader.showFrame();
+    with_loader.doAction(E().stop());
+    with_loader.showFrame();
+    EXPECT_EQ(folder.Run(with_loader, 2),
+              (std::vector<std::string>{"start old=undefined", "a=2 b=undefined", "old=from start"}));
 }
