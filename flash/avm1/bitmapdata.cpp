@@ -52,8 +52,10 @@ uint32_t Stored(const ScriptBitmap& b, uint32_t argb) {
     return b.transparent ? Premultiply(argb) : (argb | 0xFF000000u);
 }
 
+// An opaque bitmap's word is given as stored: only threshold() leaves an alpha below 255 there.
 uint32_t Read(const ScriptBitmap& b, int32_t x, int32_t y) {
-    return Unmultiply(b.pixels[size_t(y) * size_t(b.width) + size_t(x)]);
+    uint32_t p = b.pixels[size_t(y) * size_t(b.width) + size_t(x)];
+    return b.transparent ? Unmultiply(p) : p;
 }
 void Write(ScriptBitmap& b, int32_t x, int32_t y, uint32_t argb) {
     b.pixels[size_t(y) * size_t(b.width) + size_t(x)] = Stored(b, argb);
@@ -142,9 +144,10 @@ const std::vector<Value>* ColorTerms(const Value& v) {
 // The generator of noise(): the minimal standard one, so a seed gives the reference player's pixels.
 struct ParkMiller {
     uint32_t state;
+    // A seed of zero or below starts at 1 - seed.
     explicit ParkMiller(int32_t seed) {
-        int64_t s = int64_t(seed) % 2147483647;
-        if (s < 0) s += 2147483647;
+        int64_t s = seed > 0 ? int64_t(seed) : 1 - int64_t(seed);
+        s %= 2147483647;
         state = s == 0 ? 1 : uint32_t(s);
     }
     uint32_t Next() {
@@ -184,6 +187,10 @@ void Interpreter::InstallBitmapData() {
         o->bitmap = std::move(b);
         return self;
     }, proto, true, display);
+    // The channel numbers copyChannel takes; plain properties the script may change.
+    const std::pair<const char*, double> channels[] = {
+        {"RED_CHANNEL", 1}, {"GREEN_CHANNEL", 2}, {"BLUE_CHANNEL", 4}, {"ALPHA_CHANNEL", 8}};
+    for (const auto& [name, value] : channels) Define(ctor, name, value, 0);
     std::weak_ptr<Object> ctor_weak = ctor;
     // A new BitmapData object holding `b`.
     auto wrap = [proto_weak, ctor_weak](Interpreter& in, std::shared_ptr<ScriptBitmap> b) -> Value {
@@ -431,12 +438,13 @@ void Interpreter::InstallBitmapData() {
         };
         // Done or not, the reference player answers -1.
         int from_shift = shift_of(in.ToInt32(args[3])), to_shift = shift_of(in.ToInt32(args[4]));
-        if (from_shift < 0 || to_shift < 0) return kFailed;
+        if (to_shift < 0) return kFailed;
         if (!ClipCopy(*src, *b, s, dx, dy)) return kFailed;
         ScriptBitmap copy = *src;
         for (int32_t y = 0; y < s.h; ++y)
             for (int32_t x = 0; x < s.w; ++x) {
-                uint32_t v = (Read(copy, s.x + x, s.y + y) >> from_shift) & 255;
+                // A source that names no single channel gives zeros.
+                uint32_t v = from_shift < 0 ? 0 : (Read(copy, s.x + x, s.y + y) >> from_shift) & 255;
                 uint32_t d = Read(*b, dx + x, dy + y);
                 d = (d & ~(255u << to_shift)) | v << to_shift;
                 Write(*b, dx + x, dy + y, d);
@@ -448,10 +456,13 @@ void Interpreter::InstallBitmapData() {
         ScriptBitmap* src = nullptr;
         Box s;
         int32_t dx = 0, dy = 0;
-        if (!b || args.size() < 7) return kFailed;
+        if (!b || args.size() < 6) return kFailed;
         if (double refused = SourceArgs(in, args, src, s, dx, dy)) return refused;
+        // Multipliers run from 0 (keep this bitmap) to 256 (take the source); a missing alpha
+        // multiplier takes the source's alpha.
         uint32_t k[4];
-        for (int i = 0; i < 4; ++i) k[i] = uint32_t(in.ToInt32(args[size_t(3 + i)]));
+        for (int i = 0; i < 4; ++i)
+            k[i] = size_t(3 + i) < args.size() ? uint32_t(std::clamp(in.ToInt32(args[size_t(3 + i)]), 0, 256)) : 256;
         // Done or not, the reference player answers -1.
         if (!ClipCopy(*src, *b, s, dx, dy)) return kFailed;
         ScriptBitmap copy = *src;
@@ -461,7 +472,7 @@ void Interpreter::InstallBitmapData() {
                 uint32_t from = Read(copy, s.x + x, s.y + y), to = Read(*b, dx + x, dy + y), out = 0;
                 for (int i = 0; i < 4; ++i) {
                     uint32_t sv = (from >> shifts[i]) & 255, dv = (to >> shifts[i]) & 255;
-                    uint32_t m = k[i] & 255;
+                    uint32_t m = k[i];
                     out |= ((sv * m + dv * (256 - m)) / 256 & 255) << shifts[i];
                 }
                 Write(*b, dx + x, dy + y, out);
@@ -480,27 +491,31 @@ void Interpreter::InstallBitmapData() {
         uint32_t color = args.size() > 5 ? uint32_t(in.ToInt32(args[5])) : 0;
         uint32_t mask = args.size() > 6 ? uint32_t(in.ToInt32(args[6])) : 0xFFFFFFFFu;
         bool copy_source = args.size() > 7 && in.ToBoolean(args[7]);
+        // An operation the player does not know works as "<".
         auto test = [&](uint32_t v) {
             uint32_t a = v & mask, t = limit & mask;
-            if (op == "<") return a < t;
             if (op == "<=") return a <= t;
             if (op == ">") return a > t;
             if (op == ">=") return a >= t;
             if (op == "==") return a == t;
             if (op == "!=") return a != t;
-            return false;
+            return a < t;
         };
         if (!ClipCopy(*src, *b, s, dx, dy)) return 0.0;
         ScriptBitmap copy = *src;
+        // The stored premultiplied words are tested and written as they are, even into an opaque
+        // bitmap, which then holds an alpha below 255.
+        uint32_t stored_color = Premultiply(color);
         double count = 0;
         for (int32_t y = 0; y < s.h; ++y)
             for (int32_t x = 0; x < s.w; ++x) {
-                uint32_t v = Read(copy, s.x + x, s.y + y);
+                uint32_t v = copy.pixels[size_t(s.y + y) * size_t(copy.width) + size_t(s.x + x)];
+                uint32_t& d = b->pixels[size_t(dy + y) * size_t(b->width) + size_t(dx + x)];
                 if (test(v)) {
-                    Write(*b, dx + x, dy + y, color);
+                    d = stored_color;
                     ++count;
                 } else if (copy_source) {
-                    Write(*b, dx + x, dy + y, v);
+                    d = v;
                 }
             }
         return count;
@@ -573,7 +588,8 @@ void Interpreter::InstallBitmapData() {
             return false;
         }
         int32_t px = 0, py = 0;
-        if (ReadPoint(in, args[2], px, py)) return solid(*b, px - fx, py - fy, first);
+        // A single point never hits a fully transparent pixel, whatever the threshold.
+        if (ReadPoint(in, args[2], px, py)) return solid(*b, px - fx, py - fy, std::max(first, 1u));
         return -3.0;
     });
 

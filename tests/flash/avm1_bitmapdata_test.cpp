@@ -1,6 +1,8 @@
 // flash.display.BitmapData on written movies: pixels kept premultiplied as
 // the reference player keeps them, what refused arguments give, the editing
 // methods, and a bitmap shown by attachBitmap.
+#include <cstdio>
+
 #include "flash/render/render.h"
 #include "tests/flash/avm1_script_builder.h"
 #include "tests/flash/player_test_support.h"
@@ -148,6 +150,9 @@ TEST(Avm1BitmapData, EditingMethods) {
         {E(), Call(b, "compare", {s}), "-3"},
         {E(), Call(b, "compare", {Lit(1)}), "-2"},
         {E(), Call(b, "hitTest", {Point(0, 0), Lit(255), Point(1, 1)}), "true"},
+        // A transparent point misses even at threshold 0; a rectangle over it hits.
+        {E(), Call(Bitmap({Lit(2), Lit(2), Lit(true), Lit(0)}), "hitTest", {Point(0, 0), Lit(0), Point(1, 1)}), "false"},
+        {E(), Call(Bitmap({Lit(2), Lit(2), Lit(true), Lit(0)}), "hitTest", {Point(0, 0), Lit(0), Rect(1, 1, 1, 1)}), "true"},
         // Another bitmap without its corner lies at (0, 0).
         {E(), Call(b, "hitTest", {Point(3, 3), Lit(1), s}), "false"},
         {E(), Call(b, "hitTest", {Point(1, 1), Lit(1), s}), "true"},
@@ -170,8 +175,14 @@ TEST(Avm1BitmapData, NoiseFollowsTheSeed) {
         Trace(hex(1, 0)),
         Do(Call(b, "noise", {Lit(128), Lit(0), Lit(255), Lit(1), Lit(true)})),
         Trace(hex(1, 0)),
+        // Seeds of zero and below start the generator at 1 - seed: -1 draws as 2 does.
+        Do(Call(b, "noise", {Lit(-1), Lit(0), Lit(255), Lit(1), Lit(true)})),
+        Trace(hex(0, 0)),
+        Do(Call(b, "noise", {Lit(2), Lit(0), Lit(255), Lit(1), Lit(true)})),
+        Trace(hex(0, 0)),
     });
-    EXPECT_EQ(RunMovie(script), (std::vector<std::string>{"-7f6f20", "-c5bbe4", "-6f6f70"}));
+    EXPECT_EQ(RunMovie(script),
+              (std::vector<std::string>{"-7f6f20", "-c5bbe4", "-6f6f70", "-b1b1b2", "-b1b1b2"}));
 }
 
 // attachBitmap shows the pixels in the clip, one pixel per pixel, and
@@ -200,4 +211,50 @@ TEST(Avm1BitmapData, AttachedBitmapIsDrawn) {
     uint32_t mixed = at(45, 5);
     EXPECT_NEAR(int(mixed >> 16), 127, 2);
     EXPECT_NEAR(int(mixed & 255), 255, 1);
+}
+
+// The channel methods on a 2x1 bitmap of 0xAABBCCDD: what each gives for
+// channels, multipliers and operations out of the usual range.
+TEST(Avm1BitmapData, ChannelsMergeAndThreshold) {
+    E d = Var("d"), s = Var("s"), o = Var("o");
+    auto hex = [](const E& b, int x) { return Call(Call(b, "getPixel32", {Lit(x), Lit(0)}), "toString", {Lit(16)}); };
+    auto fresh = [&](const char* name, bool transparent) {
+        return SetVar(name, Bitmap({Lit(2), Lit(1), Lit(transparent), Color(0xAABBCCDD)}));
+    };
+    E source = SetVar("s", Bitmap({Lit(2), Lit(1), Lit(true), Color(0x12345678)}));
+    E all = Rect(0, 0, 2, 1), corner = Point(0, 0);
+    // toString(16) of the signed number getPixel32 gives.
+    auto hexOf = [](uint32_t v) {
+        char t[16];
+        int64_t n = int32_t(v);
+        std::snprintf(t, sizeof t, "%s%llx", n < 0 ? "-" : "", static_cast<unsigned long long>(n < 0 ? -n : n));
+        return std::string(t);
+    };
+    std::vector<Case> cases = {
+        {E(), Member(Member(Package("display"), "BitmapData"), "RED_CHANNEL"), "1"},
+        {E(), Member(Member(Package("display"), "BitmapData"), "ALPHA_CHANNEL"), "8"},
+        // copyChannel: a source that is no single channel clears the target channel.
+        {Seq({fresh("d", true), source, Do(Call(d, "copyChannel", {s, all, corner, Lit(3), Lit(4)}))}), hex(d, 0),
+         hexOf(0xAABBCC00)},
+        {Seq({fresh("d", true), Do(Call(d, "copyChannel", {s, all, corner, Lit(2), Lit(3)}))}), hex(d, 0),
+         hexOf(0xAABBCCDC)},
+        // merge: 256 takes the source, a missing alpha multiplier too; negatives count as 0.
+        {Seq({fresh("d", true), Do(Call(d, "merge", {s, all, corner, Lit(-5), Lit(256), Lit(0), Lit(0)}))}), hex(d, 0),
+         hexOf(0xAABB55DC)},
+        {Seq({fresh("d", true), Do(Call(d, "merge", {s, all, corner, Lit(32), Lit(64), Lit(128)}))}), hex(d, 0),
+         hexOf(0x12AAAAAA)},
+        // threshold tests the stored premultiplied words; an unknown operation is "<".
+        {fresh("d", true), Call(d, "threshold", {s, all, corner, Lit("<"), Lit(0x33333333), Color(0xAAAAAAAA), Lit(0xFF0000)}),
+         "2"},
+        {E(), hex(d, 0), hexOf(0xAAA9A9A9)},
+        {fresh("d", true), Call(d, "threshold", {s, all, corner, Lit("?"), Lit(0x33333333), Color(0xAAAAAAAA), Lit(0xFF0000)}),
+         "2"},
+        {fresh("d", true), Call(d, "threshold", {s, all, corner, Lit(">"), Lit(0x33333333), Color(0xAAAAAAAA), Lit(0xFF0000)}),
+         "0"},
+        // ... and writes them as they are, even into an opaque bitmap.
+        {Seq({fresh("o", false), Do(Call(o, "threshold", {s, all, corner, Lit("!="), Lit(0), Lit(0), Lit(0), Lit(true)}))}),
+         hex(o, 1), hexOf(0x12040608)},
+    };
+    std::vector<std::string> expected;
+    EXPECT_EQ(RunCases(cases, expected), expected);
 }
