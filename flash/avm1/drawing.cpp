@@ -57,7 +57,23 @@ void Interpreter::InstallDrawing() {
         Method(clip_proto_, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
             auto* o = std::get_if<ObjRef>(&self);
             DisplayObject* c = o ? in.ClipOf(*o) : nullptr;
-            if (c && c->sprite) fn(in, *c, args);
+            if (!c || !c->sprite) return Undefined{};
+            // A fill left open is shown closed by a stroked edge back to where it
+            // began; that edge is withdrawn before the drawing goes on.
+            if (c->drawing) {
+                DrawState& s = in.Drawing(*c);
+                auto& records = c->drawing->records;
+                records.resize(records.size() - std::min(s.closing, records.size()));
+                s.closing = 0;
+            }
+            fn(in, *c, args);
+            if (c->drawing) {
+                DrawState& s = in.Drawing(*c);
+                if (s.fill && (s.x != s.fill_x || s.y != s.fill_y)) {
+                    c->drawing->records.push_back(swf::StraightEdgeRecord{s.fill_x - s.x, s.fill_y - s.y});
+                    s.closing = 1;
+                }
+            }
             return Undefined{};
         });
     };

@@ -436,15 +436,17 @@ void DrawDrawable(cairo_t* cr, const Drawable& drawable, const Matrix& toDevice,
             style.noClose = ls.no_close;
             double width = StrokeWidthPixels(style, toDevice, env.stage_scale);
             if (style.pixelHinting) {
-                // Anchors on whole pixels: centres for odd widths, edges for even ones.
+                // Anchors on whole pixels: the nearest centre for odd widths (a point
+                // on a pixel edge goes to the centre before it), edges for even ones.
                 cairo_identity_matrix(cr);
-                double offset = (std::lround(width) % 2) ? 0.5 : 0.0;
+                bool odd = std::lround(width) % 2;
                 std::vector<PathCommand> snapped = commands;
+                auto anchor = [odd](double v) { return odd ? std::ceil(v - 1.0) + 0.5 : std::floor(v); };
                 auto snap = [&](float& x, float& y) {
                     double dx = toDevice.a * x + toDevice.c * y + toDevice.tx;
                     double dy = toDevice.b * x + toDevice.d * y + toDevice.ty;
-                    x = float(std::floor(dx) + offset);
-                    y = float(std::floor(dy) + offset);
+                    x = float(anchor(dx));
+                    y = float(anchor(dy));
                 };
                 for (auto& c : snapped) {
                     if (c.op == PathCommand::Close) continue;

@@ -222,6 +222,31 @@ TEST(RenderMovie, PixelHintedStrokesLandOnWholePixels) {
     EXPECT_NE(p.at(10, 5), 0xFF000000u);  // spread over two rows
     EXPECT_EQ(p.at(10, 12), 0xFF000000u);  // one crisp row
     EXPECT_EQ(p.at(10, 13), 0xFFFFFFFFu);
+
+    // Odd widths centre on the nearest pixel centre; a line on a pixel edge
+    // takes the centre before it.
+    struct Case {
+        int y;       // twips
+        int width;   // pixels
+        int first, last;  // rows covered
+    };
+    for (const Case& c : {Case{200, 5, 7, 11}, Case{206, 5, 8, 12}, Case{190, 3, 8, 10}, Case{200, 1, 9, 9}}) {
+        w::Movie hm = Stage(20, 20);
+        w::Shape s;
+        w::LineStyle l;
+        l.width = uint16_t(c.width * 20);
+        l.color = {0, 0, 0};
+        l.pixelHinting = true;
+        l.startCap = l.endCap = 1;  // none
+        s.line(s.addLine(l)).moveTo(0, 0).lineTo(400, 0);
+        hm.place({.depth = 1, .character = hm.defineShape(s, 4), .matrix = w::Matrix::translate(0, c.y)});
+        hm.showFrame();
+        auto hs = Load(hm);
+        Picture hp = Render(*hs, 20, 20);
+        for (int row = c.first - 1; row <= c.last + 1; ++row)
+            EXPECT_EQ(hp.at(10, row), row >= c.first && row <= c.last ? 0xFF000000u : 0xFFFFFFFFu)
+                << "y " << c.y << " width " << c.width << " row " << row;
+    }
 }
 
 TEST(RenderMovie, MasksClipTheirDepthRangeAndNest) {
