@@ -313,7 +313,11 @@ void TextDocument::SetHtml(const std::string& html, bool multiline, bool condens
                             s.size = std::max(0.0, std::round(size));
                         }
                     } else if (key == "color" && !value.empty() && value[0] == '#') {
-                        s.color = uint32_t(std::strtoul(value.c_str() + 1, nullptr, 16) & 0xFFFFFF);
+                        // The hex digits that lead; none leaves the colour as it was.
+                        char* end = nullptr;
+                        unsigned long v = std::strtoul(value.c_str() + 1, &end, 16);
+                        if (end != value.c_str() + 1 && std::isxdigit(static_cast<unsigned char>(value[1])))
+                            s.color = uint32_t(v & 0xFFFFFF);
                     } else if (key == "letterspacing") {
                         if (auto n = AttributeNumber(value)) s.letter_spacing = *n;
                     } else if (key == "kerning") {
@@ -373,7 +377,8 @@ void TextDocument::SetHtml(const std::string& html, bool multiline, bool condens
             char32_t ch = chunk[k];
             bool white = ch == U' ' || ch == U'\t' || ch == U'\r' || ch == U'\n';
             if (condense_white && white) {
-                if (!last_white) put(U' ');
+                // Runs become one space; none where a paragraph starts.
+                if (!last_white && !text_.empty() && text_.back() != U'\r') put(U' ');
                 last_white = true;
                 continue;
             }

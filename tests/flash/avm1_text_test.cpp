@@ -155,6 +155,7 @@ TEST(Avm1Text, HtmlTextIsReadAndWrittenBack) {
         bool multiline;
         std::string written;
         const char* text;
+        bool condense = false;
     };
     const Case cases[] = {
         {"a\nb", false, Para("a") + Para("b"), "a|b"},
@@ -178,6 +179,15 @@ TEST(Avm1Text, HtmlTextIsReadAndWrittenBack) {
         {R"(<p align="right">r</p>)", true, std::string(R"(<P ALIGN="RIGHT">)") + kPlainFont + "r</FONT></P>", "r|"},
         {"a &lt;&amp;&gt; \"q\" &#65;", false, Para("a &lt;&amp;&gt; &quot;q&quot; A"), "a <&> \"q\" A"},
         {"<unknown>kept</unknown>", false, Para("kept"), "kept"},
+        // Colours take the hex digits that lead; none leaves the colour as it was.
+        {R"(<font color="#g10101">x</font>)", false, Para("x"), "x"},
+        {R"(<font color="#abfg">x</font>)", false,
+         std::string(R"(<P ALIGN="LEFT"><FONT FACE="Times New Roman" SIZE="12" COLOR="#000ABF" LETTERSPACING="0" KERNING="0">)") +
+             "x</FONT></P>",
+         "x"},
+        // Condensed white space: runs become one space, none where a paragraph starts.
+        {"\n \t a \t\n b  \n", true, Para("a b "), "a b ", true},
+        {" \n ", true, "", "", true},
     };
     for (const Case& c : cases) {
         w::Movie movie({.version = 8});
@@ -186,6 +196,7 @@ TEST(Avm1Text, HtmlTextIsReadAndWrittenBack) {
             SetVar("t", Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(100), Lit(100)})),
             SetMember(t, "html", Lit(true)),
             SetMember(t, "multiline", Lit(c.multiline)),
+            SetMember(t, "condenseWhite", Lit(c.condense)),
             SetMember(t, "htmlText", Lit(c.html)),
             Trace(Member(t, "htmlText")),
             Trace(ShownText(t)),
