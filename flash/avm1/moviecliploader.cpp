@@ -108,6 +108,8 @@ void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
         in.Define(loader_proto, name, in.Get(broadcaster, name), kDontEnum);
     in.Method(loader_proto, "loadClip", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         if (args.size() < 2) return Undefined{};
+        // Only a text names a file; anything else is refused unread.
+        if (!std::holds_alternative<std::string>(args[0])) return false;
         DisplayObject* clip = TargetClip(in, args[1]);
         if (!clip || !in.env()) return false;
         ObjRef object = in.ClipObject(*clip);

@@ -375,3 +375,15 @@ TEST(Avm1Loading, LoadedMovieGetsTheQueryVariablesOnly) {
     EXPECT_EQ(folder.Run(with_loader, 2),
               (std::vector<std::string>{"start old=undefined", "a=2 b=undefined", "old=from start"}));
 }
+
+// Only a text names the file a loader loads: a number or an object is
+// refused at once, without reading it.
+TEST(Avm1Loading, LoaderTakesOnlyATextForTheFile) {
+    E object = E().push({"toString"}).raw(Fn({}, Seq({Trace(Lit("read")), E().push({"x.swf"}).return_()})).bytes());
+    object.push({1}).initObject();
+    auto lines = RunScript(Seq({Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
+                                SetVar("l", New("MovieClipLoader")),
+                                Trace(Call(Var("l"), "loadClip", {Lit(0), Var("a")})),
+                                Trace(Call(Var("l"), "loadClip", {object, Var("a")}))}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"false", "false"}));
+}
