@@ -83,9 +83,18 @@ void Interpreter::InstallBuiltins() {
     };
 
     // Object
-    object_ctor_ = make_class("Object", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        if (!args.empty() && std::holds_alternative<ObjRef>(args[0])) return args[0];
-        return in.NewObject();
+    // Object(v) wraps a primitive in its class's object; called as a function with
+    // nothing to wrap it gives an object that inherits nothing.
+    object_ctor_ = make_class("Object", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        const bool constructing = SelfObj(self).get() == in.constructing_ && in.constructing_;
+        in.constructing_ = nullptr;
+        if (!args.empty()) {
+            if (std::holds_alternative<ObjRef>(args[0])) return args[0];
+            if (ObjRef wrapped = in.ToObject(args[0])) return wrapped;
+        }
+        ObjRef o = in.NewObject();
+        if (!constructing) o->proto = nullptr;
+        return o;
     }, object_proto_, true);
     Method(object_proto_, "toString", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value {
         auto o = SelfObj(self);
@@ -494,6 +503,8 @@ void Interpreter::InstallBuiltins() {
             o->primitive = b;
             return o;
         }
+        // Boolean() as a function with nothing to convert gives nothing.
+        if (args.empty()) return Undefined{};
         return b;
     }, boolean_proto_, true);
     Method(boolean_proto_, "valueOf", [](Interpreter&, const Value& self, std::vector<Value>&) -> Value {
@@ -510,7 +521,11 @@ void Interpreter::InstallBuiltins() {
     Define(global_, "Math", math, kDontEnum);
     auto math1 = [&](const std::string& name, double (*fn)(double)) {
         Method(math, name, [fn](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-            return args.empty() ? NAN : fn(in.ToNumber(args[0]));
+            if (args.empty()) return NAN;
+            double x = in.ToNumber(args[0]);
+            // Every Math function reads two operands, whether it uses them or not.
+            if (args.size() > 1) in.ToNumber(args[1]);
+            return fn(x);
         });
     };
     math1("abs", [](double x) { return std::fabs(x); });
@@ -527,26 +542,39 @@ void Interpreter::InstallBuiltins() {
     math1("sqrt", [](double x) { return std::sqrt(x); });
     math1("tan", [](double x) { return std::tan(x); });
     Method(math, "atan2", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        return std::atan2(in.ToNumber(Arg(args, 0)), in.ToNumber(Arg(args, 1)));
+        // Both operands are read, first to last; one missing makes the result NaN.
+        if (args.empty()) return NAN;
+        double y = in.ToNumber(args[0]);
+        if (args.size() < 2) return NAN;
+        double x = in.ToNumber(args[1]);
+        return std::atan2(y, x);
     });
     Method(math, "pow", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        return std::pow(in.ToNumber(Arg(args, 0)), in.ToNumber(Arg(args, 1)));
+        if (args.empty()) return NAN;
+        double base = in.ToNumber(args[0]);
+        double exponent = args.size() < 2 ? NAN : in.ToNumber(args[1]);
+        return std::pow(base, exponent);
     });
     Method(math, "max", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        // Two operands, a missing second one being undefined.
+        // Two operands, read first to last; a missing second one is NaN.
         if (args.empty()) return -INFINITY;
-        double a = in.ToNumber(args[0]), b = in.ToNumber(Arg(args, 1));
+        double a = in.ToNumber(args[0]);
+        double b = args.size() < 2 ? NAN : in.ToNumber(args[1]);
         if (std::isnan(a) || std::isnan(b)) return NAN;
         return std::max(a, b);
     });
     Method(math, "min", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        // Two operands, a missing second one being undefined.
+        // Two operands, read first to last; a missing second one is NaN.
         if (args.empty()) return INFINITY;
-        double a = in.ToNumber(args[0]), b = in.ToNumber(Arg(args, 1));
+        double a = in.ToNumber(args[0]);
+        double b = args.size() < 2 ? NAN : in.ToNumber(args[1]);
         if (std::isnan(a) || std::isnan(b)) return NAN;
         return std::min(a, b);
     });
-    Method(math, "random", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value { return in.Random(); });
+    Method(math, "random", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        for (size_t i = 0; i < args.size() && i < 2; ++i) in.ToNumber(args[i]);
+        return in.Random();
+    });
     Define(math, "PI", M_PI, kDontEnum | kDontDelete | kReadOnly);
     Define(math, "E", M_E, kDontEnum | kDontDelete | kReadOnly);
     Define(math, "LN2", M_LN2, kDontEnum | kDontDelete | kReadOnly);
@@ -558,10 +586,11 @@ void Interpreter::InstallBuiltins() {
 
     // Global functions
     Method(global_, "isNaN", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        return std::isnan(in.ToNumber(Arg(args, 0)));
+        // Nothing given is no number, whatever undefined converts to in this version.
+        return args.empty() || std::isnan(in.ToNumber(args[0]));
     });
     Method(global_, "isFinite", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        return std::isfinite(in.ToNumber(Arg(args, 0)));
+        return !args.empty() && std::isfinite(in.ToNumber(args[0]));
     });
     Method(global_, "parseFloat", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
         std::string s = in.ToString(Arg(args, 0));
@@ -813,7 +842,9 @@ void Interpreter::InstallBuiltins() {
     // Boxes and points between spaces: pixels of the object, its parent or the stage.
     auto box_object = [](Interpreter& in, const Bounds& b) -> Value {
         ObjRef o = in.NewObject();
-        const double none = 6710886.35;  // what an empty box reports
+        // What an empty box reports: its 0x7FFFFFF twips; players of version 8 movies
+        // pass them through single precision, which makes them 0x8000000.
+        const double none = in.version() >= 8 ? 6710886.4 : 6710886.35;
         in.Set(o, "xMin", b.empty ? none : b.x0 / 20.0);
         in.Set(o, "xMax", b.empty ? none : b.x1 / 20.0);
         in.Set(o, "yMin", b.empty ? none : b.y0 / 20.0);

@@ -282,7 +282,8 @@ void Interpreter::ConstructEvent(ScriptEnvironment& env, DisplayObject& clip) {
     stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
     try {
         ConstructClip(clip);
-    } catch (const ThrowSignal&) {
+    } catch (const ThrowSignal& t) {
+        ReportUncaught(t.value);
     } catch (const AbortSignal&) {
     }
 }

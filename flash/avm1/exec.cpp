@@ -128,7 +128,8 @@ void Interpreter::Fire(const Interval& t) {
     try {
         if (!t.method.empty()) Call(Get(t.self, t.method), t.self, t.args);
         else Call(t.function, Undefined{}, t.args);
-    } catch (const ThrowSignal&) {
+    } catch (const ThrowSignal& t) {
+        ReportUncaught(t.value);
     } catch (const AbortSignal&) {
     }
 }
@@ -160,7 +161,7 @@ void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span
         RunCode(f, 0, actions.size(), returned, result);
     } catch (const ThrowSignal& t) {
         // Uncaught: the list ends.
-        (void)t;
+        ReportUncaught(t.value);
     } catch (const AbortSignal&) {
     }
 }
@@ -199,9 +200,23 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     stack_top_ = static_cast<const char*>(__builtin_frame_address(0));
     try {
         Call(handler, self, {});
-    } catch (const ThrowSignal&) {
+    } catch (const ThrowSignal& t) {
+        ReportUncaught(t.value);
     } catch (const AbortSignal&) {
     }
+}
+
+// The debugging player's line for an exception no script caught, in the trace output.
+void Interpreter::ReportUncaught(const Value& v) {
+    if (!env_) return;
+    std::string text;
+    try {
+        text = ToString(v);
+    } catch (const ThrowSignal& inner) {
+        text = std::holds_alternative<std::string>(inner.value) ? std::get<std::string>(inner.value) : std::string();
+    } catch (const AbortSignal&) {
+    }
+    env_->Trace("Warning: Uncaught exception, " + text);
 }
 
 Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<Value>& args) {
@@ -533,7 +548,6 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             DisplayObject* t = nullptr;
             auto* o = std::get_if<ObjRef>(&v);
             if (o && (*o)->kind == Kind::Clip) t = ClipOf(*o);
-            else if (std::holds_alternative<Undefined>(v)) t = FindClip(f.base);
             else {
                 std::string path = ToString(v);
                 if (path.empty()) t = FindClip(f.base);
@@ -777,21 +791,18 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             push(done);
             break;
         }
-        case 0x3C: {
-            Value v = pop();
+        case 0x3C: case 0x41: {
+            Value v = code == 0x3C ? pop() : Value(Undefined{});
             std::string name = ToString(pop());
-            if (f.activation) {
-                if (f.activation->kind == Kind::Clip) SetOf(f.activation, name, v, f.activation);
-                else Define(f.activation, name, v, 0);
-            }
-            break;
-        }
-        case 0x41: {
-            std::string name = ToString(pop());
-            if (f.activation && !HasProperty(f.activation, name)) {
-                if (f.activation->kind == Kind::Clip) SetOf(f.activation, name, Undefined{}, f.activation);
-                else Define(f.activation, name, Undefined{}, 0);
-            }
+            if (!f.activation) break;
+            // A timeline's local lands where its variables are read: on the tellTarget
+            // clip while one is set.
+            ObjRef home = f.activation;
+            if (home->kind == Kind::Clip && f.target != f.base && home->clip_id == f.base)
+                if (DisplayObject* t = FindClip(f.target)) home = ClipObject(*t);
+            if (code == 0x41 && HasProperty(home, name)) break;
+            if (home->kind == Kind::Clip) SetOf(home, name, v, home);
+            else Define(home, name, v, 0);
             break;
         }
         case 0x3D: {
@@ -883,11 +894,24 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             break;
         }
         case 0x48: case 0x67: {
+            // b < a; NaN on either side gives undefined, an object that stays one (a
+            // clip aside, which reads as NaN) is never less nor greater, and the
+            // operand after it is not converted.
+            auto stays_object = [this](const Value& v) {
+                auto* o = std::get_if<ObjRef>(&v);
+                return version_ >= 5 && o && (*o)->kind != Kind::Clip;
+            };
             Value av = pop();
-            Value b = ToPrimitive(pop()), a = ToPrimitive(av);
+            Value b = ToPrimitive(pop());
+            if (stays_object(b)) {
+                push(false);
+                break;
+            }
+            Value a = ToPrimitive(av);
             if (code == 0x67) std::swap(a, b);
-            // b < a; NaN on either side gives undefined.
-            if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b)) {
+            if (stays_object(a) || stays_object(b)) {
+                push(false);
+            } else if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b)) {
                 push(boolean(std::get<std::string>(b) < std::get<std::string>(a)));
             } else {
                 double x = ToNumber(b), y = ToNumber(a);
@@ -901,6 +925,12 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             std::function<bool(const Value&, const Value&)> eq = [&](const Value& x, const Value& y) -> bool {
                 bool xu = std::holds_alternative<Undefined>(x) || std::holds_alternative<Null>(x);
                 bool yu = std::holds_alternative<Undefined>(y) || std::holds_alternative<Null>(y);
+                // An object beside undefined or null is first made primitive: one
+                // without valueOf is undefined.
+                if (xu != yu && std::holds_alternative<ObjRef>(xu ? y : x)) {
+                    Value p = ToPrimitive(xu ? y : x);
+                    return !std::holds_alternative<ObjRef>(p) && eq(xu ? x : p, xu ? p : y);
+                }
                 if (xu || yu) return xu && yu;
                 if (x.index() == y.index()) {
                     if (auto* d = std::get_if<double>(&x))

@@ -60,21 +60,37 @@ double Interpreter::ToNumber(const Value& v) {
         if (!*begin) return version_ >= 5 ? NAN : 0;
         char* end = nullptr;
         double d;
-        // From version 6 "0x1F" is hexadecimal and "017" octal.
+        // From version 6 "0x1F" is hexadecimal and "017" octal, when nothing comes before
+        // them; their value is a 32-bit integer (the digits' low 32 bits), signed.
         const char* digits = begin;
         bool negative = false;
-        if (version_ >= 6 && (*digits == '-' || *digits == '+')) negative = *digits++ == '-';
-        bool octal = version_ >= 6 && digits[0] == '0' && digits[1] >= '0' && digits[1] <= '9';
+        const bool radix_prefix_allowed = version_ >= 6 && begin == s->c_str();
+        if (radix_prefix_allowed && (*digits == '-' || *digits == '+')) negative = *digits++ == '-';
+        bool octal = radix_prefix_allowed && digits[0] == '0' && digits[1] >= '0' && digits[1] <= '9';
         if (octal)
             for (const char* q = digits; *q && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r'; ++q)
                 if (*q < '0' || *q > '7') octal = false;
-        if (version_ >= 6 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        auto wrapped = [&](const char* from, unsigned base) {
+            uint32_t n = 0;
+            const char* q = from;
+            for (;; ++q) {
+                unsigned digit;
+                if (*q >= '0' && *q <= '9') digit = unsigned(*q - '0');
+                else if (*q >= 'a' && *q <= 'f') digit = unsigned(*q - 'a' + 10);
+                else if (*q >= 'A' && *q <= 'F') digit = unsigned(*q - 'A' + 10);
+                else break;
+                if (digit >= base) break;
+                n = n * base + digit;
+            }
+            end = const_cast<char*>(q);
+            double v = double(int32_t(n));
+            return negative ? -v : v;
+        };
+        if (radix_prefix_allowed && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
             if (!digits[2]) return NAN;
-            d = double(std::strtoull(digits + 2, &end, 16));
-            if (negative) d = -d;
+            d = wrapped(digits + 2, 16);
         } else if (octal) {
-            d = double(std::strtoull(digits, &end, 8));
-            if (negative) d = -d;
+            d = wrapped(digits, 8);
         } else {
             // Infinity and nan spellings are not numbers here.
             const char* q = begin;
@@ -459,7 +475,15 @@ Value Interpreter::Construct(const Value& ctor, std::vector<Value> args) {
     ObjRef obj = NewObject(p ? *p : object_proto_);
     Define(obj, "__constructor__", ctor, kDontEnum);
     if (version_ < 7) Define(obj, "constructor", ctor, kDontEnum);
-    Value r = Call(ctor, obj, std::move(args));
+    constructing_ = obj.get();
+    Value r;
+    try {
+        r = Call(ctor, obj, std::move(args));
+    } catch (...) {
+        constructing_ = nullptr;
+        throw;
+    }
+    constructing_ = nullptr;
     // A native class that makes its own object gives nothing when it refuses the arguments.
     if ((*c)->native_constructs) return std::holds_alternative<ObjRef>(r) ? r : Value(Undefined{});
     return obj;

@@ -1,6 +1,7 @@
 // Objects of the player itself: AsBroadcaster and the listeners' objects
 // built on it (Key, Mouse, Stage, Selection), and System.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
@@ -113,10 +114,46 @@ void Interpreter::InstallSystem() {
         swf::Rect r = in.env() ? in.env()->StageRect() : swf::Rect{};
         return std::round((r.y_max - r.y_min) / 20.0);
     });
-    Define(stage, "scaleMode", std::string("showAll"), kDontEnum);
-    Define(stage, "align", std::string(), kDontEnum);
+    // Stage settings keep only what the player knows: alignment letters in the order
+    // L T R B, the four scale modes and the two display states, each matched without
+    // regard to case. A new display state is announced to the listeners at once.
+    struct StageSettings {
+        std::string align, scale_mode = "showAll", display_state = "normal";
+    };
+    auto settings = std::make_shared<StageSettings>();
+    auto lower = [](std::string t) {
+        for (char& c : t) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return t;
+    };
+    Accessor(stage, "align", [settings](Interpreter&, const Value&, std::vector<Value>&) -> Value { return settings->align; },
+             [settings, lower](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+                 std::string given = lower(in.ToString(Arg(args, 0)));
+                 std::string letters;
+                 for (char c : {'l', 't', 'r', 'b'})
+                     if (given.find(c) != std::string::npos) letters += char(std::toupper(static_cast<unsigned char>(c)));
+                 settings->align = letters;
+                 return Undefined{};
+             });
+    Accessor(stage, "scaleMode", [settings](Interpreter&, const Value&, std::vector<Value>&) -> Value { return settings->scale_mode; },
+             [settings, lower](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+                 std::string given = lower(in.ToString(Arg(args, 0)));
+                 settings->scale_mode = "showAll";
+                 for (const char* mode : {"exactFit", "noBorder", "noScale"})
+                     if (given == lower(mode)) settings->scale_mode = mode;
+                 return Undefined{};
+             });
     Define(stage, "showMenu", true, kDontEnum);
-    Define(stage, "displayState", std::string("normal"), kDontEnum);
+    Accessor(stage, "displayState",
+             [settings](Interpreter&, const Value&, std::vector<Value>&) -> Value { return settings->display_state; },
+             [settings, lower](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+                 std::string given = lower(in.ToString(Arg(args, 0)));
+                 std::string state = given == "normal" ? "normal" : given == "fullscreen" ? "fullScreen" : "";
+                 if (state.empty() || state == settings->display_state) return Undefined{};
+                 settings->display_state = state;
+                 Value broadcast = in.Get(self, "broadcastMessage");
+                 in.Call(broadcast, self, {std::string("onFullScreen"), state == "fullScreen"});
+                 return Undefined{};
+             });
 
     ObjRef selection = object("Selection");
     Method(selection, "getFocus", constant(Null{}));
