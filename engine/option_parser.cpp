@@ -17,9 +17,9 @@ namespace qm::engine {
 
 namespace {
 
-// Option parsing runs on the thread that builds the tasks; the text is shared like the
-// command-line tool's error output.
-std::string LastError;
+// The error of the parse just made on this thread: a batch builds several conversions' tasks at
+// once, each on its own thread, and one must not clear or mix another's text.
+thread_local std::string LastError;
 
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t\r\n");

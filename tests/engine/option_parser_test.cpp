@@ -1,4 +1,5 @@
 #include <fstream>
+#include <thread>
 
 #include "engine_test_support.h"
 
@@ -291,6 +292,29 @@ TEST_F(OptionParsing, PresetsSetCodecsAndObjectOptions) {
   EXPECT_THROW(Parser.ParsePresets("nosuch=1"), FFmpegException);
   EXPECT_EQ(LastOptionError(),
             "Unrecognized option \"nosuch\"\nInvalid option or argument: \"nosuch=1\", parsed as \"nosuch\" = \"1\"");
+}
+
+// Conversions of a batch parse their options at once, on threads of their own: a parse on one
+// thread neither clears nor adds to the error another has just made.
+TEST_F(OptionParsing, ErrorsStayWithTheThreadThatMadeThem) {
+  EXPECT_THROW(Parser.ParseOptions("-nosuch 1"), FFmpegException);
+  const std::string mine = LastOptionError();
+  ASSERT_FALSE(mine.empty());
+  std::string theirs;
+  std::thread other([&] {
+    TTaskOptions options;
+    TOptionParser parser(options);
+    parser.ParseOptions("-t 2");
+    try {
+      parser.ParseOptions("-othernosuch 1");
+    } catch (const FFmpegException&) {
+    }
+    theirs = LastOptionError();
+  });
+  other.join();
+  EXPECT_EQ(LastOptionError(), mine);
+  EXPECT_NE(theirs, mine);
+  EXPECT_NE(theirs.find("othernosuch"), std::string::npos);
 }
 
 TEST_F(OptionParsing, PresetFilesNameThemselvesInErrors) {
