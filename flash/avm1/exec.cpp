@@ -800,6 +800,14 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             ObjRef home = f.activation;
             if (home->kind == Kind::Clip && f.target != f.base && home->clip_id == f.base)
                 if (DisplayObject* t = FindClip(f.target)) home = ClipObject(*t);
+            // A timeline's `var` naming a path sets the variable it names; a function's
+            // keeps the name as it stands.
+            const bool path = name.find(':') != std::string::npos || name.find('/') != std::string::npos ||
+                              (version_ >= 5 && name.find('.') != std::string::npos);
+            if (home->kind == Kind::Clip && path) {
+                if (code == 0x3C || std::holds_alternative<Undefined>(GetVariable(f, name))) SetVariable(f, name, v);
+                break;
+            }
             if (code == 0x41 && HasProperty(home, name)) break;
             if (home->kind == Kind::Clip) SetOf(home, name, v, home);
             else Define(home, name, v, 0);

@@ -73,6 +73,9 @@ double Interpreter::ToNumber(const Value& v) {
         auto wrapped = [&](const char* from, unsigned base) {
             uint32_t n = 0;
             const char* q = from;
+            // The hexadecimal digits may carry a sign of their own ("0x-10").
+            bool inner_negative = false;
+            if (base == 16 && (*q == '-' || *q == '+')) inner_negative = *q++ == '-';
             for (;; ++q) {
                 unsigned digit;
                 if (*q >= '0' && *q <= '9') digit = unsigned(*q - '0');
@@ -83,6 +86,7 @@ double Interpreter::ToNumber(const Value& v) {
                 n = n * base + digit;
             }
             end = const_cast<char*>(q);
+            if (inner_negative) n = 0u - n;
             double v = double(int32_t(n));
             return negative ? -v : v;
         };

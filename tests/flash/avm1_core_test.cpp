@@ -83,7 +83,7 @@ TEST(Avm1Core, NumbersReadFromText) {
     const NumberCase cases[] = {
         {"037777777777", "-1"}, {"-037777777777", "1"}, {" 010", "10"},   {" -010", "-10"},
         {"+010", "8"},          {"-010", "-8"},         {"0x10", "16"},   {"0x1999999981ffffff", "-2113929217"},
-        {"0x", "NaN"},          {"09", "9"},
+        {"0x", "NaN"},          {"09", "9"},            {"0x-10", "-16"}, {"0x10.5", "NaN"},
     };
     for (const NumberCase& c : cases)
         EXPECT_EQ(RunScript(6, E().push({c.text}).toNumber().trace()), std::vector<std::string>{c.expected}) << c.text;
@@ -185,4 +185,12 @@ TEST(Avm1Core, LocalInsideTellTarget) {
                     E().setTarget("c").push({"n", 2}).defineLocal().push({"n"}).getVariable().trace().setTarget(""),
                     Trace(Member(Var("c"), "n")), Trace(Var("n"))});
     EXPECT_EQ(RunScript(8, script), (std::vector<std::string>{"2", "2", "undefined"}));
+}
+
+// A timeline's `var` naming a path sets the variable the path names.
+TEST(Avm1Core, TimelineLocalWithPath) {
+    E script = Seq({E().push({"/:abc", "ABC"}).defineLocal(), Trace(Member(Var("_root"), "abc")),
+                    E().push({"/:ghi"}).defineLocal2(),
+                    Trace(Call(Var("_root"), "hasOwnProperty", {Lit("ghi")}))});
+    EXPECT_EQ(RunScript(6, script), (std::vector<std::string>{"ABC", "true"}));
 }
