@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "conversion/conversion.h"
 #include "engine/ff_encoder.h"
 #include "engine/library_loader.h"
 #include "engine/media_info.h"
+#include "tests/child_process.h"
 
 namespace qm::conversion {
 namespace {
@@ -21,10 +21,9 @@ TEST(AudioLoopTest, LoopRunRepeatsTheReplacementToCoverTheVideo) {
     }
     QTemporaryDir dir;
     const QString tone = dir.filePath("tone.mp3");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-ar", "44100",
-                            "-c:a", "libmp3lame", tone});
-    ASSERT_TRUE(ffmpeg.waitForFinished(60000));
+    ASSERT_TRUE(qm::test::RunChild("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=1",
+                                          "-ar", "44100", "-c:a", "libmp3lame", tone})
+                    .finished);
 
     formats::TFileOption job;
     job.Options.ReplaceAudioMode = 2;

@@ -11,8 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "testing/swfwriter/swfwriter.h"
+#include "tests/child_process.h"
 
 namespace {
 
@@ -77,21 +76,15 @@ struct CliRun {
 class ConvertCliTest : public ::testing::Test {
 protected:
     CliRun Cli(const QStringList& args) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        // A home of its own, so no stored default profile changes the outcome.
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(QM_CLI_PATH), args);
-        p.waitForFinished(600000);
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        const qm::test::ChildRun r = qm::test::RunChild(QStringLiteral(QM_CLI_PATH), args, Home());
+        return {r.exitCode, r.out, r.err};
+    }
+    // A home of its own, so no stored default profile changes the outcome.
+    qm::test::ChildOptions Home() const {
+        return qm::test::ChildOptions().Env("HOME", home.path()).Env("XDG_CONFIG_HOME", home.filePath(".config"));
     }
     static QByteArray Tool(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.start(program, args);
-        p.waitForFinished(120000);
-        return p.readAllStandardOutput();
+        return qm::test::RunChild(program, args, qm::test::ChildOptions().Timeout(120000)).rawOut;
     }
     static double Probe(const QString& file, const QString& entry, const QString& stream = {}) {
         QStringList args{"-v", "error", "-show_entries", entry, "-of", "default=nw=1:nk=1"};
@@ -252,16 +245,16 @@ TEST_F(ConvertCliTest, ReplacementSoundCropAndWatermarkInOneRun) {
 TEST_F(ConvertCliTest, StoppedConversionLeavesAValidFile) {
     const QString movie = Path("endless.swf");
     WriteClickMovie(movie, 1);
-    QProcess p;
-    p.start(QStringLiteral(QM_CLI_PATH), {"convert", movie, "-o", Path("endless.mp4"), "--end", "frames", "--frames",
-                                          "1000000"});
-    ASSERT_TRUE(p.waitForStarted());
+    qm::test::Child p(QStringLiteral(QM_CLI_PATH),
+                  {"convert", movie, "-o", Path("endless.mp4"), "--end", "frames", "--frames", "1000000"}, Home());
+    ASSERT_TRUE(p.Started());
     // Wait until encoding is under way.
     for (int i = 0; i < 600 && QFileInfo(Path("endless.mp4")).size() < 20000; ++i) QThread::msleep(100);
-    p.terminate();
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 130);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("stopped;"));
+    p.Terminate();
+    const qm::test::ChildRun r = p.Wait(60000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 130);
+    EXPECT_TRUE(r.err.contains("stopped;"));
     EXPECT_GT(Probe(Path("endless.mp4"), "format=duration"), 0.5);
 }
 

@@ -5,11 +5,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include "testing/swfwriter/swfwriter.h"
+#include "tests/child_process.h"
 
 namespace {
 
@@ -54,16 +53,12 @@ TEST(EndRulesTest, AMovieLongerThanTheSafetyLimitPlaysToItsLastFrame) {
         movie.showFrame();
     }
     movie.save(dir.filePath("long.swf").toStdString());
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(QM_CLI_PATH), QStringList{"convert", dir.filePath("long.swf"), "--output-dir", dir.path(),
-                                                     "--no-audio", "--json"});
-    ASSERT_TRUE(p.waitForFinished(300000));
-    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    const QJsonArray results = QJsonDocument::fromJson(p.readAllStandardOutput()).object()["results"].toArray();
+    const qm::test::ChildRun p =
+        qm::test::RunChild(QStringLiteral(QM_CLI_PATH),
+                       {"convert", dir.filePath("long.swf"), "--output-dir", dir.path(), "--no-audio", "--json"},
+                       qm::test::ChildOptions().Env("HOME", home.path()).Env("XDG_CONFIG_HOME", home.filePath(".config")).Timeout(300000));
+    ASSERT_EQ(p.exitCode, 0) << p.err.toStdString();
+    const QJsonArray results = QJsonDocument::fromJson(p.out.toUtf8()).object()["results"].toArray();
     ASSERT_EQ(results.size(), 1);
     EXPECT_EQ(results[0].toObject()["frames"].toInt(), kFrames);
     EXPECT_TRUE(results[0].toObject()["warnings"].toArray().isEmpty());
@@ -91,26 +86,21 @@ TEST(EndRulesTest, CaptureEndsAsTheRuleSays) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.movie + (" " + c.options.join(' ')).toStdString());
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(QM_CLI_PATH), QStringList{"convert", dir.filePath(c.movie), "--output-dir", dir.path(),
-                                                         "--overwrite", "--no-audio", "--json"}
-                                                 << c.options);
-        ASSERT_TRUE(p.waitForFinished(300000));
-        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        const QJsonArray results = QJsonDocument::fromJson(p.readAllStandardOutput()).object()["results"].toArray();
+        const qm::test::ChildRun p = qm::test::RunChild(
+            QStringLiteral(QM_CLI_PATH),
+            QStringList{"convert", dir.filePath(c.movie), "--output-dir", dir.path(), "--overwrite", "--no-audio", "--json"}
+                << c.options,
+            qm::test::ChildOptions().Env("HOME", home.path()).Env("XDG_CONFIG_HOME", home.filePath(".config")).Timeout(300000));
+        ASSERT_EQ(p.exitCode, 0) << p.err.toStdString();
+        const QJsonArray results = QJsonDocument::fromJson(p.out.toUtf8()).object()["results"].toArray();
         ASSERT_EQ(results.size(), 1);
         const QJsonObject result = results[0].toObject();
         EXPECT_EQ(result["frames"].toInt(), c.frames);
         EXPECT_TRUE(result["warnings"].toArray().isEmpty());
-        QProcess probe;
-        probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                                "stream=nb_read_frames", "-of", "default=nw=1:nk=1", result["output"].toString()});
-        probe.waitForFinished(60000);
-        EXPECT_EQ(probe.readAllStandardOutput().trimmed().toInt(), c.frames);
+        const qm::test::ChildRun probe =
+            qm::test::RunChild("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                                       "stream=nb_read_frames", "-of", "default=nw=1:nk=1", result["output"].toString()});
+        EXPECT_EQ(probe.out.trimmed().toInt(), c.frames);
     }
 }
 

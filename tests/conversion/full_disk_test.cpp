@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <signal.h>
@@ -17,6 +15,7 @@
 
 #include "conversion/conversion.h"
 #include "testing/swfwriter/swfwriter.h"
+#include "tests/child_process.h"
 
 namespace {
 
@@ -54,21 +53,14 @@ protected:
     // The program with every file it writes limited to `fileLimit` bytes (0: none); a write past
     // the limit fails with "File too large", as on a full disk, instead of ending the program.
     CliRun Cli(const QStringList& args, rlim_t fileLimit) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_CONFIG_HOME", home.filePath(".config"));
-        env.insert("TMPDIR", temp.path());
-        p.setProcessEnvironment(env);
-        if (fileLimit > 0)
-            p.setChildProcessModifier([fileLimit] {
-                signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{fileLimit, fileLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            });
-        p.start(QStringLiteral(QM_CLI_PATH), QStringList{"convert"} + args);
-        p.waitForFinished(600000);
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+        const qm::test::ChildRun p = qm::test::RunChild(
+            QStringLiteral(QM_CLI_PATH), QStringList{"convert"} + args,
+            qm::test::ChildOptions()
+                .Env("HOME", home.path())
+                .Env("XDG_CONFIG_HOME", home.filePath(".config"))
+                .Env("TMPDIR", temp.path())
+                .FileSizeLimit(fileLimit));
+        return {p.exitCode, p.err};
     }
     static QByteArray Read(const QString& path) {
         QFile f(path);

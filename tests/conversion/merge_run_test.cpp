@@ -4,13 +4,13 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "conversion/conversion.h"
 #include "engine/ff_encoder.h"
 #include "engine/library_loader.h"
 #include "engine/media_info.h"
+#include "tests/child_process.h"
 
 namespace qm::conversion {
 namespace {
@@ -24,10 +24,9 @@ void LoadEngine() {
 }
 
 void Make(const QStringList& args) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList{"-v", "error", "-y"} + args);
-    ASSERT_TRUE(ffmpeg.waitForFinished(60000));
-    ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    const qm::test::ChildRun ffmpeg = qm::test::RunChild("ffmpeg", QStringList{"-v", "error", "-y"} + args);
+    ASSERT_TRUE(ffmpeg.finished);
+    ASSERT_EQ(ffmpeg.exitCode, 0) << ffmpeg.err.toStdString();
 }
 
 formats::TFileOption Job() {

@@ -4,12 +4,12 @@
 
 #include <QDir>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "conversion/conversion.h"
 #include "engine/ff_encoder.h"
 #include "engine/library_loader.h"
+#include "tests/child_process.h"
 
 namespace qm::conversion {
 namespace {
@@ -22,11 +22,10 @@ TEST(WatermarkGraphTest, HostileFileNamesReachTheMovieSource) {
     }
     QTemporaryDir dir;
     const QString black = dir.filePath("black.mkv");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=black:size=64x48:rate=25:duration=0.2",
-                            "-c:v", "ffv1", black});
-    ASSERT_TRUE(ffmpeg.waitForFinished(60000));
-    ASSERT_EQ(ffmpeg.exitCode(), 0);
+    const qm::test::ChildRun ffmpeg = qm::test::RunChild(
+        "ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=black:size=64x48:rate=25:duration=0.2", "-c:v", "ffv1", black});
+    ASSERT_TRUE(ffmpeg.finished);
+    ASSERT_EQ(ffmpeg.exitCode, 0);
 
     for (const char* name : {"plain.png", "a b,c;d[e]f.png", "it's \"quoted\".png", "col:on\\back=eq.png",
                              "x'; movie=y [out].png"}) {

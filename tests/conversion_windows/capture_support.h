@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -31,6 +30,7 @@
 #include "engine/main_thread.h"
 #include "formats/core/formats_core.h"
 #include "testing/swfwriter/swfwriter.h"
+#include "tests/child_process.h"
 
 namespace qm::conversion::capture_test {
 
@@ -93,12 +93,12 @@ struct VideoFrame {
 };
 
 inline std::vector<VideoFrame> ProbeFrames(const QString& file) {
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-f", "lavfi", "-i", QStringLiteral("movie=%1,signalstats").arg(file),
-                            "-show_entries", "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"});
-    probe.waitForFinished(120000);
+    const qm::test::ChildRun probe =
+        qm::test::RunChild("ffprobe", {"-v", "error", "-f", "lavfi", "-i", QStringLiteral("movie=%1,signalstats").arg(file),
+                                   "-show_entries", "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"},
+                       qm::test::ChildOptions().Timeout(120000));
     std::vector<VideoFrame> frames;
-    for (const QString& line : QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& line : probe.out.split('\n', Qt::SkipEmptyParts)) {
         const QStringList parts = line.trimmed().split(',');
         if (parts.size() < 2) continue;
         frames.push_back({parts[0].toDouble(), parts[1].toDouble()});
@@ -107,10 +107,9 @@ inline std::vector<VideoFrame> ProbeFrames(const QString& file) {
 }
 
 inline QString ProbeText(const QString& file, const QString& entries, const QString& streams = "v:0") {
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-select_streams", streams, "-show_entries", entries, "-of", "csv=p=0", file});
-    probe.waitForFinished(60000);
-    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+    return qm::test::RunChild("ffprobe",
+                          {"-v", "error", "-select_streams", streams, "-show_entries", entries, "-of", "csv=p=0", file})
+        .out.trimmed();
 }
 
 class CaptureFixture : public ::testing::Test {

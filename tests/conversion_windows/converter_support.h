@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -29,6 +28,7 @@
 #include "conversion/windows/converter_window.h"
 #include "engine/library_loader.h"
 #include "engine/media_info.h"
+#include "tests/child_process.h"
 
 namespace qm::conversion::test {
 
@@ -42,27 +42,22 @@ inline void LoadEngine() {
 
 // Media for the tests, made by the ffmpeg program.
 inline void MakeMedia(const QStringList& args) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList{"-v", "error", "-y"} + args);
-    ASSERT_TRUE(ffmpeg.waitForFinished(120000));
-    ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    const qm::test::ChildRun ffmpeg = qm::test::RunChild("ffmpeg", QStringList{"-v", "error", "-y"} + args, qm::test::ChildOptions().Timeout(120000));
+    ASSERT_TRUE(ffmpeg.finished);
+    ASSERT_EQ(ffmpeg.exitCode, 0) << ffmpeg.err.toStdString();
 }
 
 // Decoded output: one picture as RGB bytes, or the sound as 16-bit mono samples.
 inline QByteArray DecodeFrame(const QString& file, double seconds, int width, int height) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-ss", QString::number(seconds), "-i", file, "-frames:v", "1", "-f",
-                            "rawvideo", "-pix_fmt", "rgb24", "-"});
-    ffmpeg.waitForFinished(60000);
-    const QByteArray rgb = ffmpeg.readAllStandardOutput();
+    const QByteArray rgb = qm::test::RunChild("ffmpeg", {"-v", "error", "-ss", QString::number(seconds), "-i", file,
+                                                     "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
+                               .rawOut;
     return rgb.size() == width * height * 3 ? rgb : QByteArray();
 }
 
 inline std::vector<int16_t> DecodeSound(const QString& file) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-v", "error", "-i", file, "-vn", "-ac", "1", "-ar", "44100", "-f", "s16le", "-"});
-    ffmpeg.waitForFinished(60000);
-    const QByteArray bytes = ffmpeg.readAllStandardOutput();
+    const QByteArray bytes =
+        qm::test::RunChild("ffmpeg", {"-v", "error", "-i", file, "-vn", "-ac", "1", "-ar", "44100", "-f", "s16le", "-"}).rawOut;
     std::vector<int16_t> samples(size_t(bytes.size()) / 2);
     std::memcpy(samples.data(), bytes.constData(), samples.size() * 2);
     return samples;
@@ -113,19 +108,15 @@ inline MediaFacts Probe(const QString& file) {
 
 // The video stream's size and frame rate as the ffprobe program reads them.
 inline QString VideoStreamText(const QString& file) {
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                            "stream=codec_name,width,height,r_frame_rate", "-of", "csv=p=0", file});
-    probe.waitForFinished(60000);
-    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+    return qm::test::RunChild("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                      "stream=codec_name,width,height,r_frame_rate", "-of", "csv=p=0", file})
+        .out.trimmed();
 }
 
 inline QString AudioStreamText(const QString& file) {
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries", "stream=codec_name,sample_rate,channels",
-                            "-of", "csv=p=0", file});
-    probe.waitForFinished(60000);
-    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
+    return qm::test::RunChild("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                      "stream=codec_name,sample_rate,channels", "-of", "csv=p=0", file})
+        .out.trimmed();
 }
 
 struct Box {
