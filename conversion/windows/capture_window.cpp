@@ -610,7 +610,7 @@ int TCaptureFrm::FIAReadFrameCanvas(engine::TFrameImage* canvas, engine::TInputF
     if (!canvas || !canvas->Bits || !info || canvas->Width <= 0 || canvas->Height <= 0) return -1;
     // The first request starts the recording on the window's thread and waits for it.
     if (captureStart_.load() < 0) {
-        QMetaObject::invokeMethod(this, &TCaptureFrm::BeginRecording, Qt::QueuedConnection);
+        Post("BeginRecording");
         while (captureStart_.load() < 0 && !stopPacing_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (captureStart_.load() < 0) return -1;
     }
@@ -652,7 +652,7 @@ int TCaptureFrm::FIAReadFrameCanvas(engine::TFrameImage* canvas, engine::TInputF
         endCheck_.Check(captureMode_, frameLimit_, swf_->CurrentFrame(), swf_->TotalFrames(), info->FrameNumber);
     if (verdict == FrameVerdict::Deliver) return 0;
     finishPosted_ = true;
-    QMetaObject::invokeMethod(this, &TCaptureFrm::FinishNow, Qt::QueuedConnection);
+    Post("FinishNow");
     return verdict == FrameVerdict::EndAndFinish ? -1 : 0;
 }
 
@@ -660,14 +660,22 @@ void TCaptureFrm::FFEncoderTerminate(const engine::TTerminateInfo& info) {
     if (!info.Failed) return;
     const QString message = text(info.ErrorMessage);
     LogError(message);
-    QMetaObject::invokeMethod(
-        this,
-        [this, message] {
-            ShowEngineProblem(message);
-            // Nothing asked for a frame: the movie plays and its sound is recorded all the same.
-            BeginRecording();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(handoffLock_);
+        engineProblem_ = message;
+    }
+    Post("EngineStopped");
+}
+
+void TCaptureFrm::EngineStopped() {
+    QString message;
+    {
+        std::lock_guard<std::mutex> lock(handoffLock_);
+        message = engineProblem_;
+    }
+    ShowEngineProblem(message);
+    // Nothing asked for a frame: the movie plays and its sound is recorded all the same.
+    BeginRecording();
 }
 
 void TCaptureFrm::ShowEngineProblem(const QString& message) {
@@ -711,20 +719,14 @@ void TCaptureFrm::StartFastCapture() {
     limits.FrameLimit = FrameLimit;
     offline_ = std::make_unique<OfflineCapture>(Job, outputFile_, limits);
     offline_->OnProgress = [this](const CaptureProgress& p) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, p] {
-                if (!fastRunning_) return;
-                if (p.ExpectedFrames > 0) {
-                    pbFastCapture_->setRange(0, 100);
-                    pbFastCapture_->setValue(int(std::min<int64_t>(100, p.Frames * 100 / p.ExpectedFrames)));
-                } else {
-                    pbFastCapture_->setRange(0, 0);  // the end is not known in advance
-                }
-                lblFastCapture_->setText(QStringLiteral("Capturing, please wait..."));
-                lblCurrentFrame_->setText(QStringLiteral("%1/%2 frames").arg(p.Frames).arg(frameCount_));
-            },
-            Qt::QueuedConnection);
+        bool posted;
+        {
+            std::lock_guard<std::mutex> lock(handoffLock_);
+            posted = fastProgress_.has_value();
+            fastProgress_ = p;
+        }
+        // One call in the queue at a time shows the newest progress.
+        if (!posted) Post("ShowFastProgress");
     };
 
     started_ = true;
@@ -750,8 +752,31 @@ void TCaptureFrm::StartFastCapture() {
     offlineThread_ = std::thread([this] {
         offlineResult_ = offline_->Run();
         offlineEnded_ = true;
-        QMetaObject::invokeMethod(this, &TCaptureFrm::FastCaptureEnded, Qt::QueuedConnection);
+        Post("FastCaptureEnded");
     });
+}
+
+// By name, not by a function object: the call is then made inside Qt from its own record, and
+// the worker's data reaches the window only through the members guarded by handoffLock_ or atomics,
+// which ThreadSanitizer can follow (Qt's event queue locks are invisible to it).
+void TCaptureFrm::Post(const char* method) { QMetaObject::invokeMethod(this, method, Qt::QueuedConnection); }
+
+void TCaptureFrm::ShowFastProgress() {
+    std::optional<CaptureProgress> progress;
+    {
+        std::lock_guard<std::mutex> lock(handoffLock_);
+        progress.swap(fastProgress_);
+    }
+    if (!progress || !fastRunning_) return;
+    const CaptureProgress& p = *progress;
+    if (p.ExpectedFrames > 0) {
+        pbFastCapture_->setRange(0, 100);
+        pbFastCapture_->setValue(int(std::min<int64_t>(100, p.Frames * 100 / p.ExpectedFrames)));
+    } else {
+        pbFastCapture_->setRange(0, 0);  // the end is not known in advance
+    }
+    lblFastCapture_->setText(QStringLiteral("Capturing, please wait..."));
+    lblCurrentFrame_->setText(QStringLiteral("%1/%2 frames").arg(p.Frames).arg(frameCount_));
 }
 
 void TCaptureFrm::WaitForOffline() {

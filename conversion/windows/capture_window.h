@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "controls/skinned_window.h"
@@ -151,7 +153,8 @@ private:
     bool InitOutput();
     void StartCaptureRun(bool fromPreview);
     void StartMovie();
-    void BeginRecording();
+    // Called from the engine's threads by name (see Post in the source), so Q_INVOKABLE.
+    Q_INVOKABLE void BeginRecording();
     void ShowEngineProblem(const QString& message);
     void StopEngine();
     void CloseWith(int result);
@@ -161,9 +164,13 @@ private:
     QString OutputFolder() const;
     // False, after saying why, when no file can be made in OutputFolder().
     bool OutputFolderWritable();
-    void FastCaptureEnded();
+    Q_INVOKABLE void FastCaptureEnded();
+    Q_INVOKABLE void ShowFastProgress();
+    Q_INVOKABLE void EngineStopped();
     void CancelFastCapture(bool deleteOutput);
     void WaitForOffline();
+    // Runs the named method later on the window's thread.
+    void Post(const char* method);
 
     audio::TSoundHook* soundHook_;
     // Declared in the order they are made; the destructor stops the engine before anything goes.
@@ -222,6 +229,11 @@ private:
     bool outputExisted_ = false;  // the fast capture's output replaces a file that was there
     std::atomic<bool> offlineEnded_{false};
     CaptureResult offlineResult_;  // written by the run's thread before offlineEnded_
+    // What a worker hands to the window. Calls posted across threads carry no data of their own:
+    // Qt passes them on under locks ThreadSanitizer cannot see, this lock it can.
+    std::mutex handoffLock_;
+    std::optional<CaptureProgress> fastProgress_;
+    QString engineProblem_;
     QString outputFile_;
 };
 

@@ -4,6 +4,8 @@
 
 #include <QThread>
 #include <atomic>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "test_support.h"
@@ -33,6 +35,22 @@ TEST(QtMainThreadDispatcher, RunsWorkerCallsOnTheMainThreadAndBlocksTheWorker) {
   EXPECT_FALSE(workerIsMain);
   EXPECT_TRUE(ranOnMain);
   EXPECT_FALSE(returnedBeforeCall);
+
+  // A call that fails on the main thread fails in the worker that asked for it, and the main
+  // thread carries on.
+  std::string failure;
+  workerReturned = false;
+  std::thread failing([&] {
+    try {
+      dispatcher.RunBlocking([] { throw std::runtime_error("no disk"); });
+    } catch (const std::runtime_error& e) {
+      failure = e.what();
+    }
+    workerReturned = true;
+  });
+  while (!workerReturned) dispatcher.ServePending();
+  failing.join();
+  EXPECT_EQ(failure, "no disk");
 
   bool direct = false;
   dispatcher.RunBlocking([&] { direct = true; });
