@@ -8,36 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "flash/render/text_draw.h"
+
 namespace qm::flash::avm1 {
 
-std::u32string Utf32(const std::string& s) {
-    std::u32string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        bool ok = extra >= 0 && i + size_t(extra) < s.size();
-        char32_t cp = c;
-        if (ok && extra > 0) {
-            cp = c & (0x3F >> extra);
-            for (int k = 1; k <= extra && ok; ++k) {
-                unsigned char cc = static_cast<unsigned char>(s[i + size_t(k)]);
-                ok = (cc & 0xC0) == 0x80;
-                cp = (cp << 6) | (cc & 0x3F);
-            }
-        }
-        if (!ok) {
-            // Not UTF-8: the byte stands for itself.
-            out += char32_t(c);
-            ++i;
-            continue;
-        }
-        out += cp;
-        i += size_t(extra) + 1;
-    }
-    return out;
-}
+// Text that is not UTF-8 keeps its bytes as Latin-1, as the renderer reads it.
+std::u32string Utf32(const std::string& s) { return render::DecodeUtf8(s); }
 
 std::string Utf8(const std::u32string& text) {
     std::string s;

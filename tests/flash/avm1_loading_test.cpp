@@ -54,6 +54,14 @@ std::vector<std::string> RunScript(const E& script) {
     return TracesOf(movie);
 }
 
+// A MovieClipLoader listener "l" that traces `event`, the clip's name and, with a second
+// argument, that argument.
+E LoaderEvent(const std::string& event, bool with_second) {
+    E text = Concat(Lit(event + " "), Member(Var("t"), "_name"));
+    if (with_second) text = Concat(Concat(text, Lit(" ")), Var("x"));
+    return SetMember(Var("l"), event, Fn({"t", "x"}, Trace(text)));
+}
+
 }  // namespace
 
 // decode reads form text ('+' a space, %XX a byte, the last of a repeated
@@ -246,19 +254,14 @@ TEST(Avm1Loading, MovieClipLoaderEvents) {
     folder.Write("movie/child.swf", child);
     folder.Write("movie/damaged.swf", "FWS\x08\xff\xff\x00\x00 not a movie");
     folder.Write("outside.swf", child);
-    auto handler = [](const std::string& event, bool with_second) {
-        E text = Concat(Lit(event + " "), Member(Var("t"), "_name"));
-        if (with_second) text = Concat(Concat(text, Lit(" ")), Var("x"));
-        return SetMember(Var("l"), event, Fn({"t", "x"}, Trace(text)));
-    };
     w::Movie movie({.version = 8});
     movie.doAction(Seq({
         Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
         Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
         Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
         SetVar("l", New("MovieClipLoader")),
-        handler("onLoadStart", false), handler("onLoadProgress", true), handler("onLoadComplete", false),
-        handler("onLoadInit", false), handler("onLoadError", true),
+        LoaderEvent("onLoadStart", false), LoaderEvent("onLoadProgress", true), LoaderEvent("onLoadComplete", false),
+        LoaderEvent("onLoadInit", false), LoaderEvent("onLoadError", true),
         Trace(Call(Var("l"), "loadClip", {Lit("child.swf"), Var("a")})),
         Trace(Call(Var("l"), "loadClip", {Lit("damaged.swf"), Lit("b")})),
         Trace(Call(Var("l"), "loadClip", {Lit("../outside.swf"), Var("c")})),
@@ -292,19 +295,14 @@ TEST(Avm1Loading, PicturesLoadIntoClips) {
     folder.Write("movie/red.gif", gif87);
     folder.Write("movie/named_as_movie.swf", gif89);
     folder.Write("movie/bad.jpg", std::string("\xff\xd8\xff\xe0 no picture follows", 22));
-    auto handler = [](const std::string& event, bool with_second) {
-        E text = Concat(Lit(event + " "), Member(Var("t"), "_name"));
-        if (with_second) text = Concat(Concat(text, Lit(" ")), Var("x"));
-        return SetMember(Var("l"), event, Fn({"t", "x"}, Trace(text)));
-    };
     w::Movie movie({.version = 8});
     movie.doAction(Seq({
         Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
         Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
         Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
         SetVar("l", New("MovieClipLoader")),
-        handler("onLoadStart", false), handler("onLoadProgress", true), handler("onLoadComplete", false),
-        handler("onLoadInit", false), handler("onLoadError", true),
+        LoaderEvent("onLoadStart", false), LoaderEvent("onLoadProgress", true), LoaderEvent("onLoadComplete", false),
+        LoaderEvent("onLoadInit", false), LoaderEvent("onLoadError", true),
         Do(Call(Var("l"), "loadClip", {Lit("red.gif"), Var("a")})),
         Do(Call(Var("l"), "loadClip", {Lit("named_as_movie.swf"), Var("b")})),
         Do(Call(Var("l"), "loadClip", {Lit("bad.jpg"), Var("c")})),
