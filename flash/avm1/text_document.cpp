@@ -18,23 +18,7 @@ std::u32string Utf32(const std::string& s) { return render::DecodeUtf8(s); }
 std::string Utf8(const std::u32string& text) {
     std::string s;
     s.reserve(text.size());
-    for (char32_t c : text) {
-        if (c < 0x80) {
-            s += char(c);
-        } else if (c < 0x800) {
-            s += char(0xC0 | (c >> 6));
-            s += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            s += char(0xE0 | (c >> 12));
-            s += char(0x80 | ((c >> 6) & 0x3F));
-            s += char(0x80 | (c & 0x3F));
-        } else {
-            s += char(0xF0 | ((c >> 18) & 0x07));
-            s += char(0x80 | ((c >> 12) & 0x3F));
-            s += char(0x80 | ((c >> 6) & 0x3F));
-            s += char(0x80 | (c & 0x3F));
-        }
-    }
+    for (char32_t c : text) s += render::Utf8(c);
     return s;
 }
 

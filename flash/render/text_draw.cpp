@@ -41,6 +41,26 @@ Matrix Scale(double s) { return {s, 0, 0, s, 0, 0}; }
 
 }  // namespace
 
+std::string Utf8(char32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += char(c);
+    } else if (c < 0x800) {
+        s += char(0xC0 | (c >> 6));
+        s += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += char(0xE0 | (c >> 12));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    } else {
+        s += char(0xF0 | ((c >> 18) & 0x07));
+        s += char(0x80 | ((c >> 12) & 0x3F));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
 std::u32string DecodeUtf8(const std::string& s) {
     std::u32string out;
     size_t i = 0;
@@ -360,25 +380,6 @@ RunMetrics Metrics(cairo_t* cr, const TextFormat& f) {
     return r;
 }
 
-std::string Utf8(char32_t c) {
-    std::string s;
-    if (c < 0x80) {
-        s += char(c);
-    } else if (c < 0x800) {
-        s += char(0xC0 | (c >> 6));
-        s += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += char(0xE0 | (c >> 12));
-        s += char(0x80 | ((c >> 6) & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-    } else {
-        s += char(0xF0 | (c >> 18));
-        s += char(0x80 | ((c >> 12) & 0x3F));
-        s += char(0x80 | ((c >> 6) & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-    }
-    return s;
-}
 
 double Advance(cairo_t* cr, const TextFormat& f, char32_t c) {
     if (f.font) {

@@ -48,6 +48,7 @@ std::vector<Paragraph> ParseFieldHtml(const std::string& html, const TextFormat&
 std::vector<Paragraph> PlainParagraphs(const std::string& text, const TextFormat& base, ParagraphAlign align);
 
 std::u32string DecodeUtf8(const std::string& s);
+std::string Utf8(char32_t c);
 
 // The extent of a field's text as laid out in its box, twips: the widest
 // line without its trailing spaces, and the lines' heights with their leading.
