@@ -62,6 +62,18 @@ E LoaderEvent(const std::string& event, bool with_second) {
     return SetMember(Var("l"), event, Fn({"t", "x"}, Trace(text)));
 }
 
+// Empty clips a, b and c, and a MovieClipLoader "l" whose listener traces every event.
+E ClipsAndLoader() {
+    return Seq({
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
+        SetVar("l", New("MovieClipLoader")),
+        LoaderEvent("onLoadStart", false), LoaderEvent("onLoadProgress", true), LoaderEvent("onLoadComplete", false),
+        LoaderEvent("onLoadInit", false), LoaderEvent("onLoadError", true),
+    });
+}
+
 }  // namespace
 
 // decode reads form text ('+' a space, %XX a byte, the last of a repeated
@@ -256,12 +268,7 @@ TEST(Avm1Loading, MovieClipLoaderEvents) {
     folder.Write("outside.swf", child);
     w::Movie movie({.version = 8});
     movie.doAction(Seq({
-        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
-        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
-        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
-        SetVar("l", New("MovieClipLoader")),
-        LoaderEvent("onLoadStart", false), LoaderEvent("onLoadProgress", true), LoaderEvent("onLoadComplete", false),
-        LoaderEvent("onLoadInit", false), LoaderEvent("onLoadError", true),
+        ClipsAndLoader(),
         Trace(Call(Var("l"), "loadClip", {Lit("child.swf"), Var("a")})),
         Trace(Call(Var("l"), "loadClip", {Lit("damaged.swf"), Lit("b")})),
         Trace(Call(Var("l"), "loadClip", {Lit("../outside.swf"), Var("c")})),
@@ -297,12 +304,7 @@ TEST(Avm1Loading, PicturesLoadIntoClips) {
     folder.Write("movie/bad.jpg", std::string("\xff\xd8\xff\xe0 no picture follows", 22));
     w::Movie movie({.version = 8});
     movie.doAction(Seq({
-        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("a"), Lit(1)})),
-        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("b"), Lit(2)})),
-        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(3)})),
-        SetVar("l", New("MovieClipLoader")),
-        LoaderEvent("onLoadStart", false), LoaderEvent("onLoadProgress", true), LoaderEvent("onLoadComplete", false),
-        LoaderEvent("onLoadInit", false), LoaderEvent("onLoadError", true),
+        ClipsAndLoader(),
         Do(Call(Var("l"), "loadClip", {Lit("red.gif"), Var("a")})),
         Do(Call(Var("l"), "loadClip", {Lit("named_as_movie.swf"), Var("b")})),
         Do(Call(Var("l"), "loadClip", {Lit("bad.jpg"), Var("c")})),
