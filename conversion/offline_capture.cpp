@@ -377,9 +377,9 @@ CaptureResult OfflineCapture::Run() {
     };
 
     // The render workers. Each has its own player, advanced through every frame (the movie's
-    // clock and its random numbers are the same in each), and draws only frames n with
-    // n % workers == its index; one of them mixes the sound. The frames meet again in order
-    // before the engine, so the file does not depend on how many workers drew it.
+    // clock and its random numbers are the same in each), and draws the frames it claims; the
+    // first mixes the sound. The frames meet again in order before the engine, so the file does
+    // not depend on which worker drew a frame.
     const bool lastFrameEnds = limits_.End != EndRule::Frames;
     const int64_t stallLimit = std::max<int64_t>(1, app::RoundHalfEven(rate.Value()));
     const bool withSound = !o.AudioDisabled;
@@ -435,6 +435,13 @@ CaptureResult OfflineCapture::Run() {
     uint64_t lastHash = 0;
     int64_t stallStart = 0;
     bool movieEnded = false;          // by its last frame or a stall
+    // The first worker claims every frame nobody has; the others help only while the encoder
+    // is short of pictures. A movie cheap to draw then leaves the cores to the encoder, whose
+    // threads lose more to a second drawing thread than the drawing gains.
+    std::set<int64_t> claimed;  // frames from `next` on (under state.lock)
+    auto isClaimed = [&](int64_t k) { return k < next || claimed.contains(k); };
+    constexpr size_t kHelpBelow = 2;  // pictures waiting for the encoder
+
     // Called with state.lock held: hands on every frame whose parts are all there.
     auto handOn = [&] {
         for (;;) {
@@ -468,6 +475,7 @@ CaptureResult OfflineCapture::Run() {
             }
             pending.erase(it);
         }
+        claimed.erase(claimed.begin(), claimed.lower_bound(next));
         state.changed.notify_all();
     };
 
@@ -485,17 +493,24 @@ CaptureResult OfflineCapture::Run() {
         std::vector<uint8_t> picture(video ? rowBytes * size_t(fitH) : 0);
         const uint32_t total = player.TotalFrames();
         for (int64_t k = 0;; ++k) {
-            const bool draws = video && k % workerCount == index;
-            if (draws || mixes) {
-                // Not further ahead of the encoder than the queue allows.
+            bool draws = false;
+            {
                 std::unique_lock<std::mutex> guard(state.lock);
-                state.changed.wait(guard, [&] {
-                    return state.stop || cancelled_ || k >= endAt || !video ||
-                           k < state.delivered + int64_t(kQueueDepth) + workerCount;
-                });
-                if (state.stop || cancelled_ || k >= endAt) break;
-            } else if (cancelled_ || state.stop) {
-                break;
+                if ((video && !isClaimed(k)) || mixes) {
+                    // Not further ahead of the encoder than the queue allows.
+                    state.changed.wait(guard, [&] {
+                        return state.stop || cancelled_ || k >= endAt || !video ||
+                               k < state.delivered + int64_t(kQueueDepth) + workerCount ||
+                               (!mixes && isClaimed(k));
+                    });
+                    if (state.stop || cancelled_ || k >= endAt) break;
+                    if (video && !isClaimed(k) && (index == 0 || state.frames.size() < kHelpBelow)) {
+                        claimed.insert(k);
+                        draws = true;
+                    }
+                } else if (cancelled_ || state.stop) {
+                    break;
+                }
             }
             player.Advance();
             const uint32_t f = player.CurrentFrame();
