@@ -37,8 +37,12 @@ std::string BombMessage() {
            " MiB, which no real movie does; it is refused";
 }
 
-Inflated InflateZlib(std::span<const uint8_t> in, size_t limit) {
+// `prefix` starts the output (a movie read in place keeps its first bytes
+// before the inflated ones); `limit` and the bomb check count without it.
+Inflated InflateZlib(std::span<const uint8_t> in, size_t limit, std::span<const uint8_t> prefix) {
     Inflated out;
+    out.data.assign(prefix.begin(), prefix.end());
+    limit += prefix.size();
     z_stream z{};
     if (inflateInit(&z) != Z_OK) {
         out.error = "the decompressor could not be started";
@@ -56,7 +60,7 @@ Inflated InflateZlib(std::span<const uint8_t> in, size_t limit) {
         z.avail_out = static_cast<uInt>(grow);
         rc = inflate(&z, Z_NO_FLUSH);
         out.data.resize(old + grow - z.avail_out);
-        if (Exploding(out.data.size(), in.size() - z.avail_in)) {
+        if (Exploding(out.data.size() - prefix.size(), in.size() - z.avail_in)) {
             out.bomb = true;
             break;
         }
@@ -77,7 +81,7 @@ Inflated InflateZlib(std::span<const uint8_t> in, size_t limit) {
 // The movie's LZMA layout: UI32 compressed length, 5 property bytes, raw
 // data. It becomes a classic .lzma stream by giving the decoder the
 // properties followed by the uncompressed size.
-Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
+Inflated InflateLzma(std::span<const uint8_t> in, size_t limit, std::span<const uint8_t> prefix) {
     Inflated out;
     if (in.size() < 9) {
         out.error = "the compressed movie is cut short";
@@ -106,6 +110,8 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
     }
     z.next_in = stream.data();
     z.avail_in = stream.size();
+    out.data.assign(prefix.begin(), prefix.end());
+    limit += prefix.size();
     while (out.data.size() < limit) {
         size_t old = out.data.size();
         size_t grow = std::min(limit - old, kChunk);
@@ -115,7 +121,7 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
         z.avail_out = grow;
         lzma_ret rc = lzma_code(&z, LZMA_FINISH);
         out.data.resize(old + grow - z.avail_out);
-        if (Exploding(out.data.size(), stream.size() - z.avail_in)) {
+        if (Exploding(out.data.size() - prefix.size(), stream.size() - z.avail_in)) {
             out.bomb = true;
             break;
         }
@@ -131,7 +137,11 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit) {
 
 }  // namespace
 
-ParseResult ParseMovie(std::span<const uint8_t> file) {
+namespace {
+
+// Both readings of a movie: `owned` (in place only) is the file, which the
+// movie keeps, decompressed.
+ParseResult Parse(std::span<const uint8_t> file, Bytes* owned) {
     ParseResult result;
     if (file.size() < 8) {
         result.error = ParseError{"the file is too short to be a movie", 0};
@@ -167,15 +177,23 @@ ParseResult ParseMovie(std::span<const uint8_t> file) {
             return result;
         }
         size_t limit = header.file_length - 8;
-        Inflated out = header.compression == Compression::Zlib ? InflateZlib(file.subspan(8), limit)
-                                                                : InflateLzma(file.subspan(8), limit);
+        const auto prefix = owned ? file.first(8) : std::span<const uint8_t>();
+        Inflated out = header.compression == Compression::Zlib ? InflateZlib(file.subspan(8), limit, prefix)
+                                                                : InflateLzma(file.subspan(8), limit, prefix);
         if (out.bomb) {
             result.error = ParseError{BombMessage(), 8};
             return result;
         }
         inflated = std::move(out.data);
         inflate_error = out.error;
-        body = inflated;
+        if (owned) {
+            // The compressed file is not needed any more.
+            Bytes().swap(*owned);
+            owned->swap(inflated);
+            body = std::span<const uint8_t>(*owned).subspan(8);
+        } else {
+            body = inflated;
+        }
     }
 
     // Frame size, rate and count.
@@ -202,18 +220,58 @@ ParseResult ParseMovie(std::span<const uint8_t> file) {
                                             std::max<uint64_t>(header.file_length, 8 + tags_start)});
     }
     detail::ReadTagStream(body.subspan(tags_start, tags_end - tags_start), 8 + tags_start, header.version, 0,
-                          movie.tags, movie.warnings, movie.truncated);
+                          movie.tags, movie.warnings, movie.truncated, owned != nullptr);
+    if (owned) {
+        movie.frames_in_place = true;
+        movie.tags_offset = static_cast<uint32_t>(8 + tags_start);
+        movie.tags_size = static_cast<uint32_t>(tags_end - tags_start);
+    }
     if (inflate_error) {
         bool ended = !movie.tags.empty() && movie.tags.back().code == 0;
         if (!ended && !movie.truncated) movie.truncated = ParseError{*inflate_error, 8 + body.size()};
         else if (!ended && movie.truncated) movie.truncated->message = *inflate_error;
     }
+    if (owned) movie.data = std::move(*owned);
     result.movie = std::move(movie);
     return result;
 }
 
+}  // namespace
+
+ParseResult ParseMovie(std::span<const uint8_t> file) { return Parse(file, nullptr); }
+
+ParseResult ParseMovieInPlace(Bytes file) {
+    const std::span<const uint8_t> view(file);
+    return Parse(view, &file);
+}
+
+std::span<const uint8_t> ParsedMovie::TagStream() const {
+    if (!frames_in_place) return {};
+    return std::span<const uint8_t>(data).subspan(tags_offset, tags_size);
+}
+
+std::span<const uint8_t> ParsedMovie::SpriteTagStream(const Tag& sprite_tag) const {
+    if (!frames_in_place || sprite_tag.offset >= data.size()) return {};
+    auto stored = ReadStoredTag(data, sprite_tag.offset);
+    // The sprite's id and frame count come before its tags.
+    if (!stored || stored->code != 39 || stored->body.size() < 4) return {};
+    return stored->body.subspan(4);
+}
+
 bool ParsedMovie::IsActionScript3() const {
     if (header.version < 9) return false;
+    if (frames_in_place) {
+        // Up to the first frame's end, as the tags of frames are not listed.
+        const auto stream = TagStream();
+        for (auto t = ReadStoredTag(stream, 0); t && t->code != 1; t = ReadStoredTag(stream, t->next)) {
+            if (t->code == 69) {
+                const TagBody body = ParseTagBody(69, t->body, header.version);
+                const auto* attributes = std::get_if<FileAttributes>(&body);
+                return attributes && attributes->ActionScript3();
+            }
+        }
+        return false;
+    }
     for (const Tag& t : tags) {
         if (auto* a = std::get_if<FileAttributes>(&t.body)) return a->ActionScript3();
         if (std::holds_alternative<ShowFrame>(t.body)) break;

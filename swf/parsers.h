@@ -46,9 +46,12 @@ ImageFormat DetectImageFormat(std::span<const uint8_t> data);
 
 // Tag streams (movie_parser.cpp): reads tags until End or the end of data.
 // A damaged stream stops with `*truncated` set; tags read so far are kept.
+// With `frames_in_place`, the tags of frames are read (for their warnings)
+// but not kept, in sprites too.
 void ReadTagStream(std::span<const uint8_t> data, uint64_t base, uint8_t version, int sprite_depth,
                    std::vector<Tag>& tags, std::vector<ParseError>& warnings,
-                   std::optional<ParseError>& truncated);
-TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<ParseError>& warnings);
+                   std::optional<ParseError>& truncated, bool frames_in_place = false);
+TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<ParseError>& warnings,
+                    bool frames_in_place = false);
 
 }  // namespace qm::swf::detail

@@ -995,7 +995,21 @@ struct ParsedMovie {
     // was read before that point.
     std::optional<ParseError> truncated;
 
+    // Read by ParseMovieInPlace: the tags of frames (IsFrameTag) are left
+    // out of `tags` and of every sprite's, and stay in `data`, the whole
+    // uncompressed file (its first eight bytes as stored), to be read as
+    // their frames play.
+    bool frames_in_place = false;
+    Bytes data;
+    uint32_t tags_offset = 0;  // the main timeline's tag stream in `data`
+    uint32_t tags_size = 0;
+
     bool IsActionScript3() const;
+    // The tag stream of the main timeline, and of the sprite that `sprite_tag`
+    // (one of this movie's DefineSprite tags) defines; empty unless the
+    // frames are in place.
+    std::span<const uint8_t> TagStream() const;
+    std::span<const uint8_t> SpriteTagStream(const Tag& sprite_tag) const;
 };
 
 struct ParseResult {
@@ -1005,6 +1019,36 @@ struct ParseResult {
 
 // Decodes a whole movie file (FWS, CWS or ZWS). Never throws for bad input.
 ParseResult ParseMovie(std::span<const uint8_t> file);
+
+// Decodes a whole movie as ParseMovie does, for playing it: the file's bytes
+// are kept in the movie (decompressed), and the tags of frames are not
+// decoded into tag lists but left there (see ParsedMovie::data), so a
+// long movie takes little more than its file.
+ParseResult ParseMovieInPlace(Bytes file);
+
+// The tags a movie read in place leaves in its bytes: those of frames, which
+// a long movie holds many of (ShowFrame, placements and removals, frame and
+// init scripts, started sounds, background colours, stream sound blocks).
+bool IsFrameTag(uint16_t code);
+
+// A tag as the movie stores it; the body is a view into the stream it was
+// read from.
+struct StoredTag {
+    uint16_t code = 0;
+    size_t position = 0;  // of the tag header, in the stream
+    size_t next = 0;      // where the next tag header begins
+    std::span<const uint8_t> body;
+};
+
+// The header of the tag at `position` of a tag stream, as the parsers read
+// it; nullopt where the stream ends, is cut inside a header or the tag runs
+// past the end (where reading a movie stops).
+std::optional<StoredTag> ReadStoredTag(std::span<const uint8_t> stream, size_t position);
+
+// A PlaceObject body (`place_version` 1-4) of a movie of `movie_version`;
+// nullopt when it is damaged (the parsers keep such a tag as unknown).
+std::optional<PlaceObject> ParsePlaceObject(std::span<const uint8_t> body, uint8_t place_version,
+                                            uint8_t movie_version);
 
 // Decodes one tag body, as found in a movie of the given version. A failure
 // gives an UnknownTag and sets *error (offsets relative to the body).

@@ -21,21 +21,23 @@ std::vector<AssetEntry> ReadAssets(Reader& r) {
     return assets;
 }
 
-Sprite ReadSprite(Reader& r, int sprite_depth, std::vector<ParseError>& warnings) {
+Sprite ReadSprite(Reader& r, int sprite_depth, std::vector<ParseError>& warnings, bool frames_in_place) {
     if (sprite_depth >= kMaxSpriteDepth) r.Fail("sprites are nested too deeply");
     Sprite s;
     s.id = r.U16();
     s.frame_count = r.U16();
     std::optional<ParseError> truncated;
     auto rest = r.Rest();
-    ReadTagStream(rest, r.FileOffset() - rest.size(), r.version(), sprite_depth + 1, s.tags, warnings, truncated);
+    ReadTagStream(rest, r.FileOffset() - rest.size(), r.version(), sprite_depth + 1, s.tags, warnings, truncated,
+                  frames_in_place);
     if (truncated) warnings.push_back(*truncated);
     return s;
 }
 
 }  // namespace
 
-TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<ParseError>& warnings) {
+TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<ParseError>& warnings,
+                    bool frames_in_place) {
     switch (code) {
     case 0: return End{};
     case 1: return ShowFrame{};
@@ -163,7 +165,7 @@ TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<Pars
         v.data = r.RestCopy();
         return v;
     }
-    case 39: return ReadSprite(r, sprite_depth, warnings);
+    case 39: return ReadSprite(r, sprite_depth, warnings, frames_in_place);
     case 56: return ExportAssets{ReadAssets(r)};
     case 57:
     case 71: {
@@ -231,71 +233,98 @@ TagBody ReadTagBody(uint16_t code, Reader& r, int sprite_depth, std::vector<Pars
 
 namespace {
 
-// How many tags the stream holds, from their headers alone: the list is made
-// at its size at once, as a growing list would hold its old and new copies
-// together (two and a half times the tags of a long movie) while it grows.
-size_t CountTags(std::span<const uint8_t> data) {
+enum class HeaderRead { Whole, CutHeader, CutBody };
+
+// The one reading of a tag header, for the parse and for tags read in place.
+HeaderRead ReadHeader(std::span<const uint8_t> data, size_t pos, StoredTag& tag) {
+    tag.position = pos;
+    if (data.size() - pos < 2) return HeaderRead::CutHeader;
+    const uint16_t code_and_length = static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8));
+    pos += 2;
+    tag.code = code_and_length >> 6;
+    size_t length = code_and_length & 0x3F;
+    if (length == 0x3F) {
+        if (data.size() - pos < 4) return HeaderRead::CutHeader;
+        length = static_cast<uint32_t>(data[pos]) | (static_cast<uint32_t>(data[pos + 1]) << 8) |
+                 (static_cast<uint32_t>(data[pos + 2]) << 16) | (static_cast<uint32_t>(data[pos + 3]) << 24);
+        pos += 4;
+    }
+    if (length > data.size() - pos) return HeaderRead::CutBody;
+    tag.body = data.subspan(pos, length);
+    tag.next = pos + length;
+    return HeaderRead::Whole;
+}
+
+// How many tags the stream holds (of those kept), from their headers alone:
+// the list is made at its size at once, as a growing list would hold its old
+// and new copies together (two and a half times the tags of a long movie)
+// while it grows.
+size_t CountTags(std::span<const uint8_t> data, bool frames_in_place) {
     size_t pos = 0, count = 0;
-    while (data.size() - pos >= 2) {
-        const uint16_t code_and_length = static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8));
-        pos += 2;
-        size_t length = code_and_length & 0x3F;
-        if (length == 0x3F) {
-            if (data.size() - pos < 4) break;
-            length = static_cast<uint32_t>(data[pos]) | (static_cast<uint32_t>(data[pos + 1]) << 8) |
-                     (static_cast<uint32_t>(data[pos + 2]) << 16) | (static_cast<uint32_t>(data[pos + 3]) << 24);
-            pos += 4;
-        }
-        if (length > data.size() - pos) break;
-        pos += length;
-        ++count;
-        if (code_and_length >> 6 == 0) break;
+    StoredTag tag;
+    while (pos < data.size() && ReadHeader(data, pos, tag) == HeaderRead::Whole) {
+        pos = tag.next;
+        if (!frames_in_place || !IsFrameTag(tag.code)) ++count;
+        if (tag.code == 0) break;
     }
     return count;
+}
+
+// Frame tags read in place are only checked here; scripts and sound blocks
+// are kept as they are stored, so nothing in them can fail.
+void CheckFrameTag(uint16_t code, Reader& r, int sprite_depth, std::vector<ParseError>& warnings) {
+    switch (code) {
+    case 4:
+    case 26:
+    case 70:
+    case 94: ReadPlaceObject(r, code == 4 ? 1 : code == 26 ? 2 : code == 70 ? 3 : 4); break;
+    case 1:
+    case 12:
+    case 19: break;
+    default: (void)ReadTagBody(code, r, sprite_depth, warnings); break;
+    }
 }
 
 }  // namespace
 
 void ReadTagStream(std::span<const uint8_t> data, uint64_t base, uint8_t version, int sprite_depth,
                    std::vector<Tag>& tags, std::vector<ParseError>& warnings,
-                   std::optional<ParseError>& truncated) {
-    tags.reserve(tags.size() + CountTags(data));
+                   std::optional<ParseError>& truncated, bool frames_in_place) {
+    tags.reserve(tags.size() + CountTags(data, frames_in_place));
     size_t pos = 0;
     while (pos < data.size()) {
-        const size_t header_pos = pos;
-        if (data.size() - pos < 2) {
+        StoredTag stored;
+        switch (ReadHeader(data, pos, stored)) {
+        case HeaderRead::CutHeader:
             truncated = ParseError{"the movie is cut inside a tag header", base + pos};
             return;
-        }
-        uint16_t code_and_length = static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8));
-        pos += 2;
-        uint16_t code = code_and_length >> 6;
-        size_t length = code_and_length & 0x3F;
-        if (length == 0x3F) {
-            if (data.size() - pos < 4) {
-                truncated = ParseError{"the movie is cut inside a tag header", base + header_pos};
-                return;
-            }
-            length = static_cast<uint32_t>(data[pos]) | (static_cast<uint32_t>(data[pos + 1]) << 8) |
-                     (static_cast<uint32_t>(data[pos + 2]) << 16) | (static_cast<uint32_t>(data[pos + 3]) << 24);
-            pos += 4;
-        }
-        if (length > data.size() - pos) {
-            truncated = ParseError{"tag " + std::to_string(code) + " runs past the end of the movie", base + header_pos};
+        case HeaderRead::CutBody:
+            truncated = ParseError{"tag " + std::to_string(stored.code) + " runs past the end of the movie", base + pos};
             return;
+        case HeaderRead::Whole: break;
+        }
+        const uint16_t code = stored.code;
+        const auto body = stored.body;
+        Reader r(body, base + (stored.next - body.size()), version);
+        if (frames_in_place && IsFrameTag(code)) {
+            try {
+                CheckFrameTag(code, r, sprite_depth, warnings);
+            } catch (const ReadError& e) {
+                warnings.push_back(ParseError{"tag " + std::to_string(code) + ": " + e.message, e.offset});
+            }
+            pos = stored.next;
+            continue;
         }
         Tag tag;
         tag.code = code;
-        tag.offset = static_cast<uint32_t>(base + header_pos);
-        auto body = data.subspan(pos, length);
-        Reader r(body, base + pos, version);
+        tag.offset = static_cast<uint32_t>(base + pos);
         try {
-            tag.body = ReadTagBody(code, r, sprite_depth, warnings);
+            tag.body = ReadTagBody(code, r, sprite_depth, warnings, frames_in_place);
         } catch (const ReadError& e) {
             warnings.push_back(ParseError{"tag " + std::to_string(code) + ": " + e.message, e.offset});
             tag.body = UnknownTag{code, Bytes(body.begin(), body.end())};
         }
-        pos += length;
+        pos = stored.next;
         const bool end = code == 0;
         tags.push_back(std::move(tag));
         if (end) return;
@@ -316,6 +345,43 @@ TagBody ParseTagBody(uint16_t code, std::span<const uint8_t> body, uint8_t versi
     } catch (const ReadError& e) {
         if (error) *error = ParseError{e.message, e.offset};
         return UnknownTag{code, Bytes(body.begin(), body.end())};
+    }
+}
+
+bool IsFrameTag(uint16_t code) {
+    switch (code) {
+    case 1:   // ShowFrame
+    case 4:   // PlaceObject, 2, 3, 4
+    case 26:
+    case 70:
+    case 94:
+    case 5:   // RemoveObject, 2
+    case 28:
+    case 9:   // SetBackgroundColor
+    case 12:  // DoAction
+    case 59:  // DoInitAction
+    case 15:  // StartSound, 2
+    case 89:
+    case 19:  // SoundStreamBlock
+        return true;
+    default: return false;
+    }
+}
+
+std::optional<StoredTag> ReadStoredTag(std::span<const uint8_t> stream, size_t position) {
+    StoredTag tag;
+    if (position >= stream.size() || detail::ReadHeader(stream, position, tag) != detail::HeaderRead::Whole)
+        return std::nullopt;
+    return tag;
+}
+
+std::optional<PlaceObject> ParsePlaceObject(std::span<const uint8_t> body, uint8_t place_version,
+                                            uint8_t movie_version) {
+    Reader r(body, 0, movie_version);
+    try {
+        return detail::ReadPlaceObject(r, place_version);
+    } catch (const ReadError&) {
+        return std::nullopt;
     }
 }
 
