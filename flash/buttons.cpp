@@ -113,13 +113,12 @@ static bool CharacterContains(const Character& c, const Dictionary& dictionary, 
     if (auto* morph = c.As<swf::MorphShape>()) return InRect(morph->start_bounds, lx, ly);
     if (auto* text = c.As<swf::Text>()) return InRect(text->bounds, lx, ly);
     if (auto* edit = c.As<swf::EditText>()) return InRect(edit->bounds, lx, ly);
-    if (auto* sprite = c.As<swf::Sprite>(); sprite && nesting < 8) {
-        for (const swf::Tag& tag : sprite->tags) {
-            if (std::holds_alternative<swf::ShowFrame>(tag.body)) break;
-            auto* packed = std::get_if<swf::PackedPlaceObject>(&tag.body);
-            if (!packed) continue;
-            const swf::PlaceObject place = packed->Unpack();
-            const swf::PlaceObject* p = &place;
+    if (c.As<swf::Sprite>() && c.timeline && nesting < 8) {
+        for (const FrameTag& tag : c.timeline->FrameTags(0)) {
+            if (!tag.IsPlace()) continue;
+            const std::optional<swf::PlaceObject> place = tag.Place(c.timeline->version);
+            if (!place) continue;
+            const swf::PlaceObject* p = &*place;
             if ( !p->character_id || p->is_move || (p->clip_depth && *p->clip_depth)) continue;
             const Character* inner = dictionary.Find(*p->character_id);
             double ix, iy;

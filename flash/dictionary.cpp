@@ -64,6 +64,11 @@ const Character* Dictionary::Find(uint16_t id) const {
     return it == characters_.end() ? nullptr : &it->second;
 }
 
+void Dictionary::SetTimeline(const swf::Sprite& sprite, const TimelineDef& timeline) {
+    Character* c = FindMutable(sprite.id);
+    if (c && c->As<swf::Sprite>() == &sprite) c->timeline = &timeline;
+}
+
 Character* Dictionary::FindMutable(uint16_t id) {
     auto it = characters_.find(id);
     return it == characters_.end() ? nullptr : &it->second;

@@ -12,6 +12,8 @@
 
 namespace qm::flash {
 
+struct TimelineDef;
+
 struct Character {
     uint16_t id = 0;
     // The defining tag: Shape, MorphShape, Bitmap, Text, EditText, Button,
@@ -26,6 +28,8 @@ struct Character {
     const swf::ButtonSound* button_sound = nullptr;
     const swf::ScalingGrid* scaling_grid = nullptr;
     const swf::CsmTextSettings* csm_text_settings = nullptr;
+    // A sprite's frames, whose tags stay in the movie's bytes.
+    const TimelineDef* timeline = nullptr;
 
     template <class T>
     const T* As() const {
@@ -42,6 +46,8 @@ public:
     void Add(const swf::TagBody& body);
 
     const Character* Find(uint16_t id) const;
+    // Gives the character that `sprite` defines its frames.
+    void SetTimeline(const swf::Sprite& sprite, const TimelineDef& timeline);
     size_t size() const { return characters_.size(); }
 
     // JPEGTables of the movie, for DefineBits images; empty without one.

@@ -65,7 +65,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         pending_loads.push_back({clip.instance_id, nullptr, std::move(picture)});
         return std::nullopt;
     }
-    swf::ParseResult parsed = swf::ParseMovie(bytes);
+    swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
     if (!parsed.movie) {
         Log("loaded movie not played: \"" + std::string(url) + "\": " +
             (parsed.error ? parsed.error->message : std::string("the movie could not be read")));

@@ -12,12 +12,16 @@ namespace {
 
 constexpr std::streamoff kMaxFileBytes = std::streamoff(limits::kMaxMovieFileBytes);
 
-void AddDefinitions(const std::vector<swf::Tag>& tags, Dictionary& dictionary,
+void AddDefinitions(const swf::ParsedMovie& movie, Dictionary& dictionary,
                     std::unordered_map<const swf::Sprite*, TimelineDef>& sprites) {
-    for (const swf::Tag& tag : tags) {
+    for (const swf::Tag& tag : movie.tags) {
         dictionary.Add(tag.body);
         if (auto* sprite = std::get_if<swf::Sprite>(&tag.body)) {
-            sprites.try_emplace(sprite, TimelineDef::Build(sprite->tags, sprite->frame_count));
+            const TimelineDef& timeline =
+                sprites.try_emplace(sprite, TimelineDef::Build(movie.SpriteTagStream(tag), movie.header.version,
+                                                               sprite->frame_count))
+                    .first->second;
+            dictionary.SetTimeline(*sprite, timeline);
             // Sprites define nothing, but their video frames feed streams.
             for (const swf::Tag& inner : sprite->tags) {
                 if (std::holds_alternative<swf::VideoFrame>(inner.body)) dictionary.Add(inner.body);
@@ -45,8 +49,8 @@ Avm1Options ScriptOptions(const swf::ParsedMovie& movie) {
 std::shared_ptr<const MovieDefinition> MovieDefinition::Build(swf::ParsedMovie movie) {
     auto d = std::make_shared<MovieDefinition>();
     d->movie = std::move(movie);
-    AddDefinitions(d->movie.tags, d->dictionary, d->sprite_timelines);
-    d->root_timeline = TimelineDef::Build(d->movie.tags, d->movie.header.frame_count);
+    AddDefinitions(d->movie, d->dictionary, d->sprite_timelines);
+    d->root_timeline = TimelineDef::Build(d->movie.TagStream(), d->movie.header.version, d->movie.header.frame_count);
     d->root_timeline.waits_for_declared_frames = true;
     return d;
 }
@@ -76,7 +80,7 @@ Player::~Player() = default;
 
 LoadResult Player::LoadBytes(std::vector<uint8_t> bytes) {
     LoadResult result;
-    swf::ParseResult parsed = swf::ParseMovie(bytes);
+    swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
     if (!parsed.movie) {
         result.error = parsed.error ? parsed.error->message : "the movie could not be read";
         return result;

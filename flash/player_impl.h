@@ -69,7 +69,7 @@ struct Player::Impl : ScriptEnvironment {
     std::vector<PendingScript> unload_scripts, initialize_scripts, construct_scripts;
     // Removed objects live on until no script can hold them any more.
     std::vector<std::unique_ptr<DisplayObject>> removed_objects;
-    std::set<const swf::DoInitAction*> init_actions_done;
+    std::set<const uint8_t*> init_actions_done;  // by where their actions are stored
     bool scripts_enabled = true;
 
     bool loop = true;
@@ -190,7 +190,7 @@ struct Player::Impl : ScriptEnvironment {
     // for as long as the player, since removed clips may still point into them.
     std::unordered_map<uint64_t, std::shared_ptr<const MovieDefinition>> loaded_into;
     std::vector<std::shared_ptr<const MovieDefinition>> loaded_movies;
-    TimelineDef unloaded_timeline = TimelineDef::Build({}, 1);
+    TimelineDef unloaded_timeline = TimelineDef::Build({}, 0, 1);
     // The characters a clip's timeline places: those of the movie loaded into
     // it or into a clip above it, else the main movie's.
     const Dictionary& DictionaryOf(const DisplayObject& clip) const;

@@ -104,8 +104,8 @@ std::vector<std::span<const uint8_t>> Player::Impl::FrameScripts(DisplayObject& 
     if (!clip.sprite || !clip.sprite->timeline || !IsLive(clip)) return lists;
     const auto& frames = clip.sprite->timeline->frames;
     if (frame >= frames.size()) return lists;
-    for (const swf::Tag* tag : frames[frame].tags) {
-        if (auto* a = std::get_if<swf::DoAction>(&tag->body)) lists.emplace_back(a->actions);
+    for (const FrameTag& tag : clip.sprite->timeline->FrameTags(static_cast<uint16_t>(frame))) {
+        if (tag.IsAction()) lists.emplace_back(tag.body);
     }
     return lists;
 }
@@ -149,7 +149,7 @@ DisplayObject* Player::Impl::CreateEmptyClip(DisplayObject& parent, int32_t dept
         // One shared definition: a sprite of one frame with no tags.
         auto& body = script_definitions.emplace_back(swf::Sprite{0, 1, {}});
         auto* sprite = std::get_if<swf::Sprite>(&body);
-        sprite_timelines.emplace(sprite, TimelineDef::Build(sprite->tags, 1));
+        sprite_timelines.emplace(sprite, TimelineDef::Build({}, MovieVersion(), 1));
         Character& c = script_characters.emplace_back();
         c.definition = &body;
         empty_clip_character = &c;

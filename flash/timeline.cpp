@@ -129,9 +129,9 @@ void Player::Impl::RemoveChild(DisplayObject& parent, int32_t depth) {
 
 void Player::Impl::QueueInitScripts(DisplayObject& clip, uint16_t frame) {
     if (!scripts_enabled) return;
-    for (const swf::DoInitAction* init : clip.sprite->timeline->frames[frame].init_actions) {
-        if (init_actions_done.insert(init).second) {
-            scripts.push_back({clip.instance_id, init->actions, ScriptKind::Init});
+    for (const FrameTag& tag : clip.sprite->timeline->FrameTags(frame)) {
+        if (tag.IsInitAction() && init_actions_done.insert(tag.body.data()).second) {
+            scripts.push_back({clip.instance_id, tag.InitActions(), ScriptKind::Init});
         }
     }
 }
@@ -139,10 +139,8 @@ void Player::Impl::QueueInitScripts(DisplayObject& clip, uint16_t frame) {
 void Player::Impl::QueueFrameScripts(DisplayObject& clip, uint16_t frame) {
     QueueInitScripts(clip, frame);
     if (!scripts_enabled) return;
-    for (const swf::Tag* tag : clip.sprite->timeline->frames[frame].tags) {
-        if (auto* a = std::get_if<swf::DoAction>(&tag->body)) {
-            scripts.push_back({clip.instance_id, a->actions, ScriptKind::Frame});
-        }
+    for (const FrameTag& tag : clip.sprite->timeline->FrameTags(frame)) {
+        if (tag.IsAction()) scripts.push_back({clip.instance_id, tag.body, ScriptKind::Frame});
     }
 }
 
@@ -189,18 +187,24 @@ void Player::Impl::EnterFirstFrame(DisplayObject& clip) {
 // Frame scripts are queued as their tags come, so a clip placed after a
 // script has its own scripts run after it, one placed before, before it.
 void Player::Impl::ApplyFrame(DisplayObject& clip, uint16_t frame, bool with_scripts) {
-    const FrameDef& f = clip.sprite->timeline->frames[frame];
-    for (const swf::Tag* tag : f.tags) {
-        if (auto* action = std::get_if<swf::DoAction>(&tag->body)) {
-            if (with_scripts && scripts_enabled) scripts.push_back({clip.instance_id, action->actions, ScriptKind::Frame});
-        } else if (auto* place = std::get_if<swf::PackedPlaceObject>(&tag->body)) {
-            ApplyPlace(clip, place->Unpack(), frame);
-        } else if (auto* remove = std::get_if<swf::RemoveObject>(&tag->body)) {
+    const TimelineDef& def = *clip.sprite->timeline;
+    for (const FrameTag& tag : def.FrameTags(frame)) {
+        if (tag.IsAction()) {
+            if (with_scripts && scripts_enabled) scripts.push_back({clip.instance_id, tag.body, ScriptKind::Frame});
+            continue;
+        }
+        if (tag.IsPlace()) {
+            if (auto place = tag.Place(def.version)) ApplyPlace(clip, *place, frame);
+            continue;
+        }
+        if (tag.IsInitAction() || tag.IsStreamBlock()) continue;
+        const swf::TagBody body = tag.Decode(def.version);
+        if (auto* remove = std::get_if<swf::RemoveObject>(&body)) {
             DisplayObject* o = clip.children.At(remove->depth);
             if (o && !o->placed_by_script) RemoveChild(clip, remove->depth);
-        } else if (auto* bg = std::get_if<swf::SetBackgroundColor>(&tag->body)) {
+        } else if (auto* bg = std::get_if<swf::SetBackgroundColor>(&body)) {
             if (&clip == root.get()) background = bg->color;
-        } else if (auto* start = swf::BodyIf<swf::StartSound>(tag->body)) {
+        } else if (auto* start = swf::BodyIf<swf::StartSound>(body)) {
             // Frames passed over by a goto stay silent.
             if (with_scripts) StartSoundTag(*start, clip.instance_id);
         }
@@ -258,10 +262,11 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
     std::map<int32_t, Wanted> wanted;
     const TimelineDef& def = *clip.sprite->timeline;
     for (uint32_t f = 0; f <= frame; ++f) {
-        for (const swf::Tag* tag : def.frames[f].tags) {
-            if (auto* packed = std::get_if<swf::PackedPlaceObject>(&tag->body)) {
-                const swf::PlaceObject unpacked = packed->Unpack();
-                const swf::PlaceObject* p = &unpacked;
+        for (const FrameTag& tag : def.FrameTags(static_cast<uint16_t>(f))) {
+            if (tag.IsPlace()) {
+                const std::optional<swf::PlaceObject> unpacked = tag.Place(def.version);
+                if (!unpacked) continue;
+                const swf::PlaceObject* p = &*unpacked;
                 auto it = wanted.find(p->depth);
                 bool new_character = p->character_id && DictionaryOf(clip).Find(*p->character_id) &&
                                      (it == wanted.end() || it->second.place.character_id != p->character_id);
@@ -285,8 +290,9 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
                 } else {
                     Merge(it->second.place, *p);
                 }
-            } else if (auto* r = std::get_if<swf::RemoveObject>(&tag->body)) {
-                wanted.erase(r->depth);
+            } else if (tag.code == 5 || tag.code == 28) {
+                const swf::TagBody body = tag.Decode(def.version);
+                if (auto* r = std::get_if<swf::RemoveObject>(&body)) wanted.erase(r->depth);
             }
         }
     }

@@ -103,24 +103,30 @@ void Player::Impl::ButtonSoundFor(const DisplayObject& button, uint16_t conditio
 }
 
 void Player::Impl::StartFrameSounds(DisplayObject& clip, uint16_t frame) {
-    for (const swf::Tag* tag : clip.sprite->timeline->frames[frame].tags) {
-        if (auto* start = swf::BodyIf<swf::StartSound>(tag->body)) StartSoundTag(*start, clip.instance_id);
+    const TimelineDef& def = *clip.sprite->timeline;
+    for (const FrameTag& tag : def.FrameTags(frame)) {
+        if (tag.code != 15 && tag.code != 89) continue;
+        const swf::TagBody body = tag.Decode(def.version);
+        if (auto* start = swf::BodyIf<swf::StartSound>(body)) StartSoundTag(*start, clip.instance_id);
     }
 }
 
 std::shared_ptr<const sound::StreamSource> Player::Impl::StreamOf(const TimelineDef& timeline) {
     auto it = streams.find(&timeline);
     if (it != streams.end()) return it->second;
-    const swf::SoundStreamHead* head = nullptr;
-    std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> blocks;
+    std::optional<swf::SoundStreamHead> head;
+    // The blocks are read where the movie stores them, not copied.
+    sound::StreamBlocks blocks;
     for (size_t f = 0; f < timeline.frames.size(); ++f) {
         bool block_seen = false;
-        for (const swf::Tag* tag : timeline.frames[f].tags) {
-            if (auto* h = std::get_if<swf::SoundStreamHead>(&tag->body)) {
-                if (!head) head = h;
-            } else if (auto* b = std::get_if<swf::SoundStreamBlock>(&tag->body)) {
+        for (const FrameTag& tag : timeline.FrameTags(uint16_t(f))) {
+            if (tag.code == 18 || tag.code == 45) {
+                if (head) continue;
+                const swf::TagBody body = tag.Decode(timeline.version);
+                if (auto* h = std::get_if<swf::SoundStreamHead>(&body)) head = *h;
+            } else if (tag.IsStreamBlock()) {
                 // One block per frame; blocks before the head have no format.
-                if (head && !block_seen) blocks.emplace_back(uint16_t(f), b);
+                if (head && !block_seen) blocks.emplace_back(uint16_t(f), tag.body);
                 block_seen = true;
             }
         }
@@ -139,8 +145,10 @@ void Player::Impl::SyncSound() {
     const uint64_t now = SoundNow();
     // Streams follow their timelines: on from where they are while the
     // timeline moves one frame on, from the frame's own place after a
-    // jump, and silent while it stands still.
+    // jump, and silent while it stands still. A player whose sound nobody
+    // hears (a render worker) needs no stream, nor the index of one.
     for (const auto& entry : clips) {
+        if (sound_discarded) break;
         // Named apart from the binding: lambdas cannot capture bindings before clang 16.
         const auto& id = entry.first;
         const auto& clip = entry.second;
@@ -235,7 +243,6 @@ void Player::Impl::SetSoundTransform(DisplayObject* clip, const SoundTransform& 
 
 void Player::Impl::SetSoundPan(DisplayObject* clip, int32_t pan) {
     SoundTransform t = GetSoundTransform(clip);
-    pan = std::clamp(pan, -100, 100);
     t.ll = pan > 0 ? 100 - pan : 100;
     t.rr = pan < 0 ? 100 + pan : 100;
     t.lr = t.rl = 0;
@@ -251,7 +258,10 @@ uint32_t Player::Impl::SoundDurationMs(uint16_t sound_id) {
     const Character* c = dictionary.Find(sound_id);
     const swf::DefineSound* def = c ? c->As<swf::DefineSound>() : nullptr;
     if (!def) return 0;
-    if (def->sample_count) return uint32_t(uint64_t(def->sample_count) * 2000 / sound::RateX2(def->format));
+    if (def->sample_count) {
+        const uint64_t rate_x2 = sound::RateX2(def->format);
+        return uint32_t((uint64_t(def->sample_count) * 2000 + rate_x2 / 2) / rate_x2);  // to the nearest
+    }
     auto pcm = DecodedSound(sound_id);
     return pcm ? SamplesToMs(pcm->Frames()) : 0;
 }

@@ -115,16 +115,20 @@ std::vector<std::pair<size_t, size_t>> Mp3Frames(std::span<const uint8_t> data, 
 // The sample rate and channels of the MP3 frame whose header starts `data`.
 bool Mp3FrameFormat(std::span<const uint8_t> data, uint32_t& rate_x2, int& channels);
 
+// The blocks of a timeline's stream: the frame of each, and its bytes as the
+// movie stores them, in frame order.
+using StreamBlocks = std::vector<std::pair<uint16_t, std::span<const uint8_t>>>;
+
 // The stream sound of one timeline, as it is read while it plays: the blocks
 // stay in the movie and are decoded a little ahead of the mixer, so a stream
 // of any length holds a few blocks of samples at once.
 class StreamSource {
 public:
     // `blocks`: the timeline's block of each frame that has one, in frame
-    // order; they must outlive the source. `frame_rate`: the movie's, 8.8
+    // order; their bytes must outlive the source. `frame_rate`: the movie's, 8.8
     // fixed point. Null with an error text when the stream cannot sound.
     static std::shared_ptr<const StreamSource> Make(
-        const swf::SoundStreamHead& head, const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
+        const swf::SoundStreamHead& head, const StreamBlocks& blocks,
         uint16_t frame_rate, std::string& error);
 
     // Frame (zero-based) and the sample frame at kRate where its sound
@@ -201,7 +205,7 @@ struct Stream {
 };
 
 Stream DecodeStream(const swf::SoundStreamHead& head,
-                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
+                    const StreamBlocks& blocks,
                     uint16_t frame_rate);
 
 // Decoded event sounds by sound id, the least recently used dropped once

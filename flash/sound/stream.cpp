@@ -15,7 +15,7 @@ constexpr uint64_t kOutRateX2 = 2 * kRate;
 }  // namespace
 
 std::shared_ptr<const StreamSource> StreamSource::Make(
-    const swf::SoundStreamHead& head, const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
+    const swf::SoundStreamHead& head, const StreamBlocks& blocks,
     uint16_t frame_rate, std::string& error) {
     std::shared_ptr<StreamSource> s(new StreamSource);
     const swf::SoundFormat& format = head.stream;
@@ -32,10 +32,10 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
         std::optional<int64_t> latency;
         if (head.latency_seek) latency = *head.latency_seek;
         bool first = true;
-        for (const auto& [frame, block] : blocks) {
-            if (block->data.size() < 4) continue;
-            const uint16_t count = uint16_t(block->data[0] | (block->data[1] << 8));
-            const int16_t seek = int16_t(uint16_t(block->data[2] | (block->data[3] << 8)));
+        for (const auto& [frame, data] : blocks) {
+            if (data.size() < 4) continue;
+            const uint16_t count = uint16_t(data[0] | (data[1] << 8));
+            const int16_t seek = int16_t(uint16_t(data[2] | (data[3] << 8)));
             if (first && !latency) latency = seek;
             if (count > 0) {
                 const int64_t start = first ? *latency : int64_t(total) + seek + *latency;
@@ -43,7 +43,7 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
                 first = false;
             }
             total += count;
-            if (block->data.size() > 4) s->blocks_.push_back({std::span<const uint8_t>(block->data).subspan(4)});
+            if (data.size() > 4) s->blocks_.push_back({data.subspan(4)});
         }
         if (s->blocks_.empty()) {
             error = "the stream holds no samples";
@@ -79,10 +79,10 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
     // by decoding it once, and the blocks that give nothing are left out.
     std::string first_error;
     uint64_t before = 0;
-    for (const auto& [frame, block] : blocks) {
+    for (const auto& [frame, data] : blocks) {
         NativePcm part;
         std::string block_error;
-        if (!DecodeNative(format, block->data, part, block_error)) {
+        if (!DecodeNative(format, data, part, block_error)) {
             if (first_error.empty()) first_error = block_error;
             continue;
         }
@@ -92,12 +92,12 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
             // Padding codes would make every block a little longer than
             // its frame: drop those that run past the frame's ideal end.
             const uint64_t ideal_end = (uint64_t(frame - blocks.front().first) + 1) * part.rate_x2 * 128 / frame_rate;
-            const size_t fewest = AdpcmFewestFrames(format, block->data.size(), frames);
+            const size_t fewest = AdpcmFewestFrames(format, data.size(), frames);
             const size_t allowed = ideal_end > before ? size_t(ideal_end - before) : 0;
             frames = std::max(fewest, std::min(frames, allowed));
         }
         source_start[frame] = before;
-        s->blocks_.push_back({block->data, before, frames});
+        s->blocks_.push_back({data, before, frames});
         s->channels_ = part.channels;
         s->rate_x2_ = part.rate_x2;
         before += frames;
@@ -235,7 +235,7 @@ size_t StreamReader::Read(uint64_t at, int16_t* out, size_t count) {
 }
 
 Stream DecodeStream(const swf::SoundStreamHead& head,
-                    const std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>>& blocks,
+                    const StreamBlocks& blocks,
                     uint16_t frame_rate) {
     Stream stream;
     auto source = StreamSource::Make(head, blocks, frame_rate, stream.error);

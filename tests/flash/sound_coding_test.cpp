@@ -254,8 +254,8 @@ TEST_F(FfmpegSounds, Mp3StreamFramesBeginWhereTheirSeekSamplesSay) {
         data[2] = uint8_t(seek), data[3] = uint8_t(uint16_t(seek) >> 8);
         blocks.push_back({data});
     }
-    std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> list;
-    for (size_t f = 0; f < blocks.size(); ++f) list.emplace_back(uint16_t(f), &blocks[f]);
+    StreamBlocks list;
+    for (size_t f = 0; f < blocks.size(); ++f) list.emplace_back(uint16_t(f), blocks[f].data);
     Stream stream = DecodeStream(head, list, 20 << 8);
     ASSERT_TRUE(stream.pcm) << stream.error;
     for (const auto& [frame, start] : stream.frame_start) {

@@ -44,7 +44,7 @@ Bytes Le16(const std::vector<int16_t>& s) {
 struct Built {
     swf::SoundStreamHead head;
     std::vector<swf::SoundStreamBlock> blocks;
-    std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> list;
+    StreamBlocks list;
 };
 
 // 20 frames a second.
@@ -58,7 +58,7 @@ void Build(const StreamCase& c, Built& out) {
                                                                : Le16(samples);
         out.blocks.push_back({data});
     }
-    for (size_t f = 0; f < out.blocks.size(); ++f) out.list.emplace_back(uint16_t(f), &out.blocks[f]);
+    for (size_t f = 0; f < out.blocks.size(); ++f) out.list.emplace_back(uint16_t(f), out.blocks[f].data);
 }
 
 swf::SoundFormat Format(swf::SoundCodec codec, uint8_t rate, bool stereo) {
@@ -130,7 +130,7 @@ TEST(StreamReading, PiecesAndJumpsGiveTheSamplesOfTheWholeStream) {
         }
         EXPECT_FALSE(source->FrameStart(UINT16_MAX)) << c.name;
         // Frames without a block of their own start nothing.
-        std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> even;
+        StreamBlocks even;
         for (const auto& entry : b.list)
             if (entry.first % 2 == 0) even.push_back(entry);
         auto sparse = StreamSource::Make(b.head, even, 20 << 8, error);
@@ -173,7 +173,7 @@ TEST(StreamReading, StreamsThatCannotSoundSayWhy) {
     swf::SoundStreamHead head;
     head.stream = Format(swf::SoundCodec::Adpcm, 2, false);
     swf::SoundStreamBlock empty{};
-    std::vector<std::pair<uint16_t, const swf::SoundStreamBlock*>> list{{0, &empty}, {1, &empty}};
+    StreamBlocks list{{0, empty.data}, {1, empty.data}};
     std::string error;
     EXPECT_FALSE(StreamSource::Make(head, list, 20 << 8, error));
     EXPECT_FALSE(error.empty());
@@ -183,7 +183,7 @@ TEST(StreamReading, StreamsThatCannotSoundSayWhy) {
     swf::SoundStreamBlock junk{{0x40, 0x02, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}};
     for (const auto* block : {&counts, &junk}) {
         error.clear();
-        list = {{0, block}, {1, block}};
+        list = {{0, block->data}, {1, block->data}};
         EXPECT_FALSE(StreamSource::Make(head, list, 20 << 8, error));
         EXPECT_FALSE(error.empty());
     }

@@ -1,5 +1,5 @@
-// A timeline's frames as views of its lists: each frame sees its own tags and
-// init scripts, in file order, also after the timeline has been moved.
+// A timeline's frames read from the movie's bytes: each frame sees its own
+// tags and init scripts, in file order, also after the timeline has been moved.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -13,11 +13,18 @@ using namespace qm;
 
 namespace {
 
-// The tags of a frame by their codes.
-std::vector<uint16_t> Codes(const flash::FrameDef& f) {
+// The tags of a frame by their codes, and the sprites of its init scripts.
+std::vector<uint16_t> Codes(const flash::TimelineDef& def, uint16_t frame) {
     std::vector<uint16_t> codes;
-    for (const swf::Tag* t : f.tags) codes.push_back(t->code);
+    for (const flash::FrameTag& t : def.FrameTags(frame)) codes.push_back(t.code);
     return codes;
+}
+
+std::vector<uint16_t> InitSprites(const flash::TimelineDef& def, uint16_t frame) {
+    std::vector<uint16_t> sprites;
+    for (const flash::FrameTag& t : def.FrameTags(frame))
+        if (t.IsInitAction()) sprites.push_back(static_cast<uint16_t>(t.body[0] | (t.body[1] << 8)));
+    return sprites;
 }
 
 }  // namespace
@@ -53,13 +60,15 @@ TEST(TimelineDef, FramesViewTheirOwnTagsAcrossMoves) {
         if (c.trailing) movie.doAction(w::Actions().play());
         std::vector<uint8_t> bytes = movie.bytes();
         if (!c.end) bytes.resize(bytes.size() - 2);  // the End tag's two bytes
-        swf::ParseResult parsed = swf::ParseMovie(bytes);
+        swf::ParseResult parsed = swf::ParseMovieInPlace(bytes);
         ASSERT_TRUE(parsed.movie);
-        const std::vector<swf::Tag>& tags = parsed.movie->tags;
+        const swf::ParsedMovie& m = *parsed.movie;
+        // The frames' tags are not decoded into the list; labels and End are.
+        for (const swf::Tag& t : m.tags) EXPECT_FALSE(swf::IsFrameTag(t.code)) << t.code;
 
         std::map<int, flash::TimelineDef> kept;
         {
-            flash::TimelineDef built = flash::TimelineDef::Build(tags, 3);
+            flash::TimelineDef built = flash::TimelineDef::Build(m.TagStream(), m.header.version, 3);
             flash::TimelineDef moved = std::move(built);
             kept.emplace(0, std::move(moved));
         }
@@ -68,20 +77,20 @@ TEST(TimelineDef, FramesViewTheirOwnTagsAcrossMoves) {
 
         ASSERT_EQ(def.FrameCount(), c.frames);
         EXPECT_EQ(def.closed, c.closed);
-        EXPECT_EQ(Codes(def.frames[0]), (std::vector<uint16_t>{26, 12}));
-        EXPECT_TRUE(def.frames[1].tags.empty());
-        EXPECT_EQ(Codes(def.frames[2]), (std::vector<uint16_t>{26, 28}));
+        EXPECT_EQ(Codes(def, 0), (std::vector<uint16_t>{26, 12, 59}));
+        EXPECT_TRUE(def.FrameTags(1).empty());
+        EXPECT_EQ(Codes(def, 2), (std::vector<uint16_t>{26, 28, 59, 59}));
         if (c.trailing) {
-            EXPECT_EQ(Codes(def.frames[3]), (std::vector<uint16_t>{12}));
+            EXPECT_EQ(Codes(def, 3), (std::vector<uint16_t>{12}));
         }
-        for (const flash::FrameDef& f : def.frames)
-            for (const swf::Tag* t : f.tags) EXPECT_TRUE(t >= tags.data() && t < tags.data() + tags.size());
+        // Every body is a view into the movie's bytes.
+        for (uint16_t f = 0; f < def.FrameCount(); ++f)
+            for (const flash::FrameTag& t : def.FrameTags(f))
+                EXPECT_TRUE(t.body.data() >= m.data.data() && t.body.data() + t.body.size() <= m.data.data() + m.data.size());
 
-        ASSERT_EQ(def.frames[0].init_actions.size(), 1u);
-        EXPECT_EQ(def.frames[0].init_actions[0]->sprite_id, 5);
-        EXPECT_TRUE(def.frames[1].init_actions.empty());
-        ASSERT_EQ(def.frames[2].init_actions.size(), 2u);
-        EXPECT_EQ(def.frames[2].init_actions[1]->sprite_id, 7);
+        EXPECT_EQ(InitSprites(def, 0), (std::vector<uint16_t>{5}));
+        EXPECT_TRUE(InitSprites(def, 1).empty());
+        EXPECT_EQ(InitSprites(def, 2), (std::vector<uint16_t>{6, 7}));
         EXPECT_EQ(def.FrameOfLabel("FIRST"), 0);
         EXPECT_EQ(def.FrameOfLabel("third"), 2);
     }
@@ -89,9 +98,8 @@ TEST(TimelineDef, FramesViewTheirOwnTagsAcrossMoves) {
 
 // A timeline without tags still has its one frame.
 TEST(TimelineDef, EmptyTimelineHasOneFrame) {
-    const flash::TimelineDef def = flash::TimelineDef::Build({}, 1);
+    const flash::TimelineDef def = flash::TimelineDef::Build({}, 8, 1);
     ASSERT_EQ(def.FrameCount(), 1);
-    EXPECT_TRUE(def.frames[0].tags.empty());
-    EXPECT_TRUE(def.frames[0].init_actions.empty());
+    EXPECT_TRUE(def.FrameTags(0).empty());
     EXPECT_FALSE(def.closed);
 }
