@@ -104,7 +104,8 @@ public:
     }
     // Pan -100 (left only) .. 100 (right only): the side away from the pan
     // is turned down (ll = 100 - pan for pan > 0, rr = 100 + pan for pan < 0),
-    // the cross terms cleared. SoundPan gives rr - ll of the clip's transform.
+    // the cross terms cleared; a pan beyond 100 turns that side negative, as
+    // the original does. SoundPan gives rr - ll of the clip's transform.
     virtual void SetSoundPan(DisplayObject* clip, int32_t pan) { (void)clip, (void)pan; }
     virtual int32_t SoundPan(const DisplayObject* clip) { return (void)clip, 0; }
     // One play of a sound character, in milliseconds; 0 for unknown ones.

@@ -431,6 +431,12 @@ static bool LegacyTruth(const Value& v, double n) {
 void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Value& result) {
     std::vector<Value>& stack = *f.stack;
     running_stack_ = &stack;
+    struct Running {
+        const Frame*& slot;
+        const Frame* outer;
+        ~Running() { slot = outer; }
+    } running{running_frame_, running_frame_};
+    running_frame_ = &f;
     auto pop = [&]() -> Value {
         if (stack.size() <= f.stack_base) return Undefined{};
         Value v = std::move(stack.back());

@@ -125,6 +125,8 @@ public:
     double NowMs() const;
     std::string DateText(double ms);
     ScriptEnvironment* env() { return env_; }
+    // The list running now, for natives that act on its target; null between scripts.
+    const Frame* running_frame_ = nullptr;
     void Log(const std::string& line);
     // An exception that left every script: one line in the trace output.
     void ReportUncaught(const Value& v);

@@ -1,5 +1,6 @@
 // The Sound object: sounds of a clip (or of the whole movie) started,
 // stopped and turned up or down by scripts.
+#include <climits>
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
@@ -11,18 +12,53 @@ namespace {
 
 Value Arg(std::vector<Value>& args, size_t i) { return i < args.size() ? args[i] : Value(Undefined{}); }
 
-// The object's sound state and the clip it speaks for; false when the
-// owner clip is gone (its sound object then answers nothing).
+// The clip a path names, as the sound object finds its owner: each name a
+// child clip or else a variable holding one, from the running script's
+// target (or the main movie) down.
+DisplayObject* ClipByPath(Interpreter& in, const std::string& path) {
+    const uint64_t from = in.running_frame_ ? in.running_frame_->target : 0;
+    if (DisplayObject* clip = in.ResolveClip(from, path)) return clip;
+    DisplayObject* at = in.FindClip(from);
+    if (!at) at = &in.env()->Root();
+    size_t start = 0;
+    for (bool first = true; start <= path.size(); first = false) {
+        size_t dot = path.find('.', start);
+        std::string name = path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        start = dot == std::string::npos ? path.size() + 1 : dot + 1;
+        if (first && (in.KeyEq(name, "_level0") || in.KeyEq(name, "_root"))) {
+            at = &in.env()->Root();
+            continue;
+        }
+        if (name.empty()) return nullptr;
+        Value v = in.Get(in.ClipObject(*at), name);
+        auto* o = std::get_if<ObjRef>(&v);
+        at = o ? in.ClipOf(*o) : nullptr;
+        if (!at) return nullptr;
+    }
+    return at;
+}
+
+// The object's sound state and the clip it speaks for; false when no clip
+// answers to the owner's path (the object then answers nothing). The path
+// is looked up at each call, so a renamed owner is lost until it gets its
+// name back.
 bool Resolve(Interpreter& in, const Value& self, std::shared_ptr<SoundState>& state, DisplayObject*& clip) {
     auto* o = std::get_if<ObjRef>(&self);
     if (!o || !*o || !(*o)->sound) return false;
     state = (*o)->sound;
     clip = nullptr;
     if (state->global) return true;
-    clip = state->owner ? in.ClipOf(state->owner) : nullptr;
-    // A clip by the same path stands in for one that was removed.
-    if (!clip && !state->path.empty()) clip = in.ResolveClip(0, state->path);
+    clip = ClipByPath(in, state->path);
     return clip != nullptr;
+}
+
+// Volume and pan take the processor's conversion: the fraction cut off, and
+// NaN or anything beyond 32 bits the lowest integer. Nothing given is 0.
+int32_t SoundInteger(Interpreter& in, std::vector<Value>& args) {
+    if (args.empty() || std::holds_alternative<Undefined>(args[0])) return 0;
+    double v = in.ToNumber(args[0]);
+    if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
+    return int32_t(v);
 }
 
 }  // namespace
@@ -55,12 +91,10 @@ void Interpreter::InstallSound() {
         Value target = Arg(args, 0);
         if (!std::holds_alternative<Undefined>(target)) {
             state->global = false;
-            if (auto* t = std::get_if<ObjRef>(&target)) {
-                state->owner = *t;
-                if (DisplayObject* c = in.ClipOf(*t)) state->path = in.TargetPath(*c);
-            } else {
-                state->path = in.ToString(target);
-            }
+            // The owner is kept as its path; any other object by its text.
+            auto* t = std::get_if<ObjRef>(&target);
+            if (DisplayObject* c = t ? in.ClipOf(*t) : nullptr) state->path = in.TargetPath(*c);
+            else state->path = in.ToString(target);
         }
         (*o)->sound = state;
         return Undefined{};
@@ -77,16 +111,16 @@ void Interpreter::InstallSound() {
     };
     // The pan a transform stands for: the side turned down, from the left first.
     auto pan_of = [](const ScriptEnvironment::SoundTransform& t) {
-        return t.ll != 100 ? 100 - t.ll : t.rr - 100;
+        auto magnitude = [](int32_t v) { return v < 0 ? int32_t(0u - uint32_t(v)) : v; };
+        return t.ll != 100 ? int32_t(100u - uint32_t(magnitude(t.ll))) : int32_t(uint32_t(magnitude(t.rr)) - 100u);
     };
     method("getVolume", [](Interpreter& in, const Value&, SoundState&, DisplayObject* c, std::vector<Value>&) -> Value {
         return double(in.env()->GetSoundTransform(c).volume);
     });
     method("setVolume", [](Interpreter& in, const Value&, SoundState&, DisplayObject* c, std::vector<Value>& args) -> Value {
-        double v = in.ToNumber(Arg(args, 0));
-        if (!std::isfinite(v)) return Undefined{};
+        int32_t v = SoundInteger(in, args);
         auto t = in.env()->GetSoundTransform(c);
-        t.volume = int32_t(std::clamp(v, -1e9, 1e9));
+        t.volume = v;
         in.env()->SetSoundTransform(c, t);
         return Undefined{};
     });
@@ -94,9 +128,7 @@ void Interpreter::InstallSound() {
         return double(pan_of(in.env()->GetSoundTransform(c)));
     });
     method("setPan", [](Interpreter& in, const Value&, SoundState&, DisplayObject* c, std::vector<Value>& args) -> Value {
-        double p = in.ToNumber(Arg(args, 0));
-        if (!std::isfinite(p)) return Undefined{};
-        in.env()->SetSoundPan(c, int32_t(std::clamp(p, -100.0, 100.0)));
+        in.env()->SetSoundPan(c, SoundInteger(in, args));
         return Undefined{};
     });
     method("getTransform", [](Interpreter& in, const Value&, SoundState&, DisplayObject* c, std::vector<Value>&) -> Value {
@@ -112,11 +144,10 @@ void Interpreter::InstallSound() {
         Value from = Arg(args, 0);
         if (!std::holds_alternative<ObjRef>(from)) return Undefined{};
         auto t = in.env()->GetSoundTransform(c);
-        // Only the terms the object has change.
+        // Only the terms the object itself has change (not its prototype's).
         for (auto [name, term] : {std::pair{"ll", &t.ll}, {"lr", &t.lr}, {"rl", &t.rl}, {"rr", &t.rr}}) {
-            if (!in.HasProperty(std::get<ObjRef>(from), name)) continue;
-            double v = in.ToNumber(in.Get(from, name));
-            *term = std::isfinite(v) ? int32_t(std::clamp(v, -1e9, 1e9)) : 0;
+            if (!in.FindOwn(std::get<ObjRef>(from), name)) continue;
+            *term = in.ToInt32(in.Get(from, name));
         }
         in.env()->SetSoundTransform(c, t);
         return Undefined{};
@@ -161,12 +192,22 @@ void Interpreter::InstallSound() {
     };
     method("getDuration", duration);
     method("getPosition", position);
+    method("setDuration", [](Interpreter&, const Value&, SoundState&, DisplayObject*, std::vector<Value>&) -> Value {
+        return Undefined{};
+    });
+    method("setPosition", [](Interpreter&, const Value&, SoundState&, DisplayObject*, std::vector<Value>&) -> Value {
+        return Undefined{};
+    });
+    // A script may write over them: the value then stays on the object.
     auto accessor = [&](const std::string& name, Fn fn) {
         Accessor(proto, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
             std::shared_ptr<SoundState> state;
             DisplayObject* clip = nullptr;
             if (!Resolve(in, self, state, clip)) return Undefined{};
             return fn(in, self, *state, clip, args);
+        }, [name](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            if (auto* o = std::get_if<ObjRef>(&self); o && *o) in.Define(*o, name, Arg(args, 0), 0);
+            return Undefined{};
         });
     };
     accessor("duration", duration);
@@ -174,6 +215,10 @@ void Interpreter::InstallSound() {
     Method(proto, "getBytesLoaded", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
     Method(proto, "getBytesTotal", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
     Method(proto, "loadSound", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return Undefined{}; });
+    // Version 5 movies knew only the first methods.
+    for (const char* name : {"getDuration", "setDuration", "getPosition", "setPosition", "loadSound",
+                             "getBytesLoaded", "getBytesTotal", "duration", "position"})
+        if (Property* p = FindOwn(proto, name)) p->flags |= kVersion6;
 }
 
 }  // namespace qm::flash::avm1

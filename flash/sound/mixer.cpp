@@ -219,8 +219,11 @@ void Mixer::MixChannel(Channel& c, int32_t* acc, size_t count) {
             l *= el;
             r *= er;
         }
-        const double ol = l * g.ll + r * g.rl;
-        const double orr = l * g.lr + r * g.rr;
+        // Scripts may set any transform; a sample far beyond full scale is
+        // only clipped later, so it is held where the sums cannot overflow.
+        constexpr double kLoudest = 1 << 20;
+        const double ol = std::clamp(l * g.ll + r * g.rl, -kLoudest, kLoudest);
+        const double orr = std::clamp(l * g.lr + r * g.rr, -kLoudest, kLoudest);
         acc[i] += int32_t(std::lrint(ol));
         acc[i + 1] += int32_t(std::lrint(orr));
     }
