@@ -90,8 +90,19 @@ std::vector<uint8_t> readFile(const QString& path, bool& ok) {
     QFile file(path);
     ok = file.open(QIODevice::ReadOnly);
     if (!ok) return {};
-    const QByteArray bytes = file.readAll();
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    // Read straight into the list at its size: a long movie is not held twice on the way.
+    std::vector<uint8_t> bytes(size_t(std::max<qint64>(file.size(), 0)));
+    qint64 got = 0;
+    while (got < qint64(bytes.size())) {
+        const qint64 n = file.read(reinterpret_cast<char*>(bytes.data()) + got, qint64(bytes.size()) - got);
+        if (n <= 0) break;
+        got += n;
+    }
+    bytes.resize(size_t(got));
+    // A file that grows while it is read (or a device without a size) gives the rest too.
+    const QByteArray rest = file.readAll();
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    return bytes;
 }
 
 struct Frame {
@@ -124,12 +135,13 @@ MovieRate RateOfMovie(uint16_t rate88) {
 
 bool ReadMovieInfo(const QString& moviePath, formats::TSWFInfo& info, QString& error) {
     bool ok = false;
-    const std::vector<uint8_t> bytes = readFile(moviePath, ok);
+    std::vector<uint8_t> bytes = readFile(moviePath, ok);
     if (!ok) {
         error = QStringLiteral("cannot open the file");
         return false;
     }
-    const swf::ParseResult parsed = swf::ParseMovie(bytes);
+    // The frames stay in the file's bytes: a long movie's would take several times its size.
+    const swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
     if (!parsed.movie) {
         error = parsed.error ? QString::fromStdString(parsed.error->message) : QStringLiteral("not a Flash movie");
         return false;
@@ -142,9 +154,10 @@ bool ReadMovieInfo(const QString& moviePath, formats::TSWFInfo& info, QString& e
                     .arg(h.StageHeightPixels());
         return false;
     }
-    const bool anyFrame = std::any_of(parsed.movie->tags.begin(), parsed.movie->tags.end(), [](const swf::Tag& t) {
-        return std::holds_alternative<swf::ShowFrame>(t.body);
-    });
+    bool anyFrame = false;
+    const auto stream = parsed.movie->TagStream();
+    for (auto t = swf::ReadStoredTag(stream, 0); t && !anyFrame && t->code != 0; t = swf::ReadStoredTag(stream, t->next))
+        anyFrame = t->code == 1;
     if (!anyFrame) {
         error = parsed.movie->truncated ? QStringLiteral("the movie is damaged: %1 (at byte %2)")
                                               .arg(QString::fromStdString(parsed.movie->truncated->message))
@@ -163,9 +176,10 @@ bool ReadMovieInfo(const QString& moviePath, formats::TSWFInfo& info, QString& e
 
 bool MovieHasSound(const QString& moviePath) {
     bool ok = false;
-    const std::vector<uint8_t> bytes = readFile(moviePath, ok);
+    std::vector<uint8_t> bytes = readFile(moviePath, ok);
     if (!ok) return false;
-    const swf::ParseResult parsed = swf::ParseMovie(bytes);
+    // Sound definitions and stream heads are listed; the frames' blocks need not be read.
+    const swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
     return parsed.movie && holdsSound(parsed.movie->tags);
 }
 
