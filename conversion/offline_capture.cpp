@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -236,9 +238,23 @@ QString WriteProblem(const QString& outputPath, const std::string& engineError) 
     return text;
 }
 
+// glibc gives a large block a mapping of its own, but once such a block is freed (a movie read
+// for its facts is one) it raises that threshold to the block's size, and every later block
+// below it comes from the heap. There the encoder's index of the output, which grows all through
+// a long conversion, leaves its outgrown copies behind as holes: a 30-minute movie held 14 MiB
+// more for them. A fixed threshold (glibc's starting one) keeps large blocks apart, and a
+// growing one is moved by the kernel instead of copied.
+void KeepLargeBlocksMapped() {
+#ifdef __GLIBC__
+    static const bool fixed = mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
+    (void)fixed;
+#endif
+}
+
 }  // namespace
 
 CaptureResult OfflineCapture::Run() {
+    KeepLargeBlocksMapped();
     CaptureResult result;
     auto fail = [&](const QString& why) {
         result.Succeeded = false;
