@@ -44,6 +44,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         }
     }
     if (bytes_read) *bytes_read = bytes.size();
+    const size_t file_bytes = bytes.size();
     // A picture is known by its first bytes, whatever its file is called.
     static constexpr uint8_t kPng[] = {0x89, 'P', 'N', 'G'}, kGif[] = {'G', 'I', 'F', '8'}, kJpeg[] = {0xFF, 0xD8};
     auto starts = [&](std::span<const uint8_t> signature) {
@@ -62,7 +63,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         picture->height = decoded.bitmap.height;
         picture->transparent = !starts(kJpeg);
         picture->pixels = std::move(decoded.bitmap.pixels);
-        pending_loads.push_back({clip.instance_id, nullptr, std::move(picture)});
+        pending_loads.push_back({clip.instance_id, nullptr, std::move(picture), uint32_t(file_bytes)});
         return std::nullopt;
     }
     swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
@@ -75,7 +76,7 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         Log("loaded movie not played: \"" + std::string(url) + "\": ActionScript 3 movies are not loaded into clips");
         return "LoadNeverCompleted";
     }
-    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie))});
+    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie), file_bytes)});
     return std::nullopt;
 }
 
@@ -98,6 +99,7 @@ void Player::Impl::FinishLoads() {
         clip->drawing.reset();
         clip->bitmap.reset();
         SpriteState& s = *clip->sprite;
+        picture_bytes.erase(clip->instance_id);
         if (load.movie) {
             loaded_into[clip->instance_id] = load.movie;
             loaded_movies.push_back(load.movie);
@@ -109,6 +111,7 @@ void Player::Impl::FinishLoads() {
             loaded_into.erase(clip->instance_id);
             s.timeline = &unloaded_timeline;
             clip->bitmap = load.picture;
+            picture_bytes[clip->instance_id] = load.picture_bytes;
             s.entered = true;
             s.playing = false;
         } else {
@@ -122,6 +125,44 @@ void Player::Impl::FinishLoads() {
         }
         s.current_frame = 0;
     }
+}
+
+bool Player::Impl::ClipBytes(const DisplayObject& clip, bool as_stored, uint32_t& loaded, uint32_t& total) {
+    loaded = total = 0;
+    if (auto it = picture_bytes.find(clip.instance_id); it != picture_bytes.end()) {
+        loaded = total = it->second;
+        return true;
+    }
+    const MovieDefinition* shown = &clip == root.get() ? definition.get() : nullptr;
+    if (auto it = loaded_into.find(clip.instance_id); it != loaded_into.end()) shown = it->second.get();
+    if (shown) {
+        if (as_stored) {
+            loaded = total = shown->file_bytes;
+        } else {
+            // A header may promise more or less than the file holds.
+            const swf::ParsedMovie& m = shown->movie;
+            total = m.header.file_length;
+            loaded = m.frames_in_place ? uint32_t(std::min<size_t>(total, m.data.size())) : total;
+        }
+        return true;
+    }
+    if (!clip.sprite) return false;
+    // A sprite of a movie: the tags its definition holds.
+    const swf::TagBody* defined = clip.character ? clip.character->definition : nullptr;
+    if (!defined) return true;
+    auto find_in = [&](const MovieDefinition& d) {
+        for (const swf::Tag& tag : d.movie.tags) {
+            if (&tag.body == defined) {
+                loaded = total = uint32_t(d.movie.SpriteTagStream(tag).size());
+                return true;
+            }
+        }
+        return false;
+    };
+    if (find_in(*definition)) return true;
+    for (const auto& movie : loaded_movies)
+        if (find_in(*movie)) return true;
+    return true;
 }
 
 }  // namespace qm::flash

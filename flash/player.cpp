@@ -46,9 +46,10 @@ Avm1Options ScriptOptions(const swf::ParsedMovie& movie) {
 
 }  // namespace
 
-std::shared_ptr<const MovieDefinition> MovieDefinition::Build(swf::ParsedMovie movie) {
+std::shared_ptr<const MovieDefinition> MovieDefinition::Build(swf::ParsedMovie movie, size_t file_bytes) {
     auto d = std::make_shared<MovieDefinition>();
     d->movie = std::move(movie);
+    d->file_bytes = uint32_t(std::min<size_t>(file_bytes, UINT32_MAX));
     AddDefinitions(d->movie, d->dictionary, d->sprite_timelines);
     d->root_timeline = TimelineDef::Build(d->movie.TagStream(), d->movie.header.version, d->movie.header.frame_count);
     d->root_timeline.waits_for_declared_frames = true;
@@ -80,6 +81,7 @@ Player::~Player() = default;
 
 LoadResult Player::LoadBytes(std::vector<uint8_t> bytes) {
     LoadResult result;
+    const size_t file_bytes = bytes.size();
     swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
     if (!parsed.movie) {
         result.error = parsed.error ? parsed.error->message : "the movie could not be read";
@@ -87,7 +89,7 @@ LoadResult Player::LoadBytes(std::vector<uint8_t> bytes) {
     }
     // The configuration file is read once, when the first player is made.
     (void)CurrentPlayerConfiguration();
-    auto impl = std::make_unique<Impl>(MovieDefinition::Build(std::move(*parsed.movie)));
+    auto impl = std::make_unique<Impl>(MovieDefinition::Build(std::move(*parsed.movie), file_bytes));
     impl->Init();
     result.player.reset(new Player(std::move(impl)));
     return result;

@@ -136,6 +136,13 @@ public:
     }
     // unloadMovie: the clip is emptied once this frame's scripts have run.
     virtual void UnloadMovie(DisplayObject& clip) { (void)clip; }
+    // What a clip shows, in bytes, for getBytesLoaded and getBytesTotal: a
+    // movie's length as its header declares it and how much of that its file
+    // holds, or (`as_stored`, a loader's progress) its file's size; a sprite's
+    // tags; a picture's file. An empty clip has none; false when the clip shows nothing known.
+    virtual bool ClipBytes(const DisplayObject& clip, bool as_stored, uint32_t& loaded, uint32_t& total) {
+        return (void)clip, (void)as_stored, loaded = total = 0, false;
+    }
     virtual void Log(std::string_view line) = 0;
 };
 

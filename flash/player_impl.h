@@ -23,7 +23,8 @@ struct MovieDefinition {
     Dictionary dictionary;
     TimelineDef root_timeline;
     std::unordered_map<const swf::Sprite*, TimelineDef> sprite_timelines;
-    static std::shared_ptr<const MovieDefinition> Build(swf::ParsedMovie movie);
+    uint32_t file_bytes = 0;  // the file's size as stored (compressed or not)
+    static std::shared_ptr<const MovieDefinition> Build(swf::ParsedMovie movie, size_t file_bytes = 0);
 };
 
 struct Player::Impl : ScriptEnvironment {
@@ -184,8 +185,11 @@ struct Player::Impl : ScriptEnvironment {
         uint64_t clip_id = 0;
         std::shared_ptr<const MovieDefinition> movie;  // null: unload, or a picture
         std::shared_ptr<const ScriptBitmap> picture;  // a JPEG, PNG or GIF shown in the clip
+        uint32_t picture_bytes = 0;  // its file's size
     };
     std::vector<PendingLoad> pending_loads;
+    std::unordered_map<uint64_t, uint32_t> picture_bytes;  // the file of the picture a clip shows, by clip
+    bool ClipBytes(const DisplayObject& clip, bool as_stored, uint32_t& loaded, uint32_t& total) override;
     // The movie each loaded clip plays (its characters and timelines); kept
     // for as long as the player, since removed clips may still point into them.
     std::unordered_map<uint64_t, std::shared_ptr<const MovieDefinition>> loaded_into;

@@ -833,8 +833,14 @@ void Interpreter::InstallBuiltins() {
         }
         return Undefined{};
     });
-    clip_method("getBytesLoaded", [](Interpreter&, DisplayObject&, std::vector<Value>&) -> Value { return 1.0; });
-    clip_method("getBytesTotal", [](Interpreter&, DisplayObject&, std::vector<Value>&) -> Value { return 1.0; });
+    clip_method("getBytesLoaded", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value {
+        uint32_t loaded = 0, total = 0;
+        return in.env()->ClipBytes(c, false, loaded, total) ? Value(double(loaded)) : Value(Undefined{});
+    });
+    clip_method("getBytesTotal", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value {
+        uint32_t loaded = 0, total = 0;
+        return in.env()->ClipBytes(c, false, loaded, total) ? Value(double(total)) : Value(Undefined{});
+    });
     clip_method("duplicateMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
         DisplayObject* d = in.Duplicate(c, in.ToString(Arg(args, 0)), in.ToInt32(Arg(args, 1)) + 16384);
         return d ? Value(in.ClipObject(*d)) : Value(Undefined{});

@@ -155,11 +155,17 @@ void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
         return true;
     });
     in.Method(loader_proto, "getProgress", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        DisplayObject* clip = TargetClip(in, Arg(args, 0));
-        if (!clip) return Undefined{};
+        // A path or level that names nothing still gets an answer, of nothing;
+        // anything else that is no clip gets none.
+        const Value target = Arg(args, 0);
+        const bool named = std::holds_alternative<std::string>(target) || std::holds_alternative<double>(target);
+        DisplayObject* clip = TargetClip(in, target);
+        if (!clip && !named) return Undefined{};
+        uint32_t loaded = 0, total = 0;
+        const bool known = clip && in.env()->ClipBytes(*clip, true, loaded, total);
         ObjRef p = in.NewObject();
-        in.Set(p, "bytesLoaded", 0.0);
-        in.Set(p, "bytesTotal", 0.0);
+        in.Set(p, "bytesLoaded", known ? Value(double(loaded)) : Value(Undefined{}));
+        in.Set(p, "bytesTotal", known ? Value(double(total)) : Value(Undefined{}));
         return p;
     });
 }

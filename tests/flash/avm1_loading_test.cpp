@@ -387,3 +387,70 @@ TEST(Avm1Loading, LoaderTakesOnlyATextForTheFile) {
                                 Trace(Call(Var("l"), "loadClip", {object, Var("a")}))}));
     EXPECT_EQ(lines, (std::vector<std::string>{"false", "false"}));
 }
+
+// getBytesTotal is the length the movie's header declares and getBytesLoaded
+// as much of it as the file holds; a sprite counts the tags of its
+// definition (a frame and the end: 4 bytes), a clip made by a script none.
+TEST(Avm1Loading, BytesOfTheMovieAndItsClips) {
+    w::Movie movie({.version = 8});
+    w::Sprite one_frame = movie.sprite();
+    one_frame.showFrame();
+    movie.place({.depth = 1, .character = movie.defineSprite(one_frame), .name = "s"});
+    E root = Var("_root");
+    movie.doAction(Seq({
+        Do(Call(root, "createEmptyMovieClip", {Lit("e"), Lit(2)})),
+        Trace(Call(root, "getBytesLoaded")),
+        Trace(Call(root, "getBytesTotal")),
+        Trace(Call(Member(root, "s"), "getBytesTotal")),
+        Trace(Call(Member(root, "e"), "getBytesTotal")),
+    }));
+    movie.showFrame();
+    const w::Bytes written = movie.bytes();
+    ASSERT_EQ(written[0], 'F');  // uncompressed, so the declared length can be changed in place
+    const uint32_t size = uint32_t(written.size());
+    for (uint32_t declared : {size, size - 2, size + 100}) {
+        w::Bytes bytes = written;
+        for (int i = 0; i < 4; ++i) bytes[4 + i] = uint8_t(declared >> (8 * i));
+        LoadResult r = Player::LoadBytes(bytes);
+        ASSERT_TRUE(r.player) << r.error;
+        EXPECT_EQ(PlayFrames(*r.player, 1),
+                  (std::vector<std::string>{std::to_string(std::min(declared, size)), std::to_string(declared), "4", "0"}))
+            << declared;
+    }
+}
+
+// MovieClipLoader.getProgress gives a loaded movie's file size as stored; a
+// path or level naming nothing gets an answer of nothing, anything else that
+// is no clip none at all (its toString is never asked).
+TEST(Avm1Loading, LoaderProgressOfClipsPathsAndLevels) {
+    MovieFolder folder;
+    std::string child = Bytes(ChildMovie());
+    folder.Write("movie/child.swf", child);
+    E progress = Fn({"p"}, Trace(Concat(Concat(Member(Var("p"), "bytesLoaded"), Lit("/")), Member(Var("p"), "bytesTotal"))));
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({
+        ClipsAndLoader(),
+        SetVar("show", progress),
+        Do(Call(Var("l"), "loadClip", {Lit("child.swf"), Var("a")})),
+        SetVar("o", New("Object")),
+        SetMember(Var("o"), "toString", Fn({}, Seq({Trace(Lit("asked")), E().push({"a"}).return_()}))),
+    }));
+    movie.showFrame();
+    movie.doAction(Seq({
+        Do(Call(Var("show"), "call", {Lit(0), Call(Var("l"), "getProgress", {Var("a")})})),
+        Do(Call(Var("show"), "call", {Lit(0), Call(Var("l"), "getProgress", {Lit("a")})})),
+        Do(Call(Var("show"), "call", {Lit(0), Call(Var("l"), "getProgress", {Lit("nowhere")})})),
+        Do(Call(Var("show"), "call", {Lit(0), Call(Var("l"), "getProgress", {Lit(1)})})),
+        Trace(Call(Var("l"), "getProgress", {Var("o")})),
+        Trace(Call(Var("l"), "getProgress")),
+        E().stop(),
+    }));
+    movie.showFrame();
+    auto lines = folder.Run(movie, 3);
+    const std::string n = std::to_string(child.size());
+    std::vector<std::string> asked;
+    for (const std::string& line : lines)
+        if (line.find('/') != std::string::npos || line == "undefined" || line == "asked") asked.push_back(line);
+    EXPECT_EQ(asked, (std::vector<std::string>{n + "/" + n, n + "/" + n, "undefined/undefined", "undefined/undefined",
+                                               "undefined", "undefined"}));
+}
