@@ -83,6 +83,8 @@ Inflated InflateZlib(std::span<const uint8_t> in, size_t limit, std::span<const 
 // properties followed by the uncompressed size.
 Inflated InflateLzma(std::span<const uint8_t> in, size_t limit, std::span<const uint8_t> prefix) {
     Inflated out;
+    out.data.assign(prefix.begin(), prefix.end());
+    const size_t end = limit + prefix.size();
     if (in.size() < 9) {
         out.error = "the compressed movie is cut short";
         return out;
@@ -110,11 +112,9 @@ Inflated InflateLzma(std::span<const uint8_t> in, size_t limit, std::span<const 
     }
     z.next_in = stream.data();
     z.avail_in = stream.size();
-    out.data.assign(prefix.begin(), prefix.end());
-    limit += prefix.size();
-    while (out.data.size() < limit) {
+    while (out.data.size() < end) {
         size_t old = out.data.size();
-        size_t grow = std::min(limit - old, kChunk);
+        size_t grow = std::min(end - old, kChunk);
         Reserve(out.data, old + grow);
         out.data.resize(old + grow);
         z.next_out = out.data.data() + old;
@@ -190,7 +190,7 @@ ParseResult Parse(std::span<const uint8_t> file, Bytes* owned) {
             // The compressed file is not needed any more.
             Bytes().swap(*owned);
             owned->swap(inflated);
-            body = std::span<const uint8_t>(*owned).subspan(8);
+            body = owned->size() >= 8 ? std::span<const uint8_t>(*owned).subspan(8) : std::span<const uint8_t>();
         } else {
             body = inflated;
         }

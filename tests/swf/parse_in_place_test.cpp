@@ -98,7 +98,9 @@ TEST(ParseInPlace, ListsWhatTheWholeParseListsButFrames) {
             EXPECT_EQ(b.warnings[i].offset, a.warnings[i].offset);
         }
         ASSERT_EQ(b.truncated.has_value(), a.truncated.has_value());
-        if (a.truncated) EXPECT_EQ(b.truncated->offset, a.truncated->offset);
+        if (a.truncated) {
+            EXPECT_EQ(b.truncated->offset, a.truncated->offset);
+        }
 
         EXPECT_EQ(Listed(b.tags, true), Listed(a.tags, false));
         EXPECT_EQ(Stored(b, b.TagStream()), Listed(a.tags, true));
@@ -145,4 +147,24 @@ TEST(ParseInPlace, StoredTagsStopWhereTheStreamIsCut) {
     EXPECT_FALSE(ReadStoredTag(stream, first->next));
     EXPECT_FALSE(ReadStoredTag(stream, stream.size()));
     EXPECT_FALSE(ReadStoredTag(std::span<const uint8_t>(stream).first(6), 5));  // one byte of a header
+}
+
+// A compressed movie whose data cannot even be started on is refused as the whole parse
+// refuses it, with nothing read past what the file holds.
+TEST(ParseInPlace, CompressedDataTooShortToStartIsRefused) {
+    const Bytes cases[] = {
+        {'Z', 'W', 'S', 13, 200, 0, 0, 0, 1, 2, 3},  // LZMA: not even its length and properties
+        {'C', 'W', 'S', 8, 200, 0, 0, 0},            // zlib: no data at all
+        {'C', 'W', 'S', 8, 200, 0, 0, 0, 0x78},      // zlib: one byte of its header
+    };
+    for (const Bytes& file : cases) {
+        SCOPED_TRACE(std::string(file.begin(), file.begin() + 3));
+        const ParseResult whole = ParseMovie(file);
+        const ParseResult placed = ParseMovieInPlace(file);
+        EXPECT_FALSE(placed.movie);
+        ASSERT_EQ(placed.error.has_value(), whole.error.has_value());
+        if (whole.error) {
+            EXPECT_EQ(placed.error->message, whole.error->message);
+        }
+    }
 }
