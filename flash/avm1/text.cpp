@@ -24,6 +24,7 @@ void InstallTextFormatClass(Interpreter& in);
 void InstallTextSnapshot(Interpreter& in);
 TextDocument& FieldDocument(Interpreter& in, DisplayObject& f);
 void ShowDocument(Interpreter& in, DisplayObject& f);
+void ApplyAutoSize(Interpreter& in, DisplayObject& f);
 bool FieldIsHtml(Interpreter& in, DisplayObject& f, const swf::EditText& d);
 bool FieldCondensesWhite(Interpreter& in, DisplayObject& f);
 
@@ -147,6 +148,7 @@ void Interpreter::InstallText() {
                  }
                  d.auto_size = mode != "none";
                  in.auto_sizes_[f.instance_id] = mode;
+                 ApplyAutoSize(in, f);
              });
     // Colours of the box: kept per field; the box itself follows `border`.
     auto box_colour = [&](const std::string& name, const std::string& flag_name, uint32_t fallback) {

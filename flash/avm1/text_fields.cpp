@@ -1,11 +1,13 @@
 // The formatted text of text fields as scripts see it: the document of each
 // field, made from its definition on first use, and TextFormat objects
 // turned into formats and back.
+#include <algorithm>
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
 #include "flash/avm1/text_document.h"
 #include "flash/display_list.h"
+#include "flash/text/layout.h"
 
 namespace qm::flash::avm1 {
 
@@ -15,49 +17,7 @@ constexpr const char* kAligns[] = {"left", "right", "center", "justify"};
 
 bool Given(const Value& v) { return !std::holds_alternative<Undefined>(v) && !std::holds_alternative<Null>(v); }
 
-std::string DefinitionFontName(Interpreter& in, const swf::EditText& d) {
-    if (d.font_id) {
-        const Character* ch = in.env()->Characters().Find(*d.font_id);
-        if (const swf::Font* font = ch ? ch->As<swf::Font>() : nullptr) {
-            if (!font->name.empty()) return font->name;
-            if (ch->font_info) return ch->font_info->name;
-        }
-    }
-    if (d.font_class) return *d.font_class;
-    return "Times New Roman";
-}
-
 }  // namespace
-
-// Every setting of a field made from its definition.
-TextStyle DefinitionStyle(Interpreter& in, const swf::EditText& d) {
-    TextStyle s;
-    const swf::Font* font = nullptr;
-    if (d.font_id) {
-        const Character* ch = in.env()->Characters().Find(*d.font_id);
-        font = ch ? ch->As<swf::Font>() : nullptr;
-    }
-    s.font = DefinitionFontName(in, d);
-    s.size = d.font_height ? std::round(*d.font_height / 20.0) : 12.0;
-    s.color = d.color ? uint32_t(d.color->r) << 16 | uint32_t(d.color->g) << 8 | d.color->b : 0;
-    s.bold = font && !d.html ? font->bold : false;
-    s.italic = font && !d.html ? font->italic : false;
-    s.underline = false;
-    s.url = std::string();
-    s.target = std::string();
-    s.letter_spacing = 0.0;
-    s.kerning = false;
-    swf::EditTextLayout layout = d.layout.value_or(swf::EditTextLayout{});
-    s.align = std::string(kAligns[int(layout.align) & 3]);
-    s.left_margin = std::round(layout.left_margin / 20.0);
-    s.right_margin = std::round(layout.right_margin / 20.0);
-    s.indent = std::round(layout.indent / 20.0);
-    s.block_indent = 0.0;
-    s.leading = std::round(layout.leading / 20.0);
-    s.tab_stops = std::vector<double>();
-    s.bullet = false;
-    return s;
-}
 
 bool FieldIsHtml(Interpreter& in, DisplayObject& f, const swf::EditText& d) {
     auto it = in.field_values_.find({f.instance_id, "html"});
@@ -75,11 +35,27 @@ TextDocument& FieldDocument(Interpreter& in, DisplayObject& f) {
     const swf::EditText* d = f.character ? f.character->As<swf::EditText>() : nullptr;
     swf::EditText empty;
     if (!d) d = &empty;
-    doc = std::make_shared<TextDocument>(DefinitionStyle(in, *d));
-    std::string shown = f.text ? *f.text : d->initial_text.value_or("");
-    if (d->html) doc->SetHtml(shown, d->multiline, false);
-    else doc->SetPlain(Utf32(shown));
+    doc = std::make_shared<TextDocument>(text::ShownDocument(*d, f.text, in.env()->Characters()));
     return *doc;
+}
+
+// Fields that size themselves fit their box to the text: as high as the
+// text, and as wide unless they wrap, held on the side they align to.
+void ApplyAutoSize(Interpreter& in, DisplayObject& f) {
+    swf::EditText* d = in.env()->OwnTextDefinition(f);
+    if (!d || !d->auto_size) return;
+    auto it = in.auto_sizes_.find(f.instance_id);
+    std::string mode = it != in.auto_sizes_.end() ? it->second : "left";
+    if (mode == "none") return;
+    text::Layout l = text::LayOut(*d, FieldDocument(in, f), in.env()->Characters());
+    auto twips = [](double v) { return int32_t(std::clamp(std::round(v), -1.0e8, 1.0e8)); };
+    d->bounds.y_max = d->bounds.y_min + twips(l.text_height + 2 * text::kGutter);
+    if (d->word_wrap) return;
+    int32_t width = twips(l.text_width + 2 * text::kGutter);
+    int32_t grow = width - (d->bounds.x_max - d->bounds.x_min);
+    d->bounds.x_max = d->bounds.x_min + width;
+    if (mode == "center") f.matrix.tx -= grow / 2.0;
+    else if (mode == "right") f.matrix.tx -= grow;
 }
 
 // The field shows its document from now on: the drawing reads it as markup,
@@ -90,6 +66,7 @@ void ShowDocument(Interpreter& in, DisplayObject& f) {
     in.field_values_.try_emplace({f.instance_id, "html"}, d->html);
     d->html = true;
     f.text = FieldDocument(in, f).Html();
+    ApplyAutoSize(in, f);
 }
 
 TextStyle StyleOfObject(Interpreter& in, const ObjRef& tf) {
@@ -151,7 +128,8 @@ ObjRef ObjectOfStyle(Interpreter& in, const TextStyle& s) {
         if (v) in.Set(tf, name, Value(*v));
     };
     put("font", s.font);
-    put("size", s.size);
+    // Scripts see whole pixels.
+    if (s.size) in.Set(tf, "size", std::round(*s.size));
     if (s.color) in.Set(tf, "color", double(*s.color));
     put("bold", s.bold);
     put("italic", s.italic);
@@ -161,11 +139,11 @@ ObjRef ObjectOfStyle(Interpreter& in, const TextStyle& s) {
     put("letterSpacing", s.letter_spacing);
     put("kerning", s.kerning);
     put("align", s.align);
-    put("leftMargin", s.left_margin);
-    put("rightMargin", s.right_margin);
-    put("indent", s.indent);
-    put("blockIndent", s.block_indent);
-    put("leading", s.leading);
+    if (s.left_margin) in.Set(tf, "leftMargin", std::round(*s.left_margin));
+    if (s.right_margin) in.Set(tf, "rightMargin", std::round(*s.right_margin));
+    if (s.indent) in.Set(tf, "indent", std::round(*s.indent));
+    if (s.block_indent) in.Set(tf, "blockIndent", std::round(*s.block_indent));
+    if (s.leading) in.Set(tf, "leading", std::round(*s.leading));
     if (s.tab_stops) {
         std::vector<Value> stops(s.tab_stops->begin(), s.tab_stops->end());
         in.Set(tf, "tabStops", in.NewArray(std::move(stops)));

@@ -8,7 +8,7 @@
 #include "flash/avm1/interpreter.h"
 #include "flash/avm1/text_document.h"
 #include "flash/display_list.h"
-#include "flash/render/text_draw.h"
+#include "flash/text/layout.h"
 
 namespace qm::flash::avm1 {
 
@@ -149,17 +149,57 @@ Value TextExtentOf(Interpreter& in, const std::map<std::string, Value>& s, std::
     d.word_wrap = wrapped;
     d.multiline = true;
     std::string text = args.empty() ? std::string() : in.ToString(args[0]);
-    render::TextExtent e = render::MeasureEdit(d, text, in.env()->Characters());
-    render::TextExtent line = render::MeasureEdit(d, std::string("x"), in.env()->Characters());
+    const Dictionary& dict = in.env()->Characters();
+    TextStyle style = text::DefinitionStyle(d, dict);
+    style.size = size;
+    style.bold = bold;
+    style.italic = italic;
+    TextDocument doc(style);
+    doc.SetPlain(Utf32(text));
+    text::Layout laid = text::LayOut(d, doc, dict);
+    double ascent = laid.lines.empty() ? 0 : laid.lines.front().ascent;
+    double descent = laid.lines.empty() ? 0 : laid.lines.front().descent;
     ObjRef out = in.NewObject();
-    double w = std::round(e.width / 20.0), h = std::round(e.height / 20.0);
-    in.Set(out, "ascent", std::round(line.ascent / 20.0));
-    in.Set(out, "descent", std::round(line.descent / 20.0));
+    double w = std::round(laid.text_width / 20.0), h = std::round(laid.text_height / 20.0);
+    in.Set(out, "ascent", std::round(ascent / 20.0));
+    in.Set(out, "descent", std::round(descent / 20.0));
     in.Set(out, "width", w);
     in.Set(out, "height", h);
     in.Set(out, "textFieldWidth", wrapped ? width : w + 4);
     in.Set(out, "textFieldHeight", h + 4);
     return out;
+}
+
+// The lines wholly inside the box when `first` (1-based) is the top line;
+// one at least.
+double BottomLine(const text::Layout& l, const swf::EditText& d, size_t first) {
+    double box = double(d.bounds.y_max - d.bounds.y_min) - 2 * text::kGutter;
+    if (l.lines.empty() || first < 1 || first > l.lines.size()) return double(first);
+    double top = l.lines[first - 1].y;
+    size_t last = first;
+    for (size_t n = first; n < l.lines.size(); ++n) {
+        const text::LayoutLine& line = l.lines[n];
+        if (line.y + line.ascent + line.descent - top > box + 0.5) break;
+        last = n + 1;
+    }
+    return double(last);
+}
+
+// The highest top line that still fills the box to the text's end.
+double MaxScroll(const text::Layout& l, const swf::EditText& d) {
+    double box = double(d.bounds.y_max - d.bounds.y_min) - 2 * text::kGutter;
+    if (l.lines.empty()) return 1.0;
+    const text::LayoutLine& last = l.lines.back();
+    double bottom = last.y + last.ascent + last.descent;
+    size_t first = l.lines.size();
+    while (first > 1 && bottom - l.lines[first - 2].y <= box + 0.5) --first;
+    return double(first);
+}
+
+// Pixels the widest line reaches past the box.
+double MaxHScroll(const text::Layout& l, const swf::EditText& d) {
+    double box = double(d.bounds.x_max - d.bounds.x_min) - 2 * text::kGutter;
+    return std::max(0.0, std::floor((l.text_width - box) / 20.0));
 }
 
 }  // namespace
@@ -263,37 +303,61 @@ void InstallTextFormats(Interpreter& in, const ObjRef& proto) {
         return Undefined{};
     });
 
-    auto measure = [&](const std::string& name, std::function<Value(const render::TextExtent&, const swf::EditText&)> get) {
+    auto measure = [&](const std::string& name, std::function<Value(const text::Layout&, const swf::EditText&)> get) {
         in.Accessor(proto, name, [get](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
             auto* o = std::get_if<ObjRef>(&self);
             DisplayObject* f = o ? in.ClipOf(*o) : nullptr;
             const swf::EditText* d = f && f->character ? f->character->As<swf::EditText>() : nullptr;
             if (!d) return Undefined{};
-            return get(render::MeasureEdit(*d, f->text, in.env()->Characters()), *d);
+            return get(text::LayOut(*d, FieldDocument(in, *f), in.env()->Characters()), *d);
         });
     };
-    measure("textWidth", [](const render::TextExtent& e, const swf::EditText&) -> Value {
-        return std::floor(e.width / 20.0);
-    });
-    measure("textHeight", [](const render::TextExtent& e, const swf::EditText&) -> Value {
-        return std::floor(e.height / 20.0);
-    });
-    // Scrolling: fields are shown from their first line.
-    measure("scroll", [](const render::TextExtent&, const swf::EditText&) -> Value { return 1.0; });
-    measure("hscroll", [](const render::TextExtent&, const swf::EditText&) -> Value { return 0.0; });
-    measure("maxhscroll", [](const render::TextExtent&, const swf::EditText&) -> Value { return 0.0; });
-    measure("maxscroll", [](const render::TextExtent& e, const swf::EditText& d) -> Value {
-        // Lines past what the box shows, on average heights.
-        double box = double(d.bounds.y_max - d.bounds.y_min) - 80;
-        if (e.lines <= 1 || e.height <= box || e.height <= 0) return 1.0;
-        double per_line = e.height / e.lines;
-        return 1.0 + std::ceil((e.height - box) / per_line);
-    });
-    measure("bottomScroll", [](const render::TextExtent& e, const swf::EditText& d) -> Value {
-        double box = double(d.bounds.y_max - d.bounds.y_min) - 80;
-        if (e.lines <= 1 || e.height <= 0) return 1.0;
-        double per_line = e.height / e.lines;
-        return std::clamp(std::floor(box / per_line), 1.0, double(e.lines));
+    measure("textWidth", [](const text::Layout& l, const swf::EditText&) -> Value { return std::floor(l.text_width / 20.0); });
+    measure("textHeight", [](const text::Layout& l, const swf::EditText&) -> Value { return std::floor(l.text_height / 20.0); });
+    // Scrolling: the line at the top, kept per field and held within what
+    // the text allows as the text changes.
+    auto scroll = [&](const std::string& name, bool vertical) {
+        auto bound = [vertical](const text::Layout& l, const swf::EditText& d) {
+            return vertical ? std::pair{1.0, MaxScroll(l, d)} : std::pair{0.0, MaxHScroll(l, d)};
+        };
+        in.Accessor(proto, name,
+                    [name, bound](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+                        auto* o = std::get_if<ObjRef>(&self);
+                        DisplayObject* f = o ? in.ClipOf(*o) : nullptr;
+                        const swf::EditText* d = f && f->character ? f->character->As<swf::EditText>() : nullptr;
+                        if (!d) return Undefined{};
+                        auto [low, high] = bound(text::LayOut(*d, FieldDocument(in, *f), in.env()->Characters()), *d);
+                        auto it = in.field_values_.find({f->instance_id, name});
+                        double v = it != in.field_values_.end() ? in.ToNumber(it->second) : low;
+                        return std::clamp(v, low, high);
+                    },
+                    [name, bound](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+                        auto* o = std::get_if<ObjRef>(&self);
+                        DisplayObject* f = o ? in.ClipOf(*o) : nullptr;
+                        const swf::EditText* d = f && f->character ? f->character->As<swf::EditText>() : nullptr;
+                        if (!d || args.empty()) return Undefined{};
+                        auto [low, high] = bound(text::LayOut(*d, FieldDocument(in, *f), in.env()->Characters()), *d);
+                        // Kept as a whole number counted from 0, so the line
+                        // before the lowest whole number wraps to the highest.
+                        uint32_t n = uint32_t(in.ToInt32(args[0])) - uint32_t(low);
+                        double v = double(int32_t(n)) + low;
+                        in.field_values_[{f->instance_id, name}] = std::clamp(v, low, high);
+                        return Undefined{};
+                    });
+    };
+    scroll("scroll", true);
+    scroll("hscroll", false);
+    measure("maxhscroll", [](const text::Layout& l, const swf::EditText& d) -> Value { return MaxHScroll(l, d); });
+    measure("maxscroll", [](const text::Layout& l, const swf::EditText& d) -> Value { return MaxScroll(l, d); });
+    in.Accessor(proto, "bottomScroll", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        auto* o = std::get_if<ObjRef>(&self);
+        DisplayObject* f = o ? in.ClipOf(*o) : nullptr;
+        const swf::EditText* d = f && f->character ? f->character->As<swf::EditText>() : nullptr;
+        if (!d) return Undefined{};
+        text::Layout l = text::LayOut(*d, FieldDocument(in, *f), in.env()->Characters());
+        auto it = in.field_values_.find({f->instance_id, "scroll"});
+        double top = std::clamp(it != in.field_values_.end() ? in.ToNumber(it->second) : 1.0, 1.0, MaxScroll(l, *d));
+        return BottomLine(l, *d, size_t(top));
     });
 }
 

@@ -116,8 +116,9 @@ TEST(Avm1Text, FieldFormatAndMeasures) {
         Trace(Member(t, "textWidth")),
         Trace(Member(t, "textHeight")),
     }));
-    EXPECT_EQ(lines, (std::vector<std::string>{"60", "20", "Boxes", "20", "16711680", "right", "20", "10", "10",
-                                               "25", "20"}));
+    // Ascent and descent are cut to whole twips: 312 + 87 of 400.
+    EXPECT_EQ(lines, (std::vector<std::string>{"60", "19", "Boxes", "20", "16711680", "right", "20", "10", "10",
+                                               "25", "19"}));
 }
 
 // getTextExtent measures a text in the format's embedded font, on one line.
@@ -279,4 +280,91 @@ TEST(Avm1Text, TextSnapshotOfStaticText) {
     auto lines = RunMovie(movie, script);
     ASSERT_EQ(lines.size(), cases.size());
     for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(lines[i], cases[i].traced) << "case " << i;
+}
+
+namespace {
+
+E All(const std::vector<E>& steps) {
+    E a;
+    for (const E& s : steps) a.raw(s.bytes());
+    return a;
+}
+
+// A field of the given width in Boxes at 20 px ("A" 20 px wide, space 10,
+// lines 399 twips high) with `format` settings, then `text`.
+E BoxesField(double width, const std::vector<E>& settings, const std::string& text) {
+    std::vector<E> steps{MakeField(width), SetVar("f", New("TextFormat", {Lit("Boxes"), Lit(20)}))};
+    steps.insert(steps.end(), settings.begin(), settings.end());
+    steps.push_back(Do(Call(Field(), "setNewTextFormat", {Var("f")})));
+    steps.push_back(SetMember(Field(), "text", Lit(text)));
+    return All(steps);
+}
+
+}  // namespace
+
+// textWidth and textHeight come from the lines the field draws: the leading
+// below the last line counts only when it is the only line, CR LF ends two
+// lines, and a left-aligned line that wraps keeps its trailing space.
+TEST(Avm1Text, MeasuresFollowTheLaidOutLines) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<E> settings;
+        double width;
+        const char* text_width;
+        const char* text_height;
+    };
+    E wrap = SetMember(Field(), "wordWrap", Lit(true));
+    const Case cases[] = {
+        {"one line with leading", "A", {SetMember(Var("f"), "leading", Lit(5))}, 400, "20", "24"},
+        {"two lines with leading", "A\rA", {SetMember(Var("f"), "leading", Lit(5))}, 400, "20", "44"},
+        {"CR LF", "A\r\nA", {}, 400, "20", "59"},
+        {"wrapped, left", "AA AA", {wrap}, 50, "50", "39"},
+        {"wrapped, right", "AA AA", {wrap, SetMember(Var("f"), "align", Lit("right"))}, 50, "40", "39"},
+        {"trailing spaces, unwrapped", "AA  ", {}, 400, "40", "19"},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        movie.defineFont2(Boxes());
+        auto lines = RunMovie(movie, Seq({BoxesField(c.width, c.settings, c.text), Trace(Member(Field(), "textWidth")),
+                                          Trace(Member(Field(), "textHeight"))}));
+        EXPECT_EQ(lines, (std::vector<std::string>{c.text_width, c.text_height})) << c.name;
+    }
+}
+
+// scroll is held between 1 and maxscroll; it is kept as a whole number
+// counted from 0, so the lowest int wraps to the highest line.
+// bottomScroll is the last line wholly in the box from the top line on.
+TEST(Avm1Text, ScrollStaysWithinTheText) {
+    w::Movie movie({.version = 8});
+    movie.defineFont2(Boxes());
+    std::vector<E> steps{BoxesField(400, {}, "A\rA\rA\rA\rA\rA\rA\rA\rA\rA\rA\rA"), Trace(Member(Field(), "maxscroll")),
+                         Trace(Member(Field(), "bottomScroll"))};
+    for (w::PushValue v : {w::PushValue(2.0), w::PushValue(100.0), w::PushValue(-5.0), w::PushValue(2147483648.0),
+                           w::PushValue(std::string("3"))}) {
+        steps.push_back(SetMember(Field(), "scroll", Lit(v)));
+        steps.push_back(Trace(Member(Field(), "scroll")));
+    }
+    steps.push_back(Trace(Member(Field(), "bottomScroll")));
+    auto lines = RunMovie(movie, All(steps));
+    EXPECT_EQ(lines, (std::vector<std::string>{"4", "9", "2", "4", "1", "4", "3", "11"}));
+}
+
+// A field that sizes itself fits its box to the text and stays put on the
+// side it aligns to.
+TEST(Avm1Text, AutoSizeFitsTheBoxToTheText) {
+    struct Case {
+        const char* mode;
+        const char* x;
+    };
+    const Case cases[] = {{"left", "50"}, {"center", "-2"}, {"right", "-54"}, {"none", "50"}};
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        movie.defineFont2(Boxes());
+        auto lines = RunMovie(movie, Seq({BoxesField(100, {}, "AAAAAAAAAA"), SetMember(Field(), "_x", Lit(50)),
+                                          SetMember(Field(), "autoSize", Lit(c.mode)), Trace(Member(Field(), "_x")),
+                                          Trace(Member(Field(), "_width")), Trace(Member(Field(), "_height"))}));
+        bool sized = std::string(c.mode) != "none";
+        EXPECT_EQ(lines, (std::vector<std::string>{c.x, sized ? "204" : "100", sized ? "23.95" : "200"})) << c.mode;
+    }
 }

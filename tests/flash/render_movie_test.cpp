@@ -366,8 +366,9 @@ TEST(RenderMovie, HtmlFieldsHonourMarginsUnderlinesAndBullets) {
     uint16_t fontId = m.defineFont2(font);
     w::EditText field;
     field.bounds = {0, 2000, 0, 1800};
-    field.text = "<textformat leftmargin=\"10\">A</textformat><p><u>A</u></p><li>A</li>";
+    field.text = "<textformat leftmargin=\"10\"><p>A</p></textformat><p><u>A</u></p><li>A</li>";
     field.html = true;
+    field.multiline = true;  // one-line fields keep every paragraph on one line
     field.useOutlines = true;
     field.font = fontId;
     field.height = 400;

@@ -1,6 +1,6 @@
 // Formatted field text: the HTML subset read into characters with formats,
 // and written back the way the field gives its htmlText.
-#include "flash/avm1/text_document.h"
+#include "flash/text/document.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +10,7 @@
 
 #include "flash/render/text_draw.h"
 
-namespace qm::flash::avm1 {
+namespace qm::flash::text {
 
 // Text that is not UTF-8 keeps its bytes as Latin-1, as the renderer reads it.
 std::u32string Utf32(const std::string& s) { return render::DecodeUtf8(s); }
@@ -78,11 +78,11 @@ bool TextStyle::SameCharacters(const TextStyle& o) const {
 
 namespace {
 
+// Each CR and each LF ends a paragraph: CR LF makes two.
 std::u32string LineEndsToCr(const std::u32string& text) {
     std::u32string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n') continue;
         out += text[i] == U'\n' ? U'\r' : text[i];
     }
     return out;
@@ -194,7 +194,7 @@ bool FontAlike(const TextStyle& a, const TextStyle& b) {
 std::string FontTag(const TextStyle& to, const TextStyle* from) {
     std::string tag = "<FONT";
     if (!from || from->font != to.font) tag += " FACE=\"" + Escape(Utf32(to.font.value_or(""))) + "\"";
-    if (!from || from->size != to.size) tag += " SIZE=\"" + Number(to.size.value_or(12)) + "\"";
+    if (!from || from->size != to.size) tag += " SIZE=\"" + Number(std::round(to.size.value_or(12))) + "\"";
     if (!from || from->color != to.color) tag += " COLOR=\"" + Hex(to.color.value_or(0)) + "\"";
     if (!from || from->letter_spacing != to.letter_spacing)
         tag += " LETTERSPACING=\"" + Number(to.letter_spacing.value_or(0)) + "\"";
@@ -367,7 +367,7 @@ std::string TextDocument::Html() const {
         const TextStyle& p = styles_[start];
         std::string block;
         auto attr = [&](const char* name, const std::optional<double>& v) {
-            if (v && *v != 0) block += std::string(" ") + name + "=\"" + Number(*v) + "\"";
+            if (v && std::round(*v) != 0) block += std::string(" ") + name + "=\"" + Number(std::round(*v)) + "\"";
         };
         attr("LEFTMARGIN", p.left_margin);
         attr("RIGHTMARGIN", p.right_margin);
@@ -481,4 +481,4 @@ void TextDocument::ApplyStyle(size_t begin, size_t end, const TextStyle& style) 
     for (size_t i = from; i < to; ++i) styles_[i].Overlay(para);
 }
 
-}  // namespace qm::flash::avm1
+}  // namespace qm::flash::text
