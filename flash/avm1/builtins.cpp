@@ -13,11 +13,24 @@ namespace qm::flash::avm1 {
 namespace {
 Value Arg(std::vector<Value>& args, size_t i) { return i < args.size() ? args[i] : Value(Undefined{}); }
 
+// The holes of an array as a mask as long as its elements, for methods that move them.
+std::vector<bool> HoleMask(const Object& a) {
+    std::vector<bool> m = a.holes;
+    m.resize(a.elems.size(), false);
+    return m;
+}
+void SetHoleMask(Object& a, std::vector<bool> m) {
+    m.resize(a.elems.size(), false);
+    while (!m.empty() && !m.back()) m.pop_back();
+    a.holes = std::move(m);
+}
+
 std::string JoinArray(Interpreter& in, const ObjRef& a, const std::string& sep) {
     std::string out;
     for (size_t i = 0; i < a->elems.size(); ++i) {
         if (i) out += sep;
-        const Value& v = a->elems[i];
+        // A hole shows what the prototypes hold at its index.
+        const Value& v = IsHole(*a, i) ? in.GetOf(a, std::to_string(i), a) : a->elems[i];
         if (std::holds_alternative<Undefined>(v)) out += in.version() >= 7 ? "undefined" : "";
         else out += in.ToString(v);
         in.CheckTextSize(out.size());
@@ -199,7 +212,7 @@ void Interpreter::InstallBuiltins() {
         if (args.size() == 1 && std::holds_alternative<double>(args[0])) {
             double n = std::get<double>(args[0]);
             auto a = in.NewArray();
-            if (n >= 0 && n <= 10000000) a->elems.resize(size_t(n));
+            if (n >= 0 && n <= 10000000) ResizeArray(*a, size_t(n));
             return a;
         }
         return in.NewArray(args);
@@ -224,16 +237,20 @@ void Interpreter::InstallBuiltins() {
         if (a->elems.empty()) return Undefined{};
         Value v = a->elems.back();
         a->elems.pop_back();
+        if (a->holes.size() > a->elems.size()) a->holes.resize(a->elems.size());
         return v;
     });
     array_method("shift", [](Interpreter&, ObjRef a, std::vector<Value>&) -> Value {
         if (a->elems.empty()) return Undefined{};
         Value v = a->elems.front();
         a->elems.erase(a->elems.begin());
+        // Every element is moved by an assignment: the holes are filled.
+        a->holes.clear();
         return v;
     });
     array_method("unshift", [](Interpreter&, ObjRef a, std::vector<Value>& args) -> Value {
         a->elems.insert(a->elems.begin(), args.begin(), args.end());
+        a->holes.clear();
         return double(a->elems.size());
     });
     array_method("join", [](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
@@ -242,7 +259,12 @@ void Interpreter::InstallBuiltins() {
     });
     array_method("toString", [](Interpreter& in, ObjRef a, std::vector<Value>&) -> Value { return JoinArray(in, a, ","); });
     array_method("reverse", [](Interpreter&, ObjRef a, std::vector<Value>&) -> Value {
+        // Each pair is swapped by assignments, which fill its holes; the middle stays.
+        size_t n = a->elems.size();
+        bool middle_hole = n % 2 == 1 && IsHole(*a, n / 2);
         std::reverse(a->elems.begin(), a->elems.end());
+        a->holes.clear();
+        if (middle_hole) MarkHole(*a, n / 2, true);
         return a;
     });
     auto clamp_index = [](Interpreter& in, const Value& v, size_t n, double dflt) {
@@ -261,6 +283,8 @@ void Interpreter::InstallBuiltins() {
     });
     array_method("splice", [clamp_index](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
         if (args.empty() || std::holds_alternative<Undefined>(args[0])) return Undefined{};
+        // An undefined count removes nothing and gives nothing back.
+        if (args.size() > 1 && std::holds_alternative<Undefined>(args[1])) return Undefined{};
         size_t n = a->elems.size();
         size_t from = clamp_index(in, args[0], n, 0);
         size_t count = n - from;
@@ -269,9 +293,18 @@ void Interpreter::InstallBuiltins() {
             count = std::isnan(c) || c < 0 ? 0 : size_t(std::min(c, double(n - from)));
         }
         std::vector<Value> removed(a->elems.begin() + from, a->elems.begin() + from + count);
+        std::vector<bool> m = HoleMask(*a);
+        std::vector<bool> removed_holes(m.begin() + from, m.begin() + from + count);
         a->elems.erase(a->elems.begin() + from, a->elems.begin() + from + count);
-        if (args.size() > 2) a->elems.insert(a->elems.begin() + from, args.begin() + 2, args.end());
-        return in.NewArray(std::move(removed));
+        m.erase(m.begin() + from, m.begin() + from + count);
+        if (args.size() > 2) {
+            a->elems.insert(a->elems.begin() + from, args.begin() + 2, args.end());
+            m.insert(m.begin() + from, args.size() - 2, false);
+        }
+        SetHoleMask(*a, std::move(m));
+        ObjRef out = in.NewArray(std::move(removed));
+        SetHoleMask(*out, std::move(removed_holes));
+        return out;
     });
     array_method("concat", [](Interpreter& in, ObjRef a, std::vector<Value>& args) -> Value {
         std::vector<Value> out = a->elems;
@@ -324,6 +357,7 @@ void Interpreter::InstallBuiltins() {
         std::vector<Value> sorted;
         for (size_t k : order) sorted.push_back(a->elems[k]);
         a->elems = std::move(sorted);
+        a->holes.clear();
         return a;
     });
 
@@ -392,7 +426,12 @@ void Interpreter::InstallBuiltins() {
         start = std::min(start, n);
         double len = args.size() > 1 && !std::holds_alternative<Undefined>(args[1]) ? in.ToNumber(args[1]) : n;
         if (std::isnan(len)) len = 0;
-        if (len < 0) len = std::max(0.0, n - start + len);
+        if (len < 0) {
+            // A negative length counts back from the end of the whole string; a
+            // piece that would reach the end is empty, as in the reference.
+            len = n + std::trunc(len);
+            if (len < 0 || start + len >= n) return std::string();
+        }
         len = std::min(std::trunc(len), n - start);
         return s.substr(size_t(start), size_t(len));
     });
@@ -593,15 +632,48 @@ void Interpreter::InstallBuiltins() {
         return !args.empty() && std::isfinite(in.ToNumber(args[0]));
     });
     Method(global_, "parseFloat", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        std::string s = in.ToString(Arg(args, 0));
-        const char* b = s.c_str();
-        while (*b == ' ' || *b == '\t' || *b == '\n' || *b == '\r') ++b;
-        const char* q = b;
+        if (args.empty()) return Undefined{};
+        std::string s = in.ToString(args[0]);
+        const char* q = s.c_str();
+        while (*q == ' ' || *q == '\t' || *q == '\n' || *q == '\r') ++q;
+        bool negative = *q == '-';
         if (*q == '+' || *q == '-') ++q;
-        if (!((*q >= '0' && *q <= '9') || *q == '.')) return NAN;
-        char* end = nullptr;
-        double d = std::strtod(b, &end);
-        return end == b ? NAN : d;
+        // The reference reads digit by digit: each fraction digit is added at its
+        // own power of ten, a second point is passed over (and ends any exponent),
+        // and the exponent wraps as a 32-bit number.
+        auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        double v = 0;
+        bool any = false;
+        for (; digit(*q); ++q, any = true) v = v * 10 + (*q - '0');
+        int points = 0;
+        if (*q == '.') {
+            ++points;
+            ++q;
+            double place = 1;
+            for (;; ++q) {
+                if (*q == '.') {
+                    ++points;
+                    continue;
+                }
+                if (!digit(*q)) break;
+                place /= 10;
+                v += (*q - '0') * place;
+                any = true;
+            }
+        }
+        if (!any) return NAN;
+        if ((*q == 'e' || *q == 'E') && points < 2) {
+            const char* e = q + 1;
+            bool minus = *e == '-';
+            if (*e == '+' || *e == '-') ++e;
+            if (digit(*e)) {
+                uint32_t exponent = 0;
+                for (; digit(*e); ++e) exponent = exponent * 10 + uint32_t(*e - '0');
+                int32_t n = int32_t(exponent);
+                v *= std::pow(10.0, double(minus ? -int64_t(n) : int64_t(n)));
+            }
+        }
+        return negative ? -v : v;
     });
     Method(global_, "parseInt", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
         if (args.empty()) return Undefined{};
@@ -907,6 +979,42 @@ void Interpreter::InstallBuiltins() {
     InstallGeom();
     InstallBitmapData();
     InstallPlatformClasses(*this);
+    InstallNativeTable(math);
+}
+
+// ASnative(table, index): the built-in functions by their numbers, as installed
+// (a script that replaces Math.sin still reaches the original here).
+void Interpreter::InstallNativeTable(const ObjRef& math) {
+    auto natives = std::make_shared<std::map<std::pair<int, int>, ObjRef>>();
+    auto add = [&](int table, int index, const ObjRef& owner, const std::string& name) {
+        if (Property* p = FindOwn(owner, name))
+            if (auto* fn = std::get_if<ObjRef>(&p->value)) (*natives)[{table, index}] = *fn;
+    };
+    const char* globals[] = {"escape", "unescape", "parseInt", "parseFloat"};
+    for (int i = 0; i < 4; ++i) add(100, i, global_, globals[i]);
+    (*natives)[{100, 4}] = NewFunction([](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        Value v = Arg(args, 0);
+        if (in.env()) in.env()->Trace(std::holds_alternative<Undefined>(v) ? "undefined" : in.ToString(v));
+        return Undefined{};
+    });
+    const char* math_names[] = {"abs",   "min",  "max",   "sin",  "cos",  "atan2", "tan",  "exp",  "log",
+                                "sqrt",  "round", "random", "floor", "ceil", "atan", "asin", "acos", "pow"};
+    for (int i = 0; i < 18; ++i) add(200, i, math, math_names[i]);
+    // A Math number with no function still reads its two operands.
+    ObjRef math_unknown = NewFunction([](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        for (size_t i = 0; i < args.size() && i < 2; ++i) in.ToNumber(args[i]);
+        return NAN;
+    });
+    Method(global_, "ASnative", [natives, math_unknown](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.size() != 2) return Undefined{};
+        double table = in.ToNumber(args[0]);
+        double index = in.ToNumber(args[1]);
+        if (std::isnan(table) || std::isnan(index)) return Undefined{};
+        auto key = std::make_pair(in.ToInt32(table), in.ToInt32(index));
+        if (auto it = natives->find(key); it != natives->end()) return it->second;
+        if (key.first == 200) return math_unknown;
+        return Undefined{};
+    });
 }
 
 DisplayObject* Interpreter::Duplicate(DisplayObject& c, const std::string& name, int32_t depth) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "flash/avm1/interpreter.h"
 #include "flash/avm1/loadvars.h"
@@ -360,25 +361,80 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
     Value v = LookupScope(f, name, found);
     if (found) return v;
     if (name.find('.') != std::string::npos && version_ >= 5) {
-        size_t start = 0;
-        size_t dot = name.find('.');
-        Value cur = GetVariable(f, name.substr(0, dot));
-        start = dot + 1;
-        while (start <= name.size()) {
-            dot = name.find('.', start);
-            std::string part = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-            cur = KeyEq(part, "_parent") && std::holds_alternative<ObjRef>(cur)
-                      ? [&]() -> Value {
-                            DisplayObject* c = ClipOf(std::get<ObjRef>(cur));
-                            return c && c->parent ? Value(ClipObject(*c->parent)) : Value(Undefined{});
-                        }()
-                      : Get(cur, part);
-            if (dot == std::string::npos) break;
-            start = dot + 1;
+        // Each scope, innermost first, is tried with the whole path; the first
+        // that gives something other than undefined answers.
+        size_t first = name.find('.');
+        std::string head = name.substr(0, first);
+        auto walk = [&](Value cur) {
+            for (size_t start = first + 1; start <= name.size();) {
+                if (std::holds_alternative<Undefined>(cur) || std::holds_alternative<Null>(cur)) return Value(Undefined{});
+                size_t dot = name.find('.', start);
+                cur = MemberOf(cur, name.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+                if (dot == std::string::npos) break;
+                start = dot + 1;
+            }
+            return cur;
+        };
+        bool in_scope = false;
+        for (size_t i = f.scope.size(); i-- > 0;) {
+            ObjRef o = ScopeEntry(*this, f, i);
+            if (!HasProperty(o, head)) continue;
+            in_scope = true;
+            Value r = walk(GetOf(o, head, o));
+            if (!std::holds_alternative<Undefined>(r)) return r;
         }
-        return cur;
+        // Names the scopes do not hold: this, _root, _levelN, slash paths.
+        if (!in_scope) return walk(GetVariable(f, head));
     }
     return Undefined{};
+}
+
+Value Interpreter::MemberOf(const Value& cur, const std::string& part) {
+    if (KeyEq(part, "_parent")) {
+        if (auto* o = std::get_if<ObjRef>(&cur)) {
+            DisplayObject* c = *o ? ClipOf(*o) : nullptr;
+            if (c) return c->parent ? Value(ClipObject(*c->parent)) : Value(Undefined{});
+        }
+    }
+    return Get(cur, part);
+}
+
+// "a.b.c": the object holding the last name. Each scope, innermost first, is
+// tried with the whole path: one where `a` exists but `a.b` is no object
+// leaves the path to the scopes further out.
+bool Interpreter::DottedOwner(Frame& f, const std::string& name, Value& owner) {
+    size_t first = name.find('.');
+    size_t last = name.rfind('.');
+    std::string head = name.substr(0, first);
+    std::optional<Value> fallback;
+    auto walk = [&](Value cur) {
+        size_t start = first + 1;
+        while (start <= last) {
+            if (!std::holds_alternative<ObjRef>(cur)) return false;
+            size_t dot = name.find('.', start);
+            cur = MemberOf(cur, name.substr(start, dot - start));
+            start = dot + 1;
+        }
+        bool object = std::holds_alternative<ObjRef>(cur);
+        // A primitive owner (a string's length) serves only when no scope gives an object.
+        if (object || !fallback) fallback = cur;
+        if (!object) return false;
+        owner = std::move(cur);
+        return true;
+    };
+    bool found = false;
+    for (size_t i = f.scope.size(); i-- > 0;) {
+        ObjRef o = ScopeEntry(*this, f, i);
+        if (!HasProperty(o, head)) continue;
+        found = true;
+        if (walk(GetOf(o, head, o))) return true;
+    }
+    // Names the scopes do not hold: this, _root, _levelN, slash paths.
+    if (!found && walk(GetVariable(f, head))) return true;
+    if (!fallback || std::holds_alternative<Undefined>(*fallback) || std::holds_alternative<Null>(*fallback))
+        return false;
+    owner = *fallback;
+    return true;
 }
 
 void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v) {
@@ -386,8 +442,8 @@ void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v)
     if (colon == std::string::npos && version_ >= 5) {
         size_t dot = name.rfind('.');
         if (dot != std::string::npos && name.find('/') == std::string::npos) {
-            Value owner = GetVariable(f, name.substr(0, dot));
-            Set(owner, name.substr(dot + 1), v);
+            Value owner;
+            if (DottedOwner(f, name, owner)) Set(owner, name.substr(dot + 1), v);
             return;
         }
     }
@@ -444,6 +500,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         return v;
     };
     auto push = [&](Value v) { stack.push_back(std::move(v)); };
+    // Version 4 movies compare NaN as 0.
+    auto Legacy = [this](double d) { return version_ <= 4 && std::isnan(d) ? 0.0 : d; };
     // A count from the stack may be any number: NaN or less counts nothing, and none is
     // above 65535, so no conversion of a huge one to an integer is undefined.
     auto count_of = [](double d) -> size_t { return d > 0 ? size_t(std::min(d, 65535.0)) : 0; };
@@ -640,8 +698,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             else push(b / a);
             break;
         }
-        case 0x0E: { Value av = pop(), bv = pop(); double a = ToNumber(av), b = ToNumber(bv); push(boolean(b == a)); break; }
-        case 0x0F: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b < a)); break; }
+        case 0x0E: { Value av = pop(), bv = pop(); double a = Legacy(ToNumber(av)), b = Legacy(ToNumber(bv)); push(boolean(b == a)); break; }
+        case 0x0F: { Value av = pop(); double b = Legacy(ToNumber(pop())), a = Legacy(ToNumber(av)); push(boolean(b < a)); break; }
         case 0x10: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) && LegacyTruth(bv, b))); break; }
         case 0x11: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) || LegacyTruth(bv, b))); break; }
         case 0x12: {
@@ -887,7 +945,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x46: case 0x55: {
             Value v = pop();
             if (code == 0x46) v = GetVariable(f, ToString(v));
-            push(Null{});
+            // The end marker is undefined (loops test it with == null).
+            push(Undefined{});
             // The loop pops names, so the newest is pushed last.
             if (auto* o = std::get_if<ObjRef>(&v)) {
                 auto keys = Keys(*o);
@@ -1045,7 +1104,14 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         case 0x62: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(b ^ a)); break; }
         case 0x63: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(int32_t(uint32_t(b) << (a & 31)))); break; }
         case 0x64: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(b >> (a & 31))); break; }
-        case 0x65: { Value av = pop(); int32_t b = ToInt32(pop()), a = ToInt32(av); push(double(uint32_t(b) >> (a & 31))); break; }
+        case 0x65: {
+            Value av = pop();
+            int32_t b = ToInt32(pop()), a = ToInt32(av);
+            uint32_t r = uint32_t(b) >> (a & 31);
+            // From version 8 the result is read back as a signed 32-bit number.
+            push(version_ >= 8 ? double(int32_t(r)) : double(r));
+            break;
+        }
         case 0x69: {
             Value super_c = pop(), sub_c = pop();
             auto* sc = std::get_if<ObjRef>(&super_c);

@@ -192,6 +192,7 @@ private:
     void InstallDate();
     void InstallGeom();
     void InstallBitmapData();
+    void InstallNativeTable(const ObjRef& math);
 public:
     // Gives an object _listeners and the AsBroadcaster methods.
     void InitializeBroadcaster(const ObjRef& o);
@@ -203,6 +204,8 @@ private:
     Value GetVariable(Frame& f, const std::string& name);
     void SetVariable(Frame& f, const std::string& name, const Value& v);
     Value LookupScope(Frame& f, const std::string& name, bool& found);
+    bool DottedOwner(Frame& f, const std::string& name, Value& owner);
+    Value MemberOf(const Value& cur, const std::string& part);
     ObjRef TargetObject(Frame& f);
     void Step();
     bool text_limit_logged_ = false;  // the text limit's line is written once

@@ -250,7 +250,8 @@ bool Interpreter::HasProperty(const ObjRef& start, const std::string& name) {
         if (FindOwn(o, name)) return true;
         size_t index;
         if (o->kind == Kind::String && KeyEq(name, "length")) return true;
-        if (o->kind == Kind::Array && (KeyEq(name, "length") || (IsIndex(name, index) && index < o->elems.size())))
+        if (o->kind == Kind::Array &&
+            (KeyEq(name, "length") || (IsIndex(name, index) && index < o->elems.size() && !IsHole(*o, index))))
             return true;
         if (o->kind == Kind::Clip) {
             if (DisplayObject* clip = ClipOf(o)) {
@@ -284,7 +285,7 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
         if (o->kind == Kind::Array) {
             size_t index;
             if (IsIndex(name, index)) {
-                if (index < o->elems.size()) return o->elems[index];
+                if (index < o->elems.size() && !IsHole(*o, index)) return o->elems[index];
             } else if (KeyEq(name, "length")) {
                 return double(o->elems.size());
             }
@@ -349,14 +350,15 @@ void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& v
         if (IsIndex(name, index)) {
             if (index >= o->elems.size()) {
                 if (index > 10000000) return;
-                o->elems.resize(index + 1);
+                ResizeArray(*o, index + 1);
             }
             o->elems[index] = value;
+            MarkHole(*o, index, false);
             return;
         }
         if (KeyEq(name, "length")) {
             double n = ToNumber(value);
-            if (n >= 0 && n <= 10000000) o->elems.resize(size_t(n));
+            if (n >= 0 && n <= 10000000) ResizeArray(*o, size_t(n));
             return;
         }
     }
@@ -405,8 +407,9 @@ bool Interpreter::Delete(const ObjRef& o, const std::string& name) {
         }
     }
     size_t index;
-    if (o->kind == Kind::Array && IsIndex(name, index) && index < o->elems.size()) {
+    if (o->kind == Kind::Array && IsIndex(name, index) && index < o->elems.size() && !IsHole(*o, index)) {
         o->elems[index] = Undefined{};
+        MarkHole(*o, index, true);
         return true;
     }
     return false;
@@ -424,7 +427,8 @@ std::vector<std::string> Interpreter::Keys(const ObjRef& start) {
             if (!seen) out.push_back(it->name);
         }
         if (o->kind == Kind::Array)
-            for (size_t i = o->elems.size(); i-- > 0;) out.push_back(std::to_string(i));
+            for (size_t i = o->elems.size(); i-- > 0;)
+                if (!IsHole(*o, i)) out.push_back(std::to_string(i));
         if (o->kind == Kind::Clip)
             if (DisplayObject* clip = ClipOf(o))
                 for (auto it = clip->children.rbegin(); it != clip->children.rend(); ++it)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -98,6 +99,7 @@ struct Object {
     std::shared_ptr<FunctionCode> code;
     Value primitive;             // wrappers
     std::vector<Value> elems;    // arrays
+    std::vector<bool> holes;     // arrays: indices that hold no element (none past the end of this)
     uint64_t clip_id = 0;        // movie clips
     Value super_this;            // `super`
     ObjRef super_home;
@@ -107,5 +109,19 @@ struct Object {
     std::shared_ptr<std::map<std::string, Value>> text_format;  // TextFormat settings
     bool text_snapshot = false;  // TextSnapshot objects: `elems` holds the characters
 };
+
+// Array holes: an index below the length that was never set or was deleted.
+inline bool IsHole(const Object& a, size_t i) { return i < a.holes.size() && a.holes[i]; }
+inline void MarkHole(Object& a, size_t i, bool hole) {
+    if (hole && a.holes.size() <= i) a.holes.resize(i + 1, false);
+    if (i < a.holes.size()) a.holes[i] = hole;
+}
+// Resizes an array; new places are holes.
+inline void ResizeArray(Object& a, size_t n) {
+    size_t old = a.elems.size();
+    a.elems.resize(n);
+    if (n > old) a.holes.resize(n, false), std::fill(a.holes.begin() + std::ptrdiff_t(old), a.holes.end(), true);
+    if (a.holes.size() > n) a.holes.resize(n);
+}
 
 }  // namespace qm::flash::avm1

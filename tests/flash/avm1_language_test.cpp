@@ -1,5 +1,7 @@
 // The ActionScript interpreter on written movies: conversions, functions,
 // exceptions, objects, built-ins, runaway scripts and clip handlers.
+#include <cmath>
+
 #include "flash/avm1/avm1.h"
 #include "tests/flash/player_test_support.h"
 
@@ -64,7 +66,13 @@ TEST(Avm1Language, Conversions) {
         {4, w::Actions().push({-123}).not_().trace(), "0"},
         {5, w::Actions().push({true}).trace(), "true"},
         {4, w::Actions().push({1, 0}).divide().trace(), "#ERROR#"},
-        {8, w::Actions().push({-1, 0}).bitURShift().trace(), "4294967295"},
+        {4, w::Actions().push({"abc", std::nan("")}).equals().trace(), "1"},
+        {4, w::Actions().push({std::nan(""), 1}).less().trace(), "1"},
+        {5, w::Actions().push({0, std::nan("")}).equals().trace(), "false"},
+        {7, w::Actions().push({-1, 0}).bitURShift().trace(), "4294967295"},
+        {8, w::Actions().push({-1, 0}).bitURShift().trace(), "-1"},
+        {8, w::Actions().push({-3, 1}).bitURShift().trace(), "2147483646"},
+        {5, w::Actions().push({w::Undefined{}}).enumerate().trace(), "undefined"},
         {8, w::Actions().push({"B", "a"}).less2().trace(), "true"},
         {8, w::Actions().push({"1", 1}).strictEquals().trace(), "false"},
         {8, w::Actions().push({"1", 1}).equals2().trace(), "true"},
@@ -119,6 +127,26 @@ TEST(Avm1Language, TryCatchFinally) {
     movie.doAction(w::Actions().push({"frame 2"}).trace().stop());
     movie.showFrame();
     EXPECT_EQ(RunMovie(movie, 2).traces, (std::vector<std::string>{"Warning: Uncaught exception, x", "frame 2"}));
+}
+
+// "a.b.c" is tried in every scope, innermost first: a scope whose `a.b` is no
+// object leaves the path to the next one.
+TEST(Avm1Language, DottedPathsSearchEveryScope) {
+    w::Actions script;
+    // _global.a = {b: {c: "from global"}}; a = {b: "from this"};
+    script.push({"_global"}).getVariable().push({"a", "b", "c", "from global", 1}).initObject().push({1})
+        .initObject().setMember();
+    script.push({"a", "b", "from this", 1}).initObject().setVariable();
+    script.push({"a.b.c"}).getVariable().trace();
+    script.push({"a.b"}).getVariable().trace();
+    script.push({"a.b.c", "changed"}).setVariable();
+    script.push({"_global"}).getVariable().push({"a"}).getMember().push({"b"}).getMember().push({"c"}).getMember()
+        .trace();
+    script.push({"a.nothing.c"}).getVariable().trace();
+    // A string's length through a path still reads.
+    script.push({"s", "abc"}).setVariable().push({"s.length"}).getVariable().trace();
+    EXPECT_EQ(RunScript(7, script),
+              (std::vector<std::string>{"from global", "from this", "changed", "undefined", "3"}));
 }
 
 // Prototype chains, constructors, getters, enumeration and DontEnum flags.
@@ -352,6 +380,16 @@ TEST(Avm1Language, BuiltIns) {
         {method(w::Actions().push({255}), "toString", {16}), "ff"},
         {w::Actions().push({"abc"}).push({"length"}).getMember(), "3"},
         {w::Actions().push({"12px", 1, "parseInt"}).callFunction(), "12"},
+        {w::Actions().push({0, "parseFloat"}).callFunction(), "undefined"},
+        {w::Actions().push({" -12.5e1x", 1, "parseFloat"}).callFunction(), "-125"},
+        {w::Actions().push({"1.2345.678", 1, "parseFloat"}).callFunction(), "1.2345678"},
+        {w::Actions().push({"1.2345.6e50", 1, "parseFloat"}).callFunction(), "1.23456"},
+        {w::Actions().push({"1e4294967297", 1, "parseFloat"}).callFunction(), "10"},
+        {w::Actions().push({"10e-", 1, "parseFloat"}).callFunction(), "10"},
+        {w::Actions().push({"e10", 1, "parseFloat"}).callFunction(), "NaN"},
+        {w::Actions().push({"Infinity", 1, "parseFloat"}).callFunction(), "NaN"},
+        {w::Actions().push({".1499999", 1, "parseFloat"}).callFunction().push({0.14999990000000005}).strictEquals(),
+         "true"},
     };
     for (auto& c : cases) {
         w::Actions script = c.script;
