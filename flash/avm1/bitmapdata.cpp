@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "flash/avm1/filters.h"
 #include "flash/avm1/interpreter.h"
 #include "flash/display_list.h"
 
@@ -609,6 +610,8 @@ void Interpreter::InstallBitmapData() {
         d->bitmap_smoothing = args.size() > 3 && in.ToBoolean(args[3]);
         return Undefined{};
     });
+
+    InstallFilters(*this);
 }
 
 }  // namespace qm::flash::avm1
