@@ -500,8 +500,6 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         return v;
     };
     auto push = [&](Value v) { stack.push_back(std::move(v)); };
-    // Version 4 movies compare NaN as 0.
-    auto Legacy = [this](double d) { return version_ <= 4 && std::isnan(d) ? 0.0 : d; };
     // A count from the stack may be any number: NaN or less counts nothing, and none is
     // above 65535, so no conversion of a huge one to an integer is undefined.
     auto count_of = [](double d) -> size_t { return d > 0 ? size_t(std::min(d, 65535.0)) : 0; };
@@ -698,8 +696,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             else push(b / a);
             break;
         }
-        case 0x0E: { Value av = pop(), bv = pop(); double a = Legacy(ToNumber(av)), b = Legacy(ToNumber(bv)); push(boolean(b == a)); break; }
-        case 0x0F: { Value av = pop(); double b = Legacy(ToNumber(pop())), a = Legacy(ToNumber(av)); push(boolean(b < a)); break; }
+        case 0x0E: { Value av = pop(), bv = pop(); double a = ToNumber(av), b = ToNumber(bv); push(boolean(b == a)); break; }
+        case 0x0F: { Value av = pop(); double b = ToNumber(pop()), a = ToNumber(av); push(boolean(b < a)); break; }
         case 0x10: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) && LegacyTruth(bv, b))); break; }
         case 0x11: { Value av = pop(), bv = pop(); double b = ToNumber(bv), a = ToNumber(av); push(boolean(LegacyTruth(av, a) || LegacyTruth(bv, b))); break; }
         case 0x12: {
@@ -1108,8 +1106,8 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             Value av = pop();
             int32_t b = ToInt32(pop()), a = ToInt32(av);
             uint32_t r = uint32_t(b) >> (a & 31);
-            // From version 8 the result is read back as a signed 32-bit number.
-            push(version_ >= 8 ? double(int32_t(r)) : double(r));
+            // Version 8 movies read the result back as a signed 32-bit number.
+            push(version_ == 8 ? double(int32_t(r)) : double(r));
             break;
         }
         case 0x69: {

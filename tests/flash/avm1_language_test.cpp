@@ -1,7 +1,5 @@
 // The ActionScript interpreter on written movies: conversions, functions,
 // exceptions, objects, built-ins, runaway scripts and clip handlers.
-#include <cmath>
-
 #include "flash/avm1/avm1.h"
 #include "tests/flash/player_test_support.h"
 
@@ -66,12 +64,10 @@ TEST(Avm1Language, Conversions) {
         {4, w::Actions().push({-123}).not_().trace(), "0"},
         {5, w::Actions().push({true}).trace(), "true"},
         {4, w::Actions().push({1, 0}).divide().trace(), "#ERROR#"},
-        {4, w::Actions().push({"abc", std::nan("")}).equals().trace(), "1"},
-        {4, w::Actions().push({std::nan(""), 1}).less().trace(), "1"},
-        {5, w::Actions().push({0, std::nan("")}).equals().trace(), "false"},
         {7, w::Actions().push({-1, 0}).bitURShift().trace(), "4294967295"},
         {8, w::Actions().push({-1, 0}).bitURShift().trace(), "-1"},
         {8, w::Actions().push({-3, 1}).bitURShift().trace(), "2147483646"},
+        {9, w::Actions().push({-1, 0}).bitURShift().trace(), "4294967295"},
         {5, w::Actions().push({w::Undefined{}}).enumerate().trace(), "undefined"},
         {8, w::Actions().push({"B", "a"}).less2().trace(), "true"},
         {8, w::Actions().push({"1", 1}).strictEquals().trace(), "false"},
