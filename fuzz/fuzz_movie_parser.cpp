@@ -1,4 +1,5 @@
-// The whole-movie parser over any bytes, with every action list it finds decoded record by
+// The whole-movie parser over any bytes, both readings (every tag decoded, and frames left
+// in place as the player reads them), with every action list it finds decoded record by
 // record as the interpreter will read them.
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,23 @@ void WalkTags(const std::vector<qm::swf::Tag>& tags) {
     }
 }
 
+// A timeline's stream read in place, as the player reads its frames.
+void WalkStream(std::span<const uint8_t> stream, uint8_t version) {
+    using namespace qm::swf;
+    for (auto t = ReadStoredTag(stream, 0); t; t = ReadStoredTag(stream, t->next)) {
+        if (t->code == 4 || t->code == 26 || t->code == 70 || t->code == 94) {
+            const uint8_t place_version = t->code == 4 ? 1 : t->code == 26 ? 2 : t->code == 70 ? 3 : 4;
+            if (auto p = ParsePlaceObject(t->body, place_version, version); p && p->clip_actions)
+                for (const ClipActionRecord& r : p->clip_actions->records) WalkActions(r.actions);
+        } else if (t->code == 12) {
+            WalkActions(t->body);
+        } else if (IsFrameTag(t->code)) {
+            (void)ParseTagBody(t->code, t->body, version);
+        }
+        if (t->code == 0) break;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -40,6 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result.movie) {
         WalkTags(result.movie->tags);
         (void)result.movie->IsActionScript3();
+    }
+    // The same bytes read for playing, frames left in place.
+    qm::swf::ParseResult placed = qm::swf::ParseMovieInPlace(std::vector<uint8_t>(data, data + size));
+    if (placed.movie) {
+        const qm::swf::ParsedMovie& m = *placed.movie;
+        WalkTags(m.tags);
+        (void)m.IsActionScript3();
+        WalkStream(m.TagStream(), m.header.version);
+        for (const qm::swf::Tag& tag : m.tags)
+            if (std::holds_alternative<qm::swf::Sprite>(tag.body)) WalkStream(m.SpriteTagStream(tag), m.header.version);
     }
     return 0;
 }
