@@ -83,6 +83,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # FFmpeg is loaded at run time, so the linker cannot name it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libavcodec59, libavformat59, libavutil57, libavfilter8, libswscale6, libswresample4, libavdevice59")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, xdg-utils, fonts-liberation")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -10,6 +10,7 @@ packages=(
   libswresample-dev libavdevice-dev
   googletest libgtest-dev libgmock-dev
   ffmpeg xvfb xauth imagemagick
+  fonts-liberation  # device text: same measures as the fonts movies name (Times New Roman, Arial)
   clang libclang-rt-dev  # fuzz/run.sh: libFuzzer
 )
 
