@@ -199,10 +199,7 @@ TEST(Avm1BitmapData, AttachedBitmapIsDrawn) {
     std::unique_ptr<Player> player;
     RunMovie(script, 8, &player);
     ASSERT_TRUE(player);
-    std::vector<uint32_t> pixels(100 * 100);
-    Renderer renderer(player->Characters(), player->Version());
-    renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
-                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 100, 100, 100 * 4});
+    const std::vector<uint32_t> pixels = StagePixels(*player, 100, 100);
     auto at = [&](int x, int y) { return pixels[size_t(y) * 100 + size_t(x)] & 0xFFFFFF; };
     EXPECT_EQ(at(35, 5), 0xFF0000u);
     EXPECT_EQ(at(29, 5), 0xFFFFFFu);

@@ -176,10 +176,7 @@ TEST(Avm1Classes, DrawingOnEmptyClips) {
     movie.showFrame();
     std::unique_ptr<Player> player;
     EXPECT_EQ(TracesOf(movie, 1, &player), (std::vector<std::string>{"40", "30", "true", "false", "20", "40", "200"}));
-    std::vector<uint32_t> pixels(200 * 100);
-    Renderer renderer(player->Characters(), player->Version());
-    renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
-                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 200, 100, 200 * 4});
+    const std::vector<uint32_t> pixels = StagePixels(*player, 200, 100);
     auto at = [&](int x, int y) { return pixels[size_t(y) * 200 + size_t(x)] & 0xFFFFFF; };
     EXPECT_EQ(at(100, 30), 0xFF0000u);  // the first clip, twice as wide
     EXPECT_EQ(at(150, 30), 0xFF0000u);  // the copy

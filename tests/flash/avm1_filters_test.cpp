@@ -136,10 +136,7 @@ TEST(Avm1Filters, ClipFiltersAreReadAndDrawn) {
     std::unique_ptr<Player> player;
     EXPECT_EQ(PlayMovie(movie, &player), (std::vector<std::string>{"9", "false", "1", "0"}));
     ASSERT_TRUE(player);
-    std::vector<uint32_t> pixels(100 * 100);
-    Renderer renderer(player->Characters(), player->Version());
-    renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
-                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 100, 100, 100 * 4});
+    const std::vector<uint32_t> pixels = StagePixels(*player, 100, 100);
     auto at = [&](int x, int y) { return pixels[size_t(y) * 100 + size_t(x)] & 0xFFFFFF; };
     EXPECT_EQ(at(50, 80), 0xFF0000u);  // the square itself
     // Two pixels left of the square the blue glow shows.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "flash/player.h"
+#include "flash/render/render.h"
 #include "testing/swfwriter/swfwriter.h"
 
 namespace qm::flash::testing {
@@ -53,6 +54,15 @@ inline uint16_t DefineSquare(w::Movie& movie, int size, w::Color color) {
     w::Shape s;
     s.fill0(s.addFill(w::FillStyle::solid(color))).rect(0, 0, size, size);
     return movie.defineShape(s);
+}
+
+// The stage as the player shows it now, drawn at w x h (premultiplied 0xAARRGGBB, row by row).
+inline std::vector<uint32_t> StagePixels(const Player& player, int w, int h) {
+    std::vector<uint32_t> pixels(size_t(w) * size_t(h));
+    Renderer renderer(player.Characters(), player.Version());
+    renderer.Render(player.Stage(), player.StageRect(), player.BackgroundColor(),
+                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), w, h, w * 4});
+    return pixels;
 }
 
 }  // namespace qm::flash::testing

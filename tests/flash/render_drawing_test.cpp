@@ -21,12 +21,8 @@ std::vector<uint32_t> Draw(const E& script) {
     movie.showFrame();
     std::unique_ptr<Player> player;
     TracesOf(movie, 1, &player);
-    std::vector<uint32_t> pixels(100 * 100);
-    if (!player) return pixels;
-    Renderer renderer(player->Characters(), player->Version());
-    renderer.Render(player->Stage(), player->StageRect(), player->BackgroundColor(),
-                    RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 100, 100, 100 * 4});
-    return pixels;
+    if (!player) return std::vector<uint32_t>(100 * 100);
+    return StagePixels(*player, 100, 100);
 }
 
 }  // namespace
