@@ -37,7 +37,7 @@ std::vector<std::string> SnapshotOf(Interpreter& in, const DisplayObject& clip) 
             if (rec.y_offset) y = *rec.y_offset;
             for (const swf::GlyphEntry& g : rec.glyphs) {
                 if (!codes || g.index >= codes->size()) continue;
-                std::string c = Utf8(std::u32string(1, char32_t((*codes)[g.index])));
+                std::string c = Utf8(char32_t((*codes)[g.index]));
                 out.push_back(line_end ? "\n" + c : c);
                 line_end = false;
             }

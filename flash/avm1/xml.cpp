@@ -4,6 +4,7 @@
 
 #include "flash/avm1/interpreter.h"
 #include "flash/avm1/loadvars.h"
+#include "flash/text/document.h"
 
 namespace qm::flash::avm1 {
 
@@ -101,23 +102,7 @@ std::string Unescape(const std::string& s) {
     return out;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 63));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 63));
-        out += char(0x80 | (cp & 63));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 63));
-        out += char(0x80 | ((cp >> 6) & 63));
-        out += char(0x80 | (cp & 63));
-    }
-}
+void AppendUtf8(std::string& out, uint32_t cp) { out += text::Utf8(char32_t(cp)); }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

@@ -39,55 +39,6 @@ Matrix Scale(double s) { return {s, 0, 0, s, 0, 0}; }
 
 }  // namespace
 
-std::string Utf8(char32_t c) {
-    std::string s;
-    if (c < 0x80) {
-        s += char(c);
-    } else if (c < 0x800) {
-        s += char(0xC0 | (c >> 6));
-        s += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += char(0xE0 | (c >> 12));
-        s += char(0x80 | ((c >> 6) & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-    } else {
-        s += char(0xF0 | ((c >> 18) & 0x07));
-        s += char(0x80 | ((c >> 12) & 0x3F));
-        s += char(0x80 | ((c >> 6) & 0x3F));
-        s += char(0x80 | (c & 0x3F));
-    }
-    return s;
-}
-
-std::u32string DecodeUtf8(const std::string& s) {
-    std::u32string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        char32_t cp = c;
-        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-        bool ok = extra >= 0 && i + extra < s.size();
-        if (ok && extra > 0) {
-            cp = c & (0x3F >> extra);
-            for (int k = 1; k <= extra && ok; ++k) {
-                unsigned char cc = static_cast<unsigned char>(s[i + k]);
-                ok = (cc & 0xC0) == 0x80;
-                cp = (cp << 6) | (cc & 0x3F);
-            }
-        }
-        if (!ok) {
-            // Not UTF-8: the byte stands for itself (Latin-1).
-            out += char32_t(c);
-            ++i;
-            continue;
-        }
-        out += cp;
-        i += extra + 1;
-    }
-    return out;
-}
-
-
 void TextRenderer::DrawStatic(cairo_t* cr, const swf::Text& text, const Dictionary& dict, const Matrix& m,
                               const ColorTransform& cx, const DrawEnv& env) {
     Matrix base = m * ToMatrix(text.matrix);
@@ -205,7 +156,7 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
                                        f.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
                 cairo_set_font_size(cr, f.size);
                 cairo_move_to(cr, line.x + g.x, baseline);
-                cairo_show_text(cr, Utf8(g.c).c_str());
+                cairo_show_text(cr, text::Utf8(g.c).c_str());
                 cairo_identity_matrix(cr);
             }
         }

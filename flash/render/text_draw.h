@@ -11,8 +11,6 @@
 
 namespace qm::flash::render {
 
-std::u32string DecodeUtf8(const std::string& s);
-std::string Utf8(char32_t c);
 
 struct TextRenderer {
     std::function<const Drawable&(const swf::Shape&)> glyph;

@@ -8,17 +8,62 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "flash/render/text_draw.h"
 
 namespace qm::flash::text {
 
-// Text that is not UTF-8 keeps its bytes as Latin-1, as the renderer reads it.
-std::u32string Utf32(const std::string& s) { return render::DecodeUtf8(s); }
+// Text that is not UTF-8 keeps its bytes as Latin-1.
+std::u32string Utf32(const std::string& s) {
+    std::u32string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        char32_t cp = c;
+        int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        bool ok = extra >= 0 && i + extra < s.size();
+        if (ok && extra > 0) {
+            cp = c & (0x3F >> extra);
+            for (int k = 1; k <= extra && ok; ++k) {
+                unsigned char cc = static_cast<unsigned char>(s[i + k]);
+                ok = (cc & 0xC0) == 0x80;
+                cp = (cp << 6) | (cc & 0x3F);
+            }
+        }
+        if (!ok) {
+            // Not UTF-8: the byte stands for itself (Latin-1).
+            out += char32_t(c);
+            ++i;
+            continue;
+        }
+        out += cp;
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::string Utf8(char32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += char(c);
+    } else if (c < 0x800) {
+        s += char(0xC0 | (c >> 6));
+        s += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += char(0xE0 | (c >> 12));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    } else {
+        s += char(0xF0 | ((c >> 18) & 0x07));
+        s += char(0x80 | ((c >> 12) & 0x3F));
+        s += char(0x80 | ((c >> 6) & 0x3F));
+        s += char(0x80 | (c & 0x3F));
+    }
+    return s;
+}
 
 std::string Utf8(const std::u32string& text) {
     std::string s;
     s.reserve(text.size());
-    for (char32_t c : text) s += render::Utf8(c);
+    for (char32_t c : text) s += Utf8(c);
     return s;
 }
 
@@ -173,7 +218,7 @@ std::string Escape(const std::u32string& text) {
         case U'&': out += "&amp;"; break;
         case U'"': out += "&quot;"; break;
         case U'\'': out += "&apos;"; break;
-        default: out += Utf8(std::u32string(1, c));
+        default: out += Utf8(c);
         }
     }
     return out;

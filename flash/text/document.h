@@ -73,5 +73,6 @@ private:
 
 std::u32string Utf32(const std::string& utf8);
 std::string Utf8(const std::u32string& text);
+std::string Utf8(char32_t c);
 
 }  // namespace qm::flash::text

@@ -60,7 +60,7 @@ double AdvanceOf(Measurer& m, const GlyphFormat& f, char32_t c) {
     }
     m.Select(f);
     cairo_text_extents_t e;
-    std::string s = Utf8(std::u32string(1, c));
+    std::string s = Utf8(c);
     cairo_text_extents(m.cr, s.c_str(), &e);
     return e.x_advance;
 }
