@@ -69,6 +69,8 @@ void Interpreter::InstallText() {
     flag("password", &swf::EditText::password);
     property("html", [](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value { return FieldIsHtml(in, f, d); },
              [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
+                 // The text so far was read by the field as it was made.
+                 FieldDocument(in, f);
                  bool html = in.ToBoolean(v);
                  if (in.field_values_.count({f.instance_id, "html"})) in.field_values_[{f.instance_id, "html"}] = html;
                  else d.html = html;
@@ -88,6 +90,12 @@ void Interpreter::InstallText() {
              [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
                  TextDocument& doc = FieldDocument(in, f);
                  // A field that is not HTML takes the markup as its text.
+                 if (FieldIsHtml(in, f, d) && in.version() < 8) {
+                     // Older players read markup from a left aligned start.
+                     TextStyle s = doc.default_style();
+                     s.align = "left";
+                     doc.set_default_style(s);
+                 }
                  if (FieldIsHtml(in, f, d)) doc.SetHtml(in.ToString(v), d.multiline, FieldCondensesWhite(in, f));
                  else doc.SetPlain(Utf32(in.ToString(v)));
                  ShowDocument(in, f);
@@ -144,6 +152,7 @@ void Interpreter::InstallText() {
                  if (std::holds_alternative<bool>(v)) mode = std::get<bool>(v) ? "left" : "none";
                  else {
                      std::string s = in.ToString(v);
+                     for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
                      if (s == "left" || s == "center" || s == "right") mode = s;
                  }
                  d.auto_size = mode != "none";

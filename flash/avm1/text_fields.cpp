@@ -36,6 +36,14 @@ TextDocument& FieldDocument(Interpreter& in, DisplayObject& f) {
     swf::EditText empty;
     if (!d) d = &empty;
     doc = std::make_shared<TextDocument>(text::ShownDocument(*d, f.text, in.env()->Characters()));
+    // HTML fields start left aligned whatever their definition says: always
+    // before version 8, and from then on while they have no text of their own.
+    if (d->html && (in.version() < 8 || d->initial_text.value_or("").empty())) {
+        TextStyle s = doc->default_style();
+        s.align = "left";
+        doc->set_default_style(s);
+        if (!f.text) doc->SetHtml(d->initial_text.value_or(""), d->multiline, false);
+    }
     return *doc;
 }
 

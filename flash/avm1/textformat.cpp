@@ -58,7 +58,7 @@ double StoredInt(double n, bool round) {
     return n;
 }
 
-enum class Use { Text, Int, Margin, Block, Colour, Flag, Align, Display, Tabs };
+enum class Use { Text, Font, Int, Spacing, Margin, Block, Colour, Flag, Align, Display, Tabs };
 
 struct Setting {
     const char* name;
@@ -67,9 +67,9 @@ struct Setting {
 
 constexpr Setting kSettings[] = {
     {"align", Use::Align},     {"blockIndent", Use::Block}, {"bold", Use::Flag},      {"bullet", Use::Flag},
-    {"color", Use::Colour},    {"display", Use::Display},   {"font", Use::Text},      {"indent", Use::Block},
+    {"color", Use::Colour},    {"display", Use::Display},   {"font", Use::Font},      {"indent", Use::Block},
     {"italic", Use::Flag},     {"kerning", Use::Flag},      {"leading", Use::Block},  {"leftMargin", Use::Margin},
-    {"letterSpacing", Use::Int}, {"rightMargin", Use::Margin}, {"size", Use::Int},    {"tabStops", Use::Tabs},
+    {"letterSpacing", Use::Spacing}, {"rightMargin", Use::Margin}, {"size", Use::Int},    {"tabStops", Use::Tabs},
     {"target", Use::Text},     {"underline", Use::Flag},    {"url", Use::Text},
 };
 
@@ -83,7 +83,8 @@ Value Coerce(Interpreter& in, Use kind, const Value& v, bool from_constructor, c
         return std::string(s == "inline" || s == "none" ? s : "block");
     }
     case Use::Align: {
-        if (empty) return Null{};
+        // Nothing given keeps the alignment set before.
+        if (empty) return before;
         std::string s = in.ToString(v);
         for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
         for (const char* a : kAligns)
@@ -93,18 +94,28 @@ Value Coerce(Interpreter& in, Use kind, const Value& v, bool from_constructor, c
     default: break;
     }
     if (empty) return Null{};
+    // Setters of version 8 round half to even; older ones and the constructor cut.
+    bool round = !from_constructor && in.version() >= 8;
     switch (kind) {
     case Use::Text: return in.ToString(v);
+    case Use::Font: {
+        // Face names are held to 64 characters.
+        std::u32string name = Utf32(in.ToString(v));
+        if (name.size() > 64) name.resize(64);
+        return Utf8(name);
+    }
     case Use::Flag: return in.ToBoolean(v);
     case Use::Colour: return double(uint32_t(in.ToInt32(v)));
-    case Use::Int: return StoredInt(in.ToNumber(v), !from_constructor);
+    case Use::Int: return StoredInt(in.ToNumber(v), round);
+    case Use::Spacing: return in.ToNumber(v);
     case Use::Margin: {
-        double n = StoredInt(in.ToNumber(v), !from_constructor);
-        return from_constructor ? n : std::max(0.0, n);
+        // Negative margins become 0 before the whole-number conversion.
+        double n = in.ToNumber(v);
+        return StoredInt(from_constructor ? n : std::max(0.0, n), round);
     }
     case Use::Block: {
-        double n = StoredInt(in.ToNumber(v), !from_constructor);
-        return from_constructor || in.version() >= 8 ? n : std::max(0.0, n);
+        double n = in.ToNumber(v);
+        return StoredInt(from_constructor || in.version() >= 8 ? n : std::max(0.0, n), round);
     }
     case Use::Tabs: {
         ObjRef a = std::holds_alternative<ObjRef>(v) ? std::get<ObjRef>(v) : nullptr;

@@ -428,10 +428,13 @@ std::string TextDocument::Html() const {
         bool bullet = p.bullet.value_or(false);
         out += bullet ? "<LI>" : "<P ALIGN=\"" + Upper(p.align.value_or("left")) + "\">";
         std::vector<const TextStyle*> fonts;
+        // The paragraph's end is not written, so its format makes no run of
+        // its own unless the paragraph is empty.
+        size_t stop = end - start > 1 && text_[end - 1] == U'\r' ? end - 1 : end;
         size_t i = start;
-        while (i < end) {
+        while (i < stop) {
             size_t j = i + 1;
-            while (j < end && styles_[j].SameCharacters(styles_[i])) ++j;
+            while (j < stop && styles_[j].SameCharacters(styles_[i])) ++j;
             const TextStyle& s = styles_[i];
             std::u32string run = text_.substr(i, j - i);
             if (!run.empty() && run.back() == U'\r') run.pop_back();

@@ -49,14 +49,18 @@ E MakeField(double width) {
 }  // namespace
 
 // Each TextFormat setting keeps its own kind of value: the constructor cuts
-// numbers, the setters round them half to even; colours are unsigned; an
-// unknown alignment is refused; margins are never negative.
+// numbers, the setters of version 8 round them half to even and older ones
+// cut; colours are unsigned; an unknown or missing alignment is refused;
+// margins are never negative; letter spacing keeps fractions; face names
+// are held to 64 characters.
 TEST(Avm1Text, TextFormatKeepsValuesByKind) {
     struct Case {
         const char* property;
         w::PushValue given;
         const char* kept;
+        int version = 8;
     };
+    const std::string long_face(70, 'f'), held_face(64, 'f');
     const Case cases[] = {
         {"size", 2.5, "2"},
         {"size", 3.5, "4"},
@@ -74,9 +78,20 @@ TEST(Avm1Text, TextFormatKeepsValuesByKind) {
         {"align", "middle", "right"},  // kept from before
         {"display", "Inline", "block"},
         {"display", "none", "none"},
+        {"align", w::Null{}, "right"},
+        {"align", w::Undefined{}, "right"},
+        {"leftMargin", 4294967295.0, "-2147483648"},
+        {"leftMargin", INFINITY, "-2147483648"},
+        {"leftMargin", std::nan(""), "0"},
+        {"letterSpacing", -3.5, "-3.5"},
+        {"letterSpacing", 4294967295.0, "4294967295"},
+        {"font", long_face, held_face.c_str()},
+        {"size", 1.9, "1", 7},
+        {"size", -10.9, "-10", 7},
+        {"leftMargin", 1.5, "1", 7},
     };
     for (const Case& c : cases) {
-        w::Movie movie({.version = 8});
+        w::Movie movie({.version = c.version});
         auto lines = RunMovie(movie, Seq({SetVar("f", New("TextFormat")), SetMember(Var("f"), "align", Lit("right")),
                                      SetMember(Var("f"), c.property, Lit(c.given)), Trace(Member(Var("f"), c.property))}));
         EXPECT_EQ(lines, std::vector<std::string>{c.kept}) << c.property;
@@ -187,6 +202,11 @@ TEST(Avm1Text, HtmlTextIsReadAndWrittenBack) {
              "x</FONT></P>",
          "x"},
         // Condensed white space: runs become one space, none where a paragraph starts.
+        // The end of a paragraph is not written, whatever its format.
+        {R"(<p><font kerning="1">k</font></p>)", true,
+         std::string(R"(<P ALIGN="LEFT"><FONT FACE="Times New Roman" SIZE="12" COLOR="#000000" LETTERSPACING="0" KERNING="1">)") +
+             "k</FONT></P>",
+         "k|"},
         {"\n \t a \t\n b  \n", true, Para("a b "), "a b ", true},
         {" \n ", true, "", "", true},
     };
@@ -357,7 +377,7 @@ TEST(Avm1Text, AutoSizeFitsTheBoxToTheText) {
         const char* mode;
         const char* x;
     };
-    const Case cases[] = {{"left", "50"}, {"center", "-2"}, {"right", "-54"}, {"none", "50"}};
+    const Case cases[] = {{"left", "50"}, {"center", "-2"}, {"right", "-54"}, {"none", "50"}, {"RIght", "-54"}, {"CENTER", "-2"}};
     for (const Case& c : cases) {
         w::Movie movie({.version = 8});
         movie.defineFont2(Boxes());
@@ -366,5 +386,43 @@ TEST(Avm1Text, AutoSizeFitsTheBoxToTheText) {
                                           Trace(Member(Field(), "_width")), Trace(Member(Field(), "_height"))}));
         bool sized = std::string(c.mode) != "none";
         EXPECT_EQ(lines, (std::vector<std::string>{c.x, sized ? "204" : "100", sized ? "23.95" : "200"})) << c.mode;
+    }
+}
+
+// HTML fields start left aligned whatever their definition says: before
+// version 8 always, and markup given later starts so too; from version 8
+// only while the definition has no text.
+TEST(Avm1Text, HtmlFieldsStartLeftAligned) {
+    struct Case {
+        int version;
+        bool html;
+        const char* text;
+        bool set_html;  // the script makes the field HTML and gives markup
+        const char* align;
+    };
+    const Case cases[] = {
+        {8, false, nullptr, false, "center"}, {8, false, nullptr, true, "center"}, {8, true, nullptr, false, "left"},
+        {8, true, "x", false, "center"},      {7, false, nullptr, false, "center"}, {7, false, nullptr, true, "left"},
+        {7, true, nullptr, false, "left"},    {7, true, "x", false, "left"},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = uint8_t(c.version)});
+        w::EditText field;
+        field.bounds = {0, 2000, 0, 400};
+        field.html = c.html;
+        field.multiline = true;
+        if (c.text) field.text = c.text;
+        field.layout = w::EditText::Layout{.align = 2, .leftMargin = 200};
+        movie.place({.depth = 1, .character = movie.defineEditText(field), .name = "t"});
+        std::vector<E> steps;
+        if (c.set_html) {
+            steps.push_back(SetMember(Field(), "html", Lit(true)));
+            steps.push_back(SetMember(Field(), "htmlText", Lit("a<br>b")));
+        }
+        steps.push_back(Trace(Member(Call(Field(), "getNewTextFormat", {}), "align")));
+        steps.push_back(Trace(Member(Call(Field(), "getNewTextFormat", {}), "leftMargin")));
+        auto lines = RunMovie(movie, All(steps));
+        EXPECT_EQ(lines, (std::vector<std::string>{c.align, "10"}))
+            << "version " << c.version << (c.html ? " html" : "") << (c.text ? " with text" : "") << (c.set_html ? " set" : "");
     }
 }
