@@ -138,8 +138,7 @@ void PaintSpan(const Span& s, const GradientTable& table, double focal, double f
 }
 
 #if defined(__SSE2__)
-// Four pixels at a time for the common kinds: linear and radial gradients
-// that pad. Positions in single precision are exact enough for the table;
+// Four pixels at a time for gradients that pad. Positions in single precision are exact enough for the table;
 // the compositing rounds exactly as Scale and Over do.
 inline __m128i Scale16(__m128i x, __m128i a) {
     __m128i t = _mm_add_epi16(_mm_mullo_epi16(x, a), _mm_set1_epi16(0x80));
@@ -177,7 +176,8 @@ inline __m128i OverFour(__m128i src, __m128i dst) {
 }
 
 template <GradientKind Kind>
-void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
+void PaintSpanFour(const Span& s, const GradientTable& table, double focal, double focalScale) {
+    const float f = float(focal), fScale = float(focalScale) * (kGradientTableSize - 1), fRest = float(1 - focal * focal);
     const __m128 lane = _mm_set_ps(3, 2, 1, 0);
     const __m128 du = _mm_set1_ps(float(s.du)), dv = _mm_set1_ps(float(s.dv));
     const __m128 u0 = _mm_set1_ps(float(s.u)), v0 = _mm_set1_ps(float(s.v));
@@ -191,9 +191,15 @@ void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
         __m128 t;
         if constexpr (Kind == GradientKind::Linear) {
             t = _mm_mul_ps(_mm_add_ps(u, _mm_set1_ps(1)), _mm_set1_ps(kLast / 2));
-        } else {
+        } else if constexpr (Kind == GradientKind::Radial) {
             __m128 v = _mm_add_ps(v0, _mm_mul_ps(k, dv));
             t = _mm_mul_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(u, u), _mm_mul_ps(v, v))), scale);
+        } else {
+            // As Position: the circle of radius t around (focal * (1 - t), 0) through the point.
+            __m128 v = _mm_add_ps(v0, _mm_mul_ps(k, dv));
+            __m128 q = _mm_sub_ps(u, _mm_set1_ps(f));
+            __m128 r = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(q, q), _mm_mul_ps(_mm_set1_ps(fRest), _mm_mul_ps(v, v))));
+            t = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(q, _mm_set1_ps(f)), r), _mm_set1_ps(fScale));
         }
         // max and min take the bound when t is not a number.
         t = _mm_min_ps(_mm_max_ps(_mm_add_ps(t, half), bottom), top);
@@ -217,9 +223,12 @@ void PaintSpanFour(const Span& s, const GradientTable& table, double, double) {
         float u = float(s.u) + float(i) * float(s.du), t;
         if constexpr (Kind == GradientKind::Linear) {
             t = (u + 1) * (kGradientTableSize - 1) * 0.5f;
-        } else {
+        } else if constexpr (Kind == GradientKind::Radial) {
             float v = float(s.v) + float(i) * float(s.dv);
             t = std::sqrt(u * u + v * v) * (kGradientTableSize - 1);
+        } else {
+            float v = float(s.v) + float(i) * float(s.dv), q = u - f;
+            t = (q * f + std::sqrt(q * q + fRest * v * v)) * fScale;
         }
         t += 0.5f;
         if (!(t > 0)) t = 0;  // also what is not a number
@@ -236,8 +245,7 @@ using SpanPainter = void (*)(const Span&, const GradientTable&, double, double);
 template <GradientKind Kind>
 SpanPainter PainterFor(SpreadMode spread) {
 #if defined(__SSE2__)
-    if constexpr (Kind != GradientKind::Focal)
-        if (spread == SpreadMode::Pad) return PaintSpanFour<Kind>;
+    if (spread == SpreadMode::Pad) return PaintSpanFour<Kind>;
 #endif
     switch (spread) {
         case SpreadMode::Reflect: return PaintSpan<Kind, SpreadMode::Reflect>;
