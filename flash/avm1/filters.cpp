@@ -493,6 +493,85 @@ std::optional<swf::Filter> ToFilter(const State& s) {
     return std::nullopt;
 }
 
+// The clip a MovieClip object stands for, from version 8 on (the properties
+// came with that player).
+DisplayObject* Version8Clip(Interpreter& in, const Value& self) {
+    if (in.version() < 8) return nullptr;
+    auto* o = std::get_if<ObjRef>(&self);
+    return o && *o ? in.ClipOf(*o) : nullptr;
+}
+
+constexpr std::array<const char*, 15> kBlendNames = {"normal",   "normal", "layer",    "multiply",   "screen",
+                                                     "lighten",  "darken", "difference", "add",       "subtract",
+                                                     "invert",   "alpha",  "erase",    "overlay",    "hardlight"};
+
+// MovieClip.blendMode, cacheAsBitmap and opaqueBackground: how the renderer
+// composes the clip.
+void InstallDisplaySettings(Interpreter& in) {
+    in.Accessor(
+        in.clip_proto_, "blendMode",
+        [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+            DisplayObject* clip = Version8Clip(in, self);
+            if (!clip) return Undefined{};
+            size_t mode = size_t(clip->blend_mode);
+            return std::string(mode < kBlendNames.size() ? kBlendNames[mode] : "normal");
+        },
+        [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            DisplayObject* clip = Version8Clip(in, self);
+            if (!clip) return Undefined{};
+            const Value v = Arg(args, 0);
+            std::optional<size_t> mode;
+            if (std::holds_alternative<Undefined>(v) || std::holds_alternative<Null>(v)) {
+                mode = 0;
+            } else if (auto* d = std::get_if<double>(&v)) {
+                // A number picks by its lowest byte; 0 and 1 are both normal.
+                if (std::isfinite(*d)) mode = size_t(uint8_t(int64_t(std::trunc(*d))));
+            } else if (auto* text = std::get_if<std::string>(&v)) {
+                for (size_t i = 1; i < kBlendNames.size() && !mode; ++i)
+                    if (*text == kBlendNames[i]) mode = i;
+            }
+            // Anything else, or a number naming no mode, leaves the mode as it was.
+            if (mode && *mode < kBlendNames.size()) clip->blend_mode = swf::BlendMode(*mode == 1 ? 0 : *mode);
+            return Undefined{};
+        });
+    in.Accessor(
+        in.clip_proto_, "cacheAsBitmap",
+        [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+            DisplayObject* clip = Version8Clip(in, self);
+            if (!clip) return Undefined{};
+            return clip->cache_as_bitmap;
+        },
+        [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            if (!Version8Clip(in, self)) return Undefined{};
+            bool on = in.ToBoolean(Arg(args, 0));
+            // Looked up again: the conversion may run scripts.
+            if (DisplayObject* clip = Version8Clip(in, self)) clip->cache_as_bitmap = on;
+            return Undefined{};
+        });
+    in.Accessor(
+        in.clip_proto_, "opaqueBackground",
+        [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+            DisplayObject* clip = Version8Clip(in, self);
+            if (!clip || !clip->opaque_background) return Undefined{};
+            const swf::Rgba& c = *clip->opaque_background;
+            return double((uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b);
+        },
+        [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            if (!Version8Clip(in, self)) return Undefined{};
+            const Value v = Arg(args, 0);
+            std::optional<swf::Rgba> colour;
+            if (!std::holds_alternative<Undefined>(v) && !std::holds_alternative<Null>(v)) {
+                uint32_t rgb = uint32_t(in.ToInt32(v));
+                colour = swf::Rgba{uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255};
+            }
+            if (DisplayObject* clip = Version8Clip(in, self)) clip->opaque_background = colour;
+            return Undefined{};
+        });
+    // Older movies see none of them: what they write there is a plain property.
+    for (const char* name : {"blendMode", "cacheAsBitmap", "opaqueBackground"})
+        if (Property* p = in.FindOwn(in.clip_proto_, name)) p->flags |= kVersion8;
+}
+
 }  // namespace
 
 std::optional<swf::Filter> FilterOf(Interpreter&, const Value& v) {
@@ -600,6 +679,8 @@ void InstallFilters(Interpreter& in) {
                     if (DisplayObject* c = in.ClipOf(*o)) c->filters = std::move(filters);
                     return Undefined{};
                 });
+
+    InstallDisplaySettings(in);
 }
 
 }  // namespace qm::flash::avm1

@@ -709,8 +709,10 @@ void Renderer::Impl::DrawObject(Canvas& canvas, const DisplayObject& obj, const 
             Rgba c = cx.apply(ToRgba(*obj.opaque_background));
             c.a = 255;
             cairo_set_source_rgb(canvas.cr, c.r / 255.0, c.g / 255.0, c.b / 255.0);
-            double x0 = std::floor(box.x0), y0 = std::floor(box.y0);
-            cairo_rectangle(canvas.cr, x0, y0, std::ceil(box.x1) - x0, std::ceil(box.y1) - y0);
+            // The cached picture starts at the nearest whole pixel, halves to the even one as
+            // the processor rounds, and is as many whole pixels as the box needs.
+            double x0 = std::nearbyint(box.x0), y0 = std::nearbyint(box.y0);
+            cairo_rectangle(canvas.cr, x0, y0, std::ceil(box.x1 - box.x0), std::ceil(box.y1 - box.y0));
             cairo_fill(canvas.cr);
         }
     }

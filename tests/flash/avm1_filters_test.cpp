@@ -145,3 +145,95 @@ TEST(Avm1Filters, ClipFiltersAreReadAndDrawn) {
     EXPECT_EQ(int(glow & 255), 255) << std::hex << glow;
     EXPECT_EQ(at(10, 80), 0xFFFFFFu);
 }
+
+// blendMode, cacheAsBitmap and opaqueBackground: what each keeps of the value
+// a script gives; version 7 movies have none of them.
+TEST(Avm1Filters, ClipDisplaySettingsKeepWhatTheyAreGiven) {
+    w::Movie movie({.version = 8, .frame = w::Rect::pixels(100, 100)});
+    uint16_t clipId = movie.defineSprite(w::Sprite());
+    movie.place({.depth = 1, .character = clipId, .name = std::string("a")});
+    E a = Member(Var("_root"), "a");
+    struct Setting {
+        const char* name;
+        E value;
+        std::string read;
+    };
+    const std::vector<Setting> settings = {
+        {"blendMode", Lit("layer"), "layer"},
+        {"blendMode", E().push({w::Null{}}), "normal"},
+        {"blendMode", Lit(3), "multiply"},
+        // A number picks by its lowest byte, fractions dropped.
+        {"blendMode", Lit(259), "multiply"},
+        {"blendMode", Lit(10.5), "invert"},
+        // Names are matched exactly; numbers and values that name no mode change nothing.
+        {"blendMode", Lit("LAYER"), "invert"},
+        {"blendMode", Lit(-1), "invert"},
+        {"blendMode", Lit(true), "invert"},
+        {"blendMode", Lit(1), "normal"},
+        {"blendMode", Lit("hardlight"), "hardlight"},
+        {"blendMode", E().push({w::Undefined{}}), "normal"},
+        {"cacheAsBitmap", Lit(1), "true"},
+        {"cacheAsBitmap", Lit(""), "false"},
+        {"opaqueBackground", Lit(0x12345678), "3430008"},
+        {"opaqueBackground", Lit(-1), "16777215"},
+        {"opaqueBackground", E().push({w::Null{}}), "undefined"},
+    };
+    E script = Seq({Trace(Member(a, "blendMode")), Trace(Member(a, "cacheAsBitmap")),
+                    Trace(Member(a, "opaqueBackground"))});
+    std::vector<std::string> expected = {"normal", "false", "undefined"};
+    for (const Setting& s : settings) {
+        script.raw(SetMember(a, s.name, s.value).bytes());
+        script.raw(Trace(Member(a, s.name)).bytes());
+        expected.push_back(s.read);
+    }
+    movie.doAction(script);
+    movie.showFrame();
+    EXPECT_EQ(PlayMovie(movie), expected);
+
+    w::Movie old({.version = 7, .frame = w::Rect::pixels(100, 100)});
+    uint16_t oldClip = old.defineSprite(w::Sprite());
+    old.place({.depth = 1, .character = oldClip, .name = std::string("a")});
+    old.doAction(Seq({SetMember(a, "opaqueBackground", Lit(255)), Trace(Member(a, "blendMode")),
+                      Trace(Member(a, "opaqueBackground"))}));
+    old.showFrame();
+    // Without the properties, the value written is a plain one.
+    EXPECT_EQ(PlayMovie(old), (std::vector<std::string>{"undefined", "255"}));
+}
+
+// A background a script gives fills the clip's box behind it, from the
+// nearest whole pixel (halves to the even one) over as many whole pixels as
+// the box needs.
+TEST(Avm1Filters, OpaqueBackgroundFillsTheBoxAtWholePixels) {
+    w::Movie movie({.version = 8, .frame = w::Rect::pixels(100, 100)});
+    movie.setBackgroundColor({255, 255, 255});
+    uint16_t square = DefineSquare(movie, 400, {255, 0, 0});
+    // Two squares 20 pixels apart: the gap between them shows the background.
+    w::Sprite clip;
+    clip.place({.depth = 1, .character = square});
+    clip.place({.depth = 2, .character = square, .matrix = w::Matrix::translate(800, 0)});
+    clip.showFrame();
+    uint16_t clipId = movie.defineSprite(clip);
+    // Boxes from 40.5 and from 41.5 pixels down, each 20 pixels high.
+    movie.place({.depth = 1, .character = clipId, .matrix = w::Matrix::translate(0, 810), .name = std::string("a")});
+    movie.place({.depth = 2, .character = clipId, .matrix = w::Matrix::translate(1000, 830), .name = std::string("b")});
+    movie.doAction(Seq({SetMember(Member(Var("_root"), "a"), "opaqueBackground", Lit(0x00FF00)),
+                        SetMember(Member(Var("_root"), "b"), "opaqueBackground", Lit(0x0000FF))}));
+    movie.showFrame();
+    std::unique_ptr<Player> player;
+    PlayMovie(movie, &player);
+    ASSERT_TRUE(player);
+    const std::vector<uint32_t> pixels = StagePixels(*player, 100, 100);
+    struct Point {
+        int x, y;
+        uint32_t colour;
+    };
+    for (const Point& p : std::vector<Point>{{30, 39, 0xFFFFFF},
+                                             {30, 40, 0x00FF00},
+                                             {30, 59, 0x00FF00},
+                                             {30, 60, 0xFFFFFF},
+                                             {80, 41, 0xFFFFFF},
+                                             {80, 42, 0x0000FF},
+                                             {80, 61, 0x0000FF},
+                                             {80, 62, 0xFFFFFF}})
+        EXPECT_EQ(pixels[size_t(p.y) * 100 + size_t(p.x)] & 0xFFFFFF, p.colour) << p.x << "," << p.y;
+}
