@@ -33,9 +33,24 @@ void InstallPlatformClasses(Interpreter& in) {
 
     // Constructors of devices and services this player has none of.
     for (const char* name : {"Button", "Camera", "Microphone", "NetConnection", "NetStream", "Video", "XMLSocket",
-                             "LocalConnection", "PrintJob", "TextSnapshot"}) {
+                             "LocalConnection", "TextSnapshot"}) {
         if (in.HasProperty(in.global_, name)) continue;
         in.DefineClass(name, Nothing, in.NewObject(), false);
+    }
+
+    // PrintJob: no printer answers start, so nothing is ever sent; the page and
+    // paper sizes are read-only zeros of the prototype until a job starts.
+    {
+        ObjRef print_proto = in.NewObject();
+        in.DefineClass("PrintJob", Nothing, print_proto, false);
+        in.Method(print_proto, "start", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+        in.Method(print_proto, "addPage", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+        in.Method(print_proto, "send", Nothing);
+        // Listed oldest last, as enumeration gives them newest first.
+        for (const char* size : {"paperHeight", "paperWidth", "pageHeight", "pageWidth", "orientation"}) {
+            in.Accessor(print_proto, size, [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return 0.0; });
+            if (Property* p = in.FindOwn(print_proto, size)) p->flags &= uint16_t(~kDontEnum);
+        }
     }
 
     // ContextMenu and ContextMenuItem keep what the movie gives them.
@@ -43,14 +58,38 @@ void InstallPlatformClasses(Interpreter& in) {
     in.DefineClass("ContextMenu", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         ObjRef o = SelfObject(self);
         if (!o) return Undefined{};
+        in.Set(o, "onSelect", args.empty() ? Value(Undefined{}) : args[0]);
         ObjRef builtins = in.NewObject();
         for (const char* item : {"print", "forward_back", "rewind", "loop", "play", "quality", "zoom", "save"})
             in.Set(builtins, item, true);
         in.Set(o, "builtInItems", builtins);
         in.Set(o, "customItems", in.NewArray());
-        if (!args.empty()) in.Set(o, "onSelect", args[0]);
         return Undefined{};
     }, menu_proto, false);
+    // A copy has its own lists: the built-in switches as they stand, the custom items each copied.
+    in.Method(menu_proto, "copy", [menu_proto](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        ObjRef copy = in.NewObject(menu_proto);
+        ObjRef builtins = in.NewObject();
+        Value from = in.Get(self, "builtInItems");
+        if (auto* b = std::get_if<ObjRef>(&from); b && *b) {
+            // Keys come newest first; set oldest first, so the copy lists them alike.
+            std::vector<std::string> keys = in.Keys(*b);
+            for (auto it = keys.rbegin(); it != keys.rend(); ++it) in.Set(builtins, *it, in.Get(*b, *it));
+        }
+        in.Set(copy, "onSelect", in.Get(self, "onSelect"));
+        in.Set(copy, "builtInItems", builtins);
+        ObjRef items = in.NewArray();
+        Value custom = in.Get(self, "customItems");
+        if (auto* c = std::get_if<ObjRef>(&custom); c && *c && (*c)->kind == Kind::Array) {
+            for (const Value& item : (*c)->elems) {
+                Value copied = item;
+                if (Value fn = in.Get(item, "copy"); std::holds_alternative<ObjRef>(fn)) copied = in.Call(fn, item, {});
+                items->elems.push_back(copied);
+            }
+        }
+        in.Set(copy, "customItems", items);
+        return copy;
+    });
     in.Method(menu_proto, "hideBuiltInItems", [](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
         Value builtins = in.Get(self, "builtInItems");
         if (auto* b = std::get_if<ObjRef>(&builtins); b && *b)
@@ -71,6 +110,12 @@ void InstallPlatformClasses(Interpreter& in) {
         in.Set(o, "visible", in.ToBoolean(arg(4, true)));
         return Undefined{};
     }, item_proto, false);
+    in.Method(item_proto, "copy", [item_proto](Interpreter& in, const Value& self, std::vector<Value>&) -> Value {
+        ObjRef copy = in.NewObject(item_proto);
+        for (const char* key : {"caption", "onSelect", "separatorBefore", "enabled", "visible"})
+            in.Set(copy, key, in.Get(self, key));
+        return copy;
+    });
 
     // Accessibility: no screen reader is ever active.
     if (!in.HasProperty(in.global_, "Accessibility")) {

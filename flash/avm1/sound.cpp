@@ -42,7 +42,7 @@ DisplayObject* ClipByPath(Interpreter& in, const std::string& path) {
 // answers to the owner's path (the object then answers nothing). The path
 // is looked up at each call, so a renamed owner is lost until it gets its
 // name back.
-bool Resolve(Interpreter& in, const Value& self, std::shared_ptr<SoundState>& state, DisplayObject*& clip) {
+bool ResolveSound(Interpreter& in, const Value& self, std::shared_ptr<SoundState>& state, DisplayObject*& clip) {
     auto* o = std::get_if<ObjRef>(&self);
     if (!o || !*o || !(*o)->sound) return false;
     state = (*o)->sound;
@@ -105,7 +105,7 @@ void Interpreter::InstallSound() {
         Method(proto, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
             std::shared_ptr<SoundState> state;
             DisplayObject* clip = nullptr;
-            if (!Resolve(in, self, state, clip)) return Undefined{};
+            if (!ResolveSound(in, self, state, clip)) return Undefined{};
             return fn(in, self, *state, clip, args);
         });
     };
@@ -203,7 +203,7 @@ void Interpreter::InstallSound() {
         Accessor(proto, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
             std::shared_ptr<SoundState> state;
             DisplayObject* clip = nullptr;
-            if (!Resolve(in, self, state, clip)) return Undefined{};
+            if (!ResolveSound(in, self, state, clip)) return Undefined{};
             return fn(in, self, *state, clip, args);
         }, [name](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
             if (auto* o = std::get_if<ObjRef>(&self); o && *o) in.Define(*o, name, Arg(args, 0), 0);

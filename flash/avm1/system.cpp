@@ -20,11 +20,18 @@ ObjRef Listeners(Interpreter& in, const Value& self) {
     return a && (*a)->kind == Kind::Array ? *a : nullptr;
 }
 
-bool SameValue(const Value& a, const Value& b) {
+// Listeners are matched as `==` matches: undefined and null are one, and a
+// number equals its text.
+bool SameValue(Interpreter& in, const Value& a, const Value& b) {
+    auto none = [](const Value& v) { return std::holds_alternative<Undefined>(v) || std::holds_alternative<Null>(v); };
+    if (none(a) || none(b)) return none(a) && none(b);
     auto* x = std::get_if<ObjRef>(&a);
     auto* y = std::get_if<ObjRef>(&b);
     if (x && y) return *x == *y;
-    return a == b;
+    if (x || y) return false;
+    if (a.index() == b.index()) return a == b;
+    const double l = in.ToNumber(a), r = in.ToNumber(b);
+    return l == r;
 }
 
 }  // namespace
@@ -49,7 +56,7 @@ void Interpreter::InstallSystem() {
         ObjRef list = Listeners(in, self);
         if (!list) return true;
         Value l = Arg(args, 0);
-        std::erase_if(list->elems, [&](const Value& v) { return SameValue(v, l); });
+        std::erase_if(list->elems, [&](const Value& v) { return SameValue(in, v, l); });
         list->elems.push_back(l);
         return true;
     });
@@ -57,7 +64,7 @@ void Interpreter::InstallSystem() {
         ObjRef list = Listeners(in, self);
         if (!list) return false;
         Value l = Arg(args, 0);
-        auto it = std::find_if(list->elems.begin(), list->elems.end(), [&](const Value& v) { return SameValue(v, l); });
+        auto it = std::find_if(list->elems.begin(), list->elems.end(), [&](const Value& v) { return SameValue(in, v, l); });
         if (it == list->elems.end()) return false;
         list->elems.erase(it);
         return true;
@@ -70,6 +77,11 @@ void Interpreter::InstallSystem() {
         // Listeners added or removed by a handler count from the next message.
         std::vector<Value> now = list->elems;
         for (const Value& l : now) {
+            // Called as a method is: an empty name calls the listener itself.
+            if (name.empty()) {
+                if (std::holds_alternative<ObjRef>(l)) in.Call(l, Undefined{}, rest);
+                continue;
+            }
             Value fn = in.Get(l, name);
             if (std::holds_alternative<ObjRef>(fn)) in.Call(fn, l, rest);
         }
@@ -170,8 +182,8 @@ void Interpreter::InstallSystem() {
     const std::pair<const char*, Value> facts[] = {
         {"os", std::string("Linux")},       {"manufacturer", std::string("Adobe Linux")},
         {"playerType", std::string("StandAlone")}, {"version", std::string("LNX 10,0,0,0")},
-        {"language", std::string("en")},    {"screenResolutionX", 1920.0},
-        {"screenResolutionY", 1080.0},      {"screenDPI", 72.0},
+        {"language", std::string("en")},    {"screenResolutionX", 1536.0},
+        {"screenResolutionY", 864.0},      {"screenDPI", 72.0},
         {"screenColor", std::string("color")}, {"pixelAspectRatio", 1.0},
         {"hasAudio", true},                 {"hasMP3", true},
         {"hasVideoEncoder", false},         {"hasAudioEncoder", false},

@@ -1,6 +1,7 @@
 // XMLNode and XML: a tree of element and text nodes, parsed from text and
 // written back as text.
 #include <algorithm>
+#include <optional>
 
 #include "flash/avm1/interpreter.h"
 #include "flash/avm1/loadvars.h"
@@ -20,6 +21,15 @@ std::shared_ptr<XmlNode> NodeOf(const Value& v) {
 ObjRef Children(const ObjRef& node) { return node->xml->children; }
 
 ObjRef ParentOf(const ObjRef& node) { return node->xml->parent.lock(); }
+
+// An attribute that declares a namespace: any name beginning "xmlns". Only
+// "xmlns:" names a prefix (what follows it); every other form, "xmlnsabc" too,
+// declares the default one.
+std::optional<std::string> DeclaredPrefix(const std::string& attribute) {
+    if (attribute.rfind("xmlns", 0) != 0) return std::nullopt;
+    if (attribute.size() > 5 && attribute[5] == ':') return attribute.substr(6);
+    return std::string();
+}
 
 size_t IndexIn(const ObjRef& parent, const ObjRef& child) {
     auto& e = Children(parent)->elems;
@@ -225,11 +235,14 @@ void Interpreter::InstallXml() {
         size_t colon = n.find(':');
         return colon == std::string::npos ? "" : n.substr(0, colon);
     };
-    // The namespace a prefix stands for, from the xmlns attributes of the node and its ancestors.
+    // The namespace a prefix stands for, from the xmlns attributes of the node and its
+    // ancestors; a node's first declaration in its text counts (its attributes are
+    // kept last to first, so that they list in the text's order).
     auto namespace_for = [](Interpreter& in, ObjRef o, const std::string& prefix) -> Value {
-        std::string attr = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
         for (int guard = 0; o && o->xml && guard < 100000; ++guard, o = ParentOf(o)) {
-            if (Property* p = in.FindOwn(o->xml->attributes, attr)) return in.ToString(p->value);
+            const auto& props = o->xml->attributes->props;
+            for (auto p = props.rbegin(); p != props.rend(); ++p)
+                if (auto declared = DeclaredPrefix(p->name); declared && *declared == prefix) return in.ToString(p->value);
         }
         return Null{};
     };
@@ -265,8 +278,7 @@ void Interpreter::InstallXml() {
         for (int guard = 0; o && o->xml && guard < 100000; ++guard, o = ParentOf(o)) {
             for (auto& p : o->xml->attributes->props) {
                 if (in.ToString(p.value) != uri) continue;
-                if (p.name == "xmlns") return std::string();
-                if (p.name.rfind("xmlns:", 0) == 0) return p.name.substr(6);
+                if (auto declared = DeclaredPrefix(p.name)) return *declared;
             }
         }
         return Null{};

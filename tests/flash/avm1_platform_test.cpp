@@ -212,3 +212,80 @@ TEST(Avm1Platform, SandboxFollowsTheMoviesNetworkFlag) {
     without.showFrame();
     EXPECT_EQ(TracesOf(without), std::vector<std::string>{"localWithFile"});
 }
+
+// for (k in object) trace(k), the object read from a variable.
+E TraceKeys(const std::string& object, const std::string& loop) {
+    E a;
+    a.push({object}).getVariable().enumerate2().label(loop).storeRegister(0).push({w::Null{}}).equals2().if_(loop + "_done");
+    a.push({w::Register{0}}).trace().jump(loop).label(loop + "_done");
+    return a;
+}
+
+// No printer: a job never starts, and the page and paper sizes are zeros the
+// prototype lists and keeps, whatever a movie writes or deletes.
+TEST(Avm1Platform, PrintJobSizesAreReadOnlyZeros) {
+    E script = Seq({SetVar("j", E().push({0, "PrintJob"}).newObject()), Trace(Call(Var("j"), "start")),
+                    TraceKeys("j", "keys"), SetMember(Var("j"), "pageWidth", Lit(5)),
+                    Do(E().raw(Var("j").bytes()).push({"paperHeight"}).delete_()),
+                    Trace(Concat(Concat(Member(Var("j"), "pageWidth"), Lit(" ")), Member(Var("j"), "paperHeight"))),
+                    Trace(E().raw(Member(Var("j"), "send").bytes()).typeOf())});
+    EXPECT_EQ(RunScript(script), (std::vector<std::string>{"false", "orientation", "pageWidth", "pageHeight",
+                                                           "paperWidth", "paperHeight", "0 0", "function"}));
+}
+
+// A menu starts with every built-in item on and no custom ones; a copy
+// takes the switches and items as they stand and keeps its own lists after.
+TEST(Avm1Platform, ContextMenuCopiesItsLists) {
+    E script = Seq({SetVar("m", E().push({0, "ContextMenu"}).newObject()), TraceKeys("m", "keys"),
+                    SetMember(Member(Var("m"), "builtInItems"), "play", Lit(false)),
+                    Do(Call(Member(Var("m"), "customItems"), "push",
+                            {E().push({"Hello", 1, "ContextMenuItem"}).newObject()})),
+                    SetVar("c", Call(Var("m"), "copy")),
+                    SetMember(Member(Var("m"), "builtInItems"), "zoom", Lit(false)),
+                    Do(Call(Member(Var("m"), "customItems"), "pop")),
+                    Trace(Member(Member(Var("c"), "builtInItems"), "play")),
+                    Trace(Member(Member(Var("c"), "builtInItems"), "zoom")),
+                    Trace(Member(Member(Member(Var("c"), "customItems"), "0"), "caption")),
+                    Trace(Var("c").push({"customItems"}).getMember().push({"0"}).getMember().push({"caption"})
+                              .getMember().push({"Hello"}).strictEquals()),
+                    Trace(Member(Member(Var("m"), "customItems"), "length"))});
+    EXPECT_EQ(RunScript(script), (std::vector<std::string>{"customItems", "builtInItems", "onSelect", "false", "true",
+                                                           "Hello", "true", "0"}));
+}
+
+// Listeners are matched as == matches them (undefined and null are one
+// listener, false is another); an empty message calls each listener itself.
+TEST(Avm1Platform, BroadcasterMatchesListenersLoosely) {
+    auto listeners = [] { return Concat(Concat(Member(Member(Var("b"), "_listeners"), "length"), Lit(" ")),
+                                        Member(Var("b"), "_listeners")); };
+    E start = Seq({SetVar("b", Object({})), Do(Call(Var("AsBroadcaster"), "initialize", {Var("b")}))});
+    struct Case {
+        E calls;
+        std::string expected;
+    } cases[] = {
+        {Seq({Do(Call(Var("b"), "addListener")), Do(Call(Var("b"), "addListener", {Lit(w::Null{})}))}), "1 null"},
+        {Seq({Do(Call(Var("b"), "addListener", {Lit(w::Null{})})), Do(Call(Var("b"), "addListener", {Lit(false)}))}),
+         "2 null,false"},
+        {Seq({Do(Call(Var("b"), "addListener", {Lit(w::Null{})})), Do(Call(Var("b"), "addListener", {Lit(false)})),
+              Trace(Call(Var("b"), "removeListener"))}), "true\n1 false"},
+        {Seq({Do(Call(Var("b"), "addListener", {Lit(1)})), Do(Call(Var("b"), "addListener", {Lit("1")}))}), "1 1"},
+        {Seq({Do(Call(Var("b"), "addListener", {Lit(false)})), Trace(Call(Var("b"), "removeListener", {Lit(0)}))}),
+         "true\n0 "},
+    };
+    for (const Case& c : cases) {
+        auto lines = RunScript(Seq({start, c.calls, Trace(listeners())}));
+        std::string joined;
+        for (const auto& l : lines) joined += (joined.empty() ? "" : "\n") + l;
+        EXPECT_EQ(joined, c.expected);
+    }
+    E called = Seq({start, SetVar("f", Fn({}, Trace(Concat(Lit("called with "), Member(Var("arguments"), "length"))))),
+                    Do(Call(Var("b"), "addListener", {Var("f")})), Trace(Call(Var("b"), "broadcastMessage", {Lit(""), Lit(1)}))});
+    EXPECT_EQ(RunScript(called), (std::vector<std::string>{"called with 1", "true"}));
+}
+
+// The original reports one fixed screen, whatever the machine has.
+TEST(Avm1Platform, CapabilitiesReportAFixedScreen) {
+    E caps = Member(Var("System"), "capabilities");
+    E script = Trace(Concat(Concat(Member(caps, "screenResolutionX"), Lit("x")), Member(caps, "screenResolutionY")));
+    EXPECT_EQ(RunScript(script), std::vector<std::string>{"1536x864"});
+}
