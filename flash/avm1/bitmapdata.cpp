@@ -2,6 +2,7 @@
 // MovieClip.attachBitmap, which shows them.
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "flash/avm1/filters.h"
 #include "flash/avm1/interpreter.h"
@@ -452,6 +453,42 @@ void Interpreter::InstallBitmapData() {
             }
         return kFailed;
     });
+    // pixelDissolve(source, sourceRect, destPoint[, seed, numPixels, fillColor]): the pixel at
+    // the seed's place in the box and numPixels more after it, in an order that visits every
+    // pixel of the box once, take the source's pixel (the fill colour when the source is this
+    // bitmap); the answer is the seed of the last one, so that the next call goes on from it.
+    Method(proto, "pixelDissolve", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ScriptBitmap* b = Bits(self);
+        ScriptBitmap* src = Bits(Arg(args, 0));
+        if (!b || !src) return kFailed;
+        Box s;
+        int32_t dx = 0, dy = 0;
+        if (!ReadBox(in, Arg(args, 1), s)) return -4.0;
+        if (!ReadPoint(in, Arg(args, 2), dx, dy)) dx = dy = 0;
+        const int64_t seed = Whole(in, Arg(args, 3));
+        const int64_t count = std::max(0, Whole(in, Arg(args, 4)));
+        const uint32_t fill = uint32_t(in.ToInt32(Arg(args, 5)));
+        // Without a number of pixels nothing dissolves, not even the seed's own.
+        if (args.size() < 5 || !ClipCopy(*src, *b, s, dx, dy)) return double(seed);
+        const int64_t n = int64_t(s.w) * s.h;
+        // A step near the golden section of the box, sharing no factor with its size, scatters
+        // the pixels and still reaches each of them once.
+        int64_t step = std::max<int64_t>(1, std::llround(double(n) * 0.6180339887));
+        while (std::gcd(step, n) != 1) ++step;
+        int64_t at = ((seed % n) + n) % n;
+        const bool self_source = src == b;
+        const ScriptBitmap copy = self_source ? ScriptBitmap{} : *src;
+        auto dissolve = [&](int64_t i) {
+            int32_t x = int32_t(i % s.w), y = int32_t(i / s.w);
+            Write(*b, dx + x, dy + y, self_source ? fill : Read(copy, s.x + x, s.y + y));
+        };
+        dissolve(at);
+        for (int64_t i = 0; i < std::min(count, n); ++i) {
+            at = (at + step) % n;
+            dissolve(at);
+        }
+        return double(at);
+    });
     Method(proto, "merge", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         ScriptBitmap* b = Bits(self);
         ScriptBitmap* src = nullptr;
@@ -595,7 +632,7 @@ void Interpreter::InstallBitmapData() {
     });
 
     // Not carried out by this player yet: answered as refused calls are.
-    for (const char* name : {"applyFilter", "draw", "generateFilterRect", "paletteMap", "perlinNoise", "pixelDissolve"})
+    for (const char* name : {"applyFilter", "draw", "generateFilterRect", "paletteMap", "perlinNoise"})
         Method(proto, name, [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return kFailed; });
 
     // attachBitmap(bitmap, depth[, pixelSnapping, smoothing]): a child that shows the pixels.

@@ -255,3 +255,50 @@ TEST(Avm1BitmapData, ChannelsMergeAndThreshold) {
     std::vector<std::string> expected;
     EXPECT_EQ(RunCases(cases, expected), expected);
 }
+
+// pixelDissolve: each call dissolves the pixel at the seed's place and
+// numPixels more, and answers the seed the next call goes on from, so that
+// chained calls reach every pixel of the box once; the box is cut to both
+// bitmaps.
+TEST(Avm1BitmapData, PixelDissolveReachesEachPixelOnce) {
+    E b = Var("b"), s = Var("s");
+    const uint32_t red = 0xFFFF0000;
+    std::vector<E> script = {SetVar("b", Bitmap({Lit(6), Lit(1), Lit(true), Lit(0)})), SetVar("s", Lit(3))};
+    auto dissolve = [&](int count) {
+        script.push_back(SetVar("s", Call(b, "pixelDissolve", {b, Rect(0, 0, 6, 1), Point(0, 0), s, Lit(count), Color(red)})));
+        for (int x = 0; x < 6; ++x) script.push_back(Trace(Call(b, "getPixel32", {Lit(x), Lit(0)})));
+    };
+    // 1 + 2, then 2 more, then 0 more (the seed's own again), then the last.
+    for (int count : {2, 2, 0, 1, 1}) dissolve(count);
+    // Another bitmap's pixels are copied: only the two of the box that lie inside.
+    script.push_back(SetVar("c", Bitmap({Lit(3), Lit(1), Lit(false), Lit(0x00FF00)})));
+    script.push_back(Do(Call(b, "pixelDissolve", {Var("c"), Rect(0, 0, 3, 1), Point(4, 0), Lit(0), Lit(5)})));
+    script.push_back(Trace(Call(b, "getPixel32", {Lit(3), Lit(0)})));
+    script.push_back(Trace(Call(b, "getPixel32", {Lit(4), Lit(0)})));
+    script.push_back(Trace(Call(b, "getPixel32", {Lit(5), Lit(0)})));
+    // What is refused, and a call without a number of pixels, which dissolves nothing.
+    script.push_back(SetVar("f", Bitmap({Lit(2), Lit(1), Lit(true), Lit(0)})));
+    E f = Var("f");
+    script.push_back(Trace(Call(f, "pixelDissolve", {E().push({w::Null{}}), Rect(0, 0, 2, 1), Point(0, 0), Lit(0), Lit(1)})));
+    script.push_back(Trace(Call(f, "pixelDissolve", {f, Lit(1), Point(0, 0), Lit(0), Lit(1)})));
+    script.push_back(Do(Call(f, "pixelDissolve", {f, Rect(0, 0, 2, 1), Point(0, 0), Lit(1)})));
+    script.push_back(Trace(Call(f, "getPixel32", {Lit(0), Lit(0)})));
+    script.push_back(Trace(Call(f, "getPixel32", {Lit(1), Lit(0)})));
+    E all;
+    for (const E& step : script) all.raw(step.bytes());
+    std::vector<std::string> traces = RunMovie(all);
+    ASSERT_EQ(traces.size(), 5u * 6u + 3u + 4u);
+    const std::string redText = std::to_string(int32_t(red));
+    std::vector<int> dissolved;
+    for (size_t call = 0; call < 5; ++call) {
+        int n = 0;
+        for (size_t x = 0; x < 6; ++x) n += traces[call * 6 + x] == redText;
+        dissolved.push_back(n);
+    }
+    EXPECT_EQ(dissolved, (std::vector<int>{3, 5, 5, 6, 6}));
+    const std::string green = std::to_string(int32_t(0xFF00FF00));
+    EXPECT_EQ(std::vector<std::string>(traces.begin() + 30, traces.begin() + 33),
+              (std::vector<std::string>{redText, green, green}));
+    EXPECT_EQ(std::vector<std::string>(traces.begin() + 33, traces.end()),
+              (std::vector<std::string>{"-1", "-4", "0", "0"}));
+}
