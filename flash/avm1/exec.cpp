@@ -20,6 +20,9 @@ namespace {
 // a few milliseconds of the limit, rarely enough to cost nothing.
 constexpr size_t kActionsPerClockRead = 1024;
 
+// The last frame (from 0) a wait for frames finds loaded: the original's frame limit.
+constexpr uint32_t kLastLoadedFrame = 16000;
+
 // Processor time of this thread: a busy machine does not cut a script short.
 double ThreadSeconds() {
     timespec t{};
@@ -574,22 +577,30 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             break;
         }
         case 0x8A: {
+            // A movie here is always loaded whole, and the original then counts every frame up to
+            // its frame limit as loaded, whether the timeline has it or not.
             DisplayObject* t = target_clip();
-            bool loaded = t && t->sprite && t->sprite->timeline && u16(0) < t->sprite->timeline->frames.size();
+            bool loaded = t && t->sprite && t->sprite->timeline && u16(0) <= kLastLoadedFrame;
             if (!loaded && p.size() >= 3) skip = p[2];
             break;
         }
         case 0x8D: {
+            // Frame numbers count from 1 and wrap as 32-bit integers; whatever names no frame (a
+            // fraction, an unknown label, NaN) passes, as in the original with a whole movie.
             Value frame = pop();
             DisplayObject* t = target_clip();
-            bool loaded = false;
-            if (auto* s = std::get_if<std::string>(&frame); s && !IsNumericText(*s)) {
-                std::string text = *s;
-                t = split_target(text);
-                loaded = t && t->sprite && t->sprite->timeline && t->sprite->timeline->FrameOfLabel(text) >= 0;
+            std::optional<double> number;
+            if (auto* n = std::get_if<double>(&frame)) {
+                number = *n;
             } else {
-                double n = ToNumber(frame);
-                loaded = t && t->sprite && t->sprite->timeline && n >= 1 && n <= t->sprite->timeline->frames.size();
+                std::string text = ToString(frame);
+                t = split_target(text);
+                if (IsNumericText(text)) number = ToNumber(Value(text));
+            }
+            bool loaded = t && t->sprite && t->sprite->timeline;
+            if (loaded && number && std::isfinite(*number) && std::trunc(*number) == *number) {
+                const auto index = int32_t(uint32_t(ToInt32(Value(*number))) - 1u);
+                loaded = index <= int32_t(kLastLoadedFrame);
             }
             if (!loaded && !p.empty()) skip = p[0];
             break;

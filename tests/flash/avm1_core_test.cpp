@@ -194,3 +194,16 @@ TEST(Avm1Core, TimelineLocalWithPath) {
                     Trace(Call(Var("_root"), "hasOwnProperty", {Lit("ghi")}))});
     EXPECT_EQ(RunScript(6, script), (std::vector<std::string>{"ABC", "true"}));
 }
+
+// A whole movie is loaded: waits pass for every frame up to the original's limit of 16000 (from
+// 0), timeline or not, and for whatever names no frame; frame numbers on the stack count from 1
+// and wrap as 32-bit integers.
+TEST(Avm1Core, WaitForFrames) {
+    w::Actions script;
+    for (uint16_t frame : {0, 5, 16000, 16001}) script.waitForFrame(frame, 2).push({std::to_string(frame)}).trace();
+    const std::vector<double> numbers = {1.0, -43.0, 16001.0, 16002.0, 16002.5, 2147483648.0, 2147483649.0};
+    for (double n : numbers) script.push({n}).waitForFrame2(2).push({"n"}).trace();
+    for (const char* text : {"abc", "16001", "16002"}) script.push({text}).waitForFrame2(2).push({text}).trace();
+    EXPECT_EQ(RunScript(7, script),
+              (std::vector<std::string>{"0", "5", "16000", "n", "n", "n", "n", "n", "abc", "16001"}));
+}
