@@ -7,6 +7,8 @@
 #include "flash/avm1/filters.h"
 #include "flash/avm1/interpreter.h"
 #include "flash/display_list.h"
+#include "flash/player.h"
+#include "flash/render/render.h"
 
 namespace qm::flash::avm1 {
 
@@ -453,6 +455,55 @@ void Interpreter::InstallBitmapData() {
             }
         return kFailed;
     });
+    // draw(source[, matrix, colorTransform, blendMode, clipRect, smoothing]): a clip's content
+    // (its own place and colour left out) or another bitmap's pixels drawn over these pixels.
+    Method(proto, "draw", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        ScriptBitmap* b = Bits(self);
+        if (!b) return kFailed;
+        if (!in.env()) return Undefined{};
+        ScriptBitmap* pixels = Bits(Arg(args, 0));
+        ObjRef source = SelfObj(Arg(args, 0));
+        if (!pixels && (!source || !in.ClipOf(source))) return Undefined{};
+        swf::Matrix matrix;
+        if (SelfObj(Arg(args, 1))) {
+            double m[6];
+            const char* names[] = {"a", "b", "c", "d", "tx", "ty"};
+            for (int i = 0; i < 6; ++i) {
+                m[i] = in.ToNumber(in.Get(args[1], names[i]));
+                if (!std::isfinite(m[i])) m[i] = 0;
+            }
+            matrix = {m[0], m[1], m[2], m[3], m[4], m[5]};
+        }
+        swf::ColorTransform color;
+        if (const std::vector<Value>* t = ColorTerms(Arg(args, 2))) {
+            auto term = [&](int i, double scale) {
+                double v = in.ToNumber((*t)[size_t(i)]) * scale;
+                return int16_t(std::isfinite(v) ? std::clamp(std::round(v), -32768.0, 32767.0) : 0.0);
+            };
+            color = {term(0, 256), term(1, 256), term(2, 256), term(3, 256), term(4, 1), term(5, 1), term(6, 1), term(7, 1)};
+        }
+        Box clip;
+        const bool clipped = ReadBox(in, Arg(args, 4), clip);
+        const std::array<int, 4> clipBox{clip.x, clip.y, clip.w, clip.h};
+        const bool smoothing = in.ToBoolean(Arg(args, 5));
+        // The bitmap's premultiplied words are the renderer's own pixel layout.
+        RenderTarget target{reinterpret_cast<uint8_t*>(b->pixels.data()), b->width, b->height, b->width * 4};
+        Renderer renderer(in.env()->Characters(), in.env()->MovieVersion());
+        if (pixels) {
+            // A copy: the bitmap may be drawn into itself.
+            const ScriptBitmap from = *pixels;
+            renderer.DrawInto(from, matrix, color, target, clipped ? &clipBox : nullptr, smoothing);
+        } else if (DisplayObject* clip_object = in.ClipOf(source)) {
+            // Twips of the clip to the bitmap's pixels.
+            swf::Matrix twips = matrix;
+            twips.a /= 20, twips.b /= 20, twips.c /= 20, twips.d /= 20;
+            renderer.DrawInto(*clip_object, twips, color, target, clipped ? &clipBox : nullptr);
+        }
+        // Opaque bitmaps stay opaque whatever was drawn.
+        if (!b->transparent)
+            for (uint32_t& p : b->pixels) p |= 0xFF000000u;
+        return Undefined{};
+    });
     // pixelDissolve(source, sourceRect, destPoint[, seed, numPixels, fillColor]): the pixel at
     // the seed's place in the box and numPixels more after it, in an order that visits every
     // pixel of the box once, take the source's pixel (the fill colour when the source is this
@@ -632,7 +683,7 @@ void Interpreter::InstallBitmapData() {
     });
 
     // Not carried out by this player yet: answered as refused calls are.
-    for (const char* name : {"applyFilter", "draw", "generateFilterRect", "paletteMap", "perlinNoise"})
+    for (const char* name : {"applyFilter", "generateFilterRect", "paletteMap", "perlinNoise"})
         Method(proto, name, [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return kFailed; });
 
     // attachBitmap(bitmap, depth[, pixelSnapping, smoothing]): a child that shows the pixels.

@@ -3,6 +3,7 @@
 // and reused every frame; bitmaps are decoded once.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,6 +63,15 @@ public:
                 const RenderTarget& target, ScaleMode mode = ScaleMode::ShowAll);
 
     void SetQuality(Quality quality);
+
+    // BitmapData.draw: an object's content (its own place, colour and filters left out) or a
+    // script's pixels drawn over the target's pixels. `matrix` takes the object's twips (a
+    // bitmap's pixels) to the target's pixels; only the pixels inside `clip` (x, y, width,
+    // height), when given, change; `smoothing` is for scaled bitmap pixels.
+    void DrawInto(const DisplayObject& object, const swf::Matrix& matrix, const swf::ColorTransform& color,
+                  const RenderTarget& target, const std::array<int, 4>* clip = nullptr);
+    void DrawInto(const ScriptBitmap& pixels, const swf::Matrix& matrix, const swf::ColorTransform& color,
+                  const RenderTarget& target, const std::array<int, 4>* clip = nullptr, bool smoothing = false);
 
     // Receives a line for each thing the renderer's limits stop (a bitmap too large,
     // damaged, or beyond the decoded budget), once per cause; Player::Log is the usual sink.

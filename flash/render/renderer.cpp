@@ -847,6 +847,59 @@ void Renderer::Impl::DrawContent(Canvas& canvas, const DisplayObject& obj, const
     }
 }
 
+namespace {
+
+// A canvas over the target's own pixels, cut to `clip`.
+struct TargetCanvas {
+    SurfacePtr surface;
+    Canvas canvas;
+    bool ok = false;
+    TargetCanvas(const RenderTarget& target, const std::array<int, 4>* clip, cairo_antialias_t aa) {
+        if (!target.pixels || target.width <= 0 || target.height <= 0) return;
+        surface.reset(cairo_image_surface_create_for_data(target.pixels, CAIRO_FORMAT_ARGB32, target.width,
+                                                          target.height, target.stride));
+        if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return;
+        canvas = Canvas::Over(surface.get(), aa);
+        if (clip) {
+            cairo_rectangle(canvas.cr, (*clip)[0], (*clip)[1], std::max(0, (*clip)[2]), std::max(0, (*clip)[3]));
+            cairo_clip(canvas.cr);
+        }
+        ok = true;
+    }
+    ~TargetCanvas() {
+        if (ok) cairo_surface_flush(surface.get());
+    }
+};
+
+}  // namespace
+
+void Renderer::DrawInto(const DisplayObject& object, const swf::Matrix& matrix, const swf::ColorTransform& color,
+                        const RenderTarget& target, const std::array<int, 4>* clip) {
+    Impl& d = *impl_;
+    TargetCanvas t(target, clip, d.antialias);
+    if (!t.ok || !object.character) return;
+    d.width = target.width;
+    d.height = target.height;
+    // Filter sizes are in the target's pixels: one pixel is 20 twips.
+    d.env.stage_scale = 1 / 20.0;
+    ++d.pass;
+    d.DrawContent(t.canvas, object, ToMatrix(matrix), ToColorTransform(color), false);
+}
+
+void Renderer::DrawInto(const ScriptBitmap& pixels, const swf::Matrix& matrix, const swf::ColorTransform& color,
+                        const RenderTarget& target, const std::array<int, 4>* clip, bool smoothing) {
+    Impl& d = *impl_;
+    TargetCanvas t(target, clip, d.antialias);
+    if (!t.ok) return;
+    // Shown as an attached bitmap is, whose pixel is 20 twips.
+    DisplayObject holder;
+    holder.bitmap = std::shared_ptr<const ScriptBitmap>(&pixels, [](const ScriptBitmap*) {});
+    holder.bitmap_smoothing = smoothing;
+    Matrix m = ToMatrix(matrix);
+    m.a /= 20, m.b /= 20, m.c /= 20, m.d /= 20;
+    DrawScriptBitmap(t.canvas.cr, holder, m, ToColorTransform(color), d.env);
+}
+
 Renderer::Renderer(const Dictionary& dictionary, uint8_t movie_version)
     : impl_(std::make_unique<Impl>(dictionary, movie_version)) {}
 
