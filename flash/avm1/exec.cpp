@@ -86,6 +86,8 @@ void Interpreter::CheckTextSize(size_t bytes) {
     throw AbortSignal{};
 }
 
+void SyncBoundFields(Interpreter& in);
+
 void Interpreter::EndOfScripts() {
     // Loads finish once the frame's scripts have run, in the order asked.
     if (!loads_.empty() && env_) {
@@ -93,6 +95,8 @@ void Interpreter::EndOfScripts() {
         loads.swap(loads_);
         for (Interval& t : loads) Fire(t);
     }
+    // Bound text fields show what the scripts left in their variables.
+    if (env_) SyncBoundFields(*this);
     stack_.clear();
     frame_actions_ = 0;
     stopped_logged_ = false;
@@ -146,6 +150,11 @@ ObjRef Interpreter::TargetObject(Frame& f) {
 void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span<const uint8_t> actions) {
     env_ = &env;
     version_ = env.MovieVersion();
+    // Fields placed since the last scripts bind to their variables first.
+    if (bound_fields_frame_ != frames_) {
+        bound_fields_frame_ = frames_;
+        SyncBoundFields(*this);
+    }
     ObjRef self = ClipObject(clip);
     Frame f;
     f.code = actions;

@@ -161,6 +161,8 @@ public:
     std::map<std::pair<uint64_t, std::string>, Value> field_values_;
     // Formatted text of the fields scripts have read or changed, by instance.
     std::unordered_map<uint64_t, std::shared_ptr<class TextDocument>> text_documents_;
+    // Whether the movie defines text fields bound to variables; unknown until asked.
+    std::optional<bool> binds_fields_;
     ObjRef textfield_proto_;
     // duplicateMovieClip: a copy of a clip beside it, at a display list depth.
     DisplayObject* Duplicate(DisplayObject& clip, const std::string& name, int32_t depth);
@@ -218,6 +220,7 @@ private:
     double frame_ms_ = 1000.0 / 12;
     double start_ms_ = 0;  // when the movie started, ms since 1970
     uint64_t frames_ = 0;
+    uint64_t bound_fields_frame_ = ~uint64_t(0);  // the frame bound fields were last read on
     size_t frame_actions_ = 0;
     int depth_ = 0;
     bool stopped_logged_ = false;

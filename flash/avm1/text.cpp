@@ -13,8 +13,6 @@ namespace {
 
 Value Arg(std::vector<Value>& args, size_t i) { return i < args.size() ? args[i] : Value(Undefined{}); }
 
-uint32_t Rgb(const swf::Rgba& c) { return uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b; }
-
 swf::Rgba FromRgb(uint32_t v, uint8_t alpha) { return swf::Rgba{uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), alpha}; }
 
 }  // namespace
@@ -27,6 +25,9 @@ void ShowDocument(Interpreter& in, DisplayObject& f);
 void ApplyAutoSize(Interpreter& in, DisplayObject& f);
 bool FieldIsHtml(Interpreter& in, DisplayObject& f, const swf::EditText& d);
 bool FieldCondensesWhite(Interpreter& in, DisplayObject& f);
+void ReadBoundVariable(Interpreter& in, DisplayObject& f);
+void WriteBoundVariable(Interpreter& in, DisplayObject& f);
+void ForgetBoundVariable(Interpreter& in, DisplayObject& f);
 
 std::string Interpreter::FieldText(DisplayObject& field) {
     if (!field.character || !field.character->As<swf::EditText>()) return std::string();
@@ -77,13 +78,18 @@ void Interpreter::InstallText() {
              });
     flag("embedFonts", &swf::EditText::use_outlines);
     flag("selectable", &swf::EditText::no_select, true);
-    property("text", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value { return in.FieldText(f); },
+    property("text", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
+                 ReadBoundVariable(in, f);
+                 return in.FieldText(f);
+             },
              [](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
                  TextDocument& doc = FieldDocument(in, f);
                  doc.SetPlain(Utf32(in.ToString(v)));
                  ShowDocument(in, f);
+                 WriteBoundVariable(in, f);
              });
     property("htmlText", [](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value {
+                 ReadBoundVariable(in, f);
                  if (!FieldIsHtml(in, f, d)) return in.FieldText(f);
                  return FieldDocument(in, f).Html();
              },
@@ -99,6 +105,7 @@ void Interpreter::InstallText() {
                  if (FieldIsHtml(in, f, d)) doc.SetHtml(in.ToString(v), d.multiline, FieldCondensesWhite(in, f));
                  else doc.SetPlain(Utf32(in.ToString(v)));
                  ShowDocument(in, f);
+                 WriteBoundVariable(in, f);
              });
     property("length", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
                  return double(FieldDocument(in, f).text().size());
@@ -115,8 +122,19 @@ void Interpreter::InstallText() {
     property("variable", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value {
                  return d.variable_name.empty() ? Value(Null{}) : Value(d.variable_name);
              },
-             [](Interpreter& in, DisplayObject&, swf::EditText& d, const Value& v) {
+             [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
                  d.variable_name = std::holds_alternative<Null>(v) || std::holds_alternative<Undefined>(v) ? "" : in.ToString(v);
+                 // Bound anew: the field meets its new variable as if just
+                 // placed, with the text it was made with.
+                 ForgetBoundVariable(in, f);
+                 if (!d.variable_name.empty()) {
+                     TextDocument& doc = FieldDocument(in, f);
+                     if (d.initial_text && FieldIsHtml(in, f, d)) doc.SetHtml(*d.initial_text, d.multiline, FieldCondensesWhite(in, f));
+                     else if (d.initial_text) doc.SetPlain(Utf32(*d.initial_text));
+                     if (d.initial_text) ShowDocument(in, f);
+                     in.binds_fields_ = true;
+                     ReadBoundVariable(in, f);
+                 }
              });
     property("maxChars", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value {
                  return d.max_length && *d.max_length ? Value(double(*d.max_length)) : Value(Null{});
@@ -126,8 +144,9 @@ void Interpreter::InstallText() {
                  if (std::isfinite(n) && n > 0 && n < 65536) d.max_length = uint16_t(n);
                  else d.max_length.reset();
              });
-    property("textColor", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value {
-                 return double(d.color ? Rgb(*d.color) : 0);
+    // The colour of text given from now on.
+    property("textColor", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
+                 return double(FieldDocument(in, f).default_style().color.value_or(0));
              },
              [](Interpreter& in, DisplayObject& f, swf::EditText& d, const Value& v) {
                  uint32_t colour = uint32_t(in.ToInt32(v)) & 0xFFFFFF;

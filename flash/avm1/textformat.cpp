@@ -154,8 +154,10 @@ Value TextExtentOf(Interpreter& in, const std::map<std::string, Value>& s, std::
         d.use_outlines = true;
     }
     d.font_class = face;
-    bool wrapped = args.size() >= 2 && Given(args[1]) && std::isfinite(in.ToNumber(args[1]));
-    double width = wrapped ? std::clamp(in.ToNumber(args[1]), 0.0, 1.0e6) : 1.0e6;
+    // The width is converted once: a valueOf of the script's runs once.
+    double given = args.size() >= 2 && Given(args[1]) ? in.ToNumber(args[1]) : NAN;
+    bool wrapped = std::isfinite(given);
+    double width = wrapped ? std::clamp(given, 0.0, 1.0e6) : 1.0e6;
     d.bounds = swf::Rect{0, int32_t(width * 20 + 80), 0, 1000000};
     d.word_wrap = wrapped;
     d.multiline = true;

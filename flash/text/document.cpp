@@ -285,7 +285,26 @@ void TextDocument::SetHtml(const std::string& html, bool multiline, bool condens
             if (closing) {
                 auto it = std::find_if(stack.rbegin(), stack.rend(), [&](const Open& o) { return o.name == name; });
                 if (it == stack.rend() || stack.size() < 2) continue;
-                if (multiline && (name == "p" || name == "li")) put(U'\r');
+                if (multiline && (name == "p" || name == "li")) {
+                    // A paragraph's end takes the character format of the
+                    // text before it, the paragraph's own settings beside.
+                    TextStyle end_style = stack.back().style;
+                    if (!text_.empty() && text_.back() != U'\r') {
+                        const TextStyle& last = styles_.back();
+                        end_style.font = last.font;
+                        end_style.size = last.size;
+                        end_style.color = last.color;
+                        end_style.bold = last.bold;
+                        end_style.italic = last.italic;
+                        end_style.underline = last.underline;
+                        end_style.url = last.url;
+                        end_style.target = last.target;
+                        end_style.letter_spacing = last.letter_spacing;
+                        end_style.kerning = last.kerning;
+                    }
+                    text_ += U'\r';
+                    styles_.push_back(end_style);
+                }
                 stack.erase(std::next(it).base(), stack.end());
                 continue;
             }

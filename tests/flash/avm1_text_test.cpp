@@ -426,3 +426,93 @@ TEST(Avm1Text, HtmlFieldsStartLeftAligned) {
             << "version " << c.version << (c.html ? " html" : "") << (c.text ? " with text" : "") << (c.set_html ? " set" : "");
     }
 }
+
+// A field bound to a variable shows its value, and text set into the field
+// goes back to the variable. A variable not yet set takes the field's text,
+// unless the field is empty; one on a plain object is read once the frame's
+// scripts have run, one on a clip as soon as the field is asked.
+TEST(Avm1Text, FieldsBoundToVariables) {
+    struct Case {
+        const char* name;
+        const char* variable;
+        const char* text;  // the field's own
+        std::vector<E> first, second;  // the scripts of two frames
+        std::vector<std::string> traced;
+    };
+    E t = Field();
+    const Case cases[] = {
+        {"field gives its text", "v", "Hello", {Trace(Var("v"))}, {}, {"Hello"}},
+        {"empty field gives none", "v", nullptr, {Trace(E(Var("v")).typeOf())}, {}, {"undefined"}},
+        {"variable to field", "v", "Hello", {SetVar("v", Lit("x")), Trace(Member(t, "text"))}, {}, {"x"}},
+        {"field to variable", "v", "Hello", {SetMember(t, "text", Lit("y")), Trace(Var("v"))}, {}, {"y"}},
+        {"numbers shown as text", "v", nullptr, {SetVar("v", Lit(12.5)), Trace(Member(t, "text"))}, {}, {"12.5"}},
+        {"clip path", "_root.c:v", "Hello",
+         {Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(5)})), SetMember(Var("c"), "v", Lit("deep")),
+          Trace(Member(t, "text"))},
+         {},
+         {"deep"}},
+        {"plain object read once a frame", "o.v", "Hello",
+         {SetVar("o", New("Object")), SetMember(Var("o"), "v", Lit("obj"))},
+         {Trace(Member(t, "text")), SetMember(Var("o"), "v", Lit("later")), Trace(Member(t, "text")),
+          SetMember(t, "text", Lit("typed")), Trace(Member(Var("o"), "v"))},
+         {"obj", "obj", "typed"}},
+        {"bound anew", "v", "Hello",
+         {SetMember(t, "text", Lit("changed")), SetMember(t, "variable", Lit("w")), Trace(Var("w")), Trace(Member(t, "text"))},
+         {},
+         {"Hello", "Hello"}},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        w::EditText field;
+        field.bounds = {0, 2000, 0, 400};
+        field.variable = c.variable;
+        if (c.text) field.text = c.text;
+        movie.place({.depth = 1, .character = movie.defineEditText(field), .name = "t"});
+        movie.doAction(All(c.first));
+        movie.showFrame();
+        movie.doAction(All(c.second));
+        movie.showFrame();
+        EXPECT_EQ(TracesOf(movie, 2), c.traced) << c.name;
+    }
+}
+
+// getTextExtent converts its width once: a valueOf runs once.
+TEST(Avm1Text, TextExtentConvertsItsWidthOnce) {
+    w::Movie movie({.version = 8});
+    auto lines = RunMovie(movie, Seq({SetVar("w", New("Object")),
+                                      SetMember(Var("w"), "valueOf", E().defineFunction("", {}, Seq({Trace(Lit("asked")), E(Lit(42)).return_()}))),
+                                      Do(Call(New("TextFormat"), "getTextExtent", {Lit("abc"), Var("w")}))}));
+    EXPECT_EQ(lines, std::vector<std::string>{"asked"});
+}
+
+// Formats that follow from others: a paragraph's end takes the character
+// format of its text, so the whole text reads as one format; textColor is
+// the colour of the text given from now on.
+TEST(Avm1Text, FormatsThatFollowFromOthers) {
+    struct Case {
+        const char* name;
+        std::vector<E> steps;
+        const char* traced;
+    };
+    E t = Field();
+    E tf = SetVar("f", New("TextFormat"));
+    const Case cases[] = {
+        {"paragraph ends",
+         {SetMember(t, "html", Lit(true)), SetMember(t, "multiline", Lit(true)),
+          SetMember(t, "htmlText", Lit(R"(<p><font kerning="1">a</font></p><p><font kerning="1">b</font></p>)")),
+          Trace(Member(Call(t, "getTextFormat", {}), "kerning"))},
+         "true"},
+        {"new text format", {tf, SetMember(Var("f"), "color", Lit(0x404040)), Do(Call(t, "setNewTextFormat", {Var("f")})),
+                             Trace(Member(t, "textColor"))},
+         "4210752"},
+        {"format of the text", {SetMember(t, "text", Lit("abc")), tf, SetMember(Var("f"), "color", Lit(0x808080)),
+                                Do(Call(t, "setTextFormat", {Var("f")})), Trace(Member(t, "textColor"))},
+         "0"},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        std::vector<E> steps{SetVar("t", Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(100), Lit(100)}))};
+        steps.insert(steps.end(), c.steps.begin(), c.steps.end());
+        EXPECT_EQ(RunMovie(movie, All(steps)), std::vector<std::string>{c.traced}) << c.name;
+    }
+}
