@@ -652,8 +652,10 @@ void Interpreter::InstallBitmapData() {
         };
         if (Disposed(args[2])) return -3.0;
         if (ScriptBitmap* other = Bits(args[2])) {
-            // Without a corner the other bitmap lies at (0, 0); a corner that is no point is refused.
+            // Without a corner the other bitmap lies at (0, 0); a corner given as undefined is a
+            // missing argument (-2), one that is no point is refused (-4).
             int32_t sx = 0, sy = 0;
+            if (args.size() > 3 && std::holds_alternative<Undefined>(args[3])) return -2.0;
             if (args.size() > 3 && !ReadPoint(in, args[3], sx, sy)) return -4.0;
             uint32_t second = args.size() > 4 ? uint32_t(std::clamp(in.ToInt32(args[4]), 0, 255)) : 1;
             // The other bitmap's corner in this one's pixels.

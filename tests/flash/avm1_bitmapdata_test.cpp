@@ -157,6 +157,8 @@ TEST(Avm1BitmapData, EditingMethods) {
         {E(), Call(b, "hitTest", {Point(3, 3), Lit(1), s}), "false"},
         {E(), Call(b, "hitTest", {Point(1, 1), Lit(1), s}), "true"},
         {E(), Call(b, "hitTest", {Point(0, 0), Lit(1), s, Lit(5)}), "-4"},
+        {E(), Call(b, "hitTest", {Point(0, 0), Lit(1), s, E().push({w::Undefined{}})}), "-2"},
+        {E(), Call(b, "hitTest", {Point(0, 0), Lit(1), s, E().push({w::Null{}})}), "-4"},
         {E(), Call(Call(b, "clone"), "getPixel", {Lit(0), Lit(0)}), std::to_string(0xFF0000)},
     };
     std::vector<std::string> expected;
