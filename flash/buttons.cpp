@@ -199,6 +199,7 @@ void Player::Impl::BuildButtonChildren(DisplayObject& button) {
         }
         child->filters = record.filters;
         child->blend_mode = record.blend_mode;
+        NameUnnamed(*child);
         Attach(button, std::move(child));
     }
 }

@@ -107,7 +107,9 @@ struct DisplayObject {
     std::unique_ptr<SpriteState> sprite;  // sprites only
     std::unique_ptr<ButtonState> button;  // buttons only
 
-    DisplayObject* parent = nullptr;  // null for the main movie
+    DisplayObject* parent = nullptr;  // null for the main movie and the levels above it
+    // The main movie: the movies loaded into levels above it, drawn over it.
+    const DisplayList* upper_levels = nullptr;
 
     // Frame (zero-based) of the parent timeline on which this instance was
     // placed; a backwards goto keeps instances placed by the same tag.

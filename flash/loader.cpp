@@ -26,6 +26,46 @@ const Dictionary& Player::Impl::DictionaryOf(const DisplayObject& clip) const {
 
 std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::string_view url, size_t* bytes_read) {
     if (!clip.sprite) return "the target is no movie clip";
+    PendingLoad load;
+    load.clip_id = clip.instance_id;
+    if (auto error = ReadLoad(url, load, bytes_read)) return error;
+    pending_loads.push_back(std::move(load));
+    return std::nullopt;
+}
+
+DisplayObject* Player::Impl::Level(int32_t level) {
+    if (level == 0) return root.get();
+    return level > 0 ? levels.At(level) : nullptr;
+}
+
+std::vector<DisplayObject*> Player::Impl::UpperLevels() {
+    std::vector<DisplayObject*> out;
+    for (const auto& [level, o] : levels) out.push_back(o.get());
+    return out;
+}
+
+std::optional<std::string> Player::Impl::LoadMovieNum(int32_t level, std::string_view url) {
+    if (level < 0) return "URLNotFound";
+    if (DisplayObject* at = Level(level)) return LoadMovie(*at, url, nullptr);
+    PendingLoad load;
+    load.level = level;
+    if (auto error = ReadLoad(url, load, nullptr)) return error;
+    pending_loads.push_back(std::move(load));
+    return std::nullopt;
+}
+
+void Player::Impl::UnloadMovieNum(int32_t level) {
+    if (level == 0) return UnloadMovie(*root);
+    // A load into the level still on its way is called off too.
+    std::erase_if(pending_loads, [&](const PendingLoad& l) { return l.clip_id == 0 && l.level == level; });
+    if (level > 0 && levels.At(level)) {
+        PendingLoad unload;
+        unload.level = level;
+        pending_loads.push_back(std::move(unload));
+    }
+}
+
+std::optional<std::string> Player::Impl::ReadLoad(std::string_view url, PendingLoad& load, size_t* bytes_read) {
     UrlDecision gate = ConfineToMovieFolder(movie_folder, url);
     if (!gate.allowed) {
         Log("load refused: \"" + std::string(url) + "\": " + gate.reason);
@@ -63,7 +103,8 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         picture->height = decoded.bitmap.height;
         picture->transparent = !starts(kJpeg);
         picture->pixels = std::move(decoded.bitmap.pixels);
-        pending_loads.push_back({clip.instance_id, nullptr, std::move(picture), uint32_t(file_bytes)});
+        load.picture = std::move(picture);
+        load.picture_bytes = uint32_t(file_bytes);
         return std::nullopt;
     }
     swf::ParseResult parsed = swf::ParseMovieInPlace(std::move(bytes));
@@ -76,14 +117,43 @@ std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::str
         Log("loaded movie not played: \"" + std::string(url) + "\": ActionScript 3 movies are not loaded into clips");
         return "LoadNeverCompleted";
     }
-    pending_loads.push_back({clip.instance_id, MovieDefinition::Build(std::move(*parsed.movie), file_bytes)});
+    load.movie = MovieDefinition::Build(std::move(*parsed.movie), file_bytes);
     return std::nullopt;
 }
 
 void Player::Impl::UnloadMovie(DisplayObject& clip) {
     if (!clip.sprite) return;
+    // A level above 0 goes with its movie.
+    if (!clip.parent && clip.depth > 0 && levels.At(clip.depth) == &clip) return UnloadMovieNum(clip.depth);
     std::erase_if(pending_loads, [&](const PendingLoad& l) { return l.clip_id == clip.instance_id; });
-    pending_loads.push_back({clip.instance_id, nullptr});
+    PendingLoad unload;
+    unload.clip_id = clip.instance_id;
+    pending_loads.push_back(std::move(unload));
+}
+
+DisplayObject* Player::Impl::LevelForLoad(const PendingLoad& load) {
+    if (DisplayObject* at = Level(load.level)) {
+        if (load.movie || load.picture) return at;
+        // Unloaded: the level goes, its clips hear their unload events.
+        std::unique_ptr<DisplayObject> gone = levels.Take(load.level);
+        Forget(*gone);
+        removed_objects.push_back(std::move(gone));
+        return nullptr;
+    }
+    if (!load.movie && !load.picture) return nullptr;
+    auto level = std::make_unique<DisplayObject>();
+    level->instance_id = next_instance_id++;
+    level->depth = load.level;
+    level->name = "_level" + std::to_string(load.level);
+    level->character = &EmptyClipCharacter();
+    level->sprite = std::make_unique<SpriteState>();
+    level->sprite->timeline = &unloaded_timeline;
+    ++live_objects;
+    clips[level->instance_id] = level.get();
+    clip_order.push_back(level->instance_id);
+    DisplayObject* made = level.get();
+    levels.Put(std::move(level));
+    return made;
 }
 
 void Player::Impl::FinishLoads() {
@@ -91,7 +161,7 @@ void Player::Impl::FinishLoads() {
     std::vector<PendingLoad> loads;
     loads.swap(pending_loads);
     for (PendingLoad& load : loads) {
-        DisplayObject* clip = FindClip(load.clip_id);
+        DisplayObject* clip = load.clip_id ? FindClip(load.clip_id) : LevelForLoad(load);
         if (!clip || !clip->sprite) continue;  // gone before its movie came
         std::vector<int32_t> depths;
         for (const auto& [depth, o] : clip->children) depths.push_back(depth);
@@ -125,6 +195,36 @@ void Player::Impl::FinishLoads() {
         }
         s.current_frame = 0;
     }
+}
+
+uint16_t Player::Impl::AddSoundFile(std::span<const uint8_t> mp3, std::string& error) {
+    // An id no character of the movie has, from the top down.
+    uint16_t id = 0xFFFF;
+    while (id > 0 && (dictionary.Find(id) || loaded_sounds.count(id))) --id;
+    if (id == 0) {
+        error = "too many sounds";
+        return 0;
+    }
+    swf::DefineSound sound;
+    sound.id = id;
+    sound.format.codec = swf::SoundCodec::Mp3;
+    sound.format.rate = 3;
+    sound.format.is_stereo = true;
+    sound.data.reserve(mp3.size() + 2);
+    sound.data.insert(sound.data.end(), {0, 0});  // no samples to skip
+    sound.data.insert(sound.data.end(), mp3.begin(), mp3.end());
+    sound::DecodeResult decoded = sound::DecodeEventSound(sound);
+    if (!decoded.pcm) {
+        error = decoded.error;
+        return 0;
+    }
+    loaded_sounds[id] = std::move(decoded.pcm);
+    return id;
+}
+
+const swf::Rect& Player::Impl::ShownStage() const {
+    if (auto it = loaded_into.find(root->instance_id); it != loaded_into.end()) return it->second->movie.header.frame_size;
+    return movie.header.frame_size;
 }
 
 bool Player::Impl::ClipBytes(const DisplayObject& clip, bool as_stored, uint32_t& loaded, uint32_t& total) {

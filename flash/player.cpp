@@ -70,6 +70,7 @@ void Player::Impl::Init() {
     root->name = "_level0";
     root->sprite = std::make_unique<SpriteState>();
     root->sprite->timeline = &root_timeline;
+    root->upper_levels = &levels;
     clips[root->instance_id] = root.get();
     clip_order.push_back(root->instance_id);
     script_host = MakeAvm1ScriptHost(ScriptOptions(movie));
@@ -123,6 +124,7 @@ LoadResult Player::LoadFile(const std::string& path) {
 }
 
 const swf::Header& Player::Header() const { return impl_->movie.header; }
+const swf::Rect& Player::StageRect() const { return impl_->ShownStage(); }
 bool Player::IsActionScript3() const { return impl_->movie.IsActionScript3(); }
 
 namespace {

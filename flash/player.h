@@ -110,6 +110,11 @@ public:
     virtual int32_t SoundPan(const DisplayObject* clip) { return (void)clip, 0; }
     // One play of a sound character, in milliseconds; 0 for unknown ones.
     virtual uint32_t SoundDurationMs(uint16_t sound_id) { return (void)sound_id, 0; }
+    // An MP3 file a script loaded (loadSound): a sound id of its own for the
+    // calls above; 0 when it holds no sound, with the reason in `error`.
+    virtual uint16_t AddSoundFile(std::span<const uint8_t> mp3, std::string& error) {
+        return (void)mp3, error = "no sound here", 0;
+    }
     // How far the sound of a handle has played at the current frame, in ms
     // into the sound (offset included, within the current loop); a finished
     // or stopped sound keeps where it ended.
@@ -136,6 +141,19 @@ public:
     }
     // unloadMovie: the clip is emptied once this frame's scripts have run.
     virtual void UnloadMovie(DisplayObject& clip) { (void)clip; }
+    // Levels: 0 is the main movie (Root()); a movie loaded into a level above
+    // it (loadMovieNum) makes that level when it arrives, after this frame's
+    // scripts, and unloadMovieNum takes it away then. Null: nothing there.
+    virtual DisplayObject* Level(int32_t level) { return level == 0 ? &Root() : nullptr; }
+    // The levels above 0, lowest first.
+    virtual std::vector<DisplayObject*> UpperLevels() { return {}; }
+    virtual std::optional<std::string> LoadMovieNum(int32_t level, std::string_view url) {
+        DisplayObject* at = Level(level);
+        return at ? LoadMovie(*at, url, nullptr) : std::optional<std::string>("URLNotFound");
+    }
+    virtual void UnloadMovieNum(int32_t level) {
+        if (DisplayObject* at = Level(level)) UnloadMovie(*at);
+    }
     // What a clip shows, in bytes, for getBytesLoaded and getBytesTotal: a
     // movie's length as its header declares it and how much of that its file
     // holds, or (`as_stored`, a loader's progress) its file's size; a sprite's
@@ -216,7 +234,8 @@ public:
     bool Loop() const;
 
     swf::Rgba BackgroundColor() const;
-    const swf::Rect& StageRect() const { return Header().frame_size; }
+    // The stage of the movie shown in level 0: a movie loaded there brings its own size.
+    const swf::Rect& StageRect() const;
     const DisplayList& Stage() const;  // what the main timeline shows
     const DisplayObject& RootObject() const;  // the main movie itself, as scripts see _root
     const Dictionary& Characters() const;

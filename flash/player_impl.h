@@ -43,6 +43,8 @@ struct Player::Impl : ScriptEnvironment {
     std::unique_ptr<DisplayObject> root;
 
     uint64_t next_instance_id = 1;
+    // Unnamed placed clips, buttons and text fields are called "instance" and this, counted up.
+    uint64_t default_names = 0;
     // Timelines by instance id; the order of creation decides who advances
     // first (the newest), so it is kept as a list beside the map.
     std::unordered_map<uint64_t, DisplayObject*> clips;
@@ -90,6 +92,8 @@ struct Player::Impl : ScriptEnvironment {
 
     // --- timelines (timeline.cpp)
     std::unique_ptr<DisplayObject> CreateObject(const Character& character, DisplayObject& parent, int32_t depth);
+    // A placed object that scripts can reach and the movie left unnamed gets the next default name.
+    void NameUnnamed(DisplayObject& object);
     void Attach(DisplayObject& parent, std::unique_ptr<DisplayObject> object);
     void RemoveChild(DisplayObject& parent, int32_t depth);
     void Forget(DisplayObject& object);
@@ -168,11 +172,13 @@ struct Player::Impl : ScriptEnvironment {
     DisplayObject* CreateTextField(DisplayObject& parent, int32_t depth, std::string_view name,
                                    const swf::EditText& definition) override;
     swf::EditText* OwnTextDefinition(DisplayObject& field) override;
-    swf::Rect StageRect() override { return movie.header.frame_size; }
+    swf::Rect StageRect() override { return ShownStage(); }
+    const swf::Rect& ShownStage() const;
     // Definitions of what scripts made; deques keep their addresses.
     std::deque<swf::TagBody> script_definitions;
     std::deque<Character> script_characters;
     const Character* empty_clip_character = nullptr;
+    const Character& EmptyClipCharacter();  // one sprite of one empty frame
     DisplayObject* CreateScripted(DisplayObject& parent, const Character& character, int32_t depth,
                                   std::string_view name);
     void Trace(std::string_view text) override;
@@ -182,7 +188,8 @@ struct Player::Impl : ScriptEnvironment {
     std::optional<std::string> LoadMovie(DisplayObject& clip, std::string_view url, size_t* bytes_read) override;
     void UnloadMovie(DisplayObject& clip) override;
     struct PendingLoad {
-        uint64_t clip_id = 0;
+        uint64_t clip_id = 0;  // 0: the level below
+        int32_t level = 0;
         std::shared_ptr<const MovieDefinition> movie;  // null: unload, or a picture
         std::shared_ptr<const ScriptBitmap> picture;  // a JPEG, PNG or GIF shown in the clip
         uint32_t picture_bytes = 0;  // its file's size
@@ -199,6 +206,16 @@ struct Player::Impl : ScriptEnvironment {
     // it or into a clip above it, else the main movie's.
     const Dictionary& DictionaryOf(const DisplayObject& clip) const;
     void FinishLoads();
+    // The movies loaded into levels above 0, by level: drawn over the main
+    // movie, lowest first.
+    DisplayList levels;
+    DisplayObject* Level(int32_t level) override;
+    std::vector<DisplayObject*> UpperLevels() override;
+    std::optional<std::string> LoadMovieNum(int32_t level, std::string_view url) override;
+    void UnloadMovieNum(int32_t level) override;
+    // Reads a movie or picture for a load; the error a loader hears when it cannot.
+    DisplayObject* LevelForLoad(const PendingLoad& load);  // made or taken away as the load asks
+    std::optional<std::string> ReadLoad(std::string_view url, PendingLoad& load, size_t* bytes_read);
     void Log(std::string_view line) override;
     uint16_t ExportedSound(std::string_view name) override;
     uint64_t StartSound(DisplayObject* clip, uint16_t sound_id, double offset_seconds, int loops) override;
@@ -208,6 +225,9 @@ struct Player::Impl : ScriptEnvironment {
     void SetSoundPan(DisplayObject* clip, int32_t pan) override;
     int32_t SoundPan(const DisplayObject* clip) override;
     uint32_t SoundDurationMs(uint16_t sound_id) override;
+    uint16_t AddSoundFile(std::span<const uint8_t> mp3, std::string& error) override;
+    // Sounds scripts loaded from files, by the ids they were given (none the movie defines).
+    std::unordered_map<uint16_t, std::shared_ptr<const sound::Pcm>> loaded_sounds;
     uint32_t SoundPositionMs(uint64_t handle) override;
     bool SoundPlaying(uint64_t handle) override;
 };

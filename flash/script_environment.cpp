@@ -28,8 +28,11 @@ DisplayObject* Player::Impl::ResolveTarget(DisplayObject& from, std::string_view
     if (!IsLive(from)) return nullptr;
     DisplayObject* at = &from;
     if (path.empty()) return at;
+    // The root of a clip is its level's: a movie loaded into level 1 has its own.
+    DisplayObject* own_root = &from;
+    for (int guard = 0; own_root->parent && guard < 100000; ++guard) own_root = own_root->parent;
     if (path.front() == '/') {
-        at = root.get();
+        at = own_root;
         path.remove_prefix(1);
     }
     // Slash and dot separated parts alike.
@@ -50,13 +53,13 @@ DisplayObject* Player::Impl::ResolveTarget(DisplayObject& from, std::string_view
         } else if (NamesMatch(part, "_parent", case_sensitive)) {
             at = at->parent;
         } else if (NamesMatch(part, "_root", case_sensitive)) {
-            at = root.get();
+            at = own_root;
         } else if (NamesMatch(part, "this", case_sensitive)) {
             // stays
         } else if (part.size() > 6 && NamesMatch(part.substr(0, 6), "_level", case_sensitive)) {
             int level = -1;
             std::from_chars(part.data() + 6, part.data() + part.size(), level);
-            at = level == 0 ? root.get() : nullptr;
+            at = Level(level);
         } else {
             DisplayObject* found = nullptr;
             for (const auto& [depth, child] : at->children) {
@@ -145,6 +148,10 @@ DisplayObject* Player::Impl::CreateScripted(DisplayObject& parent, const Charact
 }
 
 DisplayObject* Player::Impl::CreateEmptyClip(DisplayObject& parent, int32_t depth, std::string_view name) {
+    return CreateScripted(parent, EmptyClipCharacter(), depth, name);
+}
+
+const Character& Player::Impl::EmptyClipCharacter() {
     if (!empty_clip_character) {
         // One shared definition: a sprite of one frame with no tags.
         auto& body = script_definitions.emplace_back(swf::Sprite{0, 1, {}});
@@ -154,7 +161,7 @@ DisplayObject* Player::Impl::CreateEmptyClip(DisplayObject& parent, int32_t dept
         c.definition = &body;
         empty_clip_character = &c;
     }
-    return CreateScripted(parent, *empty_clip_character, depth, name);
+    return *empty_clip_character;
 }
 
 DisplayObject* Player::Impl::CreateTextField(DisplayObject& parent, int32_t depth, std::string_view name,

@@ -90,6 +90,12 @@ std::unique_ptr<DisplayObject> Player::Impl::CreateObject(const Character& chara
     return o;
 }
 
+void Player::Impl::NameUnnamed(DisplayObject& object) {
+    if (!object.name.empty()) return;
+    bool scriptable = object.sprite || object.button || (object.character && object.character->As<swf::EditText>());
+    if (scriptable) object.name = "instance" + std::to_string(++default_names);
+}
+
 // Puts a new object on its parent's list (removing what was at its depth)
 // and starts it: a sprite shows its first frame at once, a button its up state.
 void Player::Impl::Attach(DisplayObject& parent, std::unique_ptr<DisplayObject> object) {
@@ -227,6 +233,7 @@ void Player::Impl::ApplyPlace(DisplayObject& clip, const swf::PlaceObject& p, ui
             o->clip_depth = inherit->clip_depth;
         }
         SetAttributes(*o, p);
+        NameUnnamed(*o);
         if (p.clip_actions) o->clip_actions = p.clip_actions;
         Attach(clip, std::move(o));
     };
@@ -317,6 +324,7 @@ void Player::Impl::Rebuild(DisplayObject& clip, uint16_t frame) {
         auto o = CreateObject(*character, clip, depth);
         o->placed_frame = w.placed_frame;
         SetAttributes(*o, w.place);
+        NameUnnamed(*o);
         o->clip_actions = w.place.clip_actions;
         Attach(clip, std::move(o));
     }

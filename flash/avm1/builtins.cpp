@@ -13,6 +13,82 @@ namespace qm::flash::avm1 {
 namespace {
 Value Arg(std::vector<Value>& args, size_t i) { return i < args.size() ? args[i] : Value(Undefined{}); }
 
+// Scripts count and index texts in UTF-16 units, as the original player holds
+// them; the texts themselves are kept as UTF-8. A byte that starts no valid
+// character reads as U+FFFD.
+std::u16string ToUnits(const std::string& s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        size_t n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        uint32_t cp = 0xFFFD;
+        if (ok) {
+            cp = c & (0x7F >> n);
+            for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) cp = 0xFFFD;
+            i += n;
+        } else {
+            ++i;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(char16_t(cp));
+        }
+    }
+    return out;
+}
+
+// Back to UTF-8: a surrogate pair is one character, a lone half U+FFFD.
+std::string FromUnits(std::u16string_view u) {
+    std::string s;
+    s.reserve(u.size());
+    for (size_t i = 0; i < u.size(); ++i) {
+        uint32_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            s.push_back(char(c));
+        } else if (c < 0x800) {
+            s.push_back(char(0xC0 | (c >> 6)));
+            s.push_back(char(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            s.push_back(char(0xE0 | (c >> 12)));
+            s.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            s.push_back(char(0x80 | (c & 0x3F)));
+        } else {
+            s.push_back(char(0xF0 | (c >> 18)));
+            s.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+            s.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            s.push_back(char(0x80 | (c & 0x3F)));
+        }
+    }
+    return s;
+}
+
+// A character index: NaN is 0; beyond 32 bits it wraps as an integer does.
+bool UnitIndex(Interpreter& in, const Value& v, size_t size, size_t& index) {
+    double d = in.ToNumber(v);
+    if (std::isnan(d)) d = 0;
+    int32_t i = std::isfinite(d) && std::fabs(d) >= 2147483648.0 ? in.ToInt32(d) : int32_t(std::clamp(d, -1.0, 2147483647.0));
+    if (i < 0 || size_t(i) >= size) return false;
+    index = size_t(i);
+    return true;
+}
+
 // The holes of an array as a mask as long as its elements, for methods that move them.
 std::vector<bool> HoleMask(const Object& a) {
     std::vector<bool> m = a.holes;
@@ -119,6 +195,7 @@ void Interpreter::InstallBuiltins() {
         if (!o || args.empty()) return false;
         std::string name = in.ToString(args[0]);
         if (in.FindOwn(o, name)) return true;
+        if (in.KeyEq(name, "__proto__")) return o->proto != nullptr;
         return (o->kind == Kind::Array && in.HasProperty(o, name) && !in.HasProperty(o->proto, name));
     });
     Method(object_proto_, "isPropertyEnumerable", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
@@ -367,6 +444,8 @@ void Interpreter::InstallBuiltins() {
         if (auto o = SelfObj(self); o && o->kind == Kind::Plain && o->proto == in.string_proto_) {
             o->kind = Kind::String;
             o->primitive = s;
+            // The length is the object's own: it may be written over but not deleted.
+            in.Define(o, "length", in.Get(s, "length"), kDontEnum | kDontDelete);
             return o;
         }
         return s;
@@ -389,35 +468,48 @@ void Interpreter::InstallBuiltins() {
         for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
         return s;
     });
-    str_method("charAt", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
-        double i = in.ToNumber(Arg(args, 0));
-        if (std::isnan(i) || i < 0 || i >= double(s.size())) return std::string();
-        return s.substr(size_t(i), 1);
+    str_method("charAt", [](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        std::u16string s = ToUnits(text);
+        size_t i;
+        if (!UnitIndex(in, Arg(args, 0), s.size(), i)) return std::string();
+        return FromUnits(s.substr(i, 1));
     });
-    str_method("charCodeAt", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
-        double i = in.ToNumber(Arg(args, 0));
-        if (std::isnan(i) || i < 0 || i >= double(s.size())) return NAN;
-        return double(static_cast<unsigned char>(s[size_t(i)]));
+    str_method("charCodeAt", [](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        std::u16string s = ToUnits(text);
+        size_t i;
+        if (!UnitIndex(in, Arg(args, 0), s.size(), i)) return NAN;
+        return double(s[i]);
     });
-    str_method("indexOf", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
-        std::string t = in.ToString(Arg(args, 0));
-        double from = args.size() > 1 ? in.ToNumber(args[1]) : 0;
-        if (std::isnan(from) || from < 0) from = 0;
-        size_t r = s.find(t, size_t(std::min(from, double(s.size()))));
-        return r == std::string::npos ? -1.0 : double(r);
+    // Start places are integers as a 32-bit one wraps; nothing to look for finds nothing.
+    auto start_at = [](Interpreter& in, const Value& v) {
+        double d = in.ToNumber(v);
+        if (std::isnan(d)) return 0.0;
+        return std::isfinite(d) && std::fabs(d) >= 2147483648.0 ? double(in.ToInt32(d)) : std::trunc(d);
+    };
+    str_method("indexOf", [start_at](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        std::u16string s = ToUnits(text), t = ToUnits(in.ToString(args[0]));
+        double from = args.size() > 1 ? start_at(in, args[1]) : 0;
+        if (from < 0) from = 0;
+        if (from > double(s.size())) return -1.0;
+        size_t r = s.find(t, size_t(from));
+        return r == std::u16string::npos ? -1.0 : double(r);
     });
-    str_method("lastIndexOf", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
-        std::string t = in.ToString(Arg(args, 0));
-        size_t from = std::string::npos;
-        if (args.size() > 1) {
-            double d = in.ToNumber(args[1]);
+    str_method("lastIndexOf", [start_at](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        std::u16string s = ToUnits(text), t = ToUnits(in.ToString(args[0]));
+        size_t from = std::u16string::npos;
+        if (args.size() > 1 && !std::holds_alternative<Undefined>(args[1])) {
+            double d = start_at(in, args[1]);
             if (d < 0) return -1.0;
-            if (!std::isnan(d)) from = size_t(d);
+            from = size_t(std::min(d, double(s.size())));
         }
         size_t r = s.rfind(t, from);
-        return r == std::string::npos ? -1.0 : double(r);
+        return r == std::u16string::npos ? -1.0 : double(r);
     });
-    str_method("substr", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+    str_method("substr", [](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        std::u16string s = ToUnits(text);
         double n = double(s.size());
         double start = in.ToNumber(Arg(args, 0));
         if (std::isnan(start)) start = 0;
@@ -433,9 +525,10 @@ void Interpreter::InstallBuiltins() {
             if (len < 0 || start + len >= n) return std::string();
         }
         len = std::min(std::trunc(len), n - start);
-        return s.substr(size_t(start), size_t(len));
+        return FromUnits(s.substr(size_t(start), size_t(len)));
     });
-    str_method("substring", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+    str_method("substring", [](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        std::u16string s = ToUnits(text);
         double n = double(s.size());
         auto clampv = [&](const Value& v, double d) {
             double x = std::holds_alternative<Undefined>(v) ? d : in.ToNumber(v);
@@ -444,9 +537,11 @@ void Interpreter::InstallBuiltins() {
         };
         double a = clampv(Arg(args, 0), 0), b = clampv(Arg(args, 1), n);
         if (a > b) std::swap(a, b);
-        return s.substr(size_t(a), size_t(b - a));
+        return FromUnits(s.substr(size_t(a), size_t(b - a)));
     });
-    str_method("slice", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
+    str_method("slice", [](Interpreter& in, std::string text, std::vector<Value>& args) -> Value {
+        if (args.empty()) return Undefined{};
+        std::u16string s = ToUnits(text);
         double n = double(s.size());
         auto idx = [&](const Value& v, double d) {
             double x = std::holds_alternative<Undefined>(v) ? d : in.ToNumber(v);
@@ -457,7 +552,7 @@ void Interpreter::InstallBuiltins() {
         };
         double a = idx(Arg(args, 0), 0), b = idx(Arg(args, 1), n);
         if (a >= b) return std::string();
-        return s.substr(size_t(a), size_t(b - a));
+        return FromUnits(s.substr(size_t(a), size_t(b - a)));
     });
     str_method("split", [](Interpreter& in, std::string s, std::vector<Value>& args) -> Value {
         std::vector<Value> out;
@@ -467,7 +562,8 @@ void Interpreter::InstallBuiltins() {
         }
         std::string sep = in.ToString(args[0]);
         if (sep.empty()) {
-            for (char c : s) out.push_back(std::string(1, c));
+            std::u16string u = ToUnits(s);
+            for (size_t i = 0; i < u.size(); ++i) out.push_back(FromUnits(u.substr(i, 1)));
         } else {
             size_t at = 0;
             while (true) {
@@ -490,14 +586,14 @@ void Interpreter::InstallBuiltins() {
         return s;
     });
     Method(string_ctor_, "fromCharCode", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
-        std::string s;
+        // A code of 0 ends the text, as it ends every text of the original player.
+        std::u16string u;
         for (auto& v : args) {
-            uint32_t c = uint32_t(in.ToInt32(v)) & 0xFFFF;
-            if (c < 0x80) s.push_back(char(c));
-            else if (c < 0x800) { s.push_back(char(0xC0 | (c >> 6))); s.push_back(char(0x80 | (c & 0x3F))); }
-            else { s.push_back(char(0xE0 | (c >> 12))); s.push_back(char(0x80 | ((c >> 6) & 0x3F))); s.push_back(char(0x80 | (c & 0x3F))); }
+            char16_t c = char16_t(uint32_t(in.ToInt32(v)) & 0xFFFF);
+            if (c == 0) break;
+            u.push_back(c);
         }
-        return s;
+        return FromUnits(u);
     });
 
     // Number and Boolean

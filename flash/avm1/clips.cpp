@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
+#include "flash/avm1/moviecliploader.h"
 #include "flash/display_list.h"
 #include "flash/timeline_def.h"
 
@@ -19,7 +20,21 @@ DisplayObject* FindIn(DisplayObject& at, uint64_t id, int depth) {
 
 DisplayObject* Interpreter::FindClip(uint64_t id) {
     if (!env_ || id == 0) return nullptr;
-    return FindIn(env_->Root(), id, 0);
+    if (DisplayObject* found = FindIn(env_->Root(), id, 0)) return found;
+    for (DisplayObject* level : env_->UpperLevels())
+        if (DisplayObject* found = FindIn(*level, id, 0)) return found;
+    return nullptr;
+}
+
+DisplayObject& Interpreter::RootOf(DisplayObject* clip) {
+    if (!clip) return env_->Root();
+    for (int guard = 0; clip->parent && guard < 100000; ++guard) clip = clip->parent;
+    return *clip;
+}
+
+DisplayObject* Interpreter::LevelNamed(const std::string& name) {
+    int32_t level = LevelNumber(name);
+    return level >= 0 && env_ ? env_->Level(level) : nullptr;
 }
 
 ObjRef Interpreter::ClipObject(DisplayObject& clip) {
@@ -40,12 +55,22 @@ DisplayObject* Interpreter::ClipOf(const ObjRef& o) {
 
 std::string Interpreter::TargetPath(DisplayObject& clip, bool slash) {
     std::vector<std::string> names;
-    for (DisplayObject* c = &clip; c && c->parent; c = c->parent) names.push_back(c->name);
-    std::string out = slash ? "" : "_level0";
+    DisplayObject* top = &clip;
+    for (; top->parent; top = top->parent) names.push_back(top->name);
+    // A level's clips are named from it; a removed clip's lost root reads as level 0.
+    std::string out = slash ? "" : top->name.starts_with("_level") ? top->name : "_level0";
     for (auto it = names.rbegin(); it != names.rend(); ++it) out += (slash ? "/" : ".") + *it;
     if (slash && out.empty()) out = "/";
     return out;
 }
+
+DisplayObject* Interpreter::ActingClip(uint64_t target, uint64_t base) {
+    if (DisplayObject* t = FindClip(target)) return t;
+    if (DisplayObject* b = FindClip(base)) return b;
+    return env_ ? &env_->Root() : nullptr;
+}
+
+bool Interpreter::ClipGone(uint64_t base) { return base != 0 && env_ && !FindClip(base); }
 
 DisplayObject* Interpreter::ResolveClip(uint64_t from, const std::string& path) {
     DisplayObject* start = FindClip(from);

@@ -35,6 +35,46 @@ const char* const kPropertyNames[] = {"_x", "_y", "_xscale", "_yscale", "_curren
                                       "_framesloaded", "_name", "_droptarget", "_url", "_highquality",
                                       "_focusrect", "_soundbuftime", "_quality", "_xmouse", "_ymouse"};
 
+// Texts compare by their UTF-16 units, as the original player holds them; a byte
+// that starts no valid character, or an encoded lone surrogate, counts as U+FFFD.
+std::vector<uint16_t> Utf16Units(const std::string& s) {
+    std::vector<uint16_t> out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = 0xFFFD;
+        size_t n = c < 0x80 ? 1 : c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (size_t k = 1; ok && k < n; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (ok) {
+            cp = n == 1 ? c : c & (0x7F >> n);
+            for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            bool overlong = (n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF));
+            if (overlong || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+            i += n;
+        } else {
+            ++i;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(uint16_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(uint16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(uint16_t(cp));
+        }
+    }
+    return out;
+}
+
+bool Utf16Less(const std::string& a, const std::string& b) {
+    auto ascii = [](const std::string& s) {
+        for (char c : s)
+            if (static_cast<unsigned char>(c) >= 0x80) return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b)) return a < b;
+    return Utf16Units(a) < Utf16Units(b);
+}
+
 bool IsNumericText(const std::string& s) {
     if (s.empty()) return false;
     char* end = nullptr;
@@ -90,10 +130,20 @@ void SyncBoundFields(Interpreter& in);
 
 void Interpreter::EndOfScripts() {
     // Loads finish once the frame's scripts have run, in the order asked.
+    // Answers asked by these wait for the next frame, unless they come this frame;
+    // a few rounds of those, so that a chain of them cannot hold the frame.
     if (!loads_.empty() && env_) {
-        std::vector<Interval> loads;
-        loads.swap(loads_);
-        for (Interval& t : loads) Fire(t);
+        std::vector<Interval> later;
+        for (int round = 0; !loads_.empty() && round < 64; ++round) {
+            std::vector<Interval> loads;
+            loads.swap(loads_);
+            for (Interval& t : loads) {
+                if (round == 0 || t.this_frame) Fire(t);
+                else later.push_back(std::move(t));
+            }
+        }
+        for (Interval& t : loads_) later.push_back(std::move(t));
+        loads_ = std::move(later);
     }
     // Bound text fields show what the scripts left in their variables.
     if (env_) SyncBoundFields(*this);
@@ -143,7 +193,7 @@ void Interpreter::Fire(const Interval& t) {
 }
 
 ObjRef Interpreter::TargetObject(Frame& f) {
-    if (DisplayObject* clip = FindClip(f.target)) return ClipObject(*clip);
+    if (DisplayObject* clip = ActingClip(f.target, f.base)) return ClipObject(*clip);
     return nullptr;
 }
 
@@ -197,7 +247,7 @@ void Interpreter::ClipEvent(ScriptEnvironment& env, DisplayObject& clip, uint32_
     env_ = &env;
     version_ = env.MovieVersion();
     // The main timeline's enterFrame comes once a frame, after every clip's.
-    if (event == swf::kClipEventEnterFrame && !clip.parent) {
+    if (event == swf::kClipEventEnterFrame && &clip == &env.Root()) {
         CheckSounds();
         RunIntervals();
     }
@@ -291,7 +341,7 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
         else if (!(fl & 0x08)) Define(activation, "arguments", arguments, kDontEnum);
         if (fl & 0x10) preload(super_object());
         else if (!(fl & 0x20)) Define(activation, "super", super_object(), kDontEnum);
-        if (fl & 0x40) preload(ClipObject(env_->Root()));
+        if (fl & 0x40) preload(ClipObject(RootOf(FindClip(code.target_clip))));
         if (fl & 0x80) {
             DisplayObject* t = FindClip(code.target_clip);
             preload(t && t->parent ? Value(ClipObject(*t->parent)) : Value(Undefined{}));
@@ -323,8 +373,9 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
 // Under tellTarget the target timeline stands where the list's own is.
 static ObjRef ScopeEntry(Interpreter& in, Frame& f, size_t i) {
     const ObjRef& o = f.scope[i];
-    if (f.target != f.base && o->kind == Kind::Clip && o->clip_id == f.base) {
-        if (DisplayObject* t = in.FindClip(f.target)) return in.ClipObject(*t);
+    if (o->kind == Kind::Clip && o->clip_id == f.base) {
+        DisplayObject* t = in.ActingClip(f.target, f.base);
+        if (t && t->instance_id != f.base) return in.ClipObject(*t);
     }
     return o;
 }
@@ -352,19 +403,30 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
         return t ? Value(ClipObject(*t)) : Value(Undefined{});
     }
     if (KeyEq(name, "this")) {
-        // A function's own `this`, else (suppressed) the timeline's.
-        for (size_t i = f.scope.size(); i-- > 1;) {
+        // A function's own `this`, else (suppressed) the timeline's; the objects of
+        // with() above the activation are never `this`.
+        size_t top = f.scope.size();
+        for (size_t i = f.scope.size(); i-- > 0;)
+            if (f.scope[i] == f.activation) {
+                top = i + 1;
+                break;
+            }
+        for (size_t i = top; i-- > 1;) {
             const ObjRef& o = f.scope[i];
-            if (o->kind == Kind::Clip) return o;
+            // A timeline's script may assign `this` as a variable of its own.
+            if (o->kind == Kind::Clip) {
+                if (Property* p = FindOwn(o, "this"); p && !p->getter) return p->value;
+                return o;
+            }
             if (Property* p = FindOwn(o, "this"); p && o == f.activation) return p->value;
         }
         return f.this_value;
     }
     if (KeyEq(name, "_global") && version_ >= 6) return global_;
-    if (KeyEq(name, "_root")) return ClipObject(env_->Root());
+    if (KeyEq(name, "_root")) return ClipObject(RootOf(FindClip(f.target)));
     if (name.size() > 6 && KeyEq(name.substr(0, 6), "_level")) {
-        if (name.substr(6) == "0") return ClipObject(env_->Root());
-        return Undefined{};
+        DisplayObject* level = LevelNamed(name);
+        return level ? Value(ClipObject(*level)) : Value(Undefined{});
     }
     if (KeyEq(name, "_parent")) {
         if (DisplayObject* t = FindClip(f.target); t && t->parent) return ClipObject(*t->parent);
@@ -523,7 +585,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
     };
     // Comparisons give booleans in every version; version 4 writes them as 1 and 0.
     auto boolean = [&](bool b) -> Value { return b; };
-    auto target_clip = [&]() { return FindClip(f.target); };
+    auto target_clip = [&]() { return ActingClip(f.target, f.base); };
     auto split_target = [&](std::string& frame) -> DisplayObject* {
         size_t colon = frame.rfind(':');
         if (colon == std::string::npos) return target_clip();
@@ -574,7 +636,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             size_t at = 0;
             std::string url = payload_string(at);
             std::string window = payload_string(at);
-            if (window == "_level0") LoadMovieAction(*this, env_->Root(), url);
+            if (int32_t level = LevelNumber(window); level >= 0) LoadMovieNumAction(*this, level, url);
             else env_->GetUrl(url, window);
             break;
         }
@@ -891,6 +953,16 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                 break;
             }
             if (code == 0x41 && HasProperty(home, name)) break;
+            // Inside with(), an object of the with that holds the name itself takes the value.
+            bool in_with = false;
+            for (size_t i = f.scope.size(); i-- > 0 && f.scope[i] != f.activation;) {
+                if (FindOwn(f.scope[i], name)) {
+                    if (code == 0x3C) SetOf(f.scope[i], name, v, f.scope[i]);
+                    in_with = true;
+                    break;
+                }
+            }
+            if (in_with) break;
             if (home->kind == Kind::Clip) SetOf(home, name, v, home);
             else Define(home, name, v, 0);
             break;
@@ -899,10 +971,15 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             std::string name = ToString(pop());
             auto args = pop_args(count_of(ToNumber(pop())));
             Value fn = GetVariable(f, name);
-            Value self = Undefined{};
-            // A function found on a timeline runs with that timeline as `this`.
-            push(Call(fn, f.this_value, std::move(args)));
-            (void)self;
+            // A function found on an object of with() runs with that object as `this`.
+            Value self = f.this_value;
+            for (size_t i = f.scope.size(); i-- > 0 && f.scope[i] != f.activation;)
+                if (HasProperty(f.scope[i], name)) {
+                    self = f.scope[i];
+                    break;
+                }
+            push(Call(fn, self, std::move(args)));
+            if (ClipGone(f.base)) return;
             break;
         }
         case 0x3E: {
@@ -920,15 +997,27 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             auto args = pop_args(count_of(ToNumber(pop())));
             Value ctor = GetVariable(f, name);
             push(Construct(ctor, std::move(args)));
+            if (ClipGone(f.base)) return;
             break;
         }
         case 0x42: {
-            auto args = pop_args(count_of(ToNumber(pop())));
+            // A count beyond what the stack holds makes nothing and takes nothing.
+            double count = ToNumber(pop());
+            if (count > double(stack.size() - std::min(stack.size(), f.stack_base))) {
+                push(Undefined{});
+                break;
+            }
+            auto args = pop_args(count_of(count));
             push(NewArray(std::move(args)));
             break;
         }
         case 0x43: {
-            size_t n = count_of(ToNumber(pop()));
+            double count = ToNumber(pop());
+            if (count * 2 > double(stack.size() - std::min(stack.size(), f.stack_base))) {
+                push(Undefined{});
+                break;
+            }
+            size_t n = count_of(count);
             ObjRef o = NewObject();
             for (size_t i = 0; i < n && i < 65535; ++i) {
                 Value v = pop();
@@ -1003,7 +1092,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             if (stays_object(a) || stays_object(b)) {
                 push(false);
             } else if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b)) {
-                push(boolean(std::get<std::string>(b) < std::get<std::string>(a)));
+                push(boolean(Utf16Less(std::get<std::string>(b), std::get<std::string>(a))));
             } else {
                 double x = ToNumber(b), y = ToNumber(a);
                 if (std::isnan(x) || std::isnan(y)) push(version_ >= 5 ? Value(Undefined{}) : Value(0.0));
@@ -1108,6 +1197,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             }
             if (code == 0x53) push(Construct(fn, std::move(args)));
             else push(Call(fn, self, std::move(args)));
+            // A call on nothing is given up before it starts and leaves the list running.
+            bool on_nothing = std::holds_alternative<Undefined>(obj) || std::holds_alternative<Null>(obj);
+            if (!on_nothing && ClipGone(f.base)) return;
             break;
         }
         case 0x54: {
@@ -1172,15 +1264,14 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                     LoadVariablesInto(*this, *into, ToString(url));
                 break;
             }
-            // loadMovie and unloadMovie name a clip; loadMovieNum a level, of which
-            // this player has only the first.
+            // loadMovie and unloadMovie name a clip; loadMovieNum and unloadMovieNum a level.
             std::string where = ToString(window);
             if (!p.empty() && (p[0] & 0x40)) {
                 if (DisplayObject* into = ResolveClip(f.target, where)) LoadMovieAction(*this, *into, ToString(url));
                 break;
             }
-            if (where == "_level0") {
-                LoadMovieAction(*this, env_->Root(), ToString(url));
+            if (int32_t level = LevelNumber(where); level >= 0) {
+                LoadMovieNumAction(*this, level, ToString(url));
                 break;
             }
             env_->GetUrl(ToString(url), where);
@@ -1244,6 +1335,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                 }
                 --depth_;
             }
+            if (ClipGone(f.base)) return;
             break;
         }
         case 0x99: case 0x9D: {
@@ -1304,7 +1396,12 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             size_t size = u16(0);
             size_t body_end = std::min(pos + size, end);
             ObjRef o = ToObject(obj);
-            if (o) f.scope.push_back(o);
+            // with(undefined) and with(null) skip their body.
+            if (!o) {
+                pos = body_end;
+                break;
+            }
+            f.scope.push_back(o);
             try {
                 RunCode(f, pos, body_end, returned, result);
             } catch (...) {

@@ -44,6 +44,9 @@ struct Interval {
     double period = 0;
     double due = 0;
     bool repeat = true;
+    // A load's answer that comes on the frame it was asked on, even when an
+    // answer asked for it (a sound's events).
+    bool this_frame = false;
 };
 
 // A box in twips; empty until a point is added.
@@ -118,6 +121,15 @@ public:
     bool GetClipProperty(DisplayObject& clip, const std::string& name, Value& out);
     bool SetClipProperty(DisplayObject& clip, const std::string& name, const Value& v);
     DisplayObject* ResolveClip(uint64_t from, const std::string& path);
+    // The clip a list's names and actions reach: its target while that is shown, else
+    // its own clip, else the main timeline.
+    DisplayObject* ActingClip(uint64_t target, uint64_t base);
+    // A list whose own clip has been removed stops after its next call.
+    bool ClipGone(uint64_t base);
+    // The root of a clip's level (the main movie's when null); the level a
+    // "_levelN" names, if there is one.
+    DisplayObject& RootOf(DisplayObject* clip);
+    DisplayObject* LevelNamed(const std::string& name);
 
     double Random() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_); }
     double TimerMs() const { return double(frames_) * frame_ms_; }

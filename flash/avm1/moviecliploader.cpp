@@ -80,6 +80,34 @@ void LoadMovieAction(Interpreter& in, DisplayObject& clip, const std::string& ur
     in.QueueLoad(std::move(start));
 }
 
+int32_t LevelNumber(std::string_view target) {
+    static constexpr std::string_view kLevel = "_level";
+    if (target.size() <= kLevel.size() || target.size() > kLevel.size() + 9) return -1;
+    for (size_t i = 0; i < kLevel.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(target[i])) != kLevel[i]) return -1;
+    int32_t level = 0;
+    for (char c : target.substr(kLevel.size())) {
+        if (c < '0' || c > '9') return -1;
+        level = level * 10 + (c - '0');
+    }
+    return level;
+}
+
+void LoadMovieNumAction(Interpreter& in, int32_t level, const std::string& url) {
+    if (!in.env()) return;
+    if (url.empty()) return in.env()->UnloadMovieNum(level);
+    if (DisplayObject* at = in.env()->Level(level)) return LoadMovieAction(in, *at, url);
+    // A level that is not there yet: a command goes to the host, a movie
+    // makes the level when it arrives.
+    if (url.size() >= 10 && std::equal(url.begin(), url.begin() + 10, "fscommand:", [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        })) {
+        in.env()->GetUrl(url, "_level" + std::to_string(level));
+        return;
+    }
+    (void)in.env()->LoadMovieNum(level, url);
+}
+
 void InstallMovieClipLoader(Interpreter& in, const ObjRef& broadcaster) {
     in.Method(in.clip_proto_, "loadMovie", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto* o = std::get_if<ObjRef>(&self);

@@ -14,6 +14,8 @@ namespace qm::flash::avm1 {
 namespace {
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
+Value ResolveMissing(Interpreter& in, const ObjRef& start, const std::string& name, const Value& self);
+
 bool IsIndex(const std::string& s, size_t& index) {
     if (s.empty() || s.size() > 9) return false;
     for (char c : s)
@@ -290,7 +292,7 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
                 return double(o->elems.size());
             }
         }
-        if (o->kind == Kind::String && KeyEq(name, "length")) return Get(o->primitive, name);
+        if (o->kind == Kind::String && KeyEq(name, "length") && !FindOwn(o, name)) return Get(o->primitive, name);
         if (o->kind == Kind::Clip) {
             if (DisplayObject* clip = ClipOf(o)) {
                 Value v;
@@ -308,8 +310,26 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
             return p->value;
         }
     }
+    return ResolveMissing(*this, start, name, self);
+}
+
+namespace {
+// A name found nowhere goes to the first __resolve up the chain that holds an
+// object; a number or a clip there is passed over, a getter there answers nothing.
+Value ResolveMissing(Interpreter& in, const ObjRef& start, const std::string& name, const Value& self) {
+    if (in.KeyEq(name, "__resolve")) return Undefined{};
+    int guard = 0;
+    for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
+        Property* p = in.FindOwn(o, "__resolve");
+        if (!p || in.Hidden(*p)) continue;
+        if (p->getter) return Undefined{};
+        auto* fn = std::get_if<ObjRef>(&p->value);
+        if (!fn || !*fn || (*fn)->kind == Kind::Clip) continue;
+        return in.Call(*fn, self, {name});
+    }
     return Undefined{};
 }
+}  // namespace
 
 void Interpreter::Set(const Value& object, const std::string& name, const Value& value) {
     auto* o = std::get_if<ObjRef>(&object);

@@ -31,6 +31,8 @@ void InstallPlatformClasses(Interpreter& in) {
         return Undefined{};
     }, error_proto, false);
 
+    InstallNetConnection(in);
+
     // Constructors of devices and services this player has none of.
     for (const char* name : {"Button", "Camera", "Microphone", "NetConnection", "NetStream", "Video", "XMLSocket",
                              "LocalConnection", "TextSnapshot"}) {

@@ -9,6 +9,9 @@ namespace qm::flash::avm1 {
 
 void InstallPlatformClasses(Interpreter& in);
 
+// NetConnection: files of the movie's own with connect(null); no server.
+void InstallNetConnection(Interpreter& in);
+
 // flash.external.ExternalInterface, in the `flash` package.
 void InstallExternalInterface(Interpreter& in);
 // flash.net.FileReference and FileReferenceList, in `net`.

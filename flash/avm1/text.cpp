@@ -274,6 +274,9 @@ void Interpreter::InstallText() {
                  },
                  [n](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) { in.field_values_[{f.instance_id, n}] = v; });
     }
+    // Filters and the advanced anti-aliasing settings came with version 8.
+    for (const char* name : {"filters", "sharpness", "thickness", "antiAliasType", "gridFitType"})
+        if (Property* p = FindOwn(textfield_proto_, name)) p->flags |= kVersion8;
     // The field's properties are seen by for..in, in this order.
     static const char* const kListed[] = {
         "styleSheet", "mouseWheelEnabled", "condenseWhite", "restrict", "textHeight", "textWidth", "bottomScroll",

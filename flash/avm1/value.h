@@ -86,8 +86,11 @@ struct SoundState {
     std::string path;    // the owner's path, to find it again when it was replaced
     bool global = true;
     uint16_t sound_id = 0;  // attached sound, 0 none
+    uint16_t loading_id = 0;  // loadSound's sound until its onLoad
+    bool from_file = false;   // the sound came from loadSound
     uint64_t handle = 0;    // the last start
     bool playing = false;   // started and not yet reported complete
+    std::vector<uint64_t> started;  // each start not yet reported complete, oldest first
 };
 
 struct Object {

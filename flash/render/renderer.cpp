@@ -1018,6 +1018,9 @@ void Renderer::RenderTree(const DisplayList& list, const DisplayObject* root, co
             if (root && root->drawing) DrawDynamicShape(canvas.cr, *root->drawing, m, cx, d.env);
             d.DrawList(canvas, list, m, cx, false, from, snapshotAt, snapshot);
         }
+        // The movies loaded into levels above the main movie, over it.
+        if (root && root->upper_levels && !root->upper_levels->empty())
+            d.DrawList(canvas, *root->upper_levels, toDevice, ColorTransform{}, false);
         d.lastLooks = std::move(looks);
         d.lastCommon = common;
     }

@@ -34,6 +34,7 @@ uint64_t Player::Impl::SoundNow() const {
 }
 
 std::shared_ptr<const sound::Pcm> Player::Impl::DecodedSound(uint16_t sound_id) {
+    if (auto it = loaded_sounds.find(sound_id); it != loaded_sounds.end()) return it->second;
     const sound::DecodeResult* held = decoded_sounds.Find(sound_id);
     if (!held) {
         const Character* c = dictionary.Find(sound_id);
@@ -257,7 +258,11 @@ int32_t Player::Impl::SoundPan(const DisplayObject* clip) {
 uint32_t Player::Impl::SoundDurationMs(uint16_t sound_id) {
     const Character* c = dictionary.Find(sound_id);
     const swf::DefineSound* def = c ? c->As<swf::DefineSound>() : nullptr;
-    if (!def) return 0;
+    if (!def) {
+        auto it = loaded_sounds.find(sound_id);
+        // To the nearest, as a file's length is given.
+        return it != loaded_sounds.end() ? uint32_t((uint64_t(it->second->Frames()) * 1000 + sound::kRate / 2) / sound::kRate) : 0;
+    }
     if (def->sample_count) {
         const uint64_t rate_x2 = sound::RateX2(def->format);
         return uint32_t((uint64_t(def->sample_count) * 2000 + rate_x2 / 2) / rate_x2);  // to the nearest

@@ -454,3 +454,189 @@ TEST(Avm1Loading, LoaderProgressOfClipsPathsAndLevels) {
     EXPECT_EQ(asked, (std::vector<std::string>{n + "/" + n, n + "/" + n, "undefined/undefined", "undefined/undefined",
                                                "undefined", "undefined"}));
 }
+
+// loadMovieNum makes its level when the movie arrives, after the frame's
+// scripts; the level has its own root, and unloadMovieNum takes it away after
+// the frame that asked. Paths reach into levels; a level never loaded is
+// undefined, and unloading it does nothing.
+TEST(Avm1Loading, MoviesLoadIntoLevels) {
+    MovieFolder folder;
+    w::Movie child({.version = 8});
+    child.doAction(Seq({SetVar("mine", Lit("kept")), Trace(Concat(Lit("child root "), Var("_root"))),
+                        Trace(Concat(Lit("child level0 "), Var("_level0"))), E().stop()}));
+    child.showFrame();
+    folder.Write("movie/child.swf", Bytes(child));
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({E().getUrl("", "_level3"), E().getUrl("child.swf", "_level1"),
+                        E().push({"child.swf", "_level2"}).getUrl2(0), Trace(Concat(Lit("asked "), Var("_level1")))}));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Var("_level1")), Trace(Var("_level2:mine")), Trace(Var("/:mine")),
+                        Trace(E().push({"_level2"}).getVariable().targetPath()),
+                        E().push({"", "_level1"}).getUrl2(0), Trace(Concat(Lit("still "), Var("_level1")))}));
+    movie.showFrame();
+    movie.doAction(Seq({Trace(Concat(Lit("gone "), Var("_level1"))), Trace(Var("_level2")), E().stop()}));
+    movie.showFrame();
+    EXPECT_EQ(folder.Run(movie, 3),
+              (std::vector<std::string>{"asked undefined", "child root _level2", "child level0 _level0",
+                                        "child root _level1", "child level0 _level0", "_level1", "kept", "undefined",
+                                        "_level2", "still _level1", "gone undefined", "_level2"}));
+}
+
+// A level is drawn over the main movie, and no more once it is unloaded.
+TEST(Avm1Loading, LevelsAreDrawnOverTheMainMovie) {
+    MovieFolder folder;
+    w::Movie child({.version = 8});
+    child.placeObject1(DefineSquare(child, 400, {0, 0, 255}), 1);
+    child.showFrame();
+    folder.Write("movie/child.swf", Bytes(child));
+    w::Movie movie({.version = 8, .frame = w::Rect::pixels(40, 40)});
+    movie.placeObject1(DefineSquare(movie, 800, {255, 0, 0}), 1);
+    movie.doAction(E().getUrl("child.swf", "_level1"));
+    movie.showFrame();
+    movie.showFrame();  // the loaded movie shows its first frame
+    movie.doAction(E().getUrl("", "_level1"));
+    movie.showFrame();
+    movie.doAction(E().stop());
+    movie.showFrame();
+    std::unique_ptr<Player> player;
+    folder.Run(movie, 2, &player);
+    ASSERT_TRUE(player);
+    auto pixel = [&](int x, int y) {
+        std::vector<uint32_t> pixels(40 * 40);
+        Renderer renderer(player->Characters(), player->Version());
+        renderer.Render(player->RootObject(), player->StageRect(), player->BackgroundColor(),
+                        RenderTarget{reinterpret_cast<uint8_t*>(pixels.data()), 40, 40, 40 * 4});
+        return pixels[size_t(y) * 40 + size_t(x)] & 0xFFFFFFu;
+    };
+    EXPECT_EQ(pixel(5, 5), 0x0000FFu);
+    EXPECT_EQ(pixel(30, 30), 0xFF0000u);
+    player->Advance();
+    EXPECT_EQ(pixel(5, 5), 0xFF0000u);
+}
+
+// A movie loaded into level 0 brings its stage size; _global stays, the old
+// root's variables go (undefined, written out from version 7 on).
+TEST(Avm1Loading, MovieLoadedIntoLevelZeroBringsItsStage) {
+    MovieFolder folder;
+    w::Movie child({.version = 8, .frame = w::Rect::pixels(300, 200)});
+    child.doAction(Seq({Trace(Concat(Concat(Var("Stage.width"), Lit("x")), Var("Stage.height"))),
+                        Trace(Concat(Var("_global.kept"), Var("_root.gone"))), E().stop()}));
+    child.showFrame();
+    folder.Write("movie/child.swf", Bytes(child));
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({SetMember(Var("_global"), "kept", Lit("g")), SetVar("gone", Lit("r")),
+                        E().push({"child.swf", "_root"}).getUrl2(0x40)}));
+    movie.showFrame();
+    std::unique_ptr<Player> player;
+    EXPECT_EQ(folder.Run(movie, 2, &player), (std::vector<std::string>{"300x200", "gundefined"}));
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->StageRect().x_max - player->StageRect().x_min, 6000);
+}
+
+namespace {
+
+// An MP3 file of `frames` silent frames (MPEG-1 layer III, 32 kbit/s, 44.1 kHz,
+// mono: 1152 samples in 104 bytes each), after an ID3 2.3 tag of `id3_frames`.
+std::string Mp3File(int frames, const std::vector<std::pair<std::string, std::string>>& id3_frames) {
+    std::string body;
+    for (const auto& [id, content] : id3_frames) {
+        const size_t n = content.size();
+        body += id + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + std::string(2, '\0') + content;
+    }
+    std::string file;
+    if (!id3_frames.empty()) {
+        const size_t n = body.size();
+        file = std::string("ID3\x03\x00\x00", 6) + std::string{char((n >> 21) & 0x7F), char((n >> 14) & 0x7F),
+                                                               char((n >> 7) & 0x7F), char(n & 0x7F)} + body;
+    }
+    for (int i = 0; i < frames; ++i) file += std::string("\xFF\xFB\x10\xC4", 4) + std::string(100, '\0');
+    return file;
+}
+
+// A Sound "s" whose onID3, onLoad and onSoundComplete trace what they see.
+E TracingSound() {
+    return Seq({SetVar("s", New("Sound")),
+                SetMember(Var("s"), "onID3", Fn({}, Trace(Concat(Lit("id3 "), Member(Member(Var("s"), "id3"), "songname"))))),
+                SetMember(Var("s"), "onLoad", Fn({"ok"}, Trace(Concat(Concat(Lit("load "), Var("ok")),
+                                                                      Concat(Lit(" "), Call(Var("s"), "getDuration")))))),
+                SetMember(Var("s"), "onSoundComplete", Fn({}, Trace(Lit("complete"))))});
+}
+
+}  // namespace
+
+// loadSound reads an MP3 file beside the movie: its ID3 tag, then its arrival,
+// are told after the frame's scripts (a load asked by one of these is told on
+// the same frame); until then its length is 0. A file that is missing or
+// holds no sound is told as a failed load.
+TEST(Avm1Loading, LoadSoundTellsItsTagThenItsArrival) {
+    MovieFolder folder;
+    folder.Write("movie/tagged.mp3", Mp3File(40, {{"TIT2", std::string("\0Title", 6)},
+                                                  {"TPE1", std::string("\x01\xFF\xFEL\0\xE9\0", 7)},
+                                                  {"COMM", std::string("\0engd\0one", 9)},
+                                                  {"COMM", std::string("\0eng\0two", 8)}}));
+    folder.Write("movie/plain.mp3", Mp3File(20, {}));
+    folder.Write("movie/text.mp3", "not a sound");
+    struct Case {
+        std::string file;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"tagged.mp3", {"asked 0", "id3 Title", "load true 1045"}},
+        {"plain.mp3", {"asked 0", "load true 522"}},
+        {"text.mp3", {"asked undefined", "load false undefined"}},
+        {"missing.mp3", {"asked undefined", "load false undefined"}},
+        {"../outside.mp3", {"asked undefined", "load false undefined"}},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        movie.doAction(Seq({TracingSound(), Do(Call(Var("s"), "loadSound", {Lit(c.file), Lit(false)})),
+                            Trace(Concat(Lit("asked "), Call(Var("s"), "getDuration"))), E().stop()}));
+        movie.showFrame();
+        EXPECT_EQ(folder.Run(movie, 1), c.expected) << c.file;
+    }
+    // The tag's frames by name, the common ones by a friendly name too; a
+    // repeated comment is a list. The movie cannot replace the tag.
+    w::Movie movie({.version = 8});
+    movie.doAction(Seq({SetVar("s", New("Sound")),
+                        SetMember(Var("s"), "onLoad", Fn({}, Seq({SetMember(Var("s"), "id3", Lit("replaced")),
+                                                                  Trace(Member(Member(Var("s"), "id3"), "TPE1")),
+                                                                  Trace(Member(Member(Var("s"), "id3"), "artist")),
+                                                                  Trace(Member(Member(Var("s"), "id3"), "COMM")),
+                                                                  Trace(Member(Member(Var("s"), "id3"), "comment")),
+                                                                  Trace(Concat(Lit(""), Member(Var("s"), "id3")))}))),
+                        Do(Call(Var("s"), "loadSound", {Lit("tagged.mp3"), Lit(false)})), E().stop()}));
+    movie.showFrame();
+    EXPECT_EQ(folder.Run(movie, 1), (std::vector<std::string>{"L\xC3\xA9", "L\xC3\xA9", "one,two", "two", "undefined"}));
+}
+
+// Each start of a loaded sound ends with its own onSoundComplete, also a
+// start before the sound's onLoad; loading another sound stops the first
+// untold; a load asked by onLoad is told on the same frame.
+TEST(Avm1Loading, LoadedSoundsPlayAndEnd) {
+    MovieFolder folder;
+    folder.Write("movie/short.mp3", Mp3File(10, {}));
+    w::Movie twice({.version = 8});
+    twice.doAction(Seq({TracingSound(), Do(Call(Var("s"), "loadSound", {Lit("short.mp3"), Lit(false)})),
+                        Do(Call(Var("s"), "start")), Do(Call(Var("s"), "start")), E().stop()}));
+    twice.showFrame();
+    EXPECT_EQ(folder.Run(twice, 20), (std::vector<std::string>{"load true 261", "complete", "complete"}));
+
+    w::Movie replaced({.version = 8});
+    replaced.doAction(Seq({TracingSound(), Do(Call(Var("s"), "loadSound", {Lit("short.mp3"), Lit(false)})),
+                           Do(Call(Var("s"), "start")), Do(Call(Var("s"), "loadSound", {Lit("short.mp3"), Lit(true)})),
+                           E().stop()}));
+    replaced.showFrame();
+    EXPECT_EQ(folder.Run(replaced, 20), (std::vector<std::string>{"load true 261", "complete"}));
+
+    w::Movie chained({.version = 8});
+    chained.doAction(Seq({SetVar("n", Lit(0)), TracingSound(),
+                          SetMember(Var("s"), "onLoad", Fn({}, Seq({SetVar("n", E().push({"n"}).getVariable().increment()),
+                                                                    Trace(Concat(Lit("load "), Var("n"))),
+                                                                    Do(Call(Var("s"), "loadSound", {Lit("short.mp3")}))}))),
+                          Do(Call(Var("s"), "loadSound", {Lit("short.mp3")})), E().stop()}));
+    chained.showFrame();
+    std::vector<std::string> lines = folder.Run(chained, 1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "load 1");
+    EXPECT_GT(lines.size(), 2u);  // told again on the same frame, a bounded number of times
+    EXPECT_LT(lines.size(), 100u);
+}

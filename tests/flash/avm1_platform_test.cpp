@@ -289,3 +289,31 @@ TEST(Avm1Platform, CapabilitiesReportAFixedScreen) {
     E script = Trace(Concat(Concat(Member(caps, "screenResolutionX"), Lit("x")), Member(caps, "screenResolutionY")));
     EXPECT_EQ(RunScript(script), std::vector<std::string>{"1536x864"});
 }
+
+// connect(null) links to the movie's own files at once (a second connect
+// closes the first); an address is refused, and its request fails after the
+// frame's scripts with an empty status; close reports only a link there was.
+TEST(Avm1Platform, NetConnectionReachesNoServer) {
+    E status = Fn({"e"}, Trace(Concat(Concat(Lit("status "), E().push({"e"}).getVariable().typeOf()),
+                                      Concat(Lit(" "), Member(Var("e"), "code")))));
+    auto run = [&](const E& calls) {
+        return RunScript(Seq({SetVar("c", E().push({0, "NetConnection"}).newObject()), SetMember(Var("c"), "onStatus", status),
+                              Trace(Member(Var("c"), "isConnected")), calls, Trace(Lit("end of script"))}));
+    };
+    struct Case {
+        E calls;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {Do(Call(Var("c"), "close")), {"false", "end of script"}},
+        {Seq({Do(Call(Var("c"), "connect", {Lit(w::Null{})})), Trace(Member(Var("c"), "isConnected"))}),
+         {"false", "status object NetConnection.Connect.Success", "true", "end of script"}},
+        {Seq({Do(Call(Var("c"), "connect", {Lit(w::Null{})})), Do(Call(Var("c"), "connect", {Lit(w::Null{})})),
+              Do(Call(Var("c"), "close")), Trace(Member(Var("c"), "isConnected"))}),
+         {"false", "status object NetConnection.Connect.Success", "status object NetConnection.Connect.Closed",
+          "status object NetConnection.Connect.Success", "status object NetConnection.Connect.Closed", "false",
+          "end of script"}},
+        {Seq({Do(Call(Var("c"), "connect", {Lit("rtmp://example.org/app")})), Trace(Member(Var("c"), "isConnected"))}),
+         {"false", "false", "end of script", "status undefined undefined"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(run(c.calls), c.expected) << c.expected.size();
+}

@@ -516,3 +516,21 @@ TEST(Avm1Text, FormatsThatFollowFromOthers) {
         EXPECT_EQ(RunMovie(movie, All(steps)), std::vector<std::string>{c.traced}) << c.name;
     }
 }
+
+// Filters and the advanced anti-aliasing settings are TextField properties
+// from version 8 on: before, an object made from the prototype keeps what
+// is set on it.
+TEST(Avm1Text, VersionEightPropertiesOfTextFields) {
+    for (int version : {7, 8}) {
+        std::vector<std::string> expected;
+        std::vector<E> steps{SetVar("o", New("Object")),
+                             SetMember(Var("o"), "__proto__", Member(Var("TextField"), "prototype"))};
+        for (const char* name : {"filters", "sharpness", "thickness", "antiAliasType", "gridFitType", "scroll"}) {
+            steps.push_back(SetMember(Var("o"), name, Lit("test")));
+            steps.push_back(Trace(Member(Var("o"), name)));
+            expected.push_back(version < 8 && std::string(name) != "scroll" ? "test" : "undefined");
+        }
+        w::Movie movie({.version = uint8_t(version)});
+        EXPECT_EQ(RunMovie(movie, All(steps)), expected) << "version " << version;
+    }
+}

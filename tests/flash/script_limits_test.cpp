@@ -253,7 +253,7 @@ TEST(UrlGate, MovieRequestsGoThroughTheGate) {
     EXPECT_EQ(run.log, (std::vector<std::string>{
                            "get URL refused: \"file:///etc/passwd\" for \"_self\": it lies outside the movie's folder",
                            "load refused: \"../x.swf\": it lies outside the movie's folder",
-                           "get URL ignored: \"sibling.swf\" for \"_level1\"",
+                           "loaded movie not played: \"sibling.swf\": the file is too short to be a movie",
                            "load refused: \"http://example.com/vars.txt\": a movie's scripts do not reach the "
                            "network",
                            "FSCommand ignored, no program is run for a movie: \"FSCommand:exec\" for \"rm " +

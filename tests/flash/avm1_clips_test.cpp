@@ -1,0 +1,117 @@
+// Clips as scripts see them: the names of unnamed placed objects, paths to clips,
+// references to removed clips.
+#include "tests/flash/avm1_script_builder.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+using namespace qm::flash::testing::script;
+
+namespace {
+
+E Eval(const std::string& path) { return E().push({path}).getVariable(); }
+E TraceString(const E& value) { return Trace(Call(Var("_global"), "String", {value})); }
+
+}  // namespace
+
+// Clips, buttons and text fields the movie places without a name are "instance1",
+// "instance2" ... in the order they are made, children before the next sibling;
+// named objects and shapes take no number.
+TEST(Avm1Clips, UnnamedPlacedObjectsGetDefaultNames) {
+    w::Movie movie({.version = 8});
+    uint16_t square = DefineSquare(movie, 200, w::Color{255, 0, 0});
+    uint16_t empty = movie.defineSprite(movie.sprite());
+    w::Sprite holder = movie.sprite();
+    holder.place({.depth = 1, .character = empty});
+    holder.showFrame();
+    uint16_t holder_id = movie.defineSprite(holder);
+    w::EditText field;
+    field.bounds = w::Rect::pixels(100, 20);
+    uint16_t field_id = movie.defineEditText(field);
+    uint16_t button = movie.defineButton2({{.character = square}}, {});
+
+    movie.place({.depth = 1, .character = empty});
+    movie.place({.depth = 2, .character = holder_id, .name = "named"});
+    movie.place({.depth = 3, .character = square});
+    movie.place({.depth = 4, .character = holder_id});
+    movie.place({.depth = 5, .character = field_id});
+    movie.place({.depth = 6, .character = button});
+    movie.doAction(Seq({
+        TraceString(Eval("instance1")),
+        TraceString(Eval("named.instance2")),
+        TraceString(Eval("instance3")),
+        TraceString(Eval("instance3.instance4")),
+        Trace(Member(Eval("instance5"), "_name")),
+        TraceString(Eval("instance6")),
+        TraceString(Eval("instance7")),
+    }));
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie), (std::vector<std::string>{"_level0.instance1", "_level0.named.instance2",
+                                                         "_level0.instance3", "_level0.instance3.instance4",
+                                                         "instance5", "_level0.instance6", "undefined"}));
+}
+
+// The count goes on for the life of the player: a clip placed again when the
+// timeline loops is a new instance with the next number.
+TEST(Avm1Clips, DefaultNamesKeepCountingWhenTheTimelineLoops) {
+    w::Movie movie({.version = 8});
+    uint16_t empty = movie.defineSprite(movie.sprite());
+    movie.place({.depth = 1, .character = empty});
+    movie.doAction(Seq({TraceString(Eval("instance1")), TraceString(Eval("instance2"))}));
+    movie.showFrame();
+    movie.removeObject2(1);
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie, 3),
+              (std::vector<std::string>{"_level0.instance1", "undefined", "undefined", "_level0.instance2"}));
+}
+
+namespace {
+
+// The main timeline's second frame removes the clip at depth 1; the clip's own frame
+// script is `script`, and the main timeline sets v = "root" first.
+std::vector<std::string> TracesOfRemovedClip(const E& script) {
+    w::Movie movie({.version = 8});
+    w::Sprite clip = movie.sprite();
+    clip.doAction(script);
+    clip.showFrame();
+    uint16_t clip_id = movie.defineSprite(clip);
+    movie.doAction(SetVar("v", Lit("root")));
+    movie.place({.depth = 1, .character = clip_id, .name = "c"});
+    movie.showFrame();
+    movie.removeObject2(1);
+    movie.doAction(E().stop());
+    movie.showFrame();
+    return TracesOf(movie, 2);
+}
+
+// The parent's timeline, moved to its frame that removes the clip, by a goto action.
+E ParentRemovesMe() { return E().setTarget("_parent").gotoFrame(1).setTarget(""); }
+
+}  // namespace
+
+// A list whose clip is removed stops after its next call that reaches something
+// (a goto action does not stop it); until then its names and actions reach the
+// main timeline.
+TEST(Avm1Clips, RemovedClipsListStopsAtItsNextCall) {
+    struct Case {
+        const char* what;
+        E script;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"a method that removes the clip", Seq({Trace(Lit("start")), Do(Call(Var("_parent"), "gotoAndStop", {Lit(2)})),
+                                                Trace(Lit("BAD"))}),
+         {"start"}},
+        {"a goto action goes on, an unknown function stops",
+         Seq({Trace(Lit("start")), ParentRemovesMe(), Trace(Lit("goes on")),
+              Do(E().push({0, "bogus"}).callFunction()), Trace(Lit("BAD"))}),
+         {"start", "goes on"}},
+        {"a method of an object stops", Seq({ParentRemovesMe(), Do(Call(E().push({0}).initObject(), "f")), Trace(Lit("BAD"))}),
+         {}},
+        {"a method of nothing goes on", Seq({ParentRemovesMe(), Do(Call(Var("nothing"), "f")), Trace(Lit("goes on"))}),
+         {"goes on"}},
+        {"names fall back to the main timeline",
+         Seq({SetVar("v", Lit("clip")), Trace(Var("v")), ParentRemovesMe(), Trace(Var("v")),
+              SetVar("w", Lit("set")), Trace(Member(Var("_root"), "w"))}),
+         {"clip", "root", "set"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TracesOfRemovedClip(c.script), c.expected) << c.what;
+}

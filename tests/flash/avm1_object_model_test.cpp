@@ -1,0 +1,155 @@
+// The object model on written movies: missing properties, watchers, getters and
+// setters, prototypes.
+#include "flash/avm1/avm1.h"
+#include "tests/flash/avm1_script_builder.h"
+#include "tests/flash/player_test_support.h"
+
+using namespace qm::flash;
+using namespace qm::flash::testing;
+using namespace qm::flash::testing::script;
+
+namespace {
+
+E New(const std::string& cls) { return E().push({0, cls}).newObject(); }
+E Obj() { return E().push({0}).initObject(); }
+E Fn(const std::vector<std::string>& params, const E& body) { return E().defineFunction("", params, body); }
+E Return(const E& value) {
+    E a = value;
+    return a.return_();
+}
+E Concat(const E& a, const E& b) {
+    E r = a;
+    r.raw(b.bytes());
+    return r.add2();
+}
+
+std::vector<std::string> RunScript(const E& script, uint8_t version = 8) {
+    w::Movie movie({.version = version});
+    movie.doAction(script);
+    movie.showFrame();
+    return TracesOf(movie, 1);
+}
+
+}  // namespace
+
+// A property found nowhere is asked of __resolve, the first one up the chain that
+// holds an object; what it answers is the value, and a call goes to it.
+TEST(Avm1ObjectModel, ResolveAnswersMissingProperties) {
+    E resolver = Fn({"n"}, Return(Concat(Lit("r:"), Var("n"))));
+    E proto = Seq({SetVar("P", Fn({}, E())),
+                   SetMember(Member(Var("P"), "prototype"), "__resolve", resolver),
+                   SetVar("o", New("P"))});
+    struct Case {
+        std::string name;
+        E setup;
+        E read;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {"own", Seq({SetVar("o", Obj()), SetMember(Var("o"), "__resolve", resolver)}), Member(Var("o"), "foo"),
+         "r:foo"},
+        {"present property", Seq({SetVar("o", Obj()), SetMember(Var("o"), "__resolve", resolver),
+                                  SetMember(Var("o"), "foo", Lit(1))}),
+         Member(Var("o"), "foo"), "1"},
+        {"prototype's", proto, Member(Var("o"), "bar"), "r:bar"},
+        {"number passed over", Seq({proto, SetMember(Var("o"), "__resolve", Lit(42))}), Member(Var("o"), "x"),
+         "r:x"},
+        {"plain object answers nothing", Seq({proto, SetMember(Var("o"), "__resolve", Obj())}),
+         Member(Var("o"), "x"), "undefined"},
+        {"method call",
+         Seq({SetVar("o", Obj()),
+              SetMember(Var("o"), "__resolve", Fn({"n"}, Return(Fn({}, Return(Lit("called"))))))}),
+         Call(Var("o"), "go"), "called"},
+        {"none", SetVar("o", Obj()), Member(Var("o"), "foo"), "undefined"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RunScript(Seq({c.setup, Trace(c.read)})), std::vector<std::string>{c.expected}) << c.name;
+}
+
+// Scope rules of with(), var and `this`, and literals whose count the stack cannot give.
+TEST(Avm1ObjectModel, ScopesAndLiterals) {
+    auto var = [](const std::string& name, const E& value) { return E().push({name}).raw(value.bytes()).defineLocal(); };
+    struct Case {
+        std::string name;
+        E script;
+        std::vector<std::string> expected;
+    };
+    std::vector<Case> cases = {
+        {"with(undefined) skips its body",
+         Seq({Lit(w::Undefined{}).with(Trace(Lit("inside"))), Trace(Lit("after"))}), {"after"}},
+        {"with(null) skips its body", Seq({Lit(w::Null{}).with(Trace(Lit("inside"))), Trace(Lit("after"))}),
+         {"after"}},
+        {"with(object) runs its body", Seq({Obj().with(Trace(Lit("inside"))), Trace(Lit("after"))}),
+         {"inside", "after"}},
+        {"var in with() lands on the object that holds the name",
+         Seq({SetVar("m", Obj()), SetMember(Var("m"), "b", Lit(20)),
+              Var("m").with(Seq({var("b", Lit(10)), var("c", Lit(11))})), Trace(Member(Var("m"), "b")),
+              Trace(Member(Var("m"), "c")), Trace(Var("c"))}),
+         {"10", "undefined", "11"}},
+        {"var in with() of an inherited name stays local",
+         Seq({SetVar("P", Fn({}, E())), SetMember(Member(Var("P"), "prototype"), "d", Lit(20)), SetVar("n", New("P")),
+              Var("n").with(Seq({var("d", Lit(10)), Trace(Var("d"))})), Trace(Member(Var("n"), "d")), Trace(Var("d"))}),
+         {"20", "20", "10"}},
+        {"a timeline assigns this", Seq({SetVar("this", Lit("test")), Trace(Var("this"))}), {"test"}},
+        {"array count beyond the stack",
+         Seq({E().push({"a", "b", "c", 4294967297.0}).initArray().trace(), E().trace().trace().trace()}),
+         {"undefined", "c", "b", "a"}},
+        {"object count beyond the stack",
+         Seq({E().push({"a", "b", "c", 2}).initObject().trace(), E().trace().trace().trace()}),
+         {"undefined", "c", "b", "a"}},
+        {"array count within the stack", Seq({E().push({"a", "b", 2}).initArray().trace()}), {"b,a"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunScript(c.script), c.expected) << c.name;
+}
+
+// Texts are counted, indexed and compared in UTF-16 units, whatever bytes hold them.
+TEST(Avm1ObjectModel, TextsInUtf16Units) {
+    const std::string e_acute = "\xC3\xA9";              // U+00E9
+    const std::string clef = "\xF0\x9D\x84\x9E";         // U+1D11E, two units
+    const std::string halfwidth = "\xEF\xBD\xA1";        // U+FF61
+    const std::string lone = "\xED\xA0\x80";             // an encoded lone surrogate
+    const std::string replacement = "\xEF\xBF\xBD";      // U+FFFD
+    const std::string s = "a" + e_acute + clef + "z";    // units: a, e, hi, lo, z
+    auto str = [&](const std::string& method, const std::vector<E>& args) { return Call(Lit(s), method, args); };
+    struct Case {
+        std::string name;
+        E expr;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {"length", Member(Lit(s), "length"), "5"},
+        {"charAt after a two-byte character", str("charAt", {Lit(2)}), replacement},
+        {"charAt of the last unit", str("charAt", {Lit(4)}), "z"},
+        {"charAt of a wrapped index", str("charAt", {Lit(4294967297.0)}), e_acute},
+        {"charCodeAt", str("charCodeAt", {Lit(1)}), "233"},
+        {"charCodeAt of a high surrogate", str("charCodeAt", {Lit(2)}), "55348"},
+        {"indexOf", str("indexOf", {Lit("z")}), "4"},
+        {"lastIndexOf", str("lastIndexOf", {Lit(e_acute)}), "1"},
+        {"substr keeps a pair", str("substr", {Lit(2), Lit(2)}), clef},
+        {"substring", str("substring", {Lit(1), Lit(2)}), e_acute},
+        {"slice from the end", str("slice", {Lit(-1)}), "z"},
+        {"split into units", Call(str("split", {Lit("")}), "join", {Lit("|")}),
+         "a|" + e_acute + "|" + replacement + "|" + replacement + "|z"},
+        {"fromCharCode", Call(Var("String"), "fromCharCode", {Lit(233), Lit(0x1D11E & 0xFFFF)}),
+         e_acute + "\xED\x84\x9E" /* U+D11E, a Hangul syllable */},
+        {"fromCharCode stops at 0", Call(Var("String"), "fromCharCode", {Lit(80), Lit(0), Lit(82)}), "P"},
+        {"fromCharCode of a lone surrogate", Call(Var("String"), "fromCharCode", {Lit(0xD801)}), replacement},
+        {"compare by units", E().push({halfwidth, clef}).less2(), "false"},
+        {"a broken sequence compares as U+FFFD", E().push({halfwidth, lone}).less2(), "true"},
+        {"ASCII compares by code", E().push({"B", "a"}).less2(), "true"},
+        {"Latin beside ASCII", E().push({e_acute, "z"}).less2(), "false"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunScript(Trace(c.expr)), std::vector<std::string>{c.expected}) << c.name;
+}
+
+// A String object holds its length as a property of its own; every object with a
+// prototype owns __proto__.
+TEST(Avm1ObjectModel, OwnPropertiesOfWrappers) {
+    auto str = Seq({SetVar("s", E().push({"blah", 1, "String"}).newObject())});
+    auto has = [](const E& o, const std::string& name) { return Trace(Call(o, "hasOwnProperty", {Lit(name)})); };
+    EXPECT_EQ(RunScript(Seq({str, has(Var("s"), "length"), SetMember(Var("s"), "length", Lit("hmm")),
+                             Trace(Member(Var("s"), "length")), E().push({"s"}).getVariable().push({"length"}).delete_().pop(),
+                             Trace(Member(Var("s"), "length")), Trace(Member(Lit("blah"), "length")),
+                             has(Obj(), "__proto__"), has(Obj(), "prototype")})),
+              (std::vector<std::string>{"true", "hmm", "hmm", "4", "true", "false"}));
+}
