@@ -212,8 +212,10 @@ TEST_F(CaptureWindowTest, FrameLimitFinishesTheCaptureFromItsLastFrame) {
     EXPECT_EQ(result, QDialog::Accepted);
     const std::vector<VideoFrame> frames = ProbeFrames(VideoFile());
     // Frame 29 asks to finish; the frames taken while Finish stops the engine are kept.
+    // How many those are depends on the machine's load (the capture runs on the wall
+    // clock), so the bound only shows that the limit, not the movie's 200 frames, ended it.
     EXPECT_GE(frames.size(), 29u);
-    EXPECT_LE(frames.size(), 36u);
+    EXPECT_LE(frames.size(), 60u);
 }
 
 TEST_F(CaptureWindowTest, StartCapturingTakesOverThePreviewWhereItIs) {
