@@ -119,7 +119,8 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
         cairo_clip(cr);
     }
     for (const text::LayoutLine& line : laid.lines) {
-        double baseline = line.y + line.ascent;
+        // The original puts each line's baseline on a whole pixel of the field.
+        double baseline = std::floor((line.y + line.ascent) / 20) * 20;
         if (line.bullet && !line.glyphs.empty()) {
             const text::GlyphFormat& f = laid.formats[line.glyphs.front().format];
             SetColor(cr, ToRgba(f.color), cx, env);

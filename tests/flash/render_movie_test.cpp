@@ -426,6 +426,32 @@ TEST(RenderMovie, WrappedFieldsBreakAtSpacesAndJustify) {
     EXPECT_EQ(p.at(36, 32), 0xFFFFFFFFu);
 }
 
+// Each line's baseline sits on a whole pixel of the field, whatever the
+// leading adds up to: here line 2 would start half a pixel down.
+TEST(RenderMovie, FieldLinesSitOnWholePixels) {
+    w::Movie m = Stage(40, 60);
+    w::Font font = SquareFont();
+    uint16_t fontId = m.defineFont2(font);
+    w::EditText field;
+    field.bounds = {0, 800, 0, 1200};
+    field.text = "<p>A</p><p>A</p>";
+    field.html = field.multiline = true;
+    field.useOutlines = true;
+    field.font = fontId;
+    field.height = 400;
+    field.color = {0, 0, 0};
+    field.layout = w::EditText::Layout{.leading = 10};
+    m.place({.depth = 1, .character = m.defineEditText(field)});
+    m.showFrame();
+    auto scene = Load(m);
+    Picture p = Render(*scene, 40, 60);
+    // Line 1: rows 2..21; line 2: baseline 42.5 px down to 42, so rows 22..41.
+    EXPECT_EQ(p.at(6, 21), 0xFF000000u);
+    EXPECT_EQ(p.at(6, 22), 0xFF000000u);
+    EXPECT_EQ(p.at(6, 41), 0xFF000000u);
+    EXPECT_EQ(p.at(6, 42), 0xFFFFFFFFu);
+}
+
 TEST(RenderMovie, BorderedFieldsGetABoxOnWholePixels) {
     w::Movie m = Stage(40, 40);
     m.setBackgroundColor({0, 0, 255});
