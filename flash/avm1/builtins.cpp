@@ -271,16 +271,32 @@ void Interpreter::InstallBuiltins() {
         return bare;
     }, function_proto_, true);
     (void)function_ctor;
-    Method(function_proto_, "call", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
-        Value this_v = Arg(args, 0);
+    // call and apply without an object for `this` run the function on _global.
+    auto this_for_call = [](Interpreter& in, const Value& v) -> Value {
+        if (std::holds_alternative<Undefined>(v) || std::holds_alternative<Null>(v)) return in.global_;
+        return v;
+    };
+    Method(function_proto_, "call", [this_for_call](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        Value this_v = this_for_call(in, Arg(args, 0));
         std::vector<Value> rest(args.size() > 1 ? args.begin() + 1 : args.end(), args.end());
         return in.Call(self, this_v, std::move(rest));
     });
-    Method(function_proto_, "apply", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
-        Value this_v = Arg(args, 0);
+    Method(function_proto_, "apply", [this_for_call](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+        Value this_v = this_for_call(in, Arg(args, 0));
         std::vector<Value> rest;
+        // Any object with a length serves as the argument list.
         if (args.size() > 1)
-            if (auto* a = std::get_if<ObjRef>(&args[1]); a && (*a)->kind == Kind::Array) rest = (*a)->elems;
+            if (auto* a = std::get_if<ObjRef>(&args[1]); a && *a) {
+                if ((*a)->kind == Kind::Array) {
+                    rest = (*a)->elems;
+                } else {
+                    double n = in.ToNumber(in.GetOf(*a, "length", args[1]));
+                    if (n > 0) {
+                        size_t count = size_t(std::min(n, 65536.0));  // a huge length is no reason to hang
+                        for (size_t i = 0; i < count; ++i) rest.push_back(in.GetOf(*a, std::to_string(i), args[1]));
+                    }
+                }
+            }
         return in.Call(self, this_v, std::move(rest));
     });
 

@@ -335,16 +335,19 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
         };
         uint16_t fl = code.flags;
         // A preloaded value lives in its register only.
-        if (fl & 0x01) preload(self);
+        // Suppressing `this` or `super` wins over preloading them, though their
+        // register stays taken; `arguments` is preloaded either way.
+        if (fl & 0x01) preload(fl & 0x02 ? Value(Undefined{}) : self);
         else if (!(fl & 0x02)) Define(activation, "this", self, kDontEnum);
         if (fl & 0x04) preload(arguments);
         else if (!(fl & 0x08)) Define(activation, "arguments", arguments, kDontEnum);
-        if (fl & 0x10) preload(super_object());
+        if (fl & 0x10) preload(fl & 0x20 ? Value(Undefined{}) : Value(super_object()));
         else if (!(fl & 0x20)) Define(activation, "super", super_object(), kDontEnum);
         if (fl & 0x40) preload(ClipObject(RootOf(FindClip(code.target_clip))));
         if (fl & 0x80) {
+            // A timeline without a parent takes no register: the next preload moves up.
             DisplayObject* t = FindClip(code.target_clip);
-            preload(t && t->parent ? Value(ClipObject(*t->parent)) : Value(Undefined{}));
+            if (t && t->parent) preload(ClipObject(*t->parent));
         }
         if (fl & 0x100) preload(global_);
         for (size_t i = 0; i < code.params.size(); ++i) {
@@ -366,6 +369,13 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     }
     bool returned = false;
     Value result;
+    // A function body is version 5 code even in a version 4 movie.
+    struct Version {
+        uint8_t& v;
+        uint8_t saved;
+        ~Version() { v = saved; }
+    } version{version_, version_};
+    if (version_ < 5) version_ = 5;
     RunCode(f, 0, f.code.size(), returned, result);
     return returned ? result : Value(Undefined{});
 }
@@ -400,7 +410,7 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
     }
     if (name.find('/') != std::string::npos) {
         DisplayObject* t = ResolveClip(f.target, name);
-        return t ? Value(ClipObject(*t)) : Value(Undefined{});
+        return t && version_ >= 5 ? Value(ClipObject(*t)) : Value(Undefined{});
     }
     if (KeyEq(name, "this")) {
         // A function's own `this`, else (suppressed) the timeline's; the objects of
@@ -422,6 +432,13 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
         }
         return f.this_value;
     }
+    if (KeyEq(name, "_global") || KeyEq(name, "_root") || KeyEq(name, "_parent")) {
+        // A variable of that name set on a scope object hides the built-in one.
+        for (size_t i = f.scope.size(); i-- > 0;) {
+            ObjRef o = ScopeEntry(*this, f, i);
+            if (Property* p = FindOwn(o, name); p && !Hidden(*p)) return p->getter ? Call(p->getter, o, {}) : p->value;
+        }
+    }
     if (KeyEq(name, "_global") && version_ >= 6) return global_;
     if (KeyEq(name, "_root")) return ClipObject(RootOf(FindClip(f.target)));
     if (name.size() > 6 && KeyEq(name.substr(0, 6), "_level")) {
@@ -429,7 +446,8 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
         return level ? Value(ClipObject(*level)) : Value(Undefined{});
     }
     if (KeyEq(name, "_parent")) {
-        if (DisplayObject* t = FindClip(f.target); t && t->parent) return ClipObject(*t->parent);
+        // A timeline without a parent has none, whatever its prototypes say.
+        if (DisplayObject* t = FindClip(f.target)) return t->parent ? Value(ClipObject(*t->parent)) : Value(Undefined{});
     }
     bool found;
     Value v = LookupScope(f, name, found);
@@ -978,6 +996,22 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                     self = f.scope[i];
                     break;
                 }
+            // A path ("a.b.f", "a/b:f", "/a/b.f") calls the function on the object it ends on.
+            size_t member = name.find_last_of(".:");
+            if (member != std::string::npos && member > 0 && member + 1 < name.size() &&
+                (name.rfind('/') == std::string::npos || name.rfind('/') < member)) {
+                std::string owner_path = name.substr(0, member);
+                Value owner;
+                if (owner_path.find('/') != std::string::npos || name[member] == ':') {
+                    if (DisplayObject* t = ResolveClip(f.target, owner_path)) owner = ClipObject(*t);
+                } else {
+                    owner = GetVariable(f, owner_path);
+                }
+                if (std::holds_alternative<ObjRef>(owner)) {
+                    self = owner;
+                    fn = Get(owner, name.substr(member + 1));
+                }
+            }
             push(Call(fn, self, std::move(args)));
             if (ClipGone(f.base)) return;
             break;

@@ -106,6 +106,71 @@ TEST(Avm1Language, Functions) {
     EXPECT_EQ(RunScript(7, script), (std::vector<std::string>{"42", "42"}));
 }
 
+// DefineFunction2's preloads: suppressing `this` or `super` wins though their
+// register stays taken, `arguments` is preloaded either way, and a timeline
+// without a parent takes no register for it.
+TEST(Avm1Language, DefineFunction2Preloads) {
+    auto traced = [](uint16_t flags, int registers) {
+        w::Actions body;
+        for (int r = 1; r <= registers; ++r) body.push({w::Register{uint8_t(r)}}).trace();
+        return w::Actions().defineFunction2("f", 4, flags, {}, body).push({"b", "a", 2, "f"}).callFunction().pop();
+    };
+    struct Case {
+        const char* what;
+        uint16_t flags;
+        int registers;
+        std::vector<std::string> expected;
+    };
+    std::vector<Case> cases = {
+        {"preload and suppress", 0x3F, 3, {"undefined", "a,b", "undefined"}},
+        {"parent of the main timeline, then _global", 0x1AA, 2, {"[type Object]", "undefined"}},
+        {"root and _global", 0x140, 2, {"_level0", "[type Object]"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RunScript(8, traced(c.flags, c.registers)), c.expected) << c.what;
+}
+
+// How a function is called: call and apply without an object run it on
+// _global, apply takes any object with a length for its arguments, a path names
+// the object that becomes `this`, and a version 4 movie's functions run as version 5.
+TEST(Avm1Language, FunctionCalls) {
+    // function who() { trace(this === _global); trace(arguments.length); trace(arguments); }
+    w::Actions who = w::Actions().defineFunction(
+        "who", {},
+        w::Actions().push({"this"}).getVariable().push({"_global"}).getVariable().strictEquals().trace()
+            .push({"arguments"}).getVariable().push({"length"}).getMember().trace()
+            .push({"arguments"}).getVariable().trace());
+    w::Actions call_undefined = who;
+    call_undefined.push({w::Undefined{}, 1, "who"}).getVariable().push({"call"}).callMethod().pop();
+    w::Actions apply_like = who;
+    // who.apply(null, {length: 2, 0: "x", 1: "y"})
+    apply_like.push({"length", 2, "0", "x", "1", "y", 3}).initObject().push({w::Null{}, 2, "who"}).getVariable()
+        .push({"apply"}).callMethod().pop();
+    // o = {name: "o", p: {name: "p", m: function () { trace(this.name); }}}; "o.p.m"(); "o.m"()
+    w::Actions name_of_this = w::Actions().push({"this"}).getVariable().push({"name"}).getMember().trace();
+    w::Actions paths;
+    paths.push({"o", "name", "o", "m"}).defineFunction("", {}, name_of_this)
+        .push({"p", "name", "p", "m"}).defineFunction("", {}, name_of_this).push({2}).initObject().push({3})
+        .initObject().setVariable();
+    paths.push({0, "o.p.m"}).callFunction().pop().push({0, "o.m"}).callFunction().pop();
+    w::Actions version4 = w::Actions().defineFunction("f", {}, w::Actions().push({4, 0}).divide().trace());
+    version4.push({4, 0}).divide().trace().push({0, "f"}).callFunction().pop();
+    EXPECT_EQ(RunScript(8, call_undefined), (std::vector<std::string>{"true", "0", ""}));
+    EXPECT_EQ(RunScript(8, apply_like), (std::vector<std::string>{"true", "2", "x,y"}));
+    EXPECT_EQ(RunScript(8, paths), (std::vector<std::string>{"p", "o"}));
+    EXPECT_EQ(RunScript(4, version4), (std::vector<std::string>{"#ERROR#", "Infinity"}));
+}
+
+// _root, _parent and _global set as variables hide the built-in ones; the main
+// timeline has no parent, whatever MovieClip.prototype says.
+TEST(Avm1Language, BuiltInNamesAsVariables) {
+    w::Actions script;
+    script.push({"MovieClip"}).getVariable().push({"prototype"}).getMember().push({"_parent", "inherited"}).setMember();
+    script.push({"_parent"}).getVariable().trace();
+    for (const char* name : {"_root", "_parent", "_global"}) script.push({name, "fake"}).setVariable();
+    for (const char* name : {"_root", "_parent", "_global"}) script.push({name}).getVariable().trace();
+    EXPECT_EQ(RunScript(8, script), (std::vector<std::string>{"undefined", "fake", "fake", "fake"}));
+}
+
 // A throw unwinds to the nearest catch; finally runs on every way out.
 TEST(Avm1Language, TryCatchFinally) {
     w::Actions thrower;
