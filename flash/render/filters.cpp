@@ -15,15 +15,40 @@ namespace qm::flash::render {
 
 namespace {
 
+// Float buffers handed back and taken again, so the filters of a frame
+// allocate nothing once the buffers have grown to the pictures' size.
+std::vector<std::vector<float>>& FloatPool() {
+    thread_local std::vector<std::vector<float>> pool;
+    return pool;
+}
+
+// A buffer of n floats whose contents are left as they were.
+std::vector<float> TakeFloats(size_t n) {
+    auto& pool = FloatPool();
+    std::vector<float> v;
+    if (!pool.empty()) {
+        v = std::move(pool.back());
+        pool.pop_back();
+    }
+    v.resize(n);
+    return v;
+}
+
+void GiveFloats(std::vector<float>&& v) {
+    auto& pool = FloatPool();
+    // A few, and none of a giant picture's size, stay for the next frame.
+    if (v.capacity() > 0 && pool.size() < 3 && v.capacity() <= (size_t(1) << 22)) pool.push_back(std::move(v));
+}
+
+// A plane's levels start undefined: whoever makes one writes all of it.
 struct Plane {
     int w = 0, h = 0;
     std::vector<float> v;
-    Plane(int w_, int h_) : w(w_), h(h_), v(static_cast<size_t>(w_) * h_, 0.f) {}
+    Plane(int w_, int h_) : w(w_), h(h_), v(TakeFloats(static_cast<size_t>(w_) * h_)) {}
+    Plane(Plane&&) = default;
+    Plane& operator=(Plane&&) = default;
+    ~Plane() { GiveFloats(std::move(v)); }
     float& at(int x, int y) { return v[static_cast<size_t>(y) * w + x]; }
-    float get(int x, int y) const {
-        if (x < 0 || y < 0 || x >= w || y >= h) return 0.f;
-        return v[static_cast<size_t>(y) * w + x];
-    }
 };
 
 // The box of a blur: `width` pixels wide and centred on the pixel, so a
@@ -49,16 +74,23 @@ Box BoxOf(double width) {
     return b;
 }
 
+// Levels are whole numbers between passes, cut down as the player keeps
+// them in bytes; the tiny allowance keeps sums of equal parts whole.
+inline float Cut(float v) {
+    const float t = v + 1e-3f;
+    return v <= 0 ? 0.f : t >= 255.f ? 255.f : float(static_cast<int>(t));
+}
+
 // One box pass along rows (horizontal) or columns, edges treated as
 // transparent. Columns are run side by side, a row at a time, so the pass
 // reads memory in order.
-void BoxPass(Plane& p, const Box& box, bool horizontal) {
+void BoxPass(Plane& p, const Box& box, bool horizontal, bool cut = false) {
     if (box.none()) return;
     const int r = box.full;
     const float e = box.edge, norm = box.norm;
     if (horizontal) {
         const int len = p.w;
-        std::vector<float> out(static_cast<size_t>(len));
+        std::vector<float> out = TakeFloats(static_cast<size_t>(len));
         for (int l = 0; l < p.h; ++l) {
             float* line = &p.v[static_cast<size_t>(l) * p.w];
             auto at = [&](int i) { return i >= 0 && i < len ? line[i] : 0.f; };
@@ -72,13 +104,15 @@ void BoxPass(Plane& p, const Box& box, bool horizontal) {
                 if (add < len) sum += line[add];
                 if (sub >= 0) sum -= line[sub];
             }
-            std::copy(out.begin(), out.end(), line);
+            std::copy(out.begin(), out.begin() + len, line);
         }
+        GiveFloats(std::move(out));
         return;
     }
     const int len = p.h, w = p.w;
-    std::vector<float> sums(static_cast<size_t>(w), 0.f);
-    std::vector<float> out(p.v.size());
+    std::vector<float> sums = TakeFloats(static_cast<size_t>(w));
+    std::fill(sums.begin(), sums.end(), 0.f);
+    std::vector<float> out = TakeFloats(p.v.size());
     auto row = [&](int y) { return &p.v[static_cast<size_t>(y) * w]; };
     for (int i = 0; i <= r && i < len; ++i) {
         const float* line = row(i);
@@ -94,7 +128,10 @@ void BoxPass(Plane& p, const Box& box, bool horizontal) {
                 for (int x = 0; x < w; ++x) o[x] += e * line[x];
             }
         }
-        for (int x = 0; x < w; ++x) o[x] *= norm;
+        if (cut)
+            for (int x = 0; x < w; ++x) o[x] = Cut(o[x] * norm);
+        else
+            for (int x = 0; x < w; ++x) o[x] *= norm;
         int add = i + r + 1, sub = i - r;
         if (add < len) {
             const float* line = row(add);
@@ -106,12 +143,12 @@ void BoxPass(Plane& p, const Box& box, bool horizontal) {
         }
     }
     p.v.swap(out);
+    GiveFloats(std::move(out));
+    GiveFloats(std::move(sums));
 }
 
-// Levels are whole numbers between passes, cut down as the player keeps
-// them in bytes; the tiny allowance keeps sums of equal parts whole.
 void Truncate(Plane& p) {
-    for (float& v : p.v) v = v <= 0 ? 0.f : std::min(255.f, std::floor(v + 1e-3f));
+    for (float& v : p.v) v = Cut(v);
 }
 
 void Blur(Plane& p, double bx, double by, int passes) {
@@ -119,8 +156,10 @@ void Blur(Plane& p, double bx, double by, int passes) {
     if (x.none() && y.none()) return;
     for (int i = 0; i < std::max(1, passes); ++i) {
         BoxPass(p, x, true);
-        BoxPass(p, y, false);
-        Truncate(p);
+        if (y.none())
+            Truncate(p);
+        else
+            BoxPass(p, y, false, true);
     }
 }
 
@@ -164,69 +203,164 @@ struct Rgbaf {
     float r, g, b, a;
 };
 
-// The effect's premultiplied colour at each pixel, 0..1 per channel.
-struct Effect {
-    int w = 0;
-    std::vector<Rgbaf> v;
-    Effect(int w_, int h_) : w(w_), v(static_cast<size_t>(w_) * h_, Rgbaf{0, 0, 0, 0}) {}
+// Scratch memory kept between calls, so the filters of a frame allocate
+// nothing once it has grown to the pictures' size.
+template <class T>
+T* Scratch(std::vector<T>& v, size_t n) {
+    if (v.size() < n) v.resize(n);
+    return v.data();
+}
+
+// An effect's premultiplied colour in 1/256 of a level (0..65280 a channel).
+struct EffectColor {
+    uint32_t r = 0, g = 0, b = 0, a = 0;
 };
 
-// Paints the effect with the object as the filters combine them.
-void CombineEffect(Pixels& px, const Effect& effect, bool inner, bool knockout, bool hideObject, bool onTop) {
+constexpr uint32_t kUnit = 256, kFull = 255 * kUnit;
+
+EffectColor ToEffectColor(Rgbaf e) {
+    auto u = [](float v) { return static_cast<uint32_t>(std::clamp(double(v) * kFull + 0.5, 0.0, double(kFull))); };
+    return {u(e.r), u(e.g), u(e.b), u(e.a)};
+}
+
+enum class Mode { Under, OnTop, Hide, Knockout, Inner, InnerAlone };
+
+Mode ModeOf(bool inner, bool knockout, bool hideObject, bool onTop) {
+    if (inner) return knockout || hideObject ? Mode::InnerAlone : Mode::Inner;
+    if (knockout) return Mode::Knockout;
+    if (hideObject) return Mode::Hide;
+    return onTop ? Mode::OnTop : Mode::Under;
+}
+
+// Rounds units times 255 to the nearest level, halves up.
+inline uint32_t LevelOf(uint32_t scaled) { return (scaled + kFull / 2) / kFull; }
+inline uint32_t UnitsToLevel(uint32_t units) { return (units + kUnit / 2) / kUnit; }
+
+inline uint32_t PackLevels(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
+    return (a << 24) | (std::min(r, a) << 16) | (std::min(g, a) << 8) | std::min(b, a);
+}
+
+// Paints the effect (a colour of `table` per pixel, picked by `index`) with
+// the object as the filters combine them, in whole-number arithmetic.
+// `alone` is each colour of the table as a pixel by itself. Most pixels lie
+// where the effect is clear or the object is opaque or absent, and take the
+// short ways.
+template <Mode M>
+void CombineRows(Pixels& px, const uint16_t* index, const EffectColor* table, const uint32_t* alone) {
     for (int y = 0; y < px.h; ++y) {
+        uint32_t* row = &px.at(0, y);
+        const uint16_t* in = index + static_cast<size_t>(y) * px.w;
         for (int x = 0; x < px.w; ++x) {
-            uint32_t p = px.at(x, y);
-            float sa = (p >> 24) / 255.f;
-            float sr = (p >> 16) & 255, sg = (p >> 8) & 255, sb = p & 255, sA = float(p >> 24);
-            const Rgbaf& e = effect.v[static_cast<size_t>(y) * px.w + x];
-            float er = e.r * 255, eg = e.g * 255, eb = e.b * 255, ea = e.a * 255;
-            float oa, orr, og, ob;
-            if (inner) {
-                // Inside the object only.
-                float m = sa;
-                er *= m, eg *= m, eb *= m, ea *= m;
-                if (knockout || hideObject) {
-                    oa = ea, orr = er, og = eg, ob = eb;
-                } else {
-                    float f = 1 - ea / 255.f;  // effect atop the object
-                    orr = er + sr * f, og = eg + sg * f, ob = eb + sb * f, oa = sA;
+            const uint32_t p = row[x];
+            const uint32_t sA = p >> 24;
+            if constexpr (M == Mode::Hide) {
+                row[x] = alone[in[x]];
+                continue;
+            }
+            if constexpr (M == Mode::Inner || M == Mode::InnerAlone) {
+                if (sA == 0) {
+                    row[x] = 0;
+                    continue;
                 }
-            } else {
-                if (knockout) {
-                    float m = 1 - sa;
-                    oa = ea * m, orr = er * m, og = eg * m, ob = eb * m;
-                } else if (hideObject) {
-                    oa = ea, orr = er, og = eg, ob = eb;
-                } else if (onTop) {
-                    float f = 1 - ea / 255.f;
-                    orr = er + sr * f, og = eg + sg * f, ob = eb + sb * f, oa = ea + sA * f;
-                } else {
-                    float f = 1 - sa;  // object over the effect
-                    orr = sr + er * f, og = sg + eg * f, ob = sb + eb * f, oa = sA + ea * f;
+                if (sA == 255) {
+                    if (M == Mode::InnerAlone) {
+                        row[x] = alone[in[x]];
+                        continue;
+                    }
                 }
             }
-            px.at(x, y) = Pack(oa, orr, og, ob);
+            if constexpr (M == Mode::Under || M == Mode::Knockout) {
+                if (sA == 0) {
+                    row[x] = alone[in[x]];
+                    continue;
+                }
+                if (sA == 255) {
+                    if (M == Mode::Knockout) row[x] = 0;
+                    continue;
+                }
+            }
+            EffectColor e = table[in[x]];
+            if (e.a == 0 && e.r == 0 && e.g == 0 && e.b == 0) {
+                if (M == Mode::Knockout || M == Mode::InnerAlone) row[x] = 0;
+                continue;
+            }
+            const uint32_t sr = (p >> 16) & 255, sg = (p >> 8) & 255, sb = p & 255;
+            if constexpr (M == Mode::Inner || M == Mode::InnerAlone) {
+                // Inside the object only.
+                e = {(e.r * sA + 127) / 255, (e.g * sA + 127) / 255, (e.b * sA + 127) / 255, (e.a * sA + 127) / 255};
+            }
+            uint32_t oa, orr, og, ob;
+            if constexpr (M == Mode::InnerAlone) {
+                oa = UnitsToLevel(e.a), orr = UnitsToLevel(e.r), og = UnitsToLevel(e.g), ob = UnitsToLevel(e.b);
+            } else if constexpr (M == Mode::Knockout) {
+                const uint32_t f = 255 - sA;
+                oa = LevelOf(e.a * f), orr = LevelOf(e.r * f), og = LevelOf(e.g * f), ob = LevelOf(e.b * f);
+            } else if constexpr (M == Mode::Under) {
+                // The object over the effect.
+                const uint32_t f = 255 - sA;
+                oa = sA + LevelOf(e.a * f), orr = sr + LevelOf(e.r * f);
+                og = sg + LevelOf(e.g * f), ob = sb + LevelOf(e.b * f);
+            } else {
+                // The effect atop the object.
+                const uint32_t f = kFull - e.a;
+                orr = LevelOf(e.r * 255 + sr * f), og = LevelOf(e.g * 255 + sg * f), ob = LevelOf(e.b * 255 + sb * f);
+                oa = M == Mode::Inner ? sA : LevelOf(e.a * 255 + sA * f);
+            }
+            row[x] = PackLevels(std::min<uint32_t>(oa, 255), orr, og, ob);
         }
     }
 }
 
-// One colour (or two, for a bevel's two sides) spread by coverage planes.
-void CombineShadow(Pixels& px, const Plane& coverage, const Plane* second, Rgbaf c, Rgbaf c2, bool inner,
-                   bool knockout, bool hideObject, bool onTop) {
-    Effect effect(px.w, px.h);
-    for (size_t i = 0; i < effect.v.size(); ++i) {
-        float ea = c.a * coverage.v[i];
-        float er = c.r * ea, eg = c.g * ea, eb = c.b * ea;
-        if (second) {
-            float a2 = c2.a * second->v[i];
-            er = er * (1 - a2) + c2.r * a2;
-            eg = eg * (1 - a2) + c2.g * a2;
-            eb = eb * (1 - a2) + c2.b * a2;
-            ea = ea + a2 - ea * a2;
-        }
-        effect.v[i] = {er, eg, eb, ea};
+template <size_t N>
+void CombineEffect(Pixels& px, const uint16_t* index, const std::array<EffectColor, N>& table, Mode mode) {
+    std::array<uint32_t, N> alone;
+    for (size_t i = 0; i < N; ++i) {
+        const EffectColor& e = table[i];
+        alone[i] = PackLevels(UnitsToLevel(e.a), UnitsToLevel(e.r), UnitsToLevel(e.g), UnitsToLevel(e.b));
     }
-    CombineEffect(px, effect, inner, knockout, hideObject, onTop);
+    const EffectColor* t = table.data();
+    const uint32_t* a = alone.data();
+    switch (mode) {
+        case Mode::Under: return CombineRows<Mode::Under>(px, index, t, a);
+        case Mode::OnTop: return CombineRows<Mode::OnTop>(px, index, t, a);
+        case Mode::Hide: return CombineRows<Mode::Hide>(px, index, t, a);
+        case Mode::Knockout: return CombineRows<Mode::Knockout>(px, index, t, a);
+        case Mode::Inner: return CombineRows<Mode::Inner>(px, index, t, a);
+        case Mode::InnerAlone: return CombineRows<Mode::InnerAlone>(px, index, t, a);
+    }
+}
+
+// Levels of a blurred plane are whole numbers within 0..255.
+inline int WholeLevel(float v) { return std::clamp(static_cast<int>(v + 0.5f), 0, 255); }
+
+// The plane moved by whole pixels, as levels in `out` plus `bias`;
+// what comes from outside the plane is transparent.
+void ShiftedLevels(const Plane& p, int dx, int dy, int bias, uint16_t* out) {
+    for (int y = 0; y < p.h; ++y) {
+        uint16_t* o = out + static_cast<size_t>(y) * p.w;
+        const int sy = y - dy;
+        if (sy < 0 || sy >= p.h) {
+            std::fill(o, o + p.w, uint16_t(bias));
+            continue;
+        }
+        const float* r = &p.v[static_cast<size_t>(sy) * p.w];
+        const int x0 = std::clamp(dx, 0, p.w), x1 = std::clamp(p.w + dx, x0, p.w);
+        std::fill(o, o + x0, uint16_t(bias));
+        for (int x = x0; x < x1; ++x) o[x] = uint16_t(WholeLevel(r[x - dx]) + bias);
+        std::fill(o + x1, o + p.w, uint16_t(bias));
+    }
+}
+
+// The difference of the plane moved back and moved forward by whole
+// pixels, plus 255: a bevel's lit side above 255, its shaded side below.
+void BevelLevels(const Plane& p, int dx, int dy, uint16_t* out) {
+    auto at = [&](int x, int y) {
+        return x < 0 || y < 0 || x >= p.w || y >= p.h ? 0 : WholeLevel(p.v[static_cast<size_t>(y) * p.w + x]);
+    };
+    for (int y = 0; y < p.h; ++y) {
+        uint16_t* o = out + static_cast<size_t>(y) * p.w;
+        for (int x = 0; x < p.w; ++x) o[x] = uint16_t(255 + at(x + dx, y + dy) - at(x - dx, y - dy));
+    }
 }
 
 // A gradient's colours by level (0..255), premultiplied.
@@ -242,40 +376,25 @@ std::array<Rgbaf, 256> Ramp(const std::vector<swf::GradientRecord>& records) {
     return out;
 }
 
-Plane Shifted(const Plane& p, double dx, double dy) {
-    Plane out(p.w, p.h);
-    int ix = static_cast<int>(std::floor(dx)), iy = static_cast<int>(std::floor(dy));
-    float fx = float(dx - ix), fy = float(dy - iy);
-    // Rows outside the plane read as transparent; columns inside need no test.
-    const std::vector<float> none(static_cast<size_t>(p.w), 0.f);
-    auto row = [&](int y) { return y >= 0 && y < p.h ? &p.v[static_cast<size_t>(y) * p.w] : none.data(); };
-    const int inner0 = std::clamp(ix + 1, 0, p.w), inner1 = std::clamp(ix + p.w, inner0, p.w);
-    for (int y = 0; y < p.h; ++y) {
-        const int sy = y - iy;
-        const float* r0 = row(sy);
-        const float* r1 = row(sy - 1);
-        float* o = &out.v[static_cast<size_t>(y) * p.w];
-        // Bilinear for fractional offsets.
-        auto edge = [&](int x) {
-            int sx = x - ix;
-            return p.get(sx, sy) * (1 - fx) * (1 - fy) + p.get(sx - 1, sy) * fx * (1 - fy) +
-                   p.get(sx, sy - 1) * (1 - fx) * fy + p.get(sx - 1, sy - 1) * fx * fy;
-        };
-        for (int x = 0; x < inner0; ++x) o[x] = edge(x);
-        for (int x = inner0; x < inner1; ++x) {
-            int sx = x - ix;
-            o[x] = r0[sx] * (1 - fx) * (1 - fy) + r0[sx - 1] * fx * (1 - fy) + r1[sx] * (1 - fx) * fy +
-                   r1[sx - 1] * fx * fy;
-        }
-        for (int x = inner1; x < p.w; ++x) o[x] = edge(x);
-    }
-    return out;
-}
-
 // The player moves a shadow by whole pixels.
-double Whole(double offset) { return std::round(offset); }
+int Whole(double offset) { return static_cast<int>(std::clamp(std::round(offset), -65536.0, 65536.0)); }
 
 Rgbaf Color(const swf::Rgba& c) { return {c.r / 255.f, c.g / 255.f, c.b / 255.f, c.a / 255.f}; }
+
+// One colour spread by the coverage a level gives.
+Rgbaf ShadowColor(Rgbaf c, float coverage) {
+    float ea = c.a * coverage;
+    return {c.r * ea, c.g * ea, c.b * ea, ea};
+}
+
+struct FilterScratch {
+    std::vector<uint16_t> index;
+};
+
+FilterScratch& ScratchOfThread() {
+    thread_local FilterScratch scratch;
+    return scratch;
+}
 
 void Shadow(Pixels& px, swf::Rgba color, double bx, double by, double angle, double distance, double strength,
             bool inner, bool knockout, bool composite, int passes, double scale) {
@@ -283,26 +402,38 @@ void Shadow(Pixels& px, swf::Rgba color, double bx, double by, double angle, dou
     if (inner)
         for (auto& v : a.v) v = 255.f - v;
     Blur(a, bx * scale, by * scale, passes);
-    Plane s = distance != 0 ? Shifted(a, Whole(std::cos(angle) * distance * scale), Whole(std::sin(angle) * distance * scale)) : a;
-    for (auto& v : s.v) v = std::clamp(v * float(strength) / 255.f, 0.f, 1.f);
-    CombineShadow(px, s, nullptr, Color(color), {}, inner, knockout, !composite, false);
+    int dx = 0, dy = 0;
+    if (distance != 0) dx = Whole(std::cos(angle) * distance * scale), dy = Whole(std::sin(angle) * distance * scale);
+    uint16_t* index = Scratch(ScratchOfThread().index, a.v.size());
+    ShiftedLevels(a, dx, dy, 0, index);
+    std::array<EffectColor, 256> table;
+    const Rgbaf c = Color(color);
+    for (int v = 0; v < 256; ++v)
+        table[v] = ToEffectColor(ShadowColor(c, std::clamp(v * float(strength) / 255.f, 0.f, 1.f)));
+    CombineEffect(px, index, table, ModeOf(inner, knockout, !composite, false));
 }
 
 void Bevel(Pixels& px, const swf::BevelFilter& f, double scale) {
     Plane a = AlphaOf(px);
     Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
-    double dx = Whole(std::cos(f.angle) * f.distance * scale), dy = Whole(std::sin(f.angle) * f.distance * scale);
-    Plane toward = Shifted(a, dx, dy), away = Shifted(a, -dx, -dy);
-    Plane light(px.w, px.h), dark(px.w, px.h);
-    for (size_t i = 0; i < a.v.size(); ++i) {
-        // The edge facing away from the offset catches the light.
-        float d = (away.v[i] - toward.v[i]) * float(f.strength) / 255.f;
-        light.v[i] = std::clamp(d, 0.f, 1.f);
-        dark.v[i] = std::clamp(-d, 0.f, 1.f);
+    const int dx = Whole(std::cos(f.angle) * f.distance * scale), dy = Whole(std::sin(f.angle) * f.distance * scale);
+    uint16_t* index = Scratch(ScratchOfThread().index, a.v.size());
+    BevelLevels(a, dx, dy, index);
+    // The edge facing away from the offset catches the light; the shaded
+    // side lies under it.
+    std::array<EffectColor, 511> table;
+    const Rgbaf dark = Color(f.shadow_color), light = Color(f.highlight_color);
+    for (int d = -255; d <= 255; ++d) {
+        float s = d * float(f.strength) / 255.f;
+        Rgbaf e = ShadowColor(dark, std::clamp(-s, 0.f, 1.f));
+        float a2 = light.a * std::clamp(s, 0.f, 1.f);
+        e.r = e.r * (1 - a2) + light.r * a2;
+        e.g = e.g * (1 - a2) + light.g * a2;
+        e.b = e.b * (1 - a2) + light.b * a2;
+        e.a = e.a + a2 - e.a * a2;
+        table[d + 255] = ToEffectColor(e);
     }
-    bool inner = f.inner;
-    CombineShadow(px, dark, &light, Color(f.shadow_color), Color(f.highlight_color), inner, f.knockout,
-                  !f.composite_source, f.on_top);
+    CombineEffect(px, index, table, ModeOf(f.inner, f.knockout, !f.composite_source, f.on_top));
 }
 
 // Gradient glow: the shadow plane's level picks a colour of the gradient.
@@ -315,21 +446,21 @@ void GradientEffect(Pixels& px, const swf::GradientFilter& f, double scale) {
     if (f.inner && !f.bevel)
         for (auto& v : a.v) v = 255.f - v;
     Blur(a, f.blur_x * scale, f.blur_y * scale, f.passes);
-    double dx = Whole(std::cos(f.angle) * f.distance * scale), dy = Whole(std::sin(f.angle) * f.distance * scale);
-    Effect effect(px.w, px.h);
-    auto level = [](float v) { return static_cast<int>(Level(v * 255.f)); };
+    const int dx = Whole(std::cos(f.angle) * f.distance * scale), dy = Whole(std::sin(f.angle) * f.distance * scale);
+    uint16_t* index = Scratch(ScratchOfThread().index, a.v.size());
+    std::array<EffectColor, 511> table;
     if (f.bevel) {
-        Plane toward = Shifted(a, dx, dy), away = Shifted(a, -dx, -dy);
-        for (size_t i = 0; i < a.v.size(); ++i) {
-            float d = std::clamp((away.v[i] - toward.v[i]) * float(f.strength) / 255.f, -1.f, 1.f);
-            effect.v[i] = ramp[static_cast<size_t>(std::clamp(128 - static_cast<int>(std::lround(d * 128)), 0, 255))];
+        BevelLevels(a, dx, dy, index);
+        for (int d = -255; d <= 255; ++d) {
+            float s = std::clamp(d * float(f.strength) / 255.f, -1.f, 1.f);
+            table[d + 255] = ToEffectColor(ramp[static_cast<size_t>(std::clamp(128 - static_cast<int>(std::lround(s * 128)), 0, 255))]);
         }
     } else {
-        Plane s = f.distance != 0 ? Shifted(a, dx, dy) : a;
-        for (size_t i = 0; i < s.v.size(); ++i)
-            effect.v[i] = ramp[static_cast<size_t>(level(std::clamp(s.v[i] * float(f.strength) / 255.f, 0.f, 1.f)))];
+        ShiftedLevels(a, f.distance != 0 ? dx : 0, f.distance != 0 ? dy : 0, 0, index);
+        for (int v = 0; v < 256; ++v)
+            table[v] = ToEffectColor(ramp[Level(std::clamp(v * float(f.strength) / 255.f, 0.f, 1.f) * 255.f)]);
     }
-    CombineEffect(px, effect, f.inner, f.knockout, !f.composite_source, f.on_top);
+    CombineEffect(px, index, table, ModeOf(f.inner, f.knockout, !f.composite_source, f.on_top));
 }
 
 void ColorMatrix(Pixels& px, const std::array<float, 20>& m) {

@@ -123,6 +123,60 @@ TEST(RenderFilters, GlowStrengthScalesTheBlurredEdgeAndStopsAtFull) {
     }
 }
 
+TEST(RenderFilters, ShadowMeetsTheObjectAsEachModeSays) {
+    // Opaque red at 10..19, half-transparent red at 20..23; a hard blue
+    // shadow moved four pixels right (outer) or left (inner).
+    struct Case {
+        const char* mode;
+        bool inner, knockout, composite;
+        double angle;
+        std::vector<std::pair<int, uint32_t>> pixels;
+    } cases[] = {
+        {"under", false, false, true, 0,
+         {{12, 0xFFFF0000u}, {21, 0xFF80007Fu}, {25, 0x80000080u}, {30, 0}}},
+        {"knockout", false, true, true, 0, {{12, 0}, {21, 0x7F00007Fu}, {25, 0x80000080u}, {30, 0}}},
+        {"hidden object", false, false, false, 0, {{12, 0}, {21, 0xFF0000FFu}, {25, 0x80000080u}, {30, 0}}},
+        {"inner", true, false, true, M_PI,
+         {{13, 0xFFFF0000u}, {16, 0xFF80007Fu}, {21, 0x80400080u}, {25, 0}}},
+        {"inner knockout", true, true, true, M_PI, {{13, 0}, {16, 0x7F00007Fu}, {21, 0x80000080u}, {25, 0}}},
+    };
+    for (const Case& c : cases) {
+        Surface pic(40, 8);
+        pic.Fill(10, 0, 10, 8, 0xFFFF0000u);
+        pic.Fill(20, 0, 4, 8, 0x80800000u);
+        swf::DropShadowFilter f;
+        f.color = {0, 0, 255, 255};
+        f.angle = c.angle, f.distance = 4;
+        f.inner = c.inner, f.knockout = c.knockout, f.composite_source = c.composite;
+        ApplyFilters(pic.s, {f}, 1);
+        for (auto [x, argb] : c.pixels) EXPECT_EQ(pic.At(x, 4), argb) << c.mode << " at " << x;
+    }
+}
+
+TEST(RenderFilters, BevelLightsOneSideAndShadesTheOther) {
+    // A hard bevel moved two pixels right: the left edge is lit white, the
+    // right edge shaded black; with the object on top only the rim shows.
+    for (bool onTop : {false, true}) {
+        Surface pic(30, 8);
+        pic.Fill(10, 0, 10, 8, 0xFFFF0000u);
+        swf::BevelFilter f;
+        f.highlight_color = {255, 255, 255, 255};
+        f.shadow_color = {0, 0, 0, 255};
+        f.angle = 0, f.distance = 2, f.strength = 1;
+        f.on_top = onTop;
+        ApplyFilters(pic.s, {f}, 1);
+        // Outside the object the object never covers the bevel.
+        EXPECT_EQ(pic.At(8, 4), 0xFFFFFFFFu) << onTop;
+        EXPECT_EQ(pic.At(21, 4), 0xFF000000u) << onTop;
+        EXPECT_EQ(pic.At(7, 4), 0u) << onTop;
+        EXPECT_EQ(pic.At(22, 4), 0u) << onTop;
+        // Inside, the bevel shows only when drawn on top.
+        EXPECT_EQ(pic.At(10, 4), onTop ? 0xFFFFFFFFu : 0xFFFF0000u) << onTop;
+        EXPECT_EQ(pic.At(19, 4), onTop ? 0xFF000000u : 0xFFFF0000u) << onTop;
+        EXPECT_EQ(pic.At(15, 4), 0xFFFF0000u) << onTop;
+    }
+}
+
 namespace w = qm::swfwriter;
 
 // The stage after the first frame, at the stage's own size.
