@@ -1099,12 +1099,18 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             // The top operand is converted first.
             Value av = pop(), bv = pop();
             Value a = ToPrimitive(av), b = ToPrimitive(bv);
+            // An operand whose valueOf gave an object is converted again from itself.
+            if (std::holds_alternative<ObjRef>(a)) a = av;
+            if (std::holds_alternative<ObjRef>(b)) b = bv;
             if (std::holds_alternative<std::string>(a) || std::holds_alternative<std::string>(b)) {
-                std::string tb = ToString(b), ta = ToString(a);
+                std::string tb = ToString(b);
+                std::string ta = ToString(a);
                 CheckTextSize(tb.size() + ta.size());
                 push(tb + ta);
-            } else
-                push(ToNumber(b) + ToNumber(a));
+            } else {
+                double nb = ToNumber(b);
+                push(nb + ToNumber(a));
+            }
             break;
         }
         case 0x48: case 0x67: {

@@ -141,8 +141,9 @@ std::string Interpreter::ToString(const Value& v) {
         return "";
     }
     Value p = ToPrimitive(v, true);
-    if (std::holds_alternative<ObjRef>(p)) return o->kind == Kind::Function ? "[type Function]" : "[type Object]";
-    return ToString(p);
+    // A toString that gives anything but a text leaves the object's type name.
+    if (!std::holds_alternative<std::string>(p)) return o->kind == Kind::Function ? "[type Function]" : "[type Object]";
+    return std::get<std::string>(p);
 }
 
 bool Interpreter::ToBoolean(const Value& v) {
@@ -163,7 +164,9 @@ Value Interpreter::ToPrimitive(const Value& v, bool prefer_string) {
     // One method only, no fallback to the other: an object whose valueOf gives an
     // object stays an object (a number of NaN, "[object Object]" beside a text), and
     // one without valueOf is undefined.
-    Value fn = Get(v, prefer_string ? "toString" : "valueOf");
+    // __resolve never supplies the conversion methods.
+    const char* method = prefer_string ? "toString" : "valueOf";
+    Value fn = HasProperty(*o, method) ? Get(v, method) : Value(Undefined{});
     if (auto* f = std::get_if<ObjRef>(&fn); f && (*f)->kind == Kind::Function) return Call(fn, v, {});
     return prefer_string ? v : Value(Undefined{});
 }

@@ -153,3 +153,34 @@ TEST(Avm1ObjectModel, OwnPropertiesOfWrappers) {
                              has(Obj(), "__proto__"), has(Obj(), "prototype")})),
               (std::vector<std::string>{"true", "hmm", "hmm", "4", "true", "false"}));
 }
+
+// Conversions: a toString that gives no text leaves the type name; an operand of
+// + whose valueOf gives an object is converted again from itself; __resolve never
+// supplies valueOf or toString.
+TEST(Avm1ObjectModel, ConversionsOfObjects) {
+    E gives = Fn({}, Return(Lit(4)));
+    E object_value = Fn({}, Seq({Trace(Lit("valueOf")), Return(Obj())}));
+    E text = Fn({}, Seq({Trace(Lit("toString")), Return(Lit("T"))}));
+    E resolver = Fn({"n"}, Return(Fn({}, Return(Lit("resolved")))));
+    struct Case {
+        std::string name;
+        E script;
+        std::vector<std::string> expected;
+    };
+    std::vector<Case> cases = {
+        {"toString gives a number", Seq({SetVar("o", Obj()), SetMember(Var("o"), "toString", gives), Trace(Var("o"))}),
+         {"[type Object]"}},
+        {"valueOf gives an object beside a text",
+         Seq({SetVar("o", Obj()), SetMember(Var("o"), "valueOf", object_value), SetMember(Var("o"), "toString", text),
+              Trace(Concat(Lit("x"), Var("o")))}),
+         {"valueOf", "toString", "xT"}},
+        {"valueOf gives an object beside a number",
+         Seq({SetVar("o", Obj()), SetMember(Var("o"), "valueOf", object_value), Trace(Concat(Lit(1), Var("o")))}),
+         {"valueOf", "valueOf", "NaN"}},
+        {"__resolve is not asked",
+         Seq({SetVar("o", E().push({"__proto__", w::Null{}, 1}).initObject()), SetMember(Var("o"), "__resolve", resolver),
+              Trace(Var("o")), Trace(Concat(Lit(""), Var("o"))), Trace(Member(Var("o"), "x").typeOf())}),
+         {"[type Object]", "undefined", "function"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunScript(c.script), c.expected) << c.name;
+}
