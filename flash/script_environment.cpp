@@ -47,7 +47,8 @@ DisplayObject* Player::Impl::ResolveTarget(DisplayObject& from, std::string_view
             path = cut == std::string_view::npos ? std::string_view() : path.substr(cut);
         }
         if (!path.empty() && (path.front() == '/' || path.front() == '.')) path.remove_prefix(1);
-        if (part.empty()) continue;
+        // Two separators in a row name nothing.
+        if (part.empty()) return nullptr;
         if (part == "..") {
             at = at->parent;
         } else if (NamesMatch(part, "_parent", case_sensitive)) {

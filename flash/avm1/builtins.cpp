@@ -218,13 +218,15 @@ void Interpreter::InstallBuiltins() {
         Value getter = Arg(args, 1), setter = Arg(args, 2);
         auto* go = std::get_if<ObjRef>(&getter);
         if (!o || name.empty() || !go || (*go)->kind != Kind::Function) return false;
+        // A read-only property still names its setter: null, not a missing argument.
+        auto* so = std::get_if<ObjRef>(&setter);
+        if (!std::holds_alternative<Null>(setter) && !(so && (*so)->kind == Kind::Function)) return false;
         Property* p = in.FindOwn(o, name);
         if (!p) {
-            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0, nullptr, Undefined{}});
+            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0});
             p = &o->props.back();
         }
         p->getter = *go;
-        auto* so = std::get_if<ObjRef>(&setter);
         p->setter = so && (*so)->kind == Kind::Function ? *so : nullptr;
         return true;
     });
@@ -235,22 +237,25 @@ void Interpreter::InstallBuiltins() {
         if (!fn || (*fn)->kind != Kind::Function) return false;
         std::string name = in.ToString(args[0]);
         if (name.empty()) return false;
-        Property* p = in.FindOwn(o, name);
-        if (!p) {
-            o->props.push_back(Property{name, Undefined{}, nullptr, nullptr, 0, nullptr, Undefined{}});
-            p = &o->props.back();
-        }
-        p->watcher = *fn;
-        p->watch_data = Arg(args, 2);
+        for (Watch& w : o->watches)
+            if (in.KeyEq(w.name, name)) {
+                w.fn = *fn;
+                w.data = Arg(args, 2);
+                return true;
+            }
+        o->watches.push_back(Watch{name, *fn, Arg(args, 2)});
         return true;
     });
     Method(object_proto_, "unwatch", [](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
         auto o = SelfObj(self);
-        Property* p = o && !args.empty() ? in.FindOwn(o, in.ToString(args[0])) : nullptr;
-        if (!p || !p->watcher) return false;
-        p->watcher = nullptr;
-        p->watch_data = Undefined{};
-        return true;
+        if (!o || args.empty()) return false;
+        std::string name = in.ToString(args[0]);
+        for (auto it = o->watches.begin(); it != o->watches.end(); ++it)
+            if (in.KeyEq(it->name, name)) {
+                o->watches.erase(it);
+                return true;
+            }
+        return false;
     });
     // The class of the clips made from an exported symbol; anything but a function forgets it.
     Method(object_ctor_, "registerClass", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
@@ -927,6 +932,9 @@ void Interpreter::InstallBuiltins() {
         return Undefined{};
     }, clip_proto_, false);
     (void)clip_ctor;
+    // What a clip or button answers until a script sets its own.
+    Define(clip_proto_, "useHandCursor", true, kDontEnum);
+    Define(clip_proto_, "enabled", true, kDontEnum);
     auto clip_method = [&](const std::string& name, std::function<Value(Interpreter&, DisplayObject&, std::vector<Value>&)> fn) {
         Method(clip_proto_, name, [fn](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
             auto o = SelfObj(self);
@@ -991,7 +999,7 @@ void Interpreter::InstallBuiltins() {
     });
     clip_method("getInstanceAtDepth", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
         DisplayObject* d = c.children.At(in.ToInt32(Arg(args, 0)) + 16384);
-        return d && d->sprite ? Value(in.ClipObject(*d)) : Value(Undefined{});
+        return d ? Value(in.ClipObject(*d)) : Value(Undefined{});
     });
     clip_method("swapDepths", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {
         if (!c.parent || args.empty()) return Undefined{};
@@ -1157,7 +1165,7 @@ ObjRef Interpreter::DefineClass(const std::string& name, NativeFn fn, const ObjR
 
 void Interpreter::Accessor(const ObjRef& o, const std::string& name, NativeFn getter, NativeFn setter) {
     Property p{name, Undefined{}, NewFunction(std::move(getter)), setter ? NewFunction(std::move(setter)) : nullptr,
-               kDontEnum | kDontDelete, nullptr, Undefined{}};
+               kDontEnum | kDontDelete};
     if (Property* old = FindOwn(o, name)) *old = p;
     else o->props.push_back(std::move(p));
 }

@@ -38,6 +38,13 @@ DisplayObject* Interpreter::LevelNamed(const std::string& name) {
 }
 
 ObjRef Interpreter::ClipObject(DisplayObject& clip) {
+    // Shapes, static texts, bitmaps and (before version 6) buttons have no object of
+    // their own: a name or depth that reaches one gives its parent.
+    if (const Character* ch = clip.character; ch && clip.parent && !clip.sprite) {
+        bool plain = ch->As<swf::Shape>() || ch->As<swf::MorphShape>() || ch->As<swf::Text>() ||
+                     ch->As<swf::Bitmap>() || (clip.button && version_ < 6);
+        if (plain) return ClipObject(*clip.parent);
+    }
     auto it = clip_objects_.find(clip.instance_id);
     if (it != clip_objects_.end()) return it->second;
     bool field = clip.character && clip.character->As<swf::EditText>();
@@ -114,7 +121,12 @@ bool Interpreter::GetClipProperty(DisplayObject& clip, const std::string& name, 
     else if (is("_parent")) {
         if (!clip.parent) return false;
         out = ClipObject(*clip.parent);
-    } else {
+    } else if (is("_root")) out = ClipObject(RootOf(&clip));
+    else if (is("_global") && version_ >= 6) out = global_;
+    else if (name.size() > 6 && KeyEq(name.substr(0, 6), "_level") && LevelNamed(name)) out = ClipObject(*LevelNamed(name));
+    else {
+        // Version 4 scripts have no clip values: a child's name is no variable.
+        if (version_ < 5) return false;
         for (auto& [d, child] : clip.children.objects())
             if (!child->name.empty() && KeyEq(child->name, name)) {
                 out = ClipObject(*child);

@@ -212,6 +212,8 @@ void Interpreter::RunList(ScriptEnvironment& env, DisplayObject& clip, std::span
     f.this_value = self;
     f.regs.resize(4);
     f.target = f.base = clip.instance_id;
+    // The unload script of a clip already taken off runs to its end.
+    if (!FindClip(clip.instance_id)) f.target = f.base = 0;
     f.activation = self;
     f.stack = &stack_;
     f.stack_base = 0;
@@ -296,6 +298,9 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     f.pool = code.pool;
     f.callee = fn;
     f.target = f.base = code.target_clip;
+    // Up to version 5 a function acts on the clip it is called on, not where it was defined.
+    if (auto* o = std::get_if<ObjRef>(&self); version_ <= 5 && o && *o && (*o)->kind == Kind::Clip && ClipOf(*o))
+        f.target = f.base = (*o)->clip_id;
     std::vector<Value> stack;
     f.stack = &stack;
     // The caller's values still count while this function runs.
@@ -559,8 +564,15 @@ void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v)
             return;
         }
     }
-    // New variables land on the innermost timeline of the chain.
-    for (size_t i = f.scope.size(); i-- > 1;) {
+    // New variables land on the innermost timeline of the chain; objects of
+    // with() above the list's own scope never take them.
+    size_t top = f.scope.size();
+    for (size_t i = f.scope.size(); i-- > 0;)
+        if (f.scope[i] == f.activation) {
+            top = i + 1;
+            break;
+        }
+    for (size_t i = top; i-- > 1;) {
         ObjRef o = ScopeEntry(*this, f, i);
         if (o->kind == Kind::Clip) {
             SetOf(o, name, v, o);
@@ -1271,7 +1283,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             Value sp = GetOf(*sc, "prototype", *sc);
             if (auto* spo = std::get_if<ObjRef>(&sp)) proto->proto = *spo;
             Define(proto, "__constructor__", super_c, kDontEnum);
-            Define(*sb, "prototype", proto, kDontEnum);
+            // The new prototype keeps the attributes of the one it replaces.
+            if (Property* p = FindOwn(*sb, "prototype"); p && !p->getter && !p->setter) p->value = proto;
+            else Define(*sb, "prototype", proto, kDontEnum | kDontDelete);
             break;
         }
         case 0x2A: throw ThrowSignal{pop()};
@@ -1426,7 +1440,7 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             fn->code = fc;
             ObjRef proto = NewObject();
             Define(proto, "constructor", fn, kDontEnum);
-            Define(fn, "prototype", proto, kDontEnum);
+            Define(fn, "prototype", proto, kDontEnum | kDontDelete);
             if (fc->name.empty()) push(fn);
             else SetVariable(f, fc->name, fn);
             break;

@@ -102,6 +102,9 @@ public:
     void SetOf(const ObjRef& object, const std::string& name, const Value& value, const Value& self);
     Property* FindOwn(const ObjRef& o, const std::string& name);
     bool HasProperty(const ObjRef& o, const std::string& name);
+    // Reads stop the script past this many prototypes (a chain that loops).
+    static constexpr int kMaxPrototypeChain = 256;
+    [[noreturn]] void PrototypeLoop();
     void Define(const ObjRef& o, const std::string& name, Value value, uint16_t flags = kDontEnum);
     // A property this movie's version may not see.
     bool Hidden(const Property& p) const;

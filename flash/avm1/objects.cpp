@@ -242,7 +242,7 @@ void Interpreter::Define(const ObjRef& o, const std::string& name, Value value, 
         p->flags = flags;
         return;
     }
-    o->props.push_back(Property{name, std::move(value), nullptr, nullptr, flags, nullptr, Undefined{}});
+    o->props.push_back(Property{name, std::move(value), nullptr, nullptr, flags});
 }
 
 void Interpreter::Method(const ObjRef& o, const std::string& name, NativeFn fn) {
@@ -251,7 +251,7 @@ void Interpreter::Method(const ObjRef& o, const std::string& name, NativeFn fn) 
 
 bool Interpreter::HasProperty(const ObjRef& start, const std::string& name) {
     int guard = 0;
-    for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
+    for (ObjRef o = start; o && guard < kMaxPrototypeChain; o = o->proto, ++guard) {
         if (FindOwn(o, name)) return true;
         size_t index;
         if (o->kind == Kind::String && KeyEq(name, "length")) return true;
@@ -265,7 +265,13 @@ bool Interpreter::HasProperty(const ObjRef& start, const std::string& name) {
             }
         }
     }
+    if (guard >= kMaxPrototypeChain) PrototypeLoop();
     return false;
+}
+
+void Interpreter::PrototypeLoop() {
+    Log("a prototype chain is longer than " + std::to_string(kMaxPrototypeChain) + " objects; the script stops");
+    throw AbortSignal{};
 }
 
 Value Interpreter::Get(const Value& object, const std::string& name) {
@@ -286,8 +292,8 @@ Value Interpreter::Get(const Value& object, const std::string& name) {
 Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Value& self) {
     if (name == "__proto__") return start->proto ? Value(start->proto) : Value(Undefined{});
     int guard = 0;
-    for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
-        if (o->kind == Kind::Array) {
+    for (ObjRef o = start; o && guard < kMaxPrototypeChain; o = o->proto, ++guard) {
+        if (o->kind == Kind::Array && !FindOwn(o, name)) {
             size_t index;
             if (IsIndex(name, index)) {
                 if (index < o->elems.size() && !IsHole(*o, index)) return o->elems[index];
@@ -313,6 +319,8 @@ Value Interpreter::GetOf(const ObjRef& start, const std::string& name, const Val
             return p->value;
         }
     }
+    // A chain that never ends (an object its own prototype) stops the script.
+    if (guard >= kMaxPrototypeChain) PrototypeLoop();
     return ResolveMissing(*this, start, name, self);
 }
 
@@ -342,26 +350,38 @@ void Interpreter::Set(const Value& object, const std::string& name, const Value&
 
 void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& value, const Value& self) {
     if (name.empty()) return;  // no property has an empty name
-    if (Property* p = FindOwn(o, name); p && p->watcher) {
+    for (const Watch& w : o->watches) {
+        if (!KeyEq(w.name, name)) continue;
         // The watcher decides what is stored; while it runs, assignments to
         // the same property go straight through.
         auto key = std::make_pair(static_cast<const Object*>(o.get()), name);
-        if (std::find(watching_.begin(), watching_.end(), key) == watching_.end()) {
-            ObjRef watcher = p->watcher;
-            Value data = p->watch_data;
-            Value old = p->getter ? Call(p->getter, self, {}) : p->value;
-            watching_.push_back(key);
-            Value stored;
-            try {
-                stored = Call(watcher, self, {name, old, value, data});
-            } catch (...) {
-                watching_.pop_back();
-                throw;
+        if (std::find(watching_.begin(), watching_.end(), key) != watching_.end()) break;
+        ObjRef watcher = w.fn;
+        Value data = w.data;
+        // The old value is the stored one, through the prototypes; a property
+        // computed by functions has none.
+        Value old;
+        int guard = 0;
+        for (ObjRef q = o; q && guard < kMaxPrototypeChain; q = q->proto, ++guard)
+            if (Property* p = FindOwn(q, name); p && !Hidden(*p)) {
+                if (!p->getter) old = p->value;
+                break;
             }
-            SetOf(o, name, stored, self);
-            watching_.pop_back();
-            return;
+        watching_.push_back(key);
+        struct Pop {
+            std::vector<std::pair<const Object*, std::string>>& w;
+            ~Pop() { w.pop_back(); }
+        } pop{watching_};
+        Value stored;
+        try {
+            stored = Call(watcher, self, {name, old, value, data});
+        } catch (const ThrowSignal&) {
+            // A watcher that throws leaves the property undefined.
+            SetOf(o, name, Undefined{}, self);
+            throw;
         }
+        SetOf(o, name, stored, self);
+        return;
     }
     if (name == "__proto__") {
         if (auto* p = std::get_if<ObjRef>(&value)) o->proto = *p;
@@ -418,7 +438,7 @@ void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& v
             break;
         }
     }
-    o->props.push_back(Property{name, value, nullptr, nullptr, 0, nullptr, Undefined{}});
+    o->props.push_back(Property{name, value, nullptr, nullptr, 0});
 }
 
 bool Interpreter::Delete(const ObjRef& o, const std::string& name) {
@@ -439,15 +459,22 @@ bool Interpreter::Delete(const ObjRef& o, const std::string& name) {
 }
 
 std::vector<std::string> Interpreter::Keys(const ObjRef& start) {
-    std::vector<std::string> out;
+    // Each object's names, newest first; a prototype's names come before the
+    // names of the objects that inherit from it, and a name shadowed below is
+    // given once, where it is nearest.
+    std::vector<std::vector<std::string>> levels;
+    std::vector<std::string> seen_names;
+    auto seen = [&](const std::string& name) {
+        for (auto& k : seen_names)
+            if (KeyEq(k, name)) return true;
+        return false;
+    };
     int guard = 0;
     for (ObjRef o = start; o && guard < 256; o = o->proto, ++guard) {
+        std::vector<std::string>& out = levels.emplace_back();
         for (auto it = o->props.rbegin(); it != o->props.rend(); ++it) {
             if (it->flags & kDontEnum) continue;
-            bool seen = false;
-            for (auto& k : out)
-                if (KeyEq(k, it->name)) seen = true;
-            if (!seen) out.push_back(it->name);
+            if (!seen(it->name)) out.push_back(it->name), seen_names.push_back(it->name);
         }
         if (o->kind == Kind::Array)
             for (size_t i = o->elems.size(); i-- > 0;)
@@ -457,7 +484,9 @@ std::vector<std::string> Interpreter::Keys(const ObjRef& start) {
                 for (auto it = clip->children.rbegin(); it != clip->children.rend(); ++it)
                     if (!it->second->name.empty()) out.push_back(it->second->name);
     }
-    return out;
+    std::vector<std::string> all;
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) all.insert(all.end(), level->begin(), level->end());
+    return all;
 }
 
 bool Interpreter::InstanceOf(const Value& v, const ObjRef& ctor) {

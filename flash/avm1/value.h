@@ -49,8 +49,14 @@ struct Property {
     Value value;
     ObjRef getter, setter;
     uint16_t flags = 0;
-    ObjRef watcher;  // watch(): called with each new value, gives the one stored
-    Value watch_data;
+};
+
+// watch(): a function called with each new value of a name, giving the one
+// stored; it belongs to the object, so it outlives the property's deletion.
+struct Watch {
+    std::string name;
+    ObjRef fn;
+    Value data;
 };
 
 // Body of a function written in the movie.
@@ -96,6 +102,7 @@ struct SoundState {
 struct Object {
     Kind kind = Kind::Plain;
     std::vector<Property> props;
+    std::vector<Watch> watches;
     ObjRef proto;
     NativeFn native;
     bool native_constructs = false;  // native returns the object `new` gives

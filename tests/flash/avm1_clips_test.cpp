@@ -115,3 +115,34 @@ TEST(Avm1Clips, RemovedClipsListStopsAtItsNextCall) {
     };
     for (const Case& c : cases) EXPECT_EQ(TracesOfRemovedClip(c.script), c.expected) << c.what;
 }
+
+// Shapes, static texts and, before version 6, buttons have no object of their own:
+// their names and depths reach the clip that holds them, so its variables answer.
+TEST(Avm1Clips, ObjectsWithoutScriptsStandForTheirParent) {
+    for (uint8_t version : {5, 6}) {
+        w::Movie movie({.version = version});
+        uint16_t square = DefineSquare(movie, 200, w::Color{255, 0, 0});
+        uint16_t button = movie.defineButton2({{.character = square}}, {});
+        w::Sprite holder = movie.sprite();
+        holder.place({.depth = 1, .character = square, .name = "inner"});
+        holder.doAction(SetVar("v", Lit("holder")));
+        holder.showFrame();
+        uint16_t holder_id = movie.defineSprite(holder);
+        movie.place({.depth = 1, .character = square, .name = "box"});
+        movie.place({.depth = 2, .character = holder_id, .name = "clip"});
+        movie.place({.depth = 3, .character = button, .name = "btn"});
+        movie.doAction(Seq({
+            SetVar("v", Lit("root")),
+            Trace(Eval("box")),
+            Trace(Member(Eval("box"), "v")),
+            Trace(Eval("clip.inner")),
+            Trace(Eval("clip/inner:v")),
+            Trace(Call(Var("_root"), "getInstanceAtDepth", {Lit(1 - 16384)})),
+            Trace(Eval("btn")),
+        }));
+        movie.showFrame();
+        EXPECT_EQ(TracesOf(movie), (std::vector<std::string>{"_level0", "root", "_level0.clip", "holder", "_level0",
+                                                             version < 6 ? "_level0" : "_level0.btn"}))
+            << int(version);
+    }
+}

@@ -171,6 +171,15 @@ TEST(Avm1Language, BuiltInNamesAsVariables) {
     EXPECT_EQ(RunScript(8, script), (std::vector<std::string>{"undefined", "fake", "fake", "fake"}));
 }
 
+// An assignment of a new name inside with() lands on the timeline, not on the with() object.
+TEST(Avm1Language, NewVariableInsideWith) {
+    w::Actions script;
+    script.push({"o", 0}).initObject().setVariable();
+    script.push({"o"}).getVariable().with(w::Actions().push({"z", "set"}).setVariable());
+    script.push({"z"}).getVariable().trace().push({"o"}).getVariable().push({"z"}).getMember().trace();
+    EXPECT_EQ(RunScript(8, script), (std::vector<std::string>{"set", "undefined"}));
+}
+
 // A throw unwinds to the nearest catch; finally runs on every way out.
 TEST(Avm1Language, TryCatchFinally) {
     w::Actions thrower;

@@ -154,6 +154,97 @@ TEST(Avm1ObjectModel, OwnPropertiesOfWrappers) {
               (std::vector<std::string>{"true", "hmm", "hmm", "4", "true", "false"}));
 }
 
+// for..in gives a prototype's names before those of the objects inheriting
+// them, each object's newest first, and a shadowed name once, where it is nearest.
+TEST(Avm1ObjectModel, EnumerationOrder) {
+    E loop = E().push({"b"}).enumerate().label("next").storeRegister(0).push({w::Null{}}).equals2().if_("end")
+                 .push({w::Register{0}}).trace().jump("next").label("end");
+    EXPECT_EQ(RunScript(Seq({SetVar("a", Obj()), SetMember(Var("a"), "p1", Lit(1)), SetMember(Var("a"), "shared", Lit(2)),
+                             SetMember(Var("a"), "p2", Lit(3)), SetVar("b", Obj()),
+                             SetMember(Var("b"), "__proto__", Var("a")), SetMember(Var("b"), "shared", Lit(4)),
+                             SetMember(Var("b"), "own", Lit(5)), loop})),
+              (std::vector<std::string>{"p2", "p1", "own", "shared"}));
+}
+
+// A function's prototype cannot be deleted, nor the one extends gave it.
+TEST(Avm1ObjectModel, FunctionPrototypeStays) {
+    auto del = [](const std::string& object) { return Trace(E().push({object}).getVariable().push({"prototype"}).delete_()); };
+    EXPECT_EQ(RunScript(Seq({SetVar("F", Fn({}, E())), del("F"), Trace(Member(Var("F"), "prototype").typeOf()),
+                             SetVar("G", Fn({}, E())), E().raw(Var("G").bytes()).raw(Var("F").bytes()).extends(),
+                             del("G"), Trace(Member(Var("G"), "prototype").typeOf())})),
+              (std::vector<std::string>{"false", "object", "false", "object"}));
+}
+
+// addProperty wants a getter and a setter or null; the property it makes
+// answers before an array's own elements and length.
+TEST(Avm1ObjectModel, AddProperty) {
+    E ten = Fn({}, Return(Lit(10)));
+    auto add = [&](const E& o, const std::string& name, std::vector<E> rest) {
+        rest.insert(rest.begin(), Lit(name));
+        return Call(o, "addProperty", rest);
+    };
+    struct Case {
+        std::string name;
+        E script;
+        std::vector<std::string> expected;
+    };
+    std::vector<Case> cases = {
+        {"no setter", Seq({SetVar("o", Obj()), Trace(add(Var("o"), "p", {ten})), Trace(Member(Var("o"), "p"))}),
+         {"false", "undefined"}},
+        {"undefined setter",
+         Seq({SetVar("o", Obj()), Trace(add(Var("o"), "p", {ten, Lit(w::Undefined{})})), Trace(Member(Var("o"), "p"))}),
+         {"false", "undefined"}},
+        {"null setter", Seq({SetVar("o", Obj()), Trace(add(Var("o"), "p", {ten, Lit(w::Null{})})),
+                             Trace(Member(Var("o"), "p"))}),
+         {"true", "10"}},
+        {"array element and length",
+         Seq({SetVar("a", E().push({3, 2, 1, 3}).initArray()), Trace(add(Var("a"), "1", {ten, Lit(w::Null{})})),
+              Trace(add(Var("a"), "length", {ten, Lit(w::Null{})})), Trace(Member(Var("a"), "1")),
+              Trace(Member(Var("a"), "length")), Trace(Call(Var("a"), "pop"))}),
+         {"true", "true", "10", "10", "3"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunScript(c.script), c.expected) << c.name;
+}
+
+// A watch belongs to the object: it outlives the property's deletion, sees the
+// old value through the prototypes, and a watcher that throws leaves undefined.
+TEST(Avm1ObjectModel, WatchOutlivesItsProperty) {
+    E pass = Fn({"n", "old", "v"}, Seq({Trace(Concat(Lit("old "), Var("old"))), Return(Var("v"))}));
+    E thrower = Fn({"n", "old", "v"}, E().push({"no"}).throw_());
+    auto set = [](const E& value) { return SetMember(Var("o"), "p", value); };
+    struct Case {
+        std::string name;
+        E script;
+        std::vector<std::string> expected;
+    };
+    std::vector<Case> cases = {
+        {"deleted and set again",
+         Seq({SetVar("o", Obj()), Do(Call(Var("o"), "watch", {Lit("p"), pass})), set(Lit(1)),
+              E().push({"o"}).getVariable().push({"p"}).delete_().pop(), set(Lit(2)), Trace(Member(Var("o"), "p"))}),
+         {"old undefined", "old undefined", "2"}},
+        {"inherited old value",
+         Seq({SetVar("o", Obj()), SetMember(Var("o"), "__proto__", E().push({"p", "inherited", 1}).initObject()),
+              Do(Call(Var("o"), "watch", {Lit("p"), pass})), set(Lit(1))}),
+         {"old inherited"}},
+        {"throwing watcher",
+         Seq({SetVar("o", Obj()), set(Lit(1)), Do(Call(Var("o"), "watch", {Lit("p"), thrower})),
+              E().try_(set(Lit(2)), Trace(Lit("caught")), std::nullopt, std::string("e")), Trace(Member(Var("o"), "p"))}),
+         {"caught", "undefined"}},
+        {"watch makes no property",
+         Seq({SetVar("o", Obj()), Do(Call(Var("o"), "watch", {Lit("p"), pass})),
+              Trace(Call(Var("o"), "hasOwnProperty", {Lit("p")}))}),
+         {"false"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RunScript(c.script), c.expected) << c.name;
+}
+
+// An object that is its own prototype stops the script on a read that climbs the chain.
+TEST(Avm1ObjectModel, PrototypeLoopStopsTheScript) {
+    EXPECT_EQ(RunScript(Seq({SetVar("a", Obj()), SetMember(Var("a"), "__proto__", Var("a")), Trace(Lit("before")),
+                             Trace(Member(Var("a"), "missing")), Trace(Lit("after"))})),
+              (std::vector<std::string>{"before"}));
+}
+
 // Conversions: a toString that gives no text leaves the type name; an operand of
 // + whose valueOf gives an object is converted again from itself; __resolve never
 // supplies valueOf or toString.
