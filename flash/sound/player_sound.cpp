@@ -118,6 +118,7 @@ std::shared_ptr<const sound::StreamSource> Player::Impl::StreamOf(const Timeline
     std::optional<swf::SoundStreamHead> head;
     // The blocks are read where the movie stores them, not copied.
     sound::StreamBlocks blocks;
+    blocks.reserve(timeline.frames.size());
     for (size_t f = 0; f < timeline.frames.size(); ++f) {
         bool block_seen = false;
         for (const FrameTag& tag : timeline.FrameTags(uint16_t(f))) {

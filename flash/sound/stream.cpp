@@ -22,8 +22,27 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
     s->format_ = format;
     s->channels_ = format.is_stereo ? 2 : 1;
     s->rate_x2_ = RateX2(format);
-    // Where each frame's sound begins, in source sample frames.
-    std::map<uint16_t, uint64_t> source_start;
+    // Where each frame's sound begins, first in source sample frames, then
+    // turned into frames at kRate in place: one flat list, no copy of it.
+    auto& starts = s->frame_start_;
+    starts.reserve(blocks.size());
+    s->blocks_.reserve(blocks.size());
+    auto mark = [&starts](uint16_t frame, uint64_t start) {
+        // A frame given twice keeps its last.
+        if (!starts.empty() && starts.back().first == frame) starts.back().second = start;
+        else starts.emplace_back(frame, start);
+    };
+    // Blocks out of frame order are put in order, the last of a frame kept.
+    auto order = [&starts] {
+        const auto by_frame = [](const auto& a, const auto& b) { return a.first < b.first; };
+        if (std::is_sorted(starts.begin(), starts.end(), by_frame) &&
+            std::adjacent_find(starts.begin(), starts.end(), [](const auto& a, const auto& b) { return a.first == b.first; }) == starts.end())
+            return;
+        std::stable_sort(starts.begin(), starts.end(), by_frame);
+        std::reverse(starts.begin(), starts.end());
+        starts.erase(std::unique(starts.begin(), starts.end(), [](const auto& a, const auto& b) { return a.first == b.first; }), starts.end());
+        std::reverse(starts.begin(), starts.end());
+    };
     if (format.codec == swf::SoundCodec::Mp3) {
         s->mp3_ = true;
         // The blocks' MP3 frames make one continuous stream; a block says
@@ -39,7 +58,7 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
             if (first && !latency) latency = seek;
             if (count > 0) {
                 const int64_t start = first ? *latency : int64_t(total) + seek + *latency;
-                source_start[frame] = uint64_t(std::max<int64_t>(start, 0));
+                mark(frame, uint64_t(std::max<int64_t>(start, 0)));
                 first = false;
             }
             total += count;
@@ -70,8 +89,9 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
         }
         FfmpegDecoder decoder;
         if (!decoder.Open(format, error)) return nullptr;
-        s->frame_start_.reserve(source_start.size());
-        for (const auto& [frame, start] : source_start) s->frame_start_.emplace_back(frame, start * kOutRateX2 / s->rate_x2_);
+        order();
+        for (auto& entry : starts) entry.second = entry.second * kOutRateX2 / s->rate_x2_;
+        starts.shrink_to_fit();
         s->blocks_.shrink_to_fit();
         return s;
     }
@@ -96,7 +116,7 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
             const size_t allowed = ideal_end > before ? size_t(ideal_end - before) : 0;
             frames = std::max(fewest, std::min(frames, allowed));
         }
-        source_start[frame] = before;
+        mark(frame, before);
         s->blocks_.push_back({data, before, frames});
         s->channels_ = part.channels;
         s->rate_x2_ = part.rate_x2;
@@ -107,11 +127,10 @@ std::shared_ptr<const StreamSource> StreamSource::Make(
         return nullptr;
     }
     s->known_frames_ = (before * kOutRateX2 + s->rate_x2_ - 1) / s->rate_x2_;
-    s->frame_start_.reserve(source_start.size());
-    for (const auto& [frame, start] : source_start) {
-        const uint64_t at = start * kOutRateX2 / s->rate_x2_;
-        if (at < s->known_frames_) s->frame_start_.emplace_back(frame, at);
-    }
+    order();
+    for (auto& entry : starts) entry.second = entry.second * kOutRateX2 / s->rate_x2_;
+    std::erase_if(starts, [&](const auto& entry) { return entry.second >= s->known_frames_; });
+    starts.shrink_to_fit();
     s->blocks_.shrink_to_fit();
     return s;
 }

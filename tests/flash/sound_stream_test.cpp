@@ -169,6 +169,29 @@ TEST(StreamReading, ALongStreamHoldsOnlyAFewBlocks) {
     EXPECT_LE(reader.HeldSamples(), 2u * 2205 * 2);
 }
 
+TEST(StreamReading, BlocksOutOfFrameOrderStillFindEachFrame) {
+    // Frame starts are looked up by halving the list, so it must end in frame
+    // order whatever order the blocks came in; a frame given twice keeps its last.
+    const StreamCase c{"PCM", Format(swf::SoundCodec::UncompressedLittleEndian, 1, false), 11025, 6};
+    Built b;
+    Build(c, b);
+    const StreamBlocks given = {b.list[4], b.list[1], b.list[5], b.list[0], b.list[3], b.list[2], b.list[3]};
+    std::string error;
+    auto source = StreamSource::Make(b.head, given, 20 << 8, error);
+    ASSERT_TRUE(source) << error;
+    const auto& starts = source->FrameStarts();
+    ASSERT_EQ(starts.size(), 6u);
+    for (size_t i = 0; i < starts.size(); ++i) {
+        EXPECT_EQ(starts[i].first, i);
+        EXPECT_EQ(source->FrameStart(uint16_t(i)), starts[i].second) << "frame " << i;
+    }
+    // Each frame's block lies where it was given: the last block, frame 3's
+    // second, follows all six before it.
+    const uint64_t block = 11025 / 20 * 44100 / 11025;
+    EXPECT_EQ(source->FrameStart(4), 0u);
+    EXPECT_EQ(source->FrameStart(3), 6 * block);
+}
+
 TEST(StreamReading, StreamsThatCannotSoundSayWhy) {
     swf::SoundStreamHead head;
     head.stream = Format(swf::SoundCodec::Adpcm, 2, false);
