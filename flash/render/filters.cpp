@@ -96,14 +96,31 @@ void BoxPass(Plane& p, const Box& box, bool horizontal, bool cut = false) {
             auto at = [&](int i) { return i >= 0 && i < len ? line[i] : 0.f; };
             float sum = 0;
             for (int i = 0; i <= r && i < len; ++i) sum += line[i];
-            for (int i = 0; i < len; ++i) {
+            auto step = [&](int i) {
                 float v = sum;
                 if (e > 0) v += e * (at(i - r - 1) + at(i + r + 1));
                 out[i] = v * norm;
                 int add = i + r + 1, sub = i - r;
                 if (add < len) sum += line[add];
                 if (sub >= 0) sum -= line[sub];
+            };
+            // Where the box lies wholly inside the line, no reads need a test.
+            const int mid0 = std::min(r + 1, len), mid1 = std::max(mid0, len - r - 1);
+            for (int i = 0; i < mid0; ++i) step(i);
+            if (e > 0) {
+                for (int i = mid0; i < mid1; ++i) {
+                    out[i] = (sum + e * (line[i - r - 1] + line[i + r + 1])) * norm;
+                    sum += line[i + r + 1];
+                    sum -= line[i - r];
+                }
+            } else {
+                for (int i = mid0; i < mid1; ++i) {
+                    out[i] = sum * norm;
+                    sum += line[i + r + 1];
+                    sum -= line[i - r];
+                }
             }
+            for (int i = mid1; i < len; ++i) step(i);
             std::copy(out.begin(), out.begin() + len, line);
         }
         GiveFloats(std::move(out));
