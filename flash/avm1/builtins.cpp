@@ -966,7 +966,9 @@ void Interpreter::InstallBuiltins() {
     clip_method("gotoAndStop", go(false));
     clip_method("getDepth", [](Interpreter&, DisplayObject& c, std::vector<Value>&) -> Value { return double(c.depth - 16384); });
     clip_method("removeMovieClip", [](Interpreter& in, DisplayObject& c, std::vector<Value>&) -> Value {
-        if (c.placed_by_script) in.env()->RemoveClip(c);
+        if (!c.placed_by_script) return Undefined{};
+        in.LoseFocusWithin(c);
+        in.env()->RemoveClip(c);
         return Undefined{};
     });
     clip_method("attachMovie", [](Interpreter& in, DisplayObject& c, std::vector<Value>& args) -> Value {

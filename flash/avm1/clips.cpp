@@ -52,6 +52,11 @@ ObjRef Interpreter::ClipObject(DisplayObject& clip) {
     o->kind = Kind::Clip;
     o->clip_id = clip.instance_id;
     clip_objects_[clip.instance_id] = o;
+    // A text field broadcasts its events, to itself first.
+    if (field && textfield_proto_) {
+        InitializeBroadcaster(o);
+        if (auto* list = std::get_if<ObjRef>(&FindOwn(o, "_listeners")->value); list && *list) (*list)->elems.push_back(o);
+    }
     return o;
 }
 
@@ -170,7 +175,10 @@ bool Interpreter::SetClipProperty(DisplayObject& clip, const std::string& name, 
         m.c = -std::sin(r) * sy;
         m.d = std::cos(r) * sy;
     } else if (is("_alpha")) clip.color_transform.a_mult = int16_t(std::clamp(d * 256.0 / 100.0, -32768.0, 32767.0));
-    else if (is("_visible")) clip.visible = ToBoolean(v) || (std::holds_alternative<std::string>(v) && ToNumber(v) != 0);
+    else if (is("_visible")) {
+        clip.visible = ToBoolean(v) || (std::holds_alternative<std::string>(v) && ToNumber(v) != 0);
+        if (!clip.visible) LoseFocusWithin(clip);
+    }
     else if (is("_name")) clip.name = ToString(v);
     else if (is("_width") || is("_height")) {
         // The scale that gives the object this size, its rotation kept.

@@ -896,7 +896,10 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
         }
         case 0x25: {
             DisplayObject* t = clip_from_value(pop());
-            if (t && t->placed_by_script) env_->RemoveClip(*t);
+            if (t && t->placed_by_script) {
+                LoseFocusWithin(*t);
+                env_->RemoveClip(*t);
+            }
             break;
         }
         case 0x26: {

@@ -189,6 +189,14 @@ public:
     void ConstructEvent(ScriptEnvironment& env, DisplayObject& clip);
     std::unordered_map<uint64_t, bool> constructed_;
 
+    // Keyboard focus: the instance holding it, 0 for none. SetFocus tells the one
+    // losing it, the one taking it and Selection's listeners; LoseFocusWithin drops
+    // it when its holder is `o` or inside `o` (removed, hidden).
+    uint64_t focus_ = 0;
+    void SetFocus(DisplayObject* target);
+    bool Focusable(DisplayObject& o);
+    void LoseFocusWithin(DisplayObject& o);
+
     // Geometry of display objects, twips.
     static swf::Matrix Concat(const swf::Matrix& outer, const swf::Matrix& inner);
     static swf::Matrix ToStage(const DisplayObject& o);

@@ -6,9 +6,12 @@
 
 #include "flash/avm1/interpreter.h"
 #include "flash/avm1/moviecliploader.h"
+#include "flash/avm1/text_document.h"
 #include "flash/display_list.h"
 
 namespace qm::flash::avm1 {
+
+TextDocument& FieldDocument(Interpreter& in, DisplayObject& f);
 
 namespace {
 
@@ -34,7 +37,64 @@ bool SameValue(Interpreter& in, const Value& a, const Value& b) {
     return l == r;
 }
 
+bool IsField(const DisplayObject& o) { return o.character && o.character->As<swf::EditText>(); }
+
+void SelectAll(Interpreter& in, DisplayObject& field) {
+    double size = double(FieldDocument(in, field).text().size());
+    in.field_values_[{field.instance_id, "selection begin"}] = 0.0;
+    in.field_values_[{field.instance_id, "selection end"}] = size;
+    in.field_values_[{field.instance_id, "selection caret"}] = size;
+}
+
 }  // namespace
+
+bool Interpreter::Focusable(DisplayObject& o) {
+    if (IsField(o) || o.button) return true;
+    if (!o.sprite) return false;
+    ObjRef self = ClipObject(o);
+    Value enabled = Get(self, "focusEnabled");
+    if (!std::holds_alternative<Undefined>(enabled)) return ToBoolean(enabled);
+    // A clip acting as a button takes the focus as a button does.
+    for (const char* handler : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver", "onDragOut"})
+        if (std::holds_alternative<ObjRef>(Get(self, handler))) return true;
+    return false;
+}
+
+void Interpreter::SetFocus(DisplayObject* target) {
+    DisplayObject* old = FindClip(focus_);
+    uint64_t id = target ? target->instance_id : 0;
+    if (!old) focus_ = 0;
+    if (id == focus_) return;
+    focus_ = id;
+    // A field losing the focus loses its selection; the next one starts afresh.
+    if (old && IsField(*old))
+        for (const char* key : {"selection begin", "selection end", "selection caret"}) field_values_.erase({old->instance_id, key});
+    Value old_value = old ? Value(ClipObject(*old)) : Value(Null{});
+    Value new_value = target ? Value(ClipObject(*target)) : Value(Null{});
+    auto tell = [&](DisplayObject* o, const Value& self, const char* name, const Value& arg) {
+        // Fields tell their listeners, themselves among them.
+        if (IsField(*o)) {
+            Value broadcast = Get(self, "broadcastMessage");
+            if (std::holds_alternative<ObjRef>(broadcast)) {
+                Call(broadcast, self, {std::string(name), arg});
+                return;
+            }
+        }
+        Value fn = Get(self, name);
+        if (std::holds_alternative<ObjRef>(fn)) Call(fn, self, {arg});
+    };
+    if (old) tell(old, old_value, "onKillFocus", new_value);
+    if (target) tell(target, new_value, "onSetFocus", old_value);
+    Value selection = Get(global_, "Selection");
+    Value broadcast = Get(selection, "broadcastMessage");
+    if (std::holds_alternative<ObjRef>(broadcast)) Call(broadcast, selection, {std::string("onSetFocus"), old_value, new_value});
+}
+
+void Interpreter::LoseFocusWithin(DisplayObject& o) {
+    int guard = 0;
+    for (DisplayObject* at = FindClip(focus_); at && guard < 100000; at = at->parent, ++guard)
+        if (at == &o) return SetFocus(nullptr);
+}
 
 void Interpreter::InitializeBroadcaster(const ObjRef& o) {
     Value broadcaster = Get(global_, "AsBroadcaster");
@@ -168,12 +228,67 @@ void Interpreter::InstallSystem() {
              });
 
     ObjRef selection = object("Selection");
-    Method(selection, "getFocus", constant(Null{}));
-    Method(selection, "setFocus", constant(false));
-    Method(selection, "getBeginIndex", constant(-1.0));
-    Method(selection, "getEndIndex", constant(-1.0));
-    Method(selection, "getCaretIndex", constant(-1.0));
-    Method(selection, "setSelection", constant(Undefined{}));
+    Method(selection, "getFocus", [](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+        DisplayObject* holder = in.FindClip(in.focus_);
+        return holder ? Value(in.TargetPath(*holder)) : Value(Null{});
+    });
+    // setFocus(target): an object or a path; undefined, null or a path that names
+    // nothing takes the focus away. Buttons and clips hear a roll over when they take
+    // the focus and a roll out when they lose it, after the running script.
+    Method(selection, "setFocus", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        if (args.empty() || !in.env()) return false;
+        const Value& given = args[0];
+        DisplayObject* target = nullptr;
+        if (std::holds_alternative<Undefined>(given) || std::holds_alternative<Null>(given)) {
+        } else if (auto* o = std::get_if<ObjRef>(&given)) {
+            target = in.ClipOf(*o);
+            if (!target) return false;
+        } else if (std::holds_alternative<std::string>(given)) {
+            target = in.ResolveClip(in.running_frame_ ? in.running_frame_->target : 0, std::get<std::string>(given));
+        } else {
+            return false;
+        }
+        if (target && !in.Focusable(*target)) return false;
+        auto roll = [&](DisplayObject* o, const char* event) {
+            if (!o || !(o->sprite || o->button)) return;
+            Interval answer;
+            answer.self = in.ClipObject(*o);
+            answer.method = event;
+            in.QueueLoad(std::move(answer));
+        };
+        roll(in.FindClip(in.focus_), "onRollOut");
+        roll(target, "onRollOver");
+        in.SetFocus(target);
+        // A field given the focus by a script, even again, has all its text selected.
+        if (target && in.focus_ == target->instance_id && IsField(*target)) SelectAll(in, *target);
+        return true;
+    });
+    auto index = [&](const char* name, const char* key) {
+        Method(selection, name, [key](Interpreter& in, const Value&, std::vector<Value>&) -> Value {
+            DisplayObject* holder = in.FindClip(in.focus_);
+            if (!holder || !IsField(*holder)) return -1.0;
+            auto it = in.field_values_.find({holder->instance_id, key});
+            return it != in.field_values_.end() ? in.ToNumber(it->second) : -1.0;
+        });
+    };
+    index("getBeginIndex", "selection begin");
+    index("getEndIndex", "selection end");
+    index("getCaretIndex", "selection caret");
+    // setSelection(from, to): `to` is where the caret goes; a missing `to` is the end.
+    Method(selection, "setSelection", [](Interpreter& in, const Value&, std::vector<Value>& args) -> Value {
+        DisplayObject* holder = in.FindClip(in.focus_);
+        if (!holder || !IsField(*holder) || args.empty()) return Undefined{};
+        double size = double(FieldDocument(in, *holder).text().size());
+        auto at = [&](size_t i) {
+            double v = i < args.size() ? double(in.ToInt32(args[i])) : size;
+            return std::clamp(v, 0.0, size);
+        };
+        double from = at(0), to = at(1);
+        in.field_values_[{holder->instance_id, "selection begin"}] = std::min(from, to);
+        in.field_values_[{holder->instance_id, "selection end"}] = std::max(from, to);
+        in.field_values_[{holder->instance_id, "selection caret"}] = to;
+        return Undefined{};
+    });
 
     ObjRef system = NewObject();
     Define(global_, "System", system, kDontEnum);

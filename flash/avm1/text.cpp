@@ -223,7 +223,9 @@ void Interpreter::InstallText() {
         });
     };
     field_method("removeTextField", [](Interpreter& in, DisplayObject& f, std::vector<Value>&) -> Value {
-        if (f.placed_by_script) in.env()->RemoveClip(f);
+        if (!f.placed_by_script) return Undefined{};
+        in.LoseFocusWithin(f);
+        in.env()->RemoveClip(f);
         return Undefined{};
     });
     field_method("getDepth", [](Interpreter&, DisplayObject& f, std::vector<Value>&) -> Value { return double(f.depth - 16384); });
@@ -242,6 +244,7 @@ void Interpreter::InstallText() {
         doc.Replace(begin, end, text, std::nullopt);
         in.field_values_[{f.instance_id, "selection begin"}] = double(begin + text.size());
         in.field_values_[{f.instance_id, "selection end"}] = double(begin + text.size());
+        in.field_values_[{f.instance_id, "selection caret"}] = double(begin + text.size());
         ShowDocument(in, f);
         return Undefined{};
     });
@@ -261,9 +264,35 @@ void Interpreter::InstallText() {
     if (Property* p = FindOwn(textfield_proto_, "replaceText")) p->flags |= kVersion7;
 
     // Settings kept per field with nothing else to do here.
+    // The rendering settings start as the movie's text settings give them; the
+    // names take only the values they know, the numbers any number.
+    auto rendering = [&](const std::string& name, std::function<Value(const swf::CsmTextSettings*)> initial,
+                         std::vector<std::string> known) {
+        property(name, [name, initial](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
+                     auto it = in.field_values_.find({f.instance_id, name});
+                     if (it != in.field_values_.end()) return it->second;
+                     return initial(f.character ? f.character->csm_text_settings : nullptr);
+                 },
+                 [name, known](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
+                     if (known.empty()) {
+                         in.field_values_[{f.instance_id, name}] = in.ToNumber(v);
+                         return;
+                     }
+                     std::string given = in.ToString(v);
+                     if (std::find(known.begin(), known.end(), given) != known.end()) in.field_values_[{f.instance_id, name}] = given;
+                 });
+    };
+    rendering("antiAliasType", [](const swf::CsmTextSettings* c) -> Value {
+        return std::string(c && c->use_flash_type == 1 ? "advanced" : "normal");
+    }, {"normal", "advanced"});
+    rendering("gridFitType", [](const swf::CsmTextSettings* c) -> Value {
+        static const char* const kFits[] = {"none", "pixel", "subpixel"};
+        return std::string(c && c->grid_fit < 3 ? kFits[c->grid_fit] : "pixel");
+    }, {"none", "pixel", "subpixel"});
+    rendering("thickness", [](const swf::CsmTextSettings* c) -> Value { return c ? double(c->thickness) : 0.0; }, {});
+    rendering("sharpness", [](const swf::CsmTextSettings* c) -> Value { return c ? double(c->sharpness) : 0.0; }, {});
     for (auto [name, initial] : {std::pair<const char*, Value>{"restrict", Null{}}, {"tabIndex", Undefined{}},
-                                 {"sharpness", 0.0}, {"thickness", 0.0}, {"antiAliasType", std::string("normal")},
-                                 {"gridFitType", std::string("pixel")}, {"styleSheet", Undefined{}}, {"filters", Undefined{}}}) {
+                                 {"styleSheet", Undefined{}}, {"filters", Undefined{}}}) {
         if (FindOwn(textfield_proto_, name)) continue;
         std::string n = name;
         Value start = initial;

@@ -534,3 +534,147 @@ TEST(Avm1Text, VersionEightPropertiesOfTextFields) {
         EXPECT_EQ(RunMovie(movie, All(steps)), expected) << "version " << version;
     }
 }
+
+namespace {
+
+E Cat(const E& a, const E& b) {
+    E e = a;
+    return e.raw(b.bytes()).add2();
+}
+
+// onSetFocus/onKillFocus of `name` tracing what they are given.
+E FocusHandlers(const std::string& name) {
+    return Seq({SetMember(Var(name), "onSetFocus",
+                          E().defineFunction("", {"old"}, Trace(Cat(Lit(name + " set, from "), Var("old"))))),
+                SetMember(Var(name), "onKillFocus",
+                          E().defineFunction("", {"now"}, Trace(Cat(Lit(name + " kill, to "), Var("now")))))});
+}
+
+}  // namespace
+
+// Selection.setFocus moves the focus between clips and fields: the one losing it,
+// the one taking it, then Selection's listeners hear of it; a path naming nothing
+// clears it, something that cannot take it is refused; a removed or hidden holder
+// loses it at once.
+TEST(Avm1Text, FocusMovesBetweenObjects) {
+    w::Movie movie({.version = 8});
+    E sel = Var("Selection");
+    auto lines = RunMovie(movie, Seq({
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("c"), Lit(1)})),
+        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("plain"), Lit(2)})),
+        Do(Call(Var("_root"), "createTextField", {Lit("t"), Lit(3), Lit(0), Lit(0), Lit(50), Lit(20)})),
+        SetMember(Var("c"), "focusEnabled", Lit(true)),
+        FocusHandlers("c"),
+        FocusHandlers("t"),
+        SetVar("l", New("Object")),
+        SetMember(Var("l"), "onSetFocus",
+                  E().defineFunction("", {"a", "b"}, Trace(Cat(Cat(Lit("heard "), Var("a")), Cat(Lit(" -> "), Var("b")))))),
+        Do(Call(sel, "addListener", {Var("l")})),
+        Trace(Call(sel, "setFocus", {Var("c")})),
+        Trace(Call(sel, "setFocus", {Var("c")})),  // no change, no events
+        Trace(Call(sel, "setFocus", {Lit("t")})),
+        Trace(Call(sel, "getFocus")),
+        Trace(Call(sel, "setFocus", {Var("plain")})),  // a clip that is no button
+        Trace(Call(sel, "setFocus", {Lit(false)})),
+        Trace(Call(sel, "setFocus", {Lit("nothing")})),
+        Trace(Call(sel, "getFocus")),
+        Do(Call(sel, "setFocus", {Var("c")})),
+        SetMember(Var("c"), "_visible", Lit(false)),
+        Trace(Call(sel, "getFocus")),
+        Do(Call(sel, "setFocus", {Var("t")})),
+        Do(Call(Var("t"), "removeTextField")),
+        Trace(Call(sel, "getFocus")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "c set, from null", "heard null -> _level0.c", "true",
+                         "true",
+                         "c kill, to _level0.t", "t set, from _level0.c", "heard _level0.c -> _level0.t", "true",
+                         "_level0.t",
+                         "false",
+                         "false",
+                         "t kill, to null", "heard _level0.t -> null", "true",
+                         "null",
+                         "c set, from null", "heard null -> _level0.c",
+                         "c kill, to null", "heard _level0.c -> null", "null",
+                         "t set, from null", "heard null -> _level0.t",
+                         "t kill, to null", "heard _level0.t -> null", "null",
+                     }));
+}
+
+// A field given the focus has all its text selected, even when it had it already;
+// setSelection orders its ends and puts the caret at the second, within the text;
+// a field without the focus replaces from its start.
+TEST(Avm1Text, FocusedFieldSelection) {
+    w::Movie movie({.version = 7});
+    E sel = Var("Selection");
+    E t = Var("t");
+    E indices = Trace(Cat(Cat(Cat(Call(sel, "getBeginIndex"), Lit(",")), Cat(Call(sel, "getCaretIndex"), Lit(","))),
+                          Call(sel, "getEndIndex")));
+    auto lines = RunMovie(movie, Seq({
+        Do(Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(50), Lit(20)})),
+        SetMember(t, "text", Lit("abcdef")),
+        Do(Call(t, "replaceSel", {Lit("|")})),
+        Trace(Member(t, "text")),
+        indices,
+        Do(Call(sel, "setFocus", {t})),
+        indices,
+        Do(Call(sel, "setSelection", {Lit(5), Lit(2)})),
+        indices,
+        Do(Call(sel, "setSelection", {Lit(-3), Lit(99)})),
+        indices,
+        Do(Call(sel, "setSelection", {Lit(4)})),
+        indices,
+        Do(Call(sel, "setSelection", {Lit(1), Lit(3)})),
+        Do(Call(t, "replaceSel", {Lit("X")})),
+        Trace(Member(t, "text")),
+        indices,
+        Do(Call(sel, "setFocus", {t})),
+        Do(Call(t, "replaceSel", {Lit("all")})),
+        Trace(Member(t, "text")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"|abcdef", "-1,-1,-1", "0,7,7", "2,2,5", "0,7,7", "4,7,7", "|Xcdef",
+                                               "2,2,2", "all"}));
+}
+
+// A field is a broadcaster with itself as its first listener, so a listener added
+// to it hears its focus events too.
+TEST(Avm1Text, FieldsBroadcastTheirEvents) {
+    w::Movie movie({.version = 8});
+    E t = Var("t");
+    auto lines = RunMovie(movie, Seq({
+        Do(Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(50), Lit(20)})),
+        Trace(Member(Member(t, "_listeners"), "length")),
+        Trace(Member(Member(t, "_listeners"), "0")),
+        SetVar("l", New("Object")),
+        SetMember(Var("l"), "onSetFocus", E().defineFunction("", {"old"}, Trace(Cat(Lit("listener heard, from "), Var("old"))))),
+        SetMember(t, "onSetFocus", E().defineFunction("", {"old"}, Trace(Lit("field heard")))),
+        Do(Call(t, "addListener", {Var("l")})),
+        Do(Call(Var("Selection"), "setFocus", {t})),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"1", "_level0.t", "field heard", "listener heard, from null"}));
+}
+
+// The rendering settings of a field: the names keep only values they know, the
+// numbers any number.
+TEST(Avm1Text, RenderingSettingsOfFields) {
+    struct Case {
+        const char* property;
+        w::PushValue given;
+        const char* kept;
+    };
+    const Case cases[] = {
+        {"antiAliasType", "advanced", "advanced"}, {"antiAliasType", "blurry", "normal"},
+        {"gridFitType", "subpixel", "subpixel"},   {"gridFitType", "none", "none"},
+        {"gridFitType", "grid", "pixel"},          {"sharpness", -500.0, "-500"},
+        {"thickness", w::Undefined{}, "NaN"},      {"thickness", "3", "3"},
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = 8});
+        auto lines = RunMovie(movie, Seq({
+            Do(Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(50), Lit(20)})),
+            SetMember(Var("t"), c.property, Lit(c.given)),
+            Trace(Member(Var("t"), c.property)),
+        }));
+        EXPECT_EQ(lines, std::vector<std::string>{c.kept}) << c.property << " " << c.kept;
+    }
+}
