@@ -531,9 +531,13 @@ CaptureResult OfflineCapture::Run() {
                 if ((video && !isClaimed(k)) || mixes) {
                     // Not further ahead of the encoder than the queue allows.
                     state.changed.wait(guard, [&] {
-                        return state.stop || cancelled_ || k >= endAt || !video ||
-                               k < state.delivered + int64_t(kQueueDepth) + workerCount ||
-                               (!mixes && isClaimed(k));
+                        if (state.stop || cancelled_ || k >= endAt || !video) return true;
+                        const bool room = k < state.delivered + int64_t(kQueueDepth) + workerCount;
+                        if (index == 0) return room;
+                        // A helper stays on its frame until the first worker takes it or the
+                        // encoder runs short: passing frames by would leave it far ahead, with
+                        // the frames the encoder needs next all on the first worker.
+                        return isClaimed(k) || (room && state.frames.size() < kHelpBelow);
                     });
                     if (state.stop || cancelled_ || k >= endAt) break;
                     if (video && !isClaimed(k) && (index == 0 || state.frames.size() < kHelpBelow)) {
