@@ -403,6 +403,9 @@ struct EditText {
     std::optional<EditTextLayout> layout;
     std::string variable_name;
     std::optional<std::string> initial_text;
+    // Only scripts set these: the tag's one flag gives a white box with a black line.
+    std::optional<bool> background;  // the box's fill; unset: as `border`
+    uint32_t background_color = 0xFFFFFF, border_color = 0;  // 0xRRGGBB
 };
 
 struct CsmTextSettings {

@@ -178,30 +178,16 @@ void Interpreter::InstallText() {
                  in.auto_sizes_[f.instance_id] = mode;
                  ApplyAutoSize(in, f);
              });
-    // Colours of the box: kept per field; the box itself follows `border`.
-    auto box_colour = [&](const std::string& name, const std::string& flag_name, uint32_t fallback) {
-        property(name, [name, fallback](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
-                     auto it = in.field_values_.find({f.instance_id, name});
-                     return it != in.field_values_.end() ? it->second : Value(double(fallback));
-                 },
-                 [name](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
-                     in.field_values_[{f.instance_id, name}] = double(uint32_t(in.ToInt32(v)) & 0xFFFFFF);
-                 });
-        property(flag_name, [flag_name](Interpreter& in, DisplayObject& f, const swf::EditText& d) -> Value {
-                     auto it = in.field_values_.find({f.instance_id, flag_name});
-                     return it != in.field_values_.end() ? it->second : Value(flag_name == "background" ? d.border : false);
-                 },
-                 [flag_name](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
-                     in.field_values_[{f.instance_id, flag_name}] = in.ToBoolean(v);
-                 });
-    };
-    box_colour("backgroundColor", "background", 0xFFFFFF);
-    property("borderColor", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
-                 auto it = in.field_values_.find({f.instance_id, "borderColor"});
-                 return it != in.field_values_.end() ? it->second : Value(0.0);
-             },
-             [](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
-                 in.field_values_[{f.instance_id, "borderColor"}] = double(uint32_t(in.ToInt32(v)) & 0xFFFFFF);
+    // The box: its fill and colours live with the field's own definition, where the renderer reads them.
+    property("background", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value { return d.background.value_or(d.border); },
+             [](Interpreter& in, DisplayObject&, swf::EditText& d, const Value& v) { d.background = in.ToBoolean(v); });
+    property("backgroundColor", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value { return double(d.background_color); },
+             [](Interpreter& in, DisplayObject&, swf::EditText& d, const Value& v) {
+                 d.background_color = uint32_t(in.ToInt32(v)) & 0xFFFFFF;
+             });
+    property("borderColor", [](Interpreter&, DisplayObject&, const swf::EditText& d) -> Value { return double(d.border_color); },
+             [](Interpreter& in, DisplayObject&, swf::EditText& d, const Value& v) {
+                 d.border_color = uint32_t(in.ToInt32(v)) & 0xFFFFFF;
              });
     for (const char* name : {"condenseWhite", "mouseWheelEnabled"}) {
         std::string n = name;

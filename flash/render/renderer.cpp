@@ -313,6 +313,11 @@ bool AddLook(KeyWriter& k, const DisplayObject* obj, int levels) {
     }
     k.Add(obj->text.has_value());
     if (obj->text) k.Add(*obj->text);
+    // A field's own definition changes in place when scripts set its box.
+    if (const auto* field = obj->character->As<swf::EditText>()) {
+        k.Add(std::array<uint8_t, 2>{field->border, uint8_t(field->background ? 1 + *field->background : 0)});
+        k.Add(std::array<uint32_t, 2>{field->background_color, field->border_color});
+    }
     k.Add(obj->filters.size());
     for (const swf::Filter& f : obj->filters) AddFilter(k, f);
     k.Add(obj->children.size());

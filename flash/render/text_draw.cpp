@@ -70,41 +70,54 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
                             const Dictionary& dict, const Matrix& m, const ColorTransform& cx, const DrawEnv& env) {
     if (!Invertible(m)) return;
     const swf::Rect& b = field.bounds;
-    if (field.border) {
+    const bool fill = field.background.value_or(field.border), line = field.border;
+    const Rgba fillColour{uint8_t(field.background_color >> 16), uint8_t(field.background_color >> 8),
+                          uint8_t(field.background_color), 255};
+    const Rgba lineColour{uint8_t(field.border_color >> 16), uint8_t(field.border_color >> 8),
+                          uint8_t(field.border_color), 255};
+    if (fill || line) {
         if (m.b == 0 && m.c == 0) {
             // Unturned fields get a crisp box on whole pixels: one-pixel
             // lines on the box's outermost rows and columns.
             double xa = m.a * b.x_min + m.tx, xb = m.a * b.x_max + m.tx;
             double ya = m.d * b.y_min + m.ty, yb = m.d * b.y_max + m.ty;
-            double x0 = std::floor(std::min(xa, xb)), x1 = std::floor(std::max(xa, xb));
-            double y0 = std::floor(std::min(ya, yb)), y1 = std::floor(std::max(ya, yb));
-            // The far edge's own pixel belongs to the box as well.
-            cairo_rectangle(cr, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
-            SetColor(cr, {255, 255, 255, 255}, cx, env);
-            cairo_fill(cr);
-            // Four separate one-pixel lines from pixel centre to pixel centre;
-            // the far corner is only partly covered by their butt ends.
-            double l = x0 + 0.5, t = y0 + 0.5, r = x1 + 0.5, btm = y1 + 0.5;
-            const double sides[4][4] = {{l, t, r, t}, {r, t, r, btm}, {r, btm, l, btm}, {l, btm, l, t}};
-            for (const auto& side : sides) {
-                cairo_move_to(cr, side[0], side[1]);
-                cairo_line_to(cr, side[2], side[3]);
+            // To the nearest whole pixel, halves down.
+            auto pixel = [](double v) { return std::ceil(v - 0.5); };
+            double x0 = pixel(std::min(xa, xb)), x1 = pixel(std::max(xa, xb));
+            double y0 = pixel(std::min(ya, yb)), y1 = pixel(std::max(ya, yb));
+            if (fill) {
+                // The far edge's own pixel belongs to the box only when the line is drawn on it.
+                const double grow = line ? 1 : 0;
+                cairo_rectangle(cr, x0, y0, x1 - x0 + grow, y1 - y0 + grow);
+                SetColor(cr, fillColour, cx, env);
+                cairo_fill(cr);
             }
-            SetColor(cr, {0, 0, 0, 255}, cx, env);
-            cairo_set_line_width(cr, 1);
-            cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-            cairo_stroke(cr);
+            if (line) {
+                // One-pixel lines on the box's outermost rows and columns; the far
+                // corner is left out.
+                cairo_rectangle(cr, x0, y0, x1 - x0 + 1, 1);
+                cairo_rectangle(cr, x0, y0 + 1, 1, y1 - y0);
+                if (y1 - y0 > 1) cairo_rectangle(cr, x1, y0 + 1, 1, y1 - y0 - 1);
+                if (x1 - x0 > 1) cairo_rectangle(cr, x0 + 1, y1, x1 - x0 - 1, 1);
+                SetColor(cr, lineColour, cx, env);
+                cairo_fill(cr);
+            }
         } else {
             cairo_matrix_t cm = m.toCairo();
             cairo_set_matrix(cr, &cm);
             cairo_rectangle(cr, b.x_min, b.y_min, b.x_max - b.x_min, b.y_max - b.y_min);
             cairo_identity_matrix(cr);
-            SetColor(cr, {255, 255, 255, 255}, cx, env);
-            cairo_fill_preserve(cr);
-            SetColor(cr, {0, 0, 0, 255}, cx, env);
-            cairo_set_line_width(cr, 1);
-            cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
-            cairo_stroke(cr);
+            if (fill) {
+                SetColor(cr, fillColour, cx, env);
+                cairo_fill_preserve(cr);
+            }
+            if (line) {
+                SetColor(cr, lineColour, cx, env);
+                cairo_set_line_width(cr, 1);
+                cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+                cairo_stroke(cr);
+            }
+            cairo_new_path(cr);
         }
     }
     text::Layout laid = text::LayOut(field, text::ShownDocument(field, shownText, dict), dict);
@@ -120,7 +133,7 @@ void TextRenderer::DrawEdit(cairo_t* cr, const swf::EditText& field, const std::
     }
     for (const text::LayoutLine& line : laid.lines) {
         // The original puts each line's baseline on a whole pixel of the field.
-        double baseline = std::floor((line.y + line.ascent) / 20) * 20;
+        double baseline = b.y_min + std::floor((line.y + line.ascent - b.y_min) / 20) * 20;
         if (line.bullet && !line.glyphs.empty()) {
             const text::GlyphFormat& f = laid.formats[line.glyphs.front().format];
             SetColor(cr, ToRgba(f.color), cx, env);
