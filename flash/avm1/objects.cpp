@@ -26,12 +26,84 @@ bool IsIndex(const std::string& s, size_t& index) {
 }
 }  // namespace
 
+namespace {
+// The lower case of a code point, by the older case tables the original player
+// uses for names (letters added to Unicode later have no pair here).
+char32_t FoldCase(char32_t c) {
+    auto pair_even = [&](char32_t from, char32_t to) { return c >= from && c <= to && (c - from) % 2 == 0; };
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A))
+        return c + 32;
+    if (c >= 0x400 && c <= 0x40F) return c + 80;
+    if (c >= 0x531 && c <= 0x556) return c + 48;
+    if (c >= 0x2160 && c <= 0x216F) return c + 16;
+    if (c >= 0x24B6 && c <= 0x24CF) return c + 26;
+    if (c == 0x178) return 0xFF;
+    if (c == 0x386) return 0x3AC;
+    if (c >= 0x388 && c <= 0x38A) return c + 37;
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x38E || c == 0x38F) return c + 63;
+    // Capital and title-case forms of the digraphs DŽ, LJ, NJ, DZ.
+    if (c == 0x1C4 || c == 0x1C5) return 0x1C6;
+    if (c == 0x1C7 || c == 0x1C8) return 0x1C9;
+    if (c == 0x1CA || c == 0x1CB) return 0x1CC;
+    if (c == 0x1F1 || c == 0x1F2) return 0x1F3;
+    // Capital at the even place, small just after it.
+    if (pair_even(0x100, 0x12E) || pair_even(0x132, 0x136) || pair_even(0x14A, 0x176) || pair_even(0x1DE, 0x1EE) ||
+        c == 0x1F4 || pair_even(0x1F8, 0x21E) || pair_even(0x222, 0x232) || pair_even(0x3E2, 0x3EE) ||
+        pair_even(0x460, 0x480) || pair_even(0x48A, 0x4BE) || pair_even(0x4D0, 0x4F8) || pair_even(0x500, 0x50E) ||
+        pair_even(0x1E00, 0x1E94) || pair_even(0x1EA0, 0x1EF8))
+        return c + 1;
+    // Capital at the odd place.
+    if ((c >= 0x139 && c <= 0x147 && c % 2 == 1) || (c >= 0x179 && c <= 0x17D && c % 2 == 1) ||
+        (c >= 0x1CD && c <= 0x1DB && c % 2 == 1) || (c >= 0x4C1 && c <= 0x4CD && c % 2 == 1))
+        return c + 1;
+    return c;
+}
+
+// The next code point of UTF-8 text; a broken sequence gives its first byte.
+char32_t NextCodePoint(const std::string& s, size_t& i) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    size_t n = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    if (n == 0 || i + n >= s.size()) {
+        ++i;
+        return b;
+    }
+    char32_t c = b & (0x3F >> n);
+    for (size_t k = 1; k <= n; ++k) {
+        unsigned char cont = static_cast<unsigned char>(s[i + k]);
+        if ((cont & 0xC0) != 0x80) {
+            ++i;
+            return b;
+        }
+        c = (c << 6) | (cont & 0x3F);
+    }
+    i += n + 1;
+    return c;
+}
+}  // namespace
+
 bool Interpreter::KeyEq(const std::string& a, const std::string& b) const {
-    if (a.size() != b.size()) return false;
     if (version_ >= 7) return a == b;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
+    bool plain = a.size() == b.size();
+    for (size_t i = 0; plain && i < a.size(); ++i) {
+        if (Lower(a[i]) == Lower(b[i])) continue;
+        if (!(static_cast<unsigned char>(a[i]) & 0x80) && !(static_cast<unsigned char>(b[i]) & 0x80)) return false;
+        plain = false;
+    }
+    if (plain) return true;
+    // Letters beyond ASCII match their other case too.
+    auto ascii = [](const std::string& s) {
+        for (char c : s)
+            if (static_cast<unsigned char>(c) & 0x80) return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b)) return false;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (FoldCase(NextCodePoint(a, i)) != FoldCase(NextCodePoint(b, j))) return false;
+    return i == a.size() && j == b.size();
 }
 
 std::string Interpreter::NumberToString(double v) {

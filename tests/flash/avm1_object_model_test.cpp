@@ -275,3 +275,30 @@ TEST(Avm1ObjectModel, ConversionsOfObjects) {
     };
     for (const auto& c : cases) EXPECT_EQ(RunScript(c.script), c.expected) << c.name;
 }
+
+// Before version 7 names match in either case, letters beyond ASCII too, by the
+// older case tables: letters paired only later stay apart.
+TEST(Avm1ObjectModel, CaseOfNamesBeyondAscii) {
+    struct Case {
+        const char* set;
+        const char* read;
+        uint8_t version;
+        std::string expected;
+    };
+    std::vector<Case> cases = {
+        {"\xC3\x84", "\xC3\xA4", 6, "found"},                      // Ä, ä
+        {"\xD3\xA4", "\xD3\xA5", 6, "found"},                      // Ӥ, ӥ
+        {"\xC7\xB1\xC7\xB2", "\xC7\xB3\xC7\xB3", 6, "found"},       // DZ Dz, dz dz
+        {"clip\xC3\x84", "CLIP\xC3\xA4", 6, "found"},
+        {"\xC8\xBA", "\xE2\xB1\xA5", 6, "undefined"},              // Ⱥ, ⱥ
+        {"\xCF\xB7", "\xCF\xB8", 6, "undefined"},                  // Ϸ, ϸ
+        {"\xC3\x84", "\xC3\xA4", 7, "undefined"},
+        {"\xC3\x84\xC3", "\xC3\xA4\xC3", 6, "found"},              // a broken sequence compares by bytes
+    };
+    for (const Case& c : cases) {
+        w::Movie movie({.version = c.version});
+        movie.doAction(Seq({SetVar("o", Obj()), SetMember(Var("o"), c.set, Lit("found")), Trace(Member(Var("o"), c.read))}));
+        movie.showFrame();
+        EXPECT_EQ(TracesOf(movie, 1), std::vector<std::string>{c.expected}) << c.read;
+    }
+}
