@@ -1173,7 +1173,13 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
                     if (auto* o = std::get_if<ObjRef>(&x)) {
                         const ObjRef& q = std::get<ObjRef>(y);
                         if ((*o)->kind == Kind::Clip && q->kind == Kind::Clip) return (*o)->clip_id == q->clip_id;
-                        return *o == q;
+                        if (*o == q) return true;
+                        // Version 5 compares two objects by their values.
+                        if (version_ <= 5 && (*o)->kind != Kind::Clip && q->kind != Kind::Clip) {
+                            Value px = ToPrimitive(x), py = ToPrimitive(y);
+                            if (!std::holds_alternative<ObjRef>(px) && !std::holds_alternative<ObjRef>(py)) return eq(px, py);
+                        }
+                        return false;
                     }
                     return x == y;
                 }

@@ -119,6 +119,7 @@ TEST(Avm1Core, GlobalFunctionsAndMathOperands) {
 // and the operand after it is not converted; a clip reads as NaN. An object without
 // valueOf equals undefined.
 TEST(Avm1Core, ComparingObjects) {
+    E boxed_one = E().push({1, 1, "Number"}).newObject();
     E bare = E().push({"o", 0}).initObject().setVariable().raw(SetMember(Var("o"), "__proto__", Lit(w::Undefined{})).bytes());
     RunCases({
         {"{} < 0", 8, E().push({0}).initObject().push({0}).less2().trace(), {"false"}},
@@ -133,6 +134,10 @@ TEST(Avm1Core, ComparingObjects) {
         {"bare object == null", 8, Seq({bare, E().push({w::Null{}}).raw(Var("o").bytes()).equals2().trace()}),
          {"true"}},
         {"{} == undefined", 8, E().push({0}).initObject().push({w::Undefined{}}).equals2().trace(), {"false"}},
+        // Version 5 compares two objects by their values, later versions by identity.
+        {"boxed 1 == boxed 1 in version 5", 5, Seq({boxed_one, boxed_one, E().equals2().trace()}), {"true"}},
+        {"boxed 1 == boxed 1 in version 6", 6, Seq({boxed_one, boxed_one, E().equals2().trace()}), {"false"}},
+        {"{} == {} in version 5", 5, E().push({0}).initObject().push({0}).initObject().equals2().trace(), {"false"}},
     });
 }
 
