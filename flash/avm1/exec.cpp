@@ -1369,8 +1369,9 @@ void Interpreter::RunCode(Frame& f, size_t begin, size_t end, bool& returned, Va
             if (!t || !t->sprite || !t->sprite->timeline) break;
             int index = -1;
             if (IsNumericText(text)) {
-                const double number = ToNumber(Value(text));
-                if (number >= 1 && number < 2147483648.0) index = int(number) - 1;
+                // The frame number wraps as a 32-bit integer.
+                const uint32_t number = uint32_t(ToInt32(Value(text)));
+                if (number >= 1 && number < 2147483648u) index = int(number) - 1;
             } else {
                 index = t->sprite->timeline->FrameOfLabel(text);
             }
