@@ -24,6 +24,12 @@ const Dictionary& Player::Impl::DictionaryOf(const DisplayObject& clip) const {
     return dictionary;
 }
 
+uint8_t Player::Impl::ClipVersion(const DisplayObject& clip) const {
+    for (const DisplayObject* o = &clip; o && !loaded_into.empty(); o = o->parent)
+        if (auto it = loaded_into.find(o->instance_id); it != loaded_into.end()) return it->second->movie.header.version;
+    return movie.header.version;
+}
+
 std::optional<std::string> Player::Impl::LoadMovie(DisplayObject& clip, std::string_view url, size_t* bytes_read) {
     if (!clip.sprite) return "the target is no movie clip";
     PendingLoad load;

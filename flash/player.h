@@ -33,6 +33,8 @@ class ScriptEnvironment {
 public:
     virtual ~ScriptEnvironment() = default;
     virtual uint8_t MovieVersion() const = 0;
+    // The version of the movie a clip's content comes from (a loaded one's own).
+    virtual uint8_t ClipVersion(const DisplayObject& clip) const { return (void)clip, MovieVersion(); }
     virtual DisplayObject& Root() = 0;
     // A slash path ("/a/b", "../b", "b") or, from version 5, a dot path
     // ("_root.a", "_parent.b"), relative to `from`; null when nothing answers.

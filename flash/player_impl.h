@@ -148,6 +148,7 @@ struct Player::Impl : ScriptEnvironment {
 
     // --- ScriptEnvironment (script_environment.cpp)
     uint8_t MovieVersion() const override { return movie.header.version; }
+    uint8_t ClipVersion(const DisplayObject& clip) const override;
     bool AsksForNetwork() const override {
         for (const swf::Tag& tag : movie.tags)
             if (auto* a = std::get_if<swf::FileAttributes>(&tag.body)) return a->UseNetwork();

@@ -1042,9 +1042,10 @@ void Interpreter::InstallBuiltins() {
     // Boxes and points between spaces: pixels of the object, its parent or the stage.
     auto box_object = [](Interpreter& in, const Bounds& b) -> Value {
         ObjRef o = in.NewObject();
-        // What an empty box reports: its 0x7FFFFFF twips; players of version 8 movies
-        // pass them through single precision, which makes them 0x8000000.
-        const double none = in.version() >= 8 ? 6710886.4 : 6710886.35;
+        // What an empty box reports: its 0x7FFFFFF twips; once version 8 code has
+        // measured, they pass through single precision, which makes them 0x8000000.
+        if (in.bounds_rounded < 0) in.bounds_rounded = in.version() >= 8;
+        const double none = in.bounds_rounded ? 6710886.4 : 6710886.35;
         in.Set(o, "xMin", b.empty ? none : b.x0 / 20.0);
         in.Set(o, "xMax", b.empty ? none : b.x1 / 20.0);
         in.Set(o, "yMin", b.empty ? none : b.y0 / 20.0);
@@ -1058,7 +1059,9 @@ void Interpreter::InstallBuiltins() {
             space = o ? in.ClipOf(*o) : nullptr;
             if (!space) return Undefined{};
         }
-        return box_object(in, in.BoundsIn(c, space));
+        Value box = box_object(in, in.BoundsIn(c, space));
+        if (in.env()->ClipVersion(c) >= 8) in.bounds_rounded = 1;
+        return box;
     };
     clip_method("getBounds", bounds);
     clip_method("getRect", bounds);

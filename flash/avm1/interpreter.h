@@ -84,6 +84,9 @@ public:
 
     // Conversions.
     uint8_t version() const { return version_; }
+    // An empty box reads 0x7FFFFFF twips until a version 8 clip has been measured
+    // (from the start in a version 8 movie); then 0x8000000 for good. -1: not yet known.
+    int8_t bounds_rounded = -1;
     double ToNumber(const Value& v);
     std::string ToString(const Value& v);
     bool ToBoolean(const Value& v);

@@ -146,3 +146,61 @@ TEST(Avm1Clips, ObjectsWithoutScriptsStandForTheirParent) {
             << int(version);
     }
 }
+
+// A clip's unload script runs to its end though the clip is already off the stage:
+// calls on it do not stop the list as they do for other scripts of a removed clip.
+TEST(Avm1Clips, UnloadScriptRunsToItsEnd) {
+    w::Movie movie({.version = 8});
+    w::Sprite clip = movie.sprite();
+    clip.showFrame();
+    uint16_t clip_id = movie.defineSprite(clip);
+    w::Place place{.depth = 1, .character = clip_id, .name = "c"};
+    place.clipActions.push_back(
+        {.events = w::kClipUnload, .actions = Seq({Trace(Lit("unload")), Do(Call(Var("this"), "stop")), Trace(Lit("end"))})});
+    movie.place(place);
+    movie.showFrame();
+    movie.removeObject2(1);
+    movie.doAction(E().stop());
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie, 2), (std::vector<std::string>{"unload", "end"}));
+}
+
+// Names that reach clips: _root, _global and levels as members of any clip; two
+// separators in a row name nothing; up to version 5 a function acts on the clip it
+// is called on.
+TEST(Avm1Clips, PathsThroughClips) {
+    w::Movie movie({.version = 7});
+    w::Sprite inner = movie.sprite();
+    inner.showFrame();
+    uint16_t inner_id = movie.defineSprite(inner);
+    w::Sprite holder = movie.sprite();
+    holder.place({.depth = 1, .character = inner_id, .name = "b"});
+    holder.showFrame();
+    uint16_t holder_id = movie.defineSprite(holder);
+    movie.place({.depth = 1, .character = holder_id, .name = "a"});
+    movie.doAction(Seq({
+        Trace(E().push({"a"}).getVariable().push({"_root"}).getMember().push({"_root"}).getVariable().strictEquals()),
+        Trace(E().push({"a"}).getVariable().push({"_global"}).getMember().push({"_global"}).getVariable().strictEquals()),
+        Trace(Member(Eval("a"), "_level0")),
+        Trace(Eval("/a/b")),
+        Trace(Eval("/a//b")),
+    }));
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie), (std::vector<std::string>{"true", "true", "_level0", "_level0.a.b", "undefined"}));
+
+    // The function, defined on the main timeline, reads _name of the clip that calls it.
+    for (uint8_t version : {5, 6}) {
+        w::Movie m({.version = version});
+        w::Sprite caller = m.sprite();
+        caller.doAction(Do(E().push({0, "whoAmI"}).callFunction()));
+        caller.showFrame();
+        uint16_t caller_id = m.defineSprite(caller);
+        m.doAction(SetMember(Member(Var("MovieClip"), "prototype"), "whoAmI",
+                             E().defineFunction("", {}, Trace(E().push({"", 11}).getProperty()))));
+        m.showFrame();
+        m.place({.depth = 1, .character = caller_id, .name = "caller"});
+        m.doAction(E().stop());
+        m.showFrame();
+        EXPECT_EQ(TracesOf(m, 2), (std::vector<std::string>{version <= 5 ? "/caller" : "/"})) << int(version);
+    }
+}

@@ -640,3 +640,23 @@ TEST(Avm1Loading, LoadedSoundsPlayAndEnd) {
     EXPECT_GT(lines.size(), 2u);  // told again on the same frame, a bounded number of times
     EXPECT_LT(lines.size(), 100u);
 }
+
+// An empty box reads 0x7FFFFFF twips in a version 7 movie until a clip of a loaded
+// version 8 movie has been measured; from then on every empty box reads 0x8000000.
+TEST(Avm1Loading, MeasuringAVersion8ClipRoundsEmptyBoxesForGood) {
+    MovieFolder folder;
+    w::Movie child({.version = 8});
+    child.showFrame();
+    folder.Write("movie/child.swf", Bytes(child));
+    w::Movie movie({.version = 7});
+    E empty_x_min = Trace(Member(Call(Var("e"), "getBounds"), "xMin"));
+    movie.doAction(Seq({Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("e"), Lit(1)})),
+                        Do(Call(Var("_root"), "createEmptyMovieClip", {Lit("holder"), Lit(2)})), empty_x_min,
+                        E().push({"child.swf", "holder"}).getUrl2(0x40)}));
+    movie.showFrame();
+    movie.showFrame();
+    movie.doAction(Seq({empty_x_min, Trace(Member(Call(Var("holder"), "getBounds"), "xMin")), empty_x_min, E().stop()}));
+    movie.showFrame();
+    EXPECT_EQ(folder.Run(movie, 3),
+              (std::vector<std::string>{"6710886.35", "6710886.35", "6710886.35", "6710886.4"}));
+}
