@@ -4,6 +4,9 @@
 // Error and SharedObject (kept in memory for the run) are complete.
 #include "flash/avm1/platform_classes.h"
 
+#include <map>
+#include <memory>
+
 namespace qm::flash::avm1 {
 
 namespace {
@@ -32,6 +35,32 @@ void InstallPlatformClasses(Interpreter& in) {
     }, error_proto, false);
 
     InstallNetConnection(in);
+
+    // LocalConnection: names are held within this player, one connection to each;
+    // no other player exists to take a message, so send delivers nothing and says so.
+    {
+        ObjRef proto = in.NewObject();
+        in.DefineClass("LocalConnection", Nothing, proto, false);
+        auto names = std::make_shared<std::map<std::string, std::weak_ptr<Object>>>();
+        auto method = [&](const char* name, NativeFn fn) { in.Define(proto, name, in.NewFunction(std::move(fn)), kDontEnum | kDontDelete); };
+        method("domain", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return std::string("localhost"); });
+        method("connect", [names](Interpreter& in, const Value& self, std::vector<Value>& args) -> Value {
+            ObjRef o = SelfObject(self);
+            if (!o || args.empty() || !std::holds_alternative<std::string>(args[0])) return false;
+            std::string name = in.ToString(args[0]);
+            if (name.empty() || name.find(':') != std::string::npos) return false;
+            std::erase_if(*names, [](const auto& entry) { return entry.second.expired(); });
+            for (auto& [held, owner] : *names)
+                if (owner.lock() == o) return false;
+            return names->emplace(name, o).second;
+        });
+        method("close", [names](Interpreter&, const Value& self, std::vector<Value>&) -> Value {
+            ObjRef o = SelfObject(self);
+            std::erase_if(*names, [&](const auto& entry) { return entry.second.expired() || entry.second.lock() == o; });
+            return Undefined{};
+        });
+        method("send", [](Interpreter&, const Value&, std::vector<Value>&) -> Value { return false; });
+    }
 
     // Constructors of devices and services this player has none of.
     for (const char* name : {"Button", "Camera", "Microphone", "NetConnection", "NetStream", "Video", "XMLSocket",

@@ -71,20 +71,13 @@ void Interpreter::SetFocus(DisplayObject* target) {
         for (const char* key : {"selection begin", "selection end", "selection caret"}) field_values_.erase({old->instance_id, key});
     Value old_value = old ? Value(ClipObject(*old)) : Value(Null{});
     Value new_value = target ? Value(ClipObject(*target)) : Value(Null{});
-    auto tell = [&](DisplayObject* o, const Value& self, const char* name, const Value& arg) {
-        // Fields tell their listeners, themselves among them.
-        if (IsField(*o)) {
-            Value broadcast = Get(self, "broadcastMessage");
-            if (std::holds_alternative<ObjRef>(broadcast)) {
-                Call(broadcast, self, {std::string(name), arg});
-                return;
-            }
-        }
+    // Only the object itself hears; a field's listeners do not.
+    auto tell = [&](const Value& self, const char* name, const Value& arg) {
         Value fn = Get(self, name);
         if (std::holds_alternative<ObjRef>(fn)) Call(fn, self, {arg});
     };
-    if (old) tell(old, old_value, "onKillFocus", new_value);
-    if (target) tell(target, new_value, "onSetFocus", old_value);
+    if (old) tell(old_value, "onKillFocus", new_value);
+    if (target) tell(new_value, "onSetFocus", old_value);
     Value selection = Get(global_, "Selection");
     Value broadcast = Get(selection, "broadcastMessage");
     if (std::holds_alternative<ObjRef>(broadcast)) Call(broadcast, selection, {std::string("onSetFocus"), old_value, new_value});

@@ -277,7 +277,16 @@ void Interpreter::InstallText() {
     }, {"none", "pixel", "subpixel"});
     rendering("thickness", [](const swf::CsmTextSettings* c) -> Value { return c ? double(c->thickness) : 0.0; }, {});
     rendering("sharpness", [](const swf::CsmTextSettings* c) -> Value { return c ? double(c->sharpness) : 0.0; }, {});
-    for (auto [name, initial] : {std::pair<const char*, Value>{"restrict", Null{}}, {"tabIndex", Undefined{}},
+    // A field's tab index is unsigned; undefined leaves it unset.
+    property("tabIndex", [](Interpreter& in, DisplayObject& f, const swf::EditText&) -> Value {
+                 auto it = in.field_values_.find({f.instance_id, "tabIndex"});
+                 return it != in.field_values_.end() ? it->second : Value(Undefined{});
+             },
+             [](Interpreter& in, DisplayObject& f, swf::EditText&, const Value& v) {
+                 if (std::holds_alternative<Undefined>(v)) in.field_values_.erase({f.instance_id, "tabIndex"});
+                 else in.field_values_[{f.instance_id, "tabIndex"}] = double(uint32_t(in.ToInt32(v)));
+             });
+    for (auto [name, initial] : {std::pair<const char*, Value>{"restrict", Null{}},
                                  {"styleSheet", Undefined{}}, {"filters", Undefined{}}}) {
         if (FindOwn(textfield_proto_, name)) continue;
         std::string n = name;

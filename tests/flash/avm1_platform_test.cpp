@@ -317,3 +317,21 @@ TEST(Avm1Platform, NetConnectionReachesNoServer) {
     };
     for (const Case& c : cases) EXPECT_EQ(run(c.calls), c.expected) << c.expected.size();
 }
+
+// LocalConnection: each name takes one connection and each connection one name, until
+// closed; with no other player to receive, send reports that nothing was sent.
+TEST(Avm1Platform, LocalConnectionNamesAreHeldOnce) {
+    auto lines = RunScript(Seq({
+        SetVar("a", Args({}).push({"LocalConnection"}).newObject()),
+        SetVar("b", Args({}).push({"LocalConnection"}).newObject()),
+        Trace(Call(Var("a"), "domain")),
+        Trace(Call(Var("a"), "connect", {Lit("channel")})),
+        Trace(Call(Var("b"), "connect", {Lit("channel")})),
+        Trace(Call(Var("a"), "connect", {Lit("other")})),
+        Trace(Call(Var("b"), "connect", {Lit("bad:name")})),
+        Do(Call(Var("a"), "close")),
+        Trace(Call(Var("b"), "connect", {Lit("channel")})),
+        Trace(Call(Var("a"), "send", {Lit("channel"), Lit("f")})),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"localhost", "true", "false", "false", "false", "true", "false"}));
+}

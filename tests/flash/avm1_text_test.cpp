@@ -636,8 +636,8 @@ TEST(Avm1Text, FocusedFieldSelection) {
                                                "2,2,2", "all"}));
 }
 
-// A field is a broadcaster with itself as its first listener, so a listener added
-// to it hears its focus events too.
+// A field is a broadcaster with itself as its first listener; its focus events go
+// to the field alone, not to listeners added to it.
 TEST(Avm1Text, FieldsBroadcastTheirEvents) {
     w::Movie movie({.version = 8});
     E t = Var("t");
@@ -651,11 +651,11 @@ TEST(Avm1Text, FieldsBroadcastTheirEvents) {
         Do(Call(t, "addListener", {Var("l")})),
         Do(Call(Var("Selection"), "setFocus", {t})),
     }));
-    EXPECT_EQ(lines, (std::vector<std::string>{"1", "_level0.t", "field heard", "listener heard, from null"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"1", "_level0.t", "field heard"}));
 }
 
 // The rendering settings of a field: the names keep only values they know, the
-// numbers any number.
+// numbers any number; the tab index is an unsigned whole number.
 TEST(Avm1Text, RenderingSettingsOfFields) {
     struct Case {
         const char* property;
@@ -667,6 +667,8 @@ TEST(Avm1Text, RenderingSettingsOfFields) {
         {"gridFitType", "subpixel", "subpixel"},   {"gridFitType", "none", "none"},
         {"gridFitType", "grid", "pixel"},          {"sharpness", -500.0, "-500"},
         {"thickness", w::Undefined{}, "NaN"},      {"thickness", "3", "3"},
+        {"tabIndex", -4.0, "4294967292"},          {"tabIndex", 1.9, "1"},
+        {"tabIndex", "x", "0"},                    {"tabIndex", w::Undefined{}, "undefined"},
     };
     for (const Case& c : cases) {
         w::Movie movie({.version = 8});
