@@ -430,13 +430,13 @@ void Interpreter::SetOf(const ObjRef& o, const std::string& name, const Value& v
         if (std::find(watching_.begin(), watching_.end(), key) != watching_.end()) break;
         ObjRef watcher = w.fn;
         Value data = w.data;
-        // The old value is the stored one, through the prototypes; a property
-        // computed by functions has none.
+        // The old value is the stored one, through the prototypes, without
+        // asking a getter (a property addProperty made keeps the value it replaced).
         Value old;
         int guard = 0;
         for (ObjRef q = o; q && guard < kMaxPrototypeChain; q = q->proto, ++guard)
             if (Property* p = FindOwn(q, name); p && !Hidden(*p)) {
-                if (!p->getter) old = p->value;
+                old = p->value;
                 break;
             }
         watching_.push_back(key);

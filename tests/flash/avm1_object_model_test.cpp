@@ -207,7 +207,7 @@ TEST(Avm1ObjectModel, AddProperty) {
 }
 
 // A watch belongs to the object: it outlives the property's deletion, sees the
-// old value through the prototypes, and a watcher that throws leaves undefined.
+// stored old value through the prototypes, and a watcher that throws leaves undefined.
 TEST(Avm1ObjectModel, WatchOutlivesItsProperty) {
     E pass = Fn({"n", "old", "v"}, Seq({Trace(Concat(Lit("old "), Var("old"))), Return(Var("v"))}));
     E thrower = Fn({"n", "old", "v"}, E().push({"no"}).throw_());
@@ -230,6 +230,12 @@ TEST(Avm1ObjectModel, WatchOutlivesItsProperty) {
          Seq({SetVar("o", Obj()), set(Lit(1)), Do(Call(Var("o"), "watch", {Lit("p"), thrower})),
               E().try_(set(Lit(2)), Trace(Lit("caught")), std::nullopt, std::string("e")), Trace(Member(Var("o"), "p"))}),
          {"caught", "undefined"}},
+        {"a getter is not asked; the value addProperty replaced is the old one",
+         Seq({SetVar("o", Obj()), set(Lit(3)),
+              Do(Call(Var("o"), "addProperty", {Lit("p"), Fn({}, Seq({Trace(Lit("getter")), Return(Lit(10))})),
+                                                Lit(w::Null{})})),
+              Do(Call(Var("o"), "watch", {Lit("p"), pass})), set(Lit(1))}),
+         {"old 3"}},
         {"watch makes no property",
          Seq({SetVar("o", Obj()), Do(Call(Var("o"), "watch", {Lit("p"), pass})),
               Trace(Call(Var("o"), "hasOwnProperty", {Lit("p")}))}),
