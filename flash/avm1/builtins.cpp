@@ -909,6 +909,8 @@ void Interpreter::InstallBuiltins() {
             } else {
                 return Undefined{};
             }
+            // No delay, no timer (null counts as 0).
+            if (std::holds_alternative<Undefined>(Arg(args, at))) return Undefined{};
             double ms = in.ToNumber(Arg(args, at));
             t.period = std::isfinite(ms) && ms > 0 ? ms : 0;
             t.repeat = repeat;

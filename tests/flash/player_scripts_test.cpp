@@ -306,3 +306,32 @@ TEST(PlayerScripts, CallRunsAFramesScripts) {
     EXPECT_EQ(traces.lines, (std::vector<std::string>{"in sub", "in frame 3", "in frame 3", "after"}));
     EXPECT_EQ(player->CurrentFrame(), 0u);
 }
+
+// A timer asked without a delay is not made: setInterval gives undefined and nothing
+// fires; a null delay is a delay of 0.
+TEST(PlayerScripts, TimerWithoutDelayIsNotMade) {
+    auto ask = [](const w::PushValue& delay) {
+        w::Actions tick = w::Actions().push({"tick"}).trace();
+        return w::Actions()
+            .push({delay})
+            .defineFunction("", {}, tick)
+            .push({2, "setInterval"})
+            .callFunction()
+            .push({1, "_global"})
+            .getVariable()
+            .push({"String"})
+            .callMethod()
+            .trace();
+    };
+    for (bool with_delay : {false, true}) {
+        w::Movie movie({.version = 8});
+        movie.doAction(with_delay ? ask(w::Null{}) : ask(w::Undefined{}));
+        movie.showFrame();
+        movie.doAction(w::Actions().stop());
+        movie.showFrame();
+        std::vector<std::string> lines = TracesOf(movie, 3);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], with_delay ? "1" : "undefined");
+        EXPECT_EQ(lines.size() > 1, with_delay);
+    }
+}
