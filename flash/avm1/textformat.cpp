@@ -283,6 +283,8 @@ void InstallTextFormats(Interpreter& in, const ObjRef& proto) {
         if (!(begin >= 0)) begin = 0;
         if (!(end <= length)) end = length;
         if (!(end >= begin)) end = begin;
+        // No characters, no settings in common: every one is null.
+        if (end <= begin) return ObjectOfStyle(in, TextStyle{});
         return ObjectOfStyle(in, doc.StyleOf(size_t(begin), size_t(end)));
     });
     method("getNewTextFormat", [](Interpreter& in, DisplayObject& f, swf::EditText&, std::vector<Value>&) -> Value {

@@ -680,3 +680,18 @@ TEST(Avm1Text, RenderingSettingsOfFields) {
         EXPECT_EQ(lines, std::vector<std::string>{c.kept}) << c.property << " " << c.kept;
     }
 }
+
+// A format of no characters has every setting null; with text, the text's own.
+TEST(Avm1Text, FormatOfNoCharactersIsAllNull) {
+    w::Movie movie({.version = 8});
+    E t = Var("t");
+    auto lines = RunMovie(movie, Seq({
+        Do(Call(Var("_root"), "createTextField", {Lit("t"), Lit(1), Lit(0), Lit(0), Lit(50), Lit(20)})),
+        Trace(Member(Call(t, "getTextFormat"), "size")),
+        SetMember(t, "text", Lit("xy")),
+        Trace(Member(Call(t, "getTextFormat"), "size")),
+        Trace(Member(Call(t, "getTextFormat", {Lit(1), Lit(1)}), "bold")),
+        Trace(Member(Call(t, "getTextFormat", {Lit(0), Lit(1)}), "bold")),
+    }));
+    EXPECT_EQ(lines, (std::vector<std::string>{"null", "12", "null", "false"}));
+}
