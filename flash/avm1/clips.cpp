@@ -1,4 +1,5 @@
 // Movie clips as script objects.
+#include <cctype>
 #include <cmath>
 
 #include "flash/avm1/interpreter.h"
@@ -96,8 +97,16 @@ DisplayObject* Interpreter::ResolveClip(uint64_t from, const std::string& path) 
     return env_->ResolveTarget(*start, path);
 }
 
+// The display properties match in any case, whatever the version.
+static bool PropertyIs(const std::string& name, const char* property) {
+    size_t i = 0;
+    for (; property[i]; ++i)
+        if (i >= name.size() || std::tolower(static_cast<unsigned char>(name[i])) != property[i]) return false;
+    return i == name.size();
+}
+
 bool Interpreter::GetClipProperty(DisplayObject& clip, const std::string& name, Value& out) {
-    auto is = [&](const char* n) { return KeyEq(name, n); };
+    auto is = [&](const char* n) { return PropertyIs(name, n); };
     const swf::Matrix& m = clip.matrix;
     if (is("_x")) out = m.tx / 20.0;
     else if (is("_y")) out = m.ty / 20.0;
@@ -123,11 +132,11 @@ bool Interpreter::GetClipProperty(DisplayObject& clip, const std::string& name, 
     else if (is("_focusrect")) out = version_ >= 5 ? Value(true) : Value(1.0);
     else if (is("_soundbuftime")) out = 5.0;
     else if (is("_droptarget")) out = std::string();
-    else if (is("_parent")) {
+    else if (KeyEq(name, "_parent")) {
         if (!clip.parent) return false;
         out = ClipObject(*clip.parent);
-    } else if (is("_root")) out = ClipObject(RootOf(&clip));
-    else if (is("_global") && version_ >= 6) out = global_;
+    } else if (KeyEq(name, "_root")) out = ClipObject(RootOf(&clip));
+    else if (KeyEq(name, "_global") && version_ >= 6) out = global_;
     else if (name.size() > 6 && KeyEq(name.substr(0, 6), "_level") && LevelNamed(name)) out = ClipObject(*LevelNamed(name));
     else {
         // Version 4 scripts have no clip values: a child's name is no variable.
@@ -143,7 +152,7 @@ bool Interpreter::GetClipProperty(DisplayObject& clip, const std::string& name, 
 }
 
 bool Interpreter::SetClipProperty(DisplayObject& clip, const std::string& name, const Value& v) {
-    auto is = [&](const char* n) { return KeyEq(name, n); };
+    auto is = [&](const char* n) { return PropertyIs(name, n); };
     swf::Matrix& m = clip.matrix;
     double d = 0;
     bool numeric = is("_x") || is("_y") || is("_xscale") || is("_yscale") || is("_rotation") || is("_alpha");

@@ -204,3 +204,21 @@ TEST(Avm1Clips, PathsThroughClips) {
         EXPECT_EQ(TracesOf(m, 2), (std::vector<std::string>{version <= 5 ? "/caller" : "/"})) << int(version);
     }
 }
+
+// From version 7 names match by case, but a clip's display properties still
+// answer in any case; _levelN, _root and the clip's own names do not.
+TEST(Avm1Clips, DisplayPropertiesMatchInAnyCase) {
+    w::Movie movie({.version = 8});
+    uint16_t empty = movie.defineSprite(movie.sprite());
+    movie.place({.depth = 1, .character = empty, .name = "c"});
+    movie.doAction(Seq({
+        SetMember(Var("c"), "_X", Lit(5)),
+        Trace(Member(Var("c"), "_x")),
+        Trace(Member(Var("c"), "_rOtaTION")),
+        Trace(Member(Var("c"), "_NAME")),
+        Trace(Var("_LeVeL0")),
+        Trace(Member(Var("_root"), "C")),
+    }));
+    movie.showFrame();
+    EXPECT_EQ(TracesOf(movie), (std::vector<std::string>{"5", "0", "c", "undefined", "undefined"}));
+}
