@@ -385,6 +385,14 @@ Value Interpreter::CallScript(const ObjRef& fn, const Value& self, std::vector<V
     return returned ? result : Value(Undefined{});
 }
 
+// How many scope entries lie up to the list's own activation: the objects of
+// with() above it never count as the timeline's.
+static size_t BelowWith(const Frame& f) {
+    for (size_t i = f.scope.size(); i-- > 0;)
+        if (f.scope[i] == f.activation) return i + 1;
+    return f.scope.size();
+}
+
 // Under tellTarget the target timeline stands where the list's own is.
 static ObjRef ScopeEntry(Interpreter& in, Frame& f, size_t i) {
     const ObjRef& o = f.scope[i];
@@ -420,12 +428,7 @@ Value Interpreter::GetVariable(Frame& f, const std::string& name) {
     if (KeyEq(name, "this")) {
         // A function's own `this`, else (suppressed) the timeline's; the objects of
         // with() above the activation are never `this`.
-        size_t top = f.scope.size();
-        for (size_t i = f.scope.size(); i-- > 0;)
-            if (f.scope[i] == f.activation) {
-                top = i + 1;
-                break;
-            }
+        const size_t top = BelowWith(f);
         for (size_t i = top; i-- > 1;) {
             const ObjRef& o = f.scope[i];
             // A timeline's script may assign `this` as a variable of its own.
@@ -566,12 +569,7 @@ void Interpreter::SetVariable(Frame& f, const std::string& name, const Value& v)
     }
     // New variables land on the innermost timeline of the chain; objects of
     // with() above the list's own scope never take them.
-    size_t top = f.scope.size();
-    for (size_t i = f.scope.size(); i-- > 0;)
-        if (f.scope[i] == f.activation) {
-            top = i + 1;
-            break;
-        }
+    const size_t top = BelowWith(f);
     for (size_t i = top; i-- > 1;) {
         ObjRef o = ScopeEntry(*this, f, i);
         if (o->kind == Kind::Clip) {
